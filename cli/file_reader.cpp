@@ -1,0 +1,46 @@
+#include "cli/file_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace corvane_cli {
+
+std::unique_ptr<FileReader> FileReader::open(const std::string& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    return std::unique_ptr<FileReader>(
+        new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size)));
+}
+
+FileReader::~FileReader() { ::close(descriptor_); }
+
+bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (destination == nullptr) return false;
+    if (count == 0) return true;
+    if (count > size_ || offset > size_ - count) return false;
+    auto* out = static_cast<unsigned char*>(destination);
+    while (count > 0) {
+        constexpr std::uint64_t kMaxChunk = 1u << 30;  // bytes per pread call
+        const auto chunk = static_cast<std::size_t>(std::min(count, kMaxChunk));
+        const ssize_t got = ::pread(descriptor_, out, chunk, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        const auto delivered = static_cast<std::uint64_t>(got);
+        out += delivered;
+        offset += delivered;
+        count -= delivered;
+        bytesRead_ += delivered;
+    }
+    return true;
+}
+
+}  // namespace corvane_cli

@@ -1,0 +1,68 @@
+#include "cli/info_command.h"
+
+#include <cstdio>
+#include <new>
+
+#include "cli/file_reader.h"
+#include "cli/image_json.h"
+#include "core/image_header.h"
+
+namespace corvane_cli {
+
+namespace {
+
+std::string summaryLine(const cv::ImageData& data) {
+    const cv::ImageBlock& image = data.image;
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "%s, %llu x %llu x %u %s %s, data at %llu (%llu bytes), scale %.9g offset %.9g, "
+                  "%u image(s), %zu keyword(s)",
+                  cv::fileKindName(data.kind), static_cast<unsigned long long>(image.width),
+                  static_cast<unsigned long long>(image.height), image.channels,
+                  cv::sampleFormatName(image.sampleFormat), cv::colorSpaceName(image.colorSpace),
+                  static_cast<unsigned long long>(image.position),
+                  static_cast<unsigned long long>(image.size), static_cast<double>(image.scale),
+                  static_cast<double>(image.offset), data.imageCount, data.keywords.size());
+    std::string summary = line;
+    if (!data.cfaPattern.empty()) summary += ", Bayer " + data.cfaPattern;
+    return summary;
+}
+
+int report(const InfoOptions& options, cv::ReadStatus status, const cv::ImageData& data) {
+    const int exitCode = status == cv::ReadStatus::Ok ? 0 : 1;
+    if (options.json) {
+        std::printf("%s\n", dumpJson(imageDataJson(status, data)).c_str());
+    } else if (exitCode == 0) {
+        std::printf("%s: %s\n", options.path.c_str(), summaryLine(data).c_str());
+    } else {
+        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(), cv::readStatusName(status));
+    }
+    return exitCode;
+}
+
+int reportFailure(const InfoOptions& options, cv::ReadStatus status, const char* reason) {
+    if (options.json) {
+        nlohmann::ordered_json json = imageDataJson(status, cv::ImageData{});
+        json["error"] = reason;
+        std::printf("%s\n", dumpJson(json).c_str());
+    } else {
+        std::fprintf(stderr, "%s: %s (%s)\n", options.path.c_str(), reason, cv::readStatusName(status));
+    }
+    return 1;
+}
+
+}  // namespace
+
+int runInfo(const InfoOptions& options) {
+    auto reader = FileReader::open(options.path);
+    if (!reader) return reportFailure(options, cv::ReadStatus::ReadFailed, "cannot open the file");
+    try {
+        cv::ImageData data;
+        const cv::ReadStatus status = cv::readImageHeader(*reader, data);
+        return report(options, status, data);
+    } catch (const std::bad_alloc&) {
+        return reportFailure(options, cv::ReadStatus::TooLarge, "out of memory");
+    }
+}
+
+}  // namespace corvane_cli

@@ -1,0 +1,15 @@
+#include "core/read_status.h"
+
+#include <array>
+
+namespace cv {
+
+const char* readStatusName(ReadStatus status) {
+    static constexpr std::array<const char*, 9> kNames = {
+        "Ok",        "NotRecognized", "Malformed",  "Unsupported", "TooLarge",
+        "Truncated", "ReadFailed",    "Cancelled",  "Partial"};
+    const auto index = static_cast<std::uint32_t>(status);
+    return index < kNames.size() ? kNames[index] : "Unknown";
+}
+
+}  // namespace cv

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace cv {
+
+// Outcome of detection, reading and rendering. The kinds stay apart: the file
+// is broken (Malformed, Truncated), we do not handle it (Unsupported), one of
+// our own limits was reached (TooLarge), the source failed (ReadFailed), the
+// caller stopped us (Cancelled), or a budget ran out (Partial).
+enum class ReadStatus : std::uint32_t {
+    Ok = 0,
+    NotRecognized = 1,
+    Malformed = 2,
+    Unsupported = 3,
+    TooLarge = 4,
+    Truncated = 5,
+    ReadFailed = 6,
+    Cancelled = 7,
+    Partial = 8,
+};
+
+// "Ok", "NotRecognized", ...; "Unknown" for a value outside the table.
+const char* readStatusName(ReadStatus status);
+
+}  // namespace cv

@@ -1,0 +1,49 @@
+#include "core/reader.h"
+
+#include <cstring>
+#include <limits>
+
+namespace cv {
+
+namespace {
+
+bool rangeOverflows(std::uint64_t offset, std::uint64_t count) {
+    return count > std::numeric_limits<std::uint64_t>::max() - offset;
+}
+
+}  // namespace
+
+SliceReader::SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t length)
+    : underlying_(&underlying), start_(start), length_(length) {}
+
+std::uint64_t SliceReader::size() const { return length_; }
+
+bool SliceReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (offset > length_ || count > length_ - offset) return false;
+    if (rangeOverflows(start_, offset)) return false;
+    return underlying_->read(start_ + offset, destination, count);
+}
+
+MemoryReader::MemoryReader(const void* data, std::uint64_t length)
+    : data_(static_cast<const unsigned char*>(data)), length_(length) {}
+
+std::uint64_t MemoryReader::size() const { return length_; }
+
+bool MemoryReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (destination == nullptr) return false;
+    if (count == 0) return true;
+    if (rangeOverflows(offset, count) || offset + count > length_) return false;
+    std::memmove(destination, data_ + offset, static_cast<std::size_t>(count));
+    return true;
+}
+
+ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination,
+                     std::uint64_t count) {
+    if (count == 0) return ReadStatus::Ok;
+    if (rangeOverflows(offset, count)) return ReadStatus::Malformed;
+    if (offset + count > reader.size()) return ReadStatus::Truncated;
+    if (!reader.read(offset, destination, count)) return ReadStatus::ReadFailed;
+    return ReadStatus::Ok;
+}
+
+}  // namespace cv

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+
+#include "core/read_status.h"
+
+namespace cv {
+
+// A random-access, read-only byte source of known size. Nothing buffers:
+// every read goes to the underlying stream or memory, exactly as requested.
+class Reader {
+public:
+    virtual ~Reader() = default;
+    virtual std::uint64_t size() const = 0;
+    // True only when all `count` bytes from `offset` were delivered; after a
+    // failure the destination's contents are unspecified.
+    virtual bool read(std::uint64_t offset, void* destination, std::uint64_t count) = 0;
+};
+
+// A window [start, start + length) of another reader, which must outlive it.
+class SliceReader final : public Reader {
+public:
+    SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t length);
+    std::uint64_t size() const override;
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+
+private:
+    Reader* underlying_;
+    std::uint64_t start_;
+    std::uint64_t length_;
+};
+
+// A reader over bytes owned by someone else; the buffer must outlive it.
+class MemoryReader final : public Reader {
+public:
+    MemoryReader(const void* data, std::uint64_t length);
+    std::uint64_t size() const override;
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+
+private:
+    const unsigned char* data_;
+    std::uint64_t length_;
+};
+
+// A read that tells a range past the end (Truncated) from a failing source
+// (ReadFailed); an overflowing range is Malformed.
+[[nodiscard]] ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination,
+                                   std::uint64_t count);
+
+}  // namespace cv

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace cv {
+
+// Text inside files is handled as bytes. Whitespace is the space and the
+// bytes 9 to 13; a number must fill the whole trimmed text.
+
+bool isWhitespace(char c);
+std::string_view trim(std::string_view text);
+
+std::optional<std::uint64_t> parseUnsigned64(std::string_view text);
+std::optional<std::uint32_t> parseUnsigned32(std::string_view text);
+// An optional sign; a negative magnitude may reach 2^63.
+std::optional<std::int64_t> parseSigned64(std::string_view text);
+// strtod over the trimmed text (1 to 512 bytes), which it must consume whole.
+std::optional<double> parseDouble(std::string_view text);
+
+// ASCII letters fold to lower case; every other byte compares exactly.
+bool equalsIgnoreCase(std::string_view text, std::string_view name);
+
+// The 64-bit product, or nothing when it overflows.
+std::optional<std::uint64_t> safeMultiply(std::uint64_t a, std::uint64_t b);
+
+}  // namespace cv

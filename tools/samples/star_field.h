@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace cvsamples {
+
+// A linear sky as a camera records it: a dim background with a gradient,
+// read and shot noise, and Gaussian stars whose brightness follows a power
+// law, so most are faint and a few saturate. Deterministic for a seed.
+struct StarFieldOptions {
+    std::uint32_t width = 640;
+    std::uint32_t height = 480;
+    std::uint32_t channels = 1;     // 1 mono, 3 colour planes
+    std::uint64_t seed = 1;
+    double background = 0.03;       // of full scale
+    double gradient = 0.02;         // extra background across the frame
+    double noise = 0.004;           // standard deviation, of full scale
+    double starsPerMegapixel = 120;
+};
+
+// Planes of width * height values in 0..1, channel 0 first.
+std::vector<float> renderStarField(const StarFieldOptions& options);
+
+// One plane in which each pixel takes the channel its Bayer cell names
+// ("RGGB", "GRBG", ...) from three colour planes.
+std::vector<float> mosaicBayer(const std::vector<float>& planes, std::uint32_t width,
+                               std::uint32_t height, const char* pattern);
+
+// A small deterministic generator (splitmix64), so samples never depend on
+// the standard library's distributions.
+class SampleRandom {
+public:
+    explicit SampleRandom(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next();
+    double uniform();   // [0, 1)
+    double gaussian();  // mean 0, deviation 1 (approximate)
+
+private:
+    std::uint64_t state_;
+};
+
+}  // namespace cvsamples
