@@ -52,6 +52,8 @@ const ExternalCase kCases[] = {
     {"fitsrs/IUE_LWP.fits", ReadStatus::Unsupported, 0, 0, 0, SampleFormat::None, "", 0},
 };
 
+void PrintTo(const ExternalCase& c, std::ostream* out) { *out << c.path; }
+
 class ExternalFits : public ::testing::TestWithParam<ExternalCase> {};
 
 std::filesystem::path externalPath(const char* relative) {
