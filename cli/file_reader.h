@@ -1,6 +1,6 @@
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -8,10 +8,12 @@
 
 namespace corvane_cli {
 
-// A byte source over a file on disk, read with pread-like seeks.
+// A byte source over a file on disk. The file is mapped read-only when it
+// can be, so a row read is a copy rather than a system call; otherwise reads
+// go through pread.
 class FileReader final : public cv::Reader {
 public:
-    // Null when the file cannot be opened or its size cannot be taken.
+    // Null when the file cannot be opened or is not a regular file.
     static std::unique_ptr<FileReader> open(const std::string& path);
     ~FileReader() override;
     FileReader(const FileReader&) = delete;
@@ -19,13 +21,16 @@ public:
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
-    std::uint64_t bytesRead() const { return bytesRead_; }
+    const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override;
 
 private:
-    FileReader(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
+    FileReader(int descriptor, std::uint64_t size, const unsigned char* mapping)
+        : descriptor_(descriptor), size_(size), mapping_(mapping) {}
+    bool readWithPread(std::uint64_t offset, unsigned char* out, std::uint64_t count) const;
+
     int descriptor_;
     std::uint64_t size_;
-    std::uint64_t bytesRead_ = 0;
+    const unsigned char* mapping_;  // null when not mapped
 };
 
 }  // namespace corvane_cli

@@ -15,6 +15,9 @@ public:
     // True only when all `count` bytes from `offset` were delivered; after a
     // failure the destination's contents are unspecified.
     virtual bool read(std::uint64_t offset, void* destination, std::uint64_t count) = 0;
+    // The bytes [offset, offset + count) in place, for sources that hold them
+    // in memory; null when the source cannot lend them (callers then read).
+    virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;
 };
 
 // A window [start, start + length) of another reader, which must outlive it.
@@ -23,6 +26,7 @@ public:
     SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t length);
     std::uint64_t size() const override;
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+    const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override;
 
 private:
     Reader* underlying_;
@@ -36,9 +40,10 @@ public:
     MemoryReader(const void* data, std::uint64_t length);
     std::uint64_t size() const override;
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+    const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override;
 
 private:
-    const unsigned char* data_;
+    const std::uint8_t* data_;
     std::uint64_t length_;
 };
 

@@ -13,9 +13,9 @@ struct StarFieldOptions {
     std::uint32_t height = 480;
     std::uint32_t channels = 1;     // 1 mono, 3 colour planes
     std::uint64_t seed = 1;
-    double background = 0.03;       // of full scale
-    double gradient = 0.02;         // extra background across the frame
-    double noise = 0.004;           // standard deviation, of full scale
+    double background = 0.02;       // of full scale: a dark sky a little above the bias
+    double gradient = 0.01;         // extra background across the frame (light pollution)
+    double noise = 0.0012;          // standard deviation, of full scale
     double starsPerMegapixel = 120;
 };
 

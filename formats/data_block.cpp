@@ -1,0 +1,181 @@
+#include "formats/data_block.h"
+
+#include <lz4.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "core/text_utils.h"
+
+namespace cv {
+
+namespace {
+
+constexpr std::size_t kMaxAttributeFields = 4;
+constexpr std::uint32_t kMaxShuffleItemSize = 64;  // bytes
+constexpr std::uint64_t kMaxLz4Length = 2147483647;  // LZ4's int lengths
+constexpr std::uint64_t kMaxZlibLength = 0xFFFFFFFF;  // zlib's one-shot call takes 32-bit lengths
+constexpr std::string_view kShuffleSuffix = "+sh";
+
+struct Fields {
+    std::array<std::string_view, kMaxAttributeFields> text;
+    std::size_t count = 0;
+};
+
+// Splits at ':' from left to right; whatever follows a fourth ':' is not looked at.
+Fields splitFields(std::string_view text) {
+    Fields fields;
+    while (fields.count < kMaxAttributeFields) {
+        const std::size_t colon = text.find(':');
+        fields.text[fields.count++] = text.substr(0, colon);
+        if (colon == std::string_view::npos) break;
+        text.remove_prefix(colon + 1);
+    }
+    return fields;
+}
+
+bool parseCodecName(std::string_view name, ImageBlock& block) {
+    if (name == "zlib") block.codec = Codec::Zlib;
+    else if (name == "lz4") block.codec = Codec::Lz4;
+    else if (name == "lz4hc") block.codec = Codec::Lz4hc;
+    else if (name == "zstd") block.codec = Codec::Zstd;
+    else return false;
+    return true;
+}
+
+ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength,
+                       std::vector<std::uint8_t>& output) {
+    if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength) return ReadStatus::TooLarge;
+    auto produced = static_cast<uLongf>(output.size());
+    const int result = uncompress(output.data(), &produced, source, static_cast<uLong>(sourceLength));
+    if (result != Z_OK || produced != output.size()) return ReadStatus::Malformed;
+    return ReadStatus::Ok;
+}
+
+ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output) {
+    if (sourceLength > kMaxLz4Length || output.size() > kMaxLz4Length) return ReadStatus::TooLarge;
+    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(source),
+                                             reinterpret_cast<char*>(output.data()),
+                                             static_cast<int>(sourceLength), static_cast<int>(output.size()));
+    if (produced < 0 || static_cast<std::uint64_t>(produced) != output.size()) return ReadStatus::Malformed;
+    return ReadStatus::Ok;
+}
+
+// Frame by frame, one-shot each, so no streaming context is kept.
+ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output) {
+    std::uint64_t consumed = 0;
+    std::uint64_t produced = 0;
+    while (consumed < sourceLength && produced < output.size()) {
+        const std::uint64_t remaining = sourceLength - consumed;
+        const std::size_t frameSize = ZSTD_findFrameCompressedSize(source + consumed, static_cast<std::size_t>(remaining));
+        if (ZSTD_isError(frameSize) || frameSize == 0 || frameSize > remaining) return ReadStatus::Malformed;
+        const std::size_t written = ZSTD_decompress(output.data() + produced, output.size() - produced,
+                                                    source + consumed, frameSize);
+        if (ZSTD_isError(written)) return ReadStatus::Malformed;
+        consumed += frameSize;
+        produced += written;
+    }
+    return produced == output.size() ? ReadStatus::Ok : ReadStatus::Malformed;
+}
+
+ReadStatus decompress(const std::uint8_t* source, std::uint64_t sourceLength, Codec codec,
+                      std::vector<std::uint8_t>& output) {
+    switch (codec) {
+        case Codec::Zlib: return inflateZlib(source, sourceLength, output);
+        case Codec::Lz4:
+        case Codec::Lz4hc: return decodeLz4(source, sourceLength, output);
+        case Codec::Zstd: return decodeZstd(source, sourceLength, output);
+        default: return ReadStatus::Unsupported;
+    }
+}
+
+}  // namespace
+
+bool parseLocation(std::string_view text, ImageBlock& block) {
+    const Fields fields = splitFields(text);
+    const std::string_view kind = fields.text[0];
+    if (kind == "attachment") {
+        if (fields.count != 3) return false;
+        const auto position = parseUnsigned64(fields.text[1]);
+        const auto size = parseUnsigned64(fields.text[2]);
+        if (!position || !size) return false;
+        block.location = DataLocation::Attachment;
+        block.position = *position;
+        block.size = *size;
+        return true;
+    }
+    if (kind == "inline") {
+        if (fields.count > 1 && fields.text[1] != "base64") return false;
+        block.location = DataLocation::Inline;
+        return true;
+    }
+    if (kind == "embedded") {
+        block.location = DataLocation::Embedded;
+        return true;
+    }
+    return false;
+}
+
+bool parseCompression(std::string_view text, ImageBlock& block) {
+    const Fields fields = splitFields(text);
+    if (fields.count < 2) return false;
+    std::string_view name = fields.text[0];
+    bool shuffled = false;
+    if (name.size() > kShuffleSuffix.size() && name.ends_with(kShuffleSuffix)) {
+        shuffled = true;
+        name.remove_suffix(kShuffleSuffix.size());
+    }
+    if (!parseCodecName(name, block)) return false;
+    const auto uncompressed = parseUnsigned64(fields.text[1]);
+    if (!uncompressed) return false;
+    block.byteShuffled = shuffled;
+    block.uncompressedSize = *uncompressed;
+    block.shuffleItemSize = 1;
+    if (fields.count >= 3 && !fields.text[2].empty()) {
+        const auto itemSize = parseUnsigned32(fields.text[2]);
+        if (!itemSize || *itemSize < 1 || *itemSize > kMaxShuffleItemSize) return false;
+        block.shuffleItemSize = *itemSize;
+    }
+    if (block.byteShuffled && block.shuffleItemSize < 2) block.byteShuffled = false;
+    return true;
+}
+
+ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
+                       std::vector<std::uint8_t>& output, std::uint64_t maxSize) {
+    if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0) return ReadStatus::Malformed;
+    if (block.uncompressedSize > maxSize) return ReadStatus::TooLarge;
+    if (block.uncompressedSize > std::numeric_limits<std::size_t>::max()) return ReadStatus::TooLarge;
+    try {
+        output.assign(static_cast<std::size_t>(block.uncompressedSize), 0);
+        const ReadStatus status = decompress(source, sourceLength, block.codec, output);
+        if (status != ReadStatus::Ok) return status;
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::TooLarge;
+    }
+    // Still-shuffled bytes would draw a scrambled picture as if it were right.
+    if (block.byteShuffled && !unshuffle(output, block.shuffleItemSize)) return ReadStatus::TooLarge;
+    return ReadStatus::Ok;
+}
+
+bool unshuffle(std::vector<std::uint8_t>& buffer, std::uint32_t itemSize) {
+    if (buffer.empty() || itemSize < 2) return true;
+    const std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[buffer.size()]);
+    if (!copy) return false;
+    std::memcpy(copy.get(), buffer.data(), buffer.size());
+    const std::size_t items = buffer.size() / itemSize;
+    std::uint8_t* out = buffer.data();
+    for (std::size_t j = 0; j < itemSize; ++j) {
+        const std::uint8_t* plane = copy.get() + j * items;
+        for (std::size_t i = 0; i < items; ++i) out[i * itemSize + j] = plane[i];
+    }
+    const std::size_t whole = items * itemSize;
+    std::memcpy(out + whole, copy.get() + whole, buffer.size() - whole);
+    return true;
+}
+
+}  // namespace cv

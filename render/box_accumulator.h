@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/read_status.h"
+
+namespace cv {
+
+// Area-averages rows into an output raster while remembering each box's
+// brightest sample. Memory depends on the output size only.
+struct BoxAccumulator {
+    std::uint32_t outWidth = 0;
+    std::uint32_t outHeight = 0;
+    std::uint32_t channels = 0;
+    std::uint64_t sourceWidth = 0;
+    std::vector<std::uint32_t> columnStart;  // source columns [start, end) of each output column
+    std::vector<std::uint32_t> columnEnd;
+    std::vector<float> sums;     // channel-major: channel, row, column
+    std::vector<float> maxima;   // same shape
+    std::vector<std::uint32_t> counts;  // row, column; counted on channel 0
+
+    float sum(std::uint32_t channel, std::uint32_t row, std::uint32_t column) const {
+        return sums[index(channel, row, column)];
+    }
+    float maximum(std::uint32_t channel, std::uint32_t row, std::uint32_t column) const {
+        return maxima[index(channel, row, column)];
+    }
+    std::uint32_t count(std::uint32_t row, std::uint32_t column) const {
+        return counts[static_cast<std::size_t>(row) * outWidth + column];
+    }
+    std::size_t index(std::uint32_t channel, std::uint32_t row, std::uint32_t column) const {
+        return (static_cast<std::size_t>(channel) * outHeight + row) * outWidth + column;
+    }
+};
+
+constexpr std::uint32_t kMaxAccumulatorChannels = 4;
+constexpr std::uint64_t kMaxAccumulatorSourceWidth = 100000;  // samples per row fed in
+// Initial box maximum: -3.0e38 (bits 0xFF61B1E6), below any working value.
+constexpr std::uint32_t kInitialMaximumBits = 0xFF61B1E6;
+
+// Malformed for a zero size, 1 to 4 channels violated or a source width
+// outside 1 to 100,000; TooLarge when the arrays exceed `memoryLimit` bytes or
+// cannot be allocated.
+[[nodiscard]] ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
+                                            std::uint32_t outHeight, std::uint32_t channels,
+                                            std::uint64_t sourceWidth, std::uint64_t memoryLimit);
+
+// Adds one row of `sourceWidth` values to output row `row` of `channel`;
+// out-of-range channels or rows and null rows are ignored.
+void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint32_t row,
+                   const float* values);
+
+}  // namespace cv

@@ -1,0 +1,614 @@
+#include "render/render_image.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "core/render_settings.h"
+#include "core/text_utils.h"
+#include "formats/data_block.h"
+#include "render/bayer.h"
+#include "render/box_accumulator.h"
+#include "render/compose_image.h"
+#include "render/sample_conversion.h"
+
+namespace cv {
+
+namespace {
+
+constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint32_t kMaxPlanningSize = 512;       // above: plan with 4 x the byte limit
+constexpr std::uint64_t kLargePlanFactor = 4;
+constexpr std::uint32_t kMinRowsForTiming = 8;        // output rows before steps adapt
+constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
+constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
+constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
+constexpr std::uint32_t kMinRowsForSmoothing = 24;
+constexpr std::uint64_t kSmoothBelowPercent = 90;     // of the output rows visited in pass 0
+constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
+
+// a * b / c without overflowing in the product (c > 0, result fits).
+std::uint64_t mulDiv(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+    if (a == 0 || b <= kNoLimit / a) return a * b / c;
+    return a / c * b + (a % c) * b / c;  // a % c < c, and the callers keep (a % c) * b in range
+}
+
+std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return a / b + (a % b != 0 ? 1 : 0); }
+
+struct Band {
+    std::uint64_t first;  // working row
+    std::uint64_t size;
+    std::uint64_t taken;  // rows this band contributes over all passes
+};
+
+// The band of `total` rows that output row r of `outputs` covers.
+Band bandOf(std::uint64_t r, std::uint64_t outputs, std::uint64_t total, std::uint64_t perBand) {
+    const std::uint64_t a = mulDiv(r, total, outputs);
+    const std::uint64_t b = std::min(std::max(mulDiv(r + 1, total, outputs), a + 1), total);
+    const std::uint64_t n = b - a;
+    return {a, n, std::min(n, perBand)};
+}
+
+// The middle of the band first, later passes spreading outward.
+std::uint64_t rowInPass(const Band& band, std::uint64_t pass) {
+    return band.first + ((band.taken / 2 + pass) % band.taken) * (band.size / band.taken);
+}
+
+struct OutputSize {
+    std::uint32_t width;
+    std::uint32_t height;
+};
+
+OutputSize fitOutput(std::uint64_t width, std::uint64_t height, std::uint32_t maxSize) {
+    const std::uint64_t m = maxSize == 0 ? 1 : maxSize;
+    if (width <= m && height <= m) {
+        return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+    }
+    const std::uint64_t longer = std::max(width, height);
+    const std::uint64_t shorter = std::min(width, height);
+    const auto scaled = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>((mulDiv(shorter, m, 1) + longer / 2) / longer, 1));
+    const auto full = static_cast<std::uint32_t>(m);
+    return width >= height ? OutputSize{full, scaled} : OutputSize{scaled, full};
+}
+
+void fitMemory(OutputSize& size, std::uint32_t channels, std::uint64_t workingMemory) {
+    const double need = static_cast<double>(size.width) * size.height * (channels * 8.0 + 4.0);
+    const double avail = std::max(0.0, static_cast<double>(workingMemory) - kBytesPerAccumulatorColumn * size.width);
+    if (need <= avail || avail <= 0.0) return;
+    const double factor = std::sqrt(avail / need);
+    size.width = std::max<std::uint32_t>(static_cast<std::uint32_t>(size.width * factor), 1);
+    size.height = std::max<std::uint32_t>(static_cast<std::uint32_t>(size.height * factor), 1);
+}
+
+class RenderJob {
+public:
+    RenderJob(Reader& reader, const ImageData& data, const RenderOptions& options, RenderBudget& budget)
+        : reader_(reader), data_(data), options_(options), budget_(budget), bytesAtStart_(budget.bytesRead) {}
+
+    ReadStatus run(RgbImage& image, RenderReport* report);
+
+private:
+    struct RowRun {
+        std::uint32_t outputRow;
+        std::uint64_t firstRow;
+        std::uint64_t count;
+    };
+
+    ReadStatus chooseSource();
+    ReadStatus loadSamples();
+    void decideBayer();
+    ReadStatus planGeometry();
+    ReadStatus samplePlain();
+    ReadStatus sampleBayer();
+    ReadStatus readBatch(const std::vector<RowRun>& batch);
+    ReadStatus readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values);
+    void display(RgbImage& image);
+    void smoothThinFirstPass(RgbImage& image);
+    void fillReport(RenderReport& report) const;
+
+    std::uint64_t elapsedMs() const;
+    std::uint64_t samplingMs() const;
+    bool budgetExhausted() const;
+    bool cancelled() const;
+    std::uint64_t bytesLeft() const;
+    std::uint64_t stepAfter(std::uint64_t outputRow);
+    bool mayStartPass(std::uint64_t pass) const;
+
+    Reader& reader_;
+    const ImageData& data_;
+    const RenderOptions& options_;
+    RenderBudget& budget_;
+    const std::uint64_t bytesAtStart_;
+
+    const ImageBlock* block_ = nullptr;
+    bool usedThumbnail_ = false;
+    std::vector<std::uint8_t> stored_;
+    std::vector<std::uint8_t> decoded_;
+    std::optional<MemoryReader> memory_;
+    Reader* samples_ = nullptr;
+    std::uint64_t start_ = 0;
+    bool decompressed_ = false;
+
+    bool demosaic_ = false;
+    BayerPattern pattern_;
+    std::uint64_t rowBytes_ = 0;
+    std::uint64_t planeBytes_ = 0;
+    std::uint32_t planesRead_ = 1;
+    std::uint32_t outChannels_ = 1;
+    std::uint64_t workWidth_ = 0;
+    std::uint64_t workHeight_ = 0;
+    OutputSize out_{0, 0};
+    std::uint64_t perBand_ = 1;  // K: source rows sampled per output row at most
+    std::uint64_t bytesPerOutputRow_ = 0;
+
+    BoxAccumulator accumulator_;
+    StatisticsSampler sampler_;
+    std::vector<std::uint8_t> raw_;
+    std::vector<float> values_;
+    std::vector<float> secondValues_;
+    std::vector<float> colorRows_;
+
+    std::uint64_t setupMs_ = 0;
+    std::uint64_t allowanceMs_ = 0;
+    std::uint64_t rowsDone_ = 0;
+    std::uint64_t rowsRead_ = 0;
+    std::uint64_t largestSkip_ = 0;
+    bool exhausted_ = false;
+    bool smoothed_ = false;
+    bool subsampled_ = false;
+    StretchParameters stretch_;
+    ChannelStatistics statistics_;
+    float peakWeight_ = 0.0f;
+};
+
+std::uint64_t RenderJob::elapsedMs() const {
+    const std::int64_t elapsed = steadyNowNs() - budget_.startTime;
+    return elapsed > 0 ? static_cast<std::uint64_t>(elapsed) / 1000000 : 0;
+}
+
+std::uint64_t RenderJob::samplingMs() const {
+    const std::uint64_t elapsed = elapsedMs();
+    return elapsed > setupMs_ ? elapsed - setupMs_ : 0;
+}
+
+bool RenderJob::budgetExhausted() const {
+    if (budget_.byteLimit != 0 && budget_.bytesRead >= budget_.byteLimit) return true;
+    return elapsedMs() >= budget_.timeLimitMs;
+}
+
+bool RenderJob::cancelled() const {
+    return budget_.cancelFlag != nullptr && budget_.cancelFlag->load(std::memory_order_relaxed);
+}
+
+std::uint64_t RenderJob::bytesLeft() const {
+    return budget_.bytesRead < budget_.byteLimit ? budget_.byteLimit - budget_.bytesRead : 0;
+}
+
+ReadStatus RenderJob::chooseSource() {
+    const ImageBlock& main = data_.image;
+    if (main.width == 0 || main.height == 0 || main.channels == 0 || main.sampleFormat == SampleFormat::None) {
+        return ReadStatus::Malformed;
+    }
+    const ImageBlock& thumb = data_.thumbnail;
+    const bool thumbnailUsable = data_.hasThumbnail && thumb.width != 0 && thumb.height != 0 &&
+                                 thumb.channels != 0 && thumb.sampleFormat != SampleFormat::None;
+    usedThumbnail_ = options_.useEmbeddedThumbnail && thumbnailUsable &&
+                     (options_.preferEmbeddedThumbnail || thumb.width >= options_.maxSize ||
+                      thumb.height >= options_.maxSize);
+    block_ = usedThumbnail_ ? &thumb : &main;
+    if (bytesPerSample(block_->sampleFormat) == 0) return ReadStatus::Unsupported;
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::loadSamples() {
+    const ImageBlock& block = *block_;
+    if (block.location == DataLocation::Attachment && block.codec == Codec::None) {
+        samples_ = &reader_;
+        start_ = block.position;
+        return ReadStatus::Ok;
+    }
+    const std::vector<std::uint8_t>* bytes = &block.inlineData;
+    if (block.location == DataLocation::Attachment) {
+        if (block.size > options_.maxBlockBytes) return ReadStatus::TooLarge;
+        try {
+            stored_.assign(static_cast<std::size_t>(block.size), 0);
+        } catch (const std::bad_alloc&) {
+            return ReadStatus::TooLarge;
+        }
+        const ReadStatus status = readExact(reader_, block.position, stored_.data(), block.size);
+        if (status != ReadStatus::Ok) return status;
+        bytes = &stored_;
+    } else if (bytes->empty()) {
+        return ReadStatus::Unsupported;
+    }
+    if (block.codec != Codec::None) {
+        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), block, decoded_, options_.maxBlockBytes);
+        if (status != ReadStatus::Ok) return status;
+        stored_ = {};
+        bytes = &decoded_;
+        decompressed_ = true;
+    }
+    memory_.emplace(bytes->data(), bytes->size());
+    samples_ = &*memory_;
+    start_ = 0;
+    return ReadStatus::Ok;
+}
+
+void RenderJob::decideBayer() {
+    const ImageBlock& block = *block_;
+    if (usedThumbnail_ || block.channels != 1 || options_.monochrome) return;
+    if (options_.cfaMode == kCfaAlwaysMono) return;
+    std::string patternText;
+    if (hasBayerPattern(data_)) {
+        if (options_.cfaMode == kCfaAutomatic && frameTypeMatches(data_, kColorlessFrameWords)) return;
+        patternText = data_.cfaPattern;
+    } else if (options_.cfaMode == kCfaAlwaysColor &&
+               probeBayer(*samples_, start_, rowBytes_, block.width, block.height, block.sampleFormat,
+                          block.bigEndian, block.scale, block.offset)) {
+        patternText = "RGGB";
+    } else {
+        return;
+    }
+    const auto pattern = parseBayerPattern(patternText);
+    if (!pattern || block.width < 2 || block.height < 2) return;
+    pattern_ = *pattern;
+    demosaic_ = true;
+}
+
+ReadStatus RenderJob::planGeometry() {
+    const ImageBlock& block = *block_;
+    workWidth_ = demosaic_ ? block.width / 2 : block.width;
+    workHeight_ = demosaic_ ? block.height / 2 : block.height;
+    const bool colour = demosaic_ || (!options_.monochrome && block.channels >= 3 && block.colorSpace == ColorSpace::RGB);
+    outChannels_ = colour ? 3 : 1;
+    planesRead_ = demosaic_ ? 1 : outChannels_;
+
+    const auto planeBytes = safeMultiply(rowBytes_, block.height);
+    const auto total = planeBytes ? safeMultiply(*planeBytes, planesRead_) : std::nullopt;
+    if (!total) return ReadStatus::TooLarge;
+    planeBytes_ = *planeBytes;
+    if (start_ > samples_->size() || *total > samples_->size() - start_) return ReadStatus::Malformed;
+
+    out_ = fitOutput(workWidth_, workHeight_, options_.maxSize);
+    fitMemory(out_, outChannels_, options_.workingMemory);
+
+    const std::uint64_t planning =
+        options_.maxSize <= kMaxPlanningSize ? budget_.byteLimit : budget_.byteLimit * kLargePlanFactor;
+    perBand_ = ceilDiv(workHeight_, out_.height);
+    if (*total > planning) {
+        const std::uint64_t perWorkingRow = rowBytes_ * planesRead_ * (demosaic_ ? 2 : 1);
+        perBand_ = std::max<std::uint64_t>(planning / perWorkingRow / out_.height, 1);
+    }
+    subsampled_ = perBand_ * out_.height < workHeight_;
+    bytesPerOutputRow_ = rowBytes_ * planesRead_;
+
+    const ReadStatus status = prepareAccumulator(accumulator_, out_.width, out_.height, outChannels_, workWidth_,
+                                                 options_.workingMemory);
+    if (status != ReadStatus::Ok) return status;
+    prepareSampler(sampler_, outChannels_);
+    try {
+        raw_.resize(static_cast<std::size_t>(rowBytes_ * (demosaic_ ? 2 : 1)));
+        values_.resize(static_cast<std::size_t>(block.width));
+        if (demosaic_) {
+            secondValues_.resize(static_cast<std::size_t>(block.width));
+            colorRows_.resize(static_cast<std::size_t>(workWidth_) * 3);
+        }
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::TooLarge;
+    }
+    return ReadStatus::Ok;
+}
+
+std::uint64_t RenderJob::stepAfter(std::uint64_t outputRow) {
+    const std::uint64_t remaining = out_.height - outputRow;
+    std::uint64_t step = 1;
+    if (remaining >= 2 && rowsDone_ >= kMinRowsForTiming) {
+        const std::uint64_t fallback = std::min(remaining > 7 ? remaining / 8 : 1, remaining - 1);
+        const std::uint64_t t = samplingMs();
+        step = fallback;
+        if (t < allowanceMs_) {
+            const std::uint64_t perRow = t * 1000 / rowsDone_;
+            std::uint64_t canDo = perRow == 0 ? kNoLimit : (allowanceMs_ - t) * 1000 / perRow;
+            if (budget_.byteLimit != 0 && bytesPerOutputRow_ != 0) {
+                canDo = std::min(canDo, bytesLeft() / bytesPerOutputRow_);
+            }
+            if (canDo >= remaining) step = 1;
+            else if (canDo > 0) step = std::min(remaining - 1, ceilDiv(remaining, canDo));
+        }
+    }
+    largestSkip_ = std::max(largestSkip_, step - 1);
+    return step;
+}
+
+bool RenderJob::mayStartPass(std::uint64_t pass) const {
+    if (exhausted_ || budgetExhausted()) return false;
+    if (options_.maxPasses != 0 && pass >= options_.maxPasses) return false;
+    if (rowsDone_ == 0) return true;
+    const std::uint64_t t = samplingMs();
+    if (t >= allowanceMs_) return false;
+    if ((t * 1000 / rowsDone_) * out_.height / 1000 > allowanceMs_ - t) return false;
+    if (budget_.byteLimit != 0 && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * out_.height > bytesLeft()) {
+        return false;
+    }
+    return true;
+}
+
+ReadStatus RenderJob::readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values) {
+    const std::uint64_t offset = start_ + plane * planeBytes_ + row * rowBytes_;
+    // A source that holds the bytes in memory lends them; the others copy one row.
+    const std::uint8_t* raw = samples_->view(offset, rowBytes_);
+    if (raw == nullptr) {
+        if (readExact(*samples_, offset, raw_.data(), rowBytes_) != ReadStatus::Ok) return ReadStatus::ReadFailed;
+        raw = raw_.data();
+    }
+    budget_.bytesRead += rowBytes_;
+    ++rowsRead_;
+    const ImageBlock& block = *block_;
+    if (!convertRow(raw, values.size(), block.sampleFormat, block.bigEndian, block.scale, block.offset,
+                    values.data())) {
+        return ReadStatus::Unsupported;
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
+    for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
+        for (const RowRun& run : batch) {
+            for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
+                const ReadStatus status = readRow(plane, row, values_);
+                if (status != ReadStatus::Ok) return status;
+                accumulateRow(accumulator_, plane, run.outputRow, values_.data());
+                offerRow(sampler_, plane, values_.data(), values_.size());
+            }
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::samplePlain() {
+    std::uint32_t rowsPerRead = options_.rowsPerRead == 0 ? 1 : options_.rowsPerRead;
+    std::vector<RowRun> batch;
+    for (std::uint64_t pass = 0; pass < perBand_; ++pass) {
+        if (pass > 0 && !mayStartPass(pass)) break;
+        std::uint64_t r = 0;
+        bool passEnded = false;
+        while (r < out_.height && !passEnded) {
+            if (cancelled()) return ReadStatus::Cancelled;
+            const std::size_t batchLimit = rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
+            batch.clear();
+            while (r < out_.height && batch.size() < batchLimit) {
+                const Band band = bandOf(r, out_.height, workHeight_, perBand_);
+                if (pass < band.taken) {
+                    const std::uint64_t first = rowInPass(band, pass);
+                    const std::uint64_t bandEnd = band.first + band.size;
+                    const std::uint64_t count = std::max<std::uint64_t>(
+                        std::min<std::uint64_t>({rowsPerRead, bandEnd - first, workHeight_ - first}), 1);
+                    batch.push_back({static_cast<std::uint32_t>(r), first, count});
+                }
+                r += pass == 0 ? stepAfter(r) : 1;
+            }
+            const ReadStatus status = readBatch(batch);
+            if (status != ReadStatus::Ok) return status;
+            if (pass == 0) {
+                rowsDone_ += batch.size();
+                if (options_.rowsPerRead == 0 && rowsRead_ > 0) {
+                    rowsPerRead = samplingMs() * 1000 / rowsRead_ < kSlowRowMicroseconds ? 1 : kRowsPerReadOnSlowSources;
+                }
+                if (budgetExhausted()) exhausted_ = true;
+                if (elapsedMs() > 2ull * budget_.timeLimitMs) passEnded = true;
+            } else if (budgetExhausted()) {
+                exhausted_ = true;
+                return ReadStatus::Ok;
+            }
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::sampleBayer() {
+    const std::uint64_t cells = workWidth_;
+    float* red = colorRows_.data();
+    float* green = red + cells;
+    float* blue = green + cells;
+    for (std::uint64_t pass = 0; pass < perBand_; ++pass) {
+        if (pass > 0 && !mayStartPass(pass)) break;
+        std::uint64_t r = 0;
+        while (r < out_.height) {
+            if (cancelled()) return ReadStatus::Cancelled;
+            if (budgetExhausted()) {
+                exhausted_ = true;
+                if (pass > 0) return ReadStatus::Ok;
+            }
+            if (pass == 0 && elapsedMs() > 2ull * budget_.timeLimitMs) break;
+            if (pass == 0) ++rowsDone_;
+            const Band band = bandOf(r, out_.height, workHeight_, perBand_);
+            if (pass < band.taken) {
+                const std::uint64_t cell = rowInPass(band, pass);
+                ReadStatus status = readRow(0, 2 * cell, values_);
+                if (status == ReadStatus::Ok) status = readRow(0, 2 * cell + 1, secondValues_);
+                if (status != ReadStatus::Ok) return status;
+                demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
+                                green, blue);
+                const auto outputRow = static_cast<std::uint32_t>(r);
+                for (std::uint32_t c = 0; c < 3; ++c) {
+                    const float* colour = red + c * cells;
+                    accumulateRow(accumulator_, c, outputRow, colour);
+                    offerRow(sampler_, c, colour, static_cast<std::size_t>(cells));
+                }
+            }
+            r += pass == 0 ? stepAfter(r) : 1;
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+void RenderJob::display(RgbImage& image) {
+    statistics_ = computeStatistics(sampler_);
+    StretchOptions stretchOptions;
+    stretchOptions.shadowsClipping = options_.shadowsClipping;
+    stretchOptions.targetBackground = options_.targetBackground;
+    stretchOptions.linkedChannels = options_.linkedChannels && !demosaic_;
+    stretchOptions.autoStretch = options_.autoStretch;
+    stretchOptions.stretchStrength =
+        frameTypeMatches(data_, kCalibrationFrameWords) ? 0.0f : options_.stretchStrength;
+    stretch_ = computeStretch(statistics_, stretchOptions);
+
+    float sigmaSum = 0.0f;
+    std::uint32_t sigmaCount = 0;
+    for (std::uint32_t c = 0; c < statistics_.channels; ++c) {
+        if (!statistics_.channelValid[c]) continue;
+        sigmaSum += statistics_.sigma[c];
+        ++sigmaCount;
+    }
+    PeakBlend peaks;
+    peaks.blend = options_.peakBlend;
+    peaks.noiseSigma = sigmaCount > 0 ? sigmaSum / static_cast<float>(sigmaCount) : 0.0f;
+    peaks.low = options_.peakLow;
+    peaks.high = options_.peakHigh;
+    peakWeight_ = peakWeight(stretch_, accumulator_.channels, options_.peakBlend);
+    composeImage(accumulator_, stretch_, peaks, image);
+}
+
+// Box-reduces the picture to the rows pass 0 visited, then enlarges it back
+// bilinearly, so a coarse first pass shows as soft rather than banded.
+void RenderJob::smoothThinFirstPass(RgbImage& image) {
+    const std::uint64_t height = out_.height;
+    if (!options_.smoothPartial || image.empty() || rowsDone_ < kMinRowsForSmoothing || rowsDone_ >= height ||
+        rowsDone_ * 100 >= height * kSmoothBelowPercent) {
+        return;
+    }
+    const std::uint64_t width = image.width;
+    const std::uint64_t smallHeight = rowsDone_;
+    const std::uint64_t smallWidth = std::max<std::uint64_t>((width * rowsDone_ + height / 2) / height, 1);
+    std::vector<std::uint8_t> small(static_cast<std::size_t>(smallWidth * smallHeight * 3));
+    for (std::uint64_t sy = 0; sy < smallHeight; ++sy) {
+        const Band rows = bandOf(sy, smallHeight, height, kNoLimit);
+        for (std::uint64_t sx = 0; sx < smallWidth; ++sx) {
+            const Band columns = bandOf(sx, smallWidth, width, kNoLimit);
+            std::uint64_t sums[3] = {0, 0, 0};
+            for (std::uint64_t y = rows.first; y < rows.first + rows.size; ++y) {
+                const std::uint8_t* pixel = image.row(static_cast<std::uint32_t>(y)) + columns.first * 3;
+                for (std::uint64_t x = 0; x < columns.size; ++x, pixel += 3) {
+                    for (int c = 0; c < 3; ++c) sums[c] += pixel[c];
+                }
+            }
+            const std::uint64_t count = std::max<std::uint64_t>(rows.size * columns.size, 1);
+            std::uint8_t* out = &small[static_cast<std::size_t>((sy * smallWidth + sx) * 3)];
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>(sums[c] / count);
+        }
+    }
+    struct Tap {
+        std::uint64_t index;
+        std::uint64_t next;
+        double fraction;
+    };
+    auto taps = [](std::uint64_t targets, std::uint64_t sources) {
+        std::vector<Tap> result(static_cast<std::size_t>(targets));
+        const double ratio = static_cast<double>(sources) / static_cast<double>(targets);
+        for (std::uint64_t t = 0; t < targets; ++t) {
+            const double position = std::max((static_cast<double>(t) + 0.5) * ratio - 0.5, 0.0);
+            const auto index = std::min(static_cast<std::uint64_t>(position), sources - 1);
+            result[t] = {index, std::min(index + 1, sources - 1), position - static_cast<double>(index)};
+        }
+        return result;
+    };
+    const std::vector<Tap> columnTaps = taps(width, smallWidth);
+    const std::vector<Tap> rowTaps = taps(height, smallHeight);
+    auto at = [&](std::uint64_t y, std::uint64_t x, int c) {
+        return static_cast<double>(small[static_cast<std::size_t>((y * smallWidth + x) * 3 + static_cast<std::uint64_t>(c))]);
+    };
+    for (std::uint64_t y = 0; y < height; ++y) {
+        const Tap& ry = rowTaps[static_cast<std::size_t>(y)];
+        std::uint8_t* out = image.row(static_cast<std::uint32_t>(y));
+        for (std::uint64_t x = 0; x < width; ++x) {
+            const Tap& rx = columnTaps[static_cast<std::size_t>(x)];
+            for (int c = 0; c < 3; ++c) {
+                const double top = at(ry.index, rx.index, c) + (at(ry.index, rx.next, c) - at(ry.index, rx.index, c)) * rx.fraction;
+                const double bottom = at(ry.next, rx.index, c) + (at(ry.next, rx.next, c) - at(ry.next, rx.index, c)) * rx.fraction;
+                const double value = top + (bottom - top) * ry.fraction + 0.5;
+                out[x * 3 + static_cast<std::uint64_t>(c)] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
+            }
+        }
+    }
+    smoothed_ = true;
+}
+
+void RenderJob::fillReport(RenderReport& report) const {
+    auto clamp32 = [](std::uint64_t v) {
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, std::numeric_limits<std::uint32_t>::max()));
+    };
+    report = RenderReport{};
+    report.sourceWidth = block_->width;
+    report.sourceHeight = block_->height;
+    report.sourceChannels = block_->channels;
+    report.bytesReadHere = budget_.bytesRead - bytesAtStart_;
+    report.rowsRead = clamp32(rowsRead_);
+    report.elapsedMs = clamp32(elapsedMs());
+    report.rowsSubsampled = subsampled_;
+    report.budgetExhausted = exhausted_;
+    report.firstPassRows = clamp32(rowsDone_);
+    report.largestSkip = clamp32(largestSkip_);
+    report.setupMs = clamp32(setupMs_);
+    report.smoothed = smoothed_;
+    report.usedEmbeddedThumbnail = usedThumbnail_;
+    report.demosaiced = demosaic_;
+    report.decompressed = decompressed_;
+    report.statistics = statistics_;
+    report.stretch = stretch_;
+    report.peakWeight = peakWeight_;
+}
+
+ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
+    image = RgbImage{};
+    if (cancelled()) return ReadStatus::Cancelled;
+    ReadStatus status = chooseSource();
+    if (status != ReadStatus::Ok) return status;
+    status = loadSamples();
+    if (status != ReadStatus::Ok) return status;
+    const auto rowBytes = safeMultiply(bytesPerSample(block_->sampleFormat), block_->width);
+    if (!rowBytes) return ReadStatus::TooLarge;
+    rowBytes_ = *rowBytes;
+    decideBayer();
+    status = planGeometry();
+    if (status != ReadStatus::Ok) return status;
+
+    setupMs_ = elapsedMs();
+    const std::uint64_t limit = budget_.timeLimitMs;
+    const std::uint64_t quarter = limit / 4;
+    const std::uint64_t share = limit / 20 * 17;
+    allowanceMs_ = (share > setupMs_ && share - setupMs_ > quarter) ? share - setupMs_ : quarter;
+
+    status = demosaic_ ? sampleBayer() : samplePlain();
+    if (status != ReadStatus::Ok) return status;
+
+    if (!hasSamples(sampler_)) {
+        if (!usedThumbnail_) return ReadStatus::Malformed;
+        RenderOptions mainOnly = options_;
+        mainOnly.useEmbeddedThumbnail = false;
+        mainOnly.preferEmbeddedThumbnail = false;
+        return RenderJob(reader_, data_, mainOnly, budget_).run(image, report);
+    }
+    display(image);
+    smoothThinFirstPass(image);
+    if (report != nullptr) fillReport(*report);
+    return exhausted_ ? ReadStatus::Partial : ReadStatus::Ok;
+}
+
+}  // namespace
+
+std::int64_t steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+ReadStatus renderImage(Reader& reader, const ImageData& data, const RenderOptions& options, RenderBudget& budget,
+                       RgbImage& image, RenderReport* report) {
+    return RenderJob(reader, data, options, budget).run(image, report);
+}
+
+}  // namespace cv

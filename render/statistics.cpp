@@ -1,0 +1,114 @@
+#include "render/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace cv {
+
+namespace {
+
+constexpr double kNormalizedSlack = 0.001;  // data within [-0.001, 1.001] counts as 0..1
+constexpr double kLowPercentile = 0.001;
+constexpr double kHighPercentile = 0.999;
+constexpr float kMadToSigma = 1.4826f;
+
+void thin(std::vector<float>& samples) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < samples.size(); i += 2) samples[kept++] = samples[i];
+    samples.resize(kept);
+}
+
+// The value at m / 2 after a partial sort: the upper median for even m.
+float upperMedian(std::vector<float>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+void setRangeFromPercentiles(const StatisticsSampler& sampler, float minimum, float maximum,
+                             ChannelStatistics& statistics) {
+    std::vector<float> all;
+    for (std::uint32_t c = 0; c < sampler.channels; ++c) {
+        all.insert(all.end(), sampler.samples[c].begin(), sampler.samples[c].end());
+    }
+    std::sort(all.begin(), all.end());
+    const double last = static_cast<double>(all.size() - 1);
+    statistics.low = all[static_cast<std::size_t>(last * kLowPercentile)];
+    statistics.high = all[static_cast<std::size_t>(last * kHighPercentile)];
+    if (!(statistics.high > statistics.low)) {
+        statistics.low = minimum;
+        statistics.high = maximum;
+    }
+}
+
+}  // namespace
+
+void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels) {
+    sampler.channels = std::min(channels, kMaxStatisticsChannels);
+    for (std::uint32_t c = 0; c < kMaxStatisticsChannels; ++c) {
+        sampler.samples[c].clear();
+        sampler.samples[c].reserve(kMaxSamplesPerChannel);
+        sampler.stride[c] = 1;
+        sampler.offered[c] = 0;
+    }
+}
+
+void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values, std::size_t count) {
+    if (channel >= sampler.channels || values == nullptr || count == 0) return;
+    auto& samples = sampler.samples[channel];
+    auto& stride = sampler.stride[channel];
+    for (std::size_t position = 0; position < count; position += stride) {
+        samples.push_back(values[position]);
+        if (samples.size() == kMaxSamplesPerChannel) {
+            thin(samples);
+            if (stride < kMaxSamplerStride) stride *= 2;
+        }
+    }
+    sampler.offered[channel] += count;
+}
+
+bool hasSamples(const StatisticsSampler& sampler) {
+    for (std::uint32_t c = 0; c < sampler.channels; ++c) {
+        if (!sampler.samples[c].empty()) return true;
+    }
+    return false;
+}
+
+ChannelStatistics computeStatistics(const StatisticsSampler& sampler) {
+    ChannelStatistics statistics;
+    statistics.channels = sampler.channels;
+    if (!hasSamples(sampler)) return statistics;
+
+    float minimum = 1e30f;
+    float maximum = -1e30f;
+    for (std::uint32_t c = 0; c < sampler.channels; ++c) {
+        for (float v : sampler.samples[c]) {
+            minimum = std::min(minimum, v);
+            maximum = std::max(maximum, v);
+        }
+    }
+    if (minimum >= -kNormalizedSlack && maximum <= 1.0 + kNormalizedSlack) {
+        statistics.low = 0.0f;
+        statistics.high = 1.0f;
+    } else {
+        setRangeFromPercentiles(sampler, minimum, maximum, statistics);
+    }
+    const float range = statistics.high - statistics.low;
+    const float scale = range > 0.0f ? 1.0f / range : 0.0f;
+
+    for (std::uint32_t c = 0; c < sampler.channels; ++c) {
+        if (sampler.samples[c].empty()) continue;
+        std::vector<float> values = sampler.samples[c];
+        const float median = upperMedian(values);
+        for (float& v : values) v = std::fabs(v - median);
+        const float mad = upperMedian(values);
+        statistics.channelValid[c] = true;
+        statistics.median[c] = (median - statistics.low) * scale;
+        statistics.mad[c] = mad * scale;
+        statistics.sigma[c] = statistics.mad[c] * kMadToSigma;
+    }
+    statistics.valid = true;
+    return statistics;
+}
+
+}  // namespace cv

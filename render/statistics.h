@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace cv {
+
+constexpr std::uint32_t kMaxStatisticsChannels = 4;
+constexpr std::size_t kMaxSamplesPerChannel = 32768;  // the list is thinned on reaching this
+constexpr std::uint64_t kMaxSamplerStride = 0x100000;  // stride stops doubling here
+
+// A bounded, deterministically thinned sample of everything offered, per
+// channel: never more than 32,767 values each.
+struct StatisticsSampler {
+    std::uint32_t channels = 0;
+    std::array<std::vector<float>, kMaxStatisticsChannels> samples;
+    std::array<std::uint64_t, kMaxStatisticsChannels> stride{};
+    std::array<std::uint64_t, kMaxStatisticsChannels> offered{};
+};
+
+void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels);
+void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values, std::size_t count);
+bool hasSamples(const StatisticsSampler& sampler);
+
+// Robust figures of each channel, normalised to the range [low, high].
+struct ChannelStatistics {
+    std::uint32_t channels = 0;
+    std::array<bool, kMaxStatisticsChannels> channelValid{};
+    std::array<float, kMaxStatisticsChannels> median{};
+    std::array<float, kMaxStatisticsChannels> mad{};
+    std::array<float, kMaxStatisticsChannels> sigma{};
+    float low = 0.0f;
+    float high = 1.0f;
+    bool valid = false;
+};
+
+ChannelStatistics computeStatistics(const StatisticsSampler& sampler);
+
+}  // namespace cv
