@@ -1,0 +1,96 @@
+#include "render/statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+TEST(StatisticsSampler, ThinsEvenlyAndDoublesItsStride) {
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 1);
+    std::vector<float> row(100000);
+    for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<float>(i);
+    cv::offerRow(sampler, 0, row.data(), row.size());
+    EXPECT_LT(sampler.samples[0].size(), 32768u);
+    EXPECT_EQ(sampler.stride[0], 4u) << "two halvings";
+    EXPECT_EQ(sampler.offered[0], 100000u);
+    // What is kept is spread over the whole row, not bunched at its start.
+    EXPECT_GT(sampler.samples[0].back(), 90000.0f);
+}
+
+TEST(StatisticsSampler, IgnoresBadOffers) {
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 9);
+    EXPECT_EQ(sampler.channels, 4u) << "capped at four channels";
+    const float value = 1.0f;
+    cv::offerRow(sampler, 4, &value, 1);
+    cv::offerRow(sampler, 0, nullptr, 1);
+    cv::offerRow(sampler, 0, &value, 0);
+    EXPECT_FALSE(cv::hasSamples(sampler));
+    cv::offerRow(sampler, 3, &value, 1);
+    EXPECT_TRUE(cv::hasSamples(sampler));
+}
+
+// Independent figures: the upper median and the MAD as the value at m / 2 of
+// the sorted values and deviations.
+float upperMedianOf(std::vector<float> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+TEST(ComputeStatistics, MatchesAStraightforwardComputation) {
+    std::vector<float> values;
+    for (int i = 0; i < 1000; ++i) values.push_back(0.01f + 0.0001f * static_cast<float>((i * 37) % 101));
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 1);
+    cv::offerRow(sampler, 0, values.data(), values.size());
+    const auto statistics = cv::computeStatistics(sampler);
+    ASSERT_TRUE(statistics.valid);
+    EXPECT_EQ(statistics.low, 0.0f);
+    EXPECT_EQ(statistics.high, 1.0f);
+    const float median = upperMedianOf(values);
+    std::vector<float> deviations;
+    for (float v : values) deviations.push_back(std::fabs(v - median));
+    const float mad = upperMedianOf(deviations);
+    EXPECT_FLOAT_EQ(statistics.median[0], median);
+    EXPECT_FLOAT_EQ(statistics.mad[0], mad);
+    EXPECT_FLOAT_EQ(statistics.sigma[0], mad * 1.4826f);
+}
+
+TEST(ComputeStatistics, RawDataUsesThePercentileRange) {
+    // ADU-like values: 0.1 % and 99.9 % points of all channels together.
+    std::vector<float> values;
+    for (int i = 0; i < 10000; ++i) values.push_back(static_cast<float>(i));
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 1);
+    cv::offerRow(sampler, 0, values.data(), values.size());
+    const auto statistics = cv::computeStatistics(sampler);
+    EXPECT_EQ(statistics.low, 9.0f);     // index floor(9999 * 0.001) = 9
+    EXPECT_EQ(statistics.high, 9989.0f);  // index floor(9999 * 0.999) = 9989
+    EXPECT_NEAR(statistics.median[0], (5000.0f - 9.0f) / (9989.0f - 9.0f), 1e-6);
+}
+
+TEST(ComputeStatistics, ConstantRawDataFallsBackToMinimumAndMaximum) {
+    std::vector<float> values(100, 5.0f);
+    values.push_back(6.0f);
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 1);
+    cv::offerRow(sampler, 0, values.data(), values.size());
+    const auto statistics = cv::computeStatistics(sampler);
+    EXPECT_EQ(statistics.low, 5.0f);
+    EXPECT_EQ(statistics.high, 6.0f);
+}
+
+TEST(ComputeStatistics, NoSamplesIsNotValid) {
+    cv::StatisticsSampler sampler;
+    cv::prepareSampler(sampler, 3);
+    const auto statistics = cv::computeStatistics(sampler);
+    EXPECT_FALSE(statistics.valid);
+    EXPECT_EQ(statistics.channels, 3u);
+    EXPECT_EQ(statistics.high, 1.0f);
+}
+
+}  // namespace
