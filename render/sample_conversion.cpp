@@ -1,7 +1,6 @@
 #include "render/sample_conversion.h"
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -57,14 +56,19 @@ void convertWideIntegers(const unsigned char* src, std::size_t count, float scal
     }
 }
 
+// Finiteness tested on the exponent bits, without branches, so the loops vectorise.
+constexpr std::uint32_t kFloatExponent = 0x7F800000u;
+constexpr std::uint64_t kDoubleExponent = 0x7FF0000000000000ull;
+
+float zeroIfNotFinite(float value) {
+    return (std::bit_cast<std::uint32_t>(value) & kFloatExponent) == kFloatExponent ? 0.0f : value;
+}
+
 template <bool Swap>
 void convertFloat32(const unsigned char* src, std::size_t count, float scale, float offset, float* dst) {
-    constexpr std::uint32_t kExponent = 0x7F800000u;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t bits = loadBits<std::uint32_t, Swap>(src + i * 4);
-        const float raw = (bits & kExponent) == kExponent ? 0.0f : std::bit_cast<float>(bits);
-        const float value = raw * scale + offset;
-        dst[i] = std::isfinite(value) ? value : 0.0f;
+        const float raw = zeroIfNotFinite(std::bit_cast<float>(loadBits<std::uint32_t, Swap>(src + i * 4)));
+        dst[i] = zeroIfNotFinite(raw * scale + offset);
     }
 }
 
@@ -73,9 +77,9 @@ void convertFloat64(const unsigned char* src, std::size_t count, float scale, fl
     const double s = scale;
     const double o = offset;
     for (std::size_t i = 0; i < count; ++i) {
-        const double raw = std::bit_cast<double>(loadBits<std::uint64_t, Swap>(src + i * 8));
-        const auto value = static_cast<float>((std::isfinite(raw) ? raw : 0.0) * s + o);
-        dst[i] = std::isfinite(value) ? value : 0.0f;
+        const std::uint64_t bits = loadBits<std::uint64_t, Swap>(src + i * 8);
+        const double raw = (bits & kDoubleExponent) == kDoubleExponent ? 0.0 : std::bit_cast<double>(bits);
+        dst[i] = zeroIfNotFinite(static_cast<float>(raw * s + o));
     }
 }
 

@@ -47,7 +47,7 @@ void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels) {
     sampler.channels = std::min(channels, kMaxStatisticsChannels);
     for (std::uint32_t c = 0; c < kMaxStatisticsChannels; ++c) {
         sampler.samples[c].clear();
-        sampler.samples[c].reserve(kMaxSamplesPerChannel);
+        if (c < sampler.channels) sampler.samples[c].reserve(kMaxSamplesPerChannel);
         sampler.stride[c] = 1;
         sampler.offered[c] = 0;
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job on generated samples: builds Corvane, writes the sample files
-# and runs `corvane info` over each of them.
+# and renders a thumbnail of each, as Explorer would get it, to a PNG.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,9 +9,12 @@ cmake --preset native >/dev/null
 cmake --build --preset native --target corvane corvane-samples
 
 samples=build/native/samples
+thumbnails=build/native/thumbnails
 build/native/tools/corvane-samples "$samples"
+mkdir -p "$thumbnails"
 echo
-echo "Header of each generated sample (corvane info):"
+echo "Thumbnails of the generated samples (PNG files in $thumbnails):"
 for file in "$samples"/*.fits; do
-  build/native/cli/corvane info "$file" || true
+  name=$(basename "$file")
+  build/native/cli/corvane thumbnail "$file" -o "$thumbnails/${name%.*}.png" || true
 done

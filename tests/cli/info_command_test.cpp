@@ -1,53 +1,17 @@
 // The corvane tool run as a user runs it: exit codes and JSON output.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "samples/fits_writer.h"
 #include "support/fits_builder.h"
+#include "support/tool_runner.h"
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string output;
-};
+using cvtest::runTool;
 
-ToolRun runTool(const std::string& arguments) {
-    const std::string command = std::string(CORVANE_TOOL) + " " + arguments + " 2>/dev/null";
-    ToolRun run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-class InfoCommand : public ::testing::Test {
-protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("corvane-info-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    std::string write(const std::string& name, const std::string& bytes) {
-        const auto path = folder_ / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-
-    std::filesystem::path folder_;
-};
+class InfoCommand : public cvtest::ToolTest {};
 
 TEST_F(InfoCommand, PrintsTheDecodedHeaderAsJson) {
     cvsamples::FitsHeader header = cvsamples::primaryImageHeader(16, {60, 40});
