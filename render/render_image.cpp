@@ -111,6 +111,7 @@ private:
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values);
     void prefetchRow(std::uint32_t plane, std::uint64_t row) const;
+    void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
     void display(RgbImage& image);
     void smoothThinFirstPass(RgbImage& image);
     void fillReport(RenderReport& report) const;
@@ -376,6 +377,17 @@ void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 #endif
 }
 
+// The next output row is usually r + 1 (always in later passes, and in the
+// first while the budget allows every row), so start loading its two rows.
+void RenderJob::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const {
+    if (outputRow + 1 >= out_.height) return;
+    const Band next = bandOf(outputRow + 1, out_.height, workHeight_, perBand_);
+    if (pass >= next.taken) return;
+    const std::uint64_t cell = rowInPass(next, pass);
+    prefetchRow(0, 2 * cell);
+    prefetchRow(0, 2 * cell + 1);
+}
+
 ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
     for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -451,6 +463,7 @@ ReadStatus RenderJob::sampleBayer() {
             const Band band = bandOf(r, out_.height, workHeight_, perBand_);
             if (pass < band.taken) {
                 const std::uint64_t cell = rowInPass(band, pass);
+                prefetchLikelyNextCells(r, pass);
                 ReadStatus status = readRow(0, 2 * cell, values_);
                 if (status == ReadStatus::Ok) status = readRow(0, 2 * cell + 1, secondValues_);
                 if (status != ReadStatus::Ok) return status;

@@ -197,22 +197,42 @@ TEST(RenderImage, ProbesForAMosaicOnlyInAlwaysColourMode) {
     EXPECT_FALSE(renderFile(automatic, thumbnail()).report.demosaiced) << "automatic mode needs a declared pattern";
 }
 
+void expectNoBlackRow(const cv::RgbImage& image) {
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        const std::uint8_t* row = image.row(y);
+        ASSERT_TRUE(std::any_of(row, row + image.width * 3, [](std::uint8_t b) { return b != 0; }))
+            << "row " << y << " is black";
+    }
+}
+
 TEST(RenderImage, SlowSourceGivesAPartialButCompletePicture) {
     cvtest::BytesReader bytes(uint16Fits(16, 2000, sky));
     cv::ImageData data;
     ASSERT_EQ(cv::readImageHeader(bytes, data), cv::ReadStatus::Ok);
-    WatchedReader slow(bytes, std::chrono::milliseconds(1));
-    const auto result = render(slow, data, thumbnail(2000), freshBudget(100));
+    // The first batch of 16 rows alone outlasts twice the time budget.
+    WatchedReader slow(bytes, std::chrono::milliseconds(10));
+    const auto result = render(slow, data, thumbnail(2000), freshBudget(50));
     ASSERT_EQ(result.status, cv::ReadStatus::Partial);
     EXPECT_TRUE(result.report.budgetExhausted);
-    EXPECT_TRUE(result.report.smoothed);
-    EXPECT_LT(result.report.firstPassRows, 2000u);
+    EXPECT_EQ(result.report.firstPassRows, 16u);
+    EXPECT_FALSE(result.report.smoothed) << "fewer than 24 rows are not smoothed";
     ASSERT_EQ(result.image.height, 2000u);
-    for (std::uint32_t y = 0; y < result.image.height; ++y) {
-        const std::uint8_t* row = result.image.row(y);
-        ASSERT_TRUE(std::any_of(row, row + result.image.width * 3, [](std::uint8_t b) { return b != 0; }))
-            << "row " << y << " is black";
-    }
+    expectNoBlackRow(result.image);
+}
+
+TEST(RenderImage, ByteBudgetEndsTheFirstPassEarlyAndSmoothsAThinPicture) {
+    cvtest::BytesReader bytes(uint16Fits(16, 2000, sky));
+    const std::uint64_t rowBytes = 16 * 2;
+    const auto result = renderFile(bytes, thumbnail(2000), freshBudget(60000, 40 * rowBytes));
+    ASSERT_EQ(result.status, cv::ReadStatus::Partial);
+    // Once the budget is spent the first pass still finishes, with steps of an
+    // eighth of what remains, so the whole height is covered.
+    EXPECT_GE(result.report.bytesReadHere, 40 * rowBytes);
+    EXPECT_GE(result.report.firstPassRows, 40u);
+    EXPECT_LT(result.report.firstPassRows, 200u);
+    EXPECT_TRUE(result.report.smoothed);
+    EXPECT_GT(result.report.largestSkip, 0u);
+    expectNoBlackRow(result.image);
 }
 
 TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {
