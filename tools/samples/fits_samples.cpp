@@ -91,7 +91,14 @@ std::string bayerImage(std::uint32_t width, std::uint32_t height, std::uint64_t 
 std::string bitpix8() {
     FitsHeader header = primaryImageHeader(8, {320, 240});
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::uint8_t>(field(320, 240, 1, 8), [](double v) {
+    // 8-bit cameras run with high gain: a brighter floor and noise of a few ADU.
+    StarFieldOptions options;
+    options.width = 320;
+    options.height = 240;
+    options.seed = 8;
+    options.background = 0.06;
+    options.noise = 0.008;
+    const auto values = quantize<std::uint8_t>(renderStarField(options), [](double v) {
         return static_cast<std::uint8_t>(std::lround(v * 255.0));
     });
     return image(header, bigEndianBytes(values));
