@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "cli/file_reader.h"
 #include "core/image_header.h"
@@ -93,18 +94,20 @@ INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalFits, ::testing::ValuesIn(kCases),
 
 class ExternalFitsMetadata : public ::testing::Test {
 protected:
-    // Reads the header of a real file; false (and the test skipped) when it is not here.
-    bool readHeader(const char* relative) {
+    // The status of reading a real file's header; nothing when the file is not here.
+    std::optional<ReadStatus> readHeader(const char* relative) {
         const auto path = externalPath(relative);
-        if (!std::filesystem::exists(path)) return false;
+        if (!std::filesystem::exists(path)) return std::nullopt;
         auto reader = corvane_cli::FileReader::open(path.string());
-        return reader != nullptr && cv::readImageHeader(*reader, data) == ReadStatus::Ok;
+        return reader ? cv::readImageHeader(*reader, data) : ReadStatus::ReadFailed;
     }
     cv::ImageData data;
 };
 
 TEST_F(ExternalFitsMetadata, SpaceTelescopeExtensionInheritsThePrimaryObservation) {
-    if (!readHeader("fitsrs/HST_NICMOS.fits")) GTEST_SKIP() << "not here";
+    const auto status = readHeader("fitsrs/HST_NICMOS.fits");
+    if (!status) GTEST_SKIP() << "not here";
+    ASSERT_EQ(*status, ReadStatus::Ok);
     EXPECT_EQ(cv::keywordValue(data, "EXTNAME"), "SCI");
     EXPECT_EQ(cv::keywordValue(data, "TELESCOP"), "HST");
     EXPECT_EQ(cv::keywordValue(data, "INSTRUME"), "NICMOS");
@@ -115,7 +118,9 @@ TEST_F(ExternalFitsMetadata, SpaceTelescopeExtensionInheritsThePrimaryObservatio
 }
 
 TEST_F(ExternalFitsMetadata, IndiBayerFrameHasUnsignedSixteenBitNormalisation) {
-    if (!readHeader("nebulosa/Debayer.fits")) GTEST_SKIP() << "not here";
+    const auto status = readHeader("nebulosa/Debayer.fits");
+    if (!status) GTEST_SKIP() << "not here";
+    ASSERT_EQ(*status, ReadStatus::Ok);
     EXPECT_EQ(data.image.scale, static_cast<float>(1.0 / 65535.0));
     EXPECT_EQ(data.image.offset, static_cast<float>(32768.0 / 65535.0));
     EXPECT_EQ(cv::keywordValue(data, "INSTRUME"), "CCD Simulator");
