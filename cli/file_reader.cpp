@@ -17,7 +17,7 @@ constexpr std::uint64_t kMaxPreadChunk = 1u << 30;  // bytes per pread call
 
 const unsigned char* mapWholeFile(int descriptor, std::uint64_t size) {
     if (size == 0) return nullptr;
-    void* mapping = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED | MAP_POPULATE, descriptor, 0);
+    void* mapping = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, descriptor, 0);
     return mapping == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(mapping);
 }
 
