@@ -1,35 +1,38 @@
 #include "core/image_header.h"
 
-#include <array>
-#include <cstring>
-
 #include "formats/fits_reader.h"
+#include "formats/project_reader.h"
+#include "formats/xisf_reader.h"
 
 namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kMinXisfSize = 16;  // signature plus header length and reserved word
-constexpr std::size_t kSignatureLength = 8;
-
-bool startsWith(Reader& reader, const char (&signature)[kSignatureLength + 1]) {
-    std::array<char, kSignatureLength> bytes{};
-    return readExact(reader, 0, bytes.data(), bytes.size()) == ReadStatus::Ok &&
-           std::memcmp(bytes.data(), signature, kSignatureLength) == 0;
+// The XISF file inside a project, read through a slice; positions are then
+// shifted so the record works with the whole project's byte source.
+ReadStatus readProject(Reader& reader, ImageData& data) {
+    ProjectImageRef ref;
+    ReadStatus status = locateProjectImage(reader, ref);
+    if (status != ReadStatus::Ok) return status;
+    SliceReader slice(reader, ref.dataOffset, ref.size);
+    status = readXisf(slice, data, kChooseMainImage);
+    if (status != ReadStatus::Ok) return status;
+    if (data.image.location == DataLocation::Attachment) data.image.position += ref.dataOffset;
+    if (data.hasThumbnail && data.thumbnail.location == DataLocation::Attachment) {
+        data.thumbnail.position += ref.dataOffset;
+    }
+    data.imageCount = ref.imageCount;
+    data.kind = FileKind::Project;
+    return ReadStatus::Ok;
 }
 
 }  // namespace
 
 ReadStatus readImageHeader(Reader& reader, ImageData& data, std::int32_t imageIndex) {
-    static_cast<void>(imageIndex);  // selects among XISF images once XISF is read (issue 4)
     data.reset();
-    if (reader.size() >= kMinXisfSize && startsWith(reader, "XISF0100")) {
-        return ReadStatus::NotRecognized;  // XISF headers are read from issue 4 on
-    }
+    if (isXisf(reader)) return readXisf(reader, data, imageIndex);
     if (isFits(reader)) return readFits(reader, data);
-    if (startsWith(reader, "VMPROJ01")) {
-        return ReadStatus::NotRecognized;  // project files are read from issue 4 on
-    }
+    if (isProject(reader)) return readProject(reader, data);
     return ReadStatus::NotRecognized;
 }
 

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "samples/fits_samples.h"
+#include "samples/xisf_samples.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Writes Corvane's generated sample files"};
@@ -19,7 +20,9 @@ int main(int argc, char** argv) {
 
     try {
         std::filesystem::create_directories(folder);
-        for (const auto& sample : cvsamples::fitsSamples(large)) {
+        auto samples = cvsamples::fitsSamples(large);
+        for (auto& sample : cvsamples::xisfSamples(large)) samples.push_back(std::move(sample));
+        for (const auto& sample : samples) {
             const auto path = std::filesystem::path(folder) / sample.name;
             const std::string bytes = sample.build();
             const auto partial = path.string() + ".part";

@@ -14,7 +14,7 @@ build/native/tools/corvane-samples "$samples"
 mkdir -p "$thumbnails"
 echo
 echo "Thumbnails of the generated samples (PNG files in $thumbnails):"
-for file in "$samples"/*.fits; do
+for file in "$samples"/*.fits "$samples"/*.xisf "$samples"/*.vmproj; do
   name=$(basename "$file")
   build/native/cli/corvane thumbnail "$file" -o "$thumbnails/${name%.*}.png" || true
 done
