@@ -120,11 +120,30 @@ struct Choice {
     std::uint64_t stored = 0;
 };
 
-// Base64 text collected for a block into its inlineData; no text leaves the block without samples.
-bool decodePayload(const std::string& text, bool ok, ImageBlock& block) {
-    if (!ok) return false;
-    return text.empty() || decodeBase64(text, block.inlineData, kMaxHeaderLength);
-}
+// The payload of one Image or Thumbnail element while its children are read.
+struct Payload {
+    Payload(ImageBlock& target, const XmlParser& parser)
+        : block(target), level(parser.level()), ownTextIsBase64(hasBase64Field(parser.attribute("location"))) {}
+
+    // Plain "inline" names no encoding, so its text is not taken as base64.
+    static bool hasBase64Field(std::optional<std::string_view> location) {
+        return location && location->starts_with("inline:") && location->substr(7, 6) == "base64" &&
+               (location->size() == 13 || (*location)[13] == ':');
+    }
+
+    // Base64 text collected for the block into its inlineData; no text leaves
+    // the block without samples.
+    bool decode() {
+        if (!ok) return false;
+        return text.empty() || decodeBase64(text, block.inlineData, kMaxHeaderLength);
+    }
+
+    ImageBlock& block;
+    int level;
+    bool ownTextIsBase64;
+    std::string text;
+    bool ok = true;
+};
 
 // The state of the second pass over the header.
 class ChosenImageReader {
@@ -140,7 +159,7 @@ private:
     void readThumbnail();
     void readColorFilterArray();
     bool readDataElement(ImageBlock& block, std::string& text);
-    bool takePayloadEvent(XmlEvent event, ImageBlock& block, int elementLevel, std::string& text, bool& ok);
+    bool takePayloadEvent(XmlEvent event, Payload& payload);
 
     XmlParser& parser_;
     ImageData& data_;
@@ -209,17 +228,17 @@ bool ChosenImageReader::readDataElement(ImageBlock& block, std::string& text) {
     return ok;
 }
 
-// Whether the event carries the payload of a block stored in the header at
-// `elementLevel`: the element's own text (inline) or its Data child (embedded).
-bool ChosenImageReader::takePayloadEvent(XmlEvent event, ImageBlock& block, int elementLevel, std::string& text,
-                                         bool& ok) {
-    if (event == XmlEvent::Text && block.location == DataLocation::Inline && parser_.depth() == elementLevel + 1) {
-        text.append(parser_.text());
+// Whether the event carries the payload of a block stored in the header: the
+// element's own text (inline:base64) or its Data child (embedded).
+bool ChosenImageReader::takePayloadEvent(XmlEvent event, Payload& payload) {
+    ImageBlock& block = payload.block;
+    if (event == XmlEvent::Text && payload.ownTextIsBase64 && parser_.depth() == payload.level + 1) {
+        payload.text.append(parser_.text());
         return true;
     }
     if (event == XmlEvent::StartElement && block.location == DataLocation::Embedded &&
-        parser_.level() == elementLevel + 1 && parser_.name() == "Data") {
-        ok = readDataElement(block, text) && ok;
+        parser_.level() == payload.level + 1 && parser_.name() == "Data") {
+        payload.ok = readDataElement(block, payload.text) && payload.ok;
         return true;
     }
     return false;
@@ -229,18 +248,15 @@ bool ChosenImageReader::takePayloadEvent(XmlEvent event, ImageBlock& block, int 
 void ChosenImageReader::readThumbnail() {
     ImageBlock candidate;
     const bool parsed = parseImageAttributes(parser_, candidate);
-    const int level = parser_.level();
-    const bool empty = parser_.isEmptyElement();
-    std::string text;
-    bool ok = true;
-    if (!empty) {
+    Payload payload(candidate, parser_);
+    if (!parser_.isEmptyElement()) {
         for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
              event = parser_.next()) {
-            if (event == XmlEvent::EndElement && parser_.level() == level) break;
-            if (parsed) takePayloadEvent(event, candidate, level, text, ok);
+            if (event == XmlEvent::EndElement && parser_.level() == payload.level) break;
+            if (parsed) takePayloadEvent(event, payload);
         }
     }
-    if (!parsed || !decodePayload(text, ok, candidate)) return;
+    if (!parsed || !payload.decode()) return;
     if (candidate.width > kMaxThumbnailSide || candidate.height > kMaxThumbnailSide) return;
     if (candidate.sampleFormat != SampleFormat::UInt8 && candidate.sampleFormat != SampleFormat::UInt16) return;
     data_.thumbnail = std::move(candidate);
@@ -264,12 +280,11 @@ ReadStatus ChosenImageReader::read() {
     if (!parseImageAttributes(parser_, data_.image)) return ReadStatus::Malformed;
     const int imageLevel = parser_.level();
     if (parser_.isEmptyElement()) return ReadStatus::Ok;
-    std::string payload;
-    bool payloadOk = true;
+    Payload payload(data_.image, parser_);
     for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
          event = parser_.next()) {
         if (event == XmlEvent::EndElement && parser_.level() == imageLevel) break;
-        if (takePayloadEvent(event, data_.image, imageLevel, payload, payloadOk)) continue;
+        if (takePayloadEvent(event, payload)) continue;
         if (event != XmlEvent::StartElement || parser_.level() != imageLevel + 1) continue;
         const std::string_view child = parser_.name();
         if (child == "FITSKeyword") readKeyword();
@@ -278,7 +293,7 @@ ReadStatus ChosenImageReader::read() {
         else if (child == "ColorFilterArray") readColorFilterArray();
     }
     // A main image whose payload does not decode cannot be shown at all.
-    return decodePayload(payload, payloadOk, data_.image) ? ReadStatus::Ok : ReadStatus::Malformed;
+    return payload.decode() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
 
 // First pass: which Image element to read.
