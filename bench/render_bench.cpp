@@ -2,6 +2,8 @@
 // bound by: reading the same file end to end into a buffer that is already
 // allocated and touched. Run: build/native/bench/corvane_bench
 #include <benchmark/benchmark.h>
+#include <lz4.h>
+#include <zstd.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,7 +15,9 @@
 #include "cli/file_reader.h"
 #include "core/image_header.h"
 #include "render/render_profiles.h"
+#include "formats/data_block.h"
 #include "samples/fits_samples.h"
+#include "samples/xisf_samples.h"
 
 namespace {
 
@@ -22,7 +26,11 @@ const char* const kFiles[] = {
     "starfield-6000x4000-f32.fits",
     "rggb-6000x4000-u16.fits",
     "rgb-cube-3000x2000-u16.fits",
+    "starfield-6000x4000-u16-zstd-sh.xisf",
+    "starfield-6000x4000-u16-lz4.xisf",
 };
+constexpr int kFirstXisf = 4;
+constexpr int kLastFile = 5;
 
 std::string samplesFolder() {
     const char* folder = std::getenv("CORVANE_BENCH_SAMPLES");
@@ -33,7 +41,10 @@ std::string samplesFolder() {
 void ensureSamples() {
     const std::filesystem::path folder = samplesFolder();
     std::filesystem::create_directories(folder);
-    for (const auto& sample : cvsamples::fitsSamples(true)) {
+    auto samples = cvsamples::fitsSamples(true);
+    for (auto& sample : cvsamples::xisfSamples(true)) samples.push_back(std::move(sample));
+    for (const auto& sample : samples) {
+        if (sample.name.find("6000") == std::string::npos && sample.name.find("3000") == std::string::npos) continue;
         const auto path = folder / sample.name;
         if (std::filesystem::exists(path)) continue;
         const std::string bytes = sample.build();
@@ -88,10 +99,104 @@ void BM_WholeFileRead(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
+// The compressed XISF frames' floor and its parts: reading the stored block,
+// decoding it with the codec library alone and un-shuffling it, each into
+// freshly allocated buffers as the render must.
+struct StoredBlock {
+    cv::ImageBlock block;
+    std::vector<std::uint8_t> bytes;
+};
+
+StoredBlock readStoredBlock(const std::string& path) {
+    auto reader = corvane_cli::FileReader::open(path);
+    cv::ImageData data;
+    if (!reader || cv::readImageHeader(*reader, data) != cv::ReadStatus::Ok) return {};
+    StoredBlock stored{data.image, std::vector<std::uint8_t>(static_cast<std::size_t>(data.image.size))};
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto got = ::pread(descriptor, stored.bytes.data(), stored.bytes.size(), static_cast<off_t>(data.image.position));
+    ::close(descriptor);
+    if (got != static_cast<ssize_t>(stored.bytes.size())) return {};
+    return stored;
+}
+
+void decodeWithLibrary(const StoredBlock& stored, std::vector<std::uint8_t>& out) {
+    out.assign(static_cast<std::size_t>(stored.block.uncompressedSize), 0);
+    if (stored.block.codec == cv::Codec::Zstd) {
+        ZSTD_decompress(out.data(), out.size(), stored.bytes.data(), stored.bytes.size());
+    } else {
+        LZ4_decompress_safe(reinterpret_cast<const char*>(stored.bytes.data()), reinterpret_cast<char*>(out.data()),
+                            static_cast<int>(stored.bytes.size()), static_cast<int>(out.size()));
+    }
+}
+
+void BM_BlockRead(benchmark::State& state) {
+    const std::string path = pathOf(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(readStoredBlock(path).bytes.data());
+    state.SetLabel(kFiles[state.range(0)]);
+}
+
+void BM_BlockDecode(benchmark::State& state) {
+    const StoredBlock stored = readStoredBlock(pathOf(static_cast<int>(state.range(0))));
+    for (auto _ : state) {
+        std::vector<std::uint8_t> out;
+        decodeWithLibrary(stored, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+}
+
+void BM_BlockUnshuffle(benchmark::State& state) {
+    const StoredBlock stored = readStoredBlock(pathOf(static_cast<int>(state.range(0))));
+    std::vector<std::uint8_t> decoded;
+    decodeWithLibrary(stored, decoded);
+    for (auto _ : state) {
+        std::vector<std::uint8_t> copy = decoded;
+        benchmark::DoNotOptimize(cv::unshuffle(copy, 2));
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+}
+
+// The whole floor in one figure: read, decode and (when shuffled) un-shuffle.
+void BM_BlockFloor(benchmark::State& state) {
+    const std::string path = pathOf(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        const StoredBlock stored = readStoredBlock(path);
+        std::vector<std::uint8_t> out;
+        decodeWithLibrary(stored, out);
+        if (stored.block.byteShuffled) benchmark::DoNotOptimize(cv::unshuffle(out, stored.block.shuffleItemSize));
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+}
+
+// Sampling and display alone: the render over a block already decoded in memory.
+void BM_SamplingAndDisplay(benchmark::State& state) {
+    const StoredBlock stored = readStoredBlock(pathOf(static_cast<int>(state.range(0))));
+    cv::ImageData data;
+    data.image = stored.block;
+    data.image.codec = cv::Codec::None;
+    data.image.location = cv::DataLocation::Embedded;
+    decodeWithLibrary(stored, data.image.inlineData);
+    if (stored.block.byteShuffled) benchmark::DoNotOptimize(cv::unshuffle(data.image.inlineData, 2));
+    cv::MemoryReader none(nullptr, 0);
+    for (auto _ : state) {
+        cv::RenderBudget budget = cv::thumbnailBudget();
+        cv::RgbImage image;
+        benchmark::DoNotOptimize(
+            cv::renderImage(none, data, cv::thumbnailOptions(256, cv::RenderSettings{}), budget, image));
+    }
+    state.SetLabel(kFiles[state.range(0)]);
+}
+
 }  // namespace
 
-BENCHMARK(BM_Thumbnail)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WholeFileRead)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Thumbnail)->DenseRange(0, kLastFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeFileRead)->DenseRange(0, kLastFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockFloor)->DenseRange(kFirstXisf, kLastFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockRead)->DenseRange(kFirstXisf, kLastFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockDecode)->DenseRange(kFirstXisf, kLastFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockUnshuffle)->Arg(kFirstXisf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SamplingAndDisplay)->DenseRange(kFirstXisf, kLastFile)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     ensureSamples();
