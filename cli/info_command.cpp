@@ -5,6 +5,7 @@
 
 #include "cli/file_reader.h"
 #include "cli/image_json.h"
+#include "cli/metadata_json.h"
 #include "core/image_header.h"
 
 namespace corvane_cli {
@@ -31,7 +32,13 @@ std::string summaryLine(const cv::ImageData& data) {
 int report(const InfoOptions& options, cv::ReadStatus status, const cv::ImageData& data) {
     const int exitCode = status == cv::ReadStatus::Ok ? 0 : 1;
     if (options.json) {
-        std::printf("%s\n", dumpJson(imageDataJson(status, data)).c_str());
+        nlohmann::ordered_json json = imageDataJson(status, data);
+        if (exitCode == 0) {
+            const cv::ImageMetadata metadata = cv::extractMetadata(data);
+            json["metadata"] = metadataJson(metadata);
+            json["shellProperties"] = propertyListJson(cv::imagePropertyList(metadata));
+        }
+        std::printf("%s\n", dumpJson(json).c_str());
     } else if (exitCode == 0) {
         std::printf("%s: %s\n", options.path.c_str(), summaryLine(data).c_str());
     } else {

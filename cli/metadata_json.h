@@ -1,0 +1,15 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "shell/metadata.h"
+#include "shell/property_list.h"
+
+namespace corvane_cli {
+
+// The metadata fields that are present, with the four display texts.
+nlohmann::ordered_json metadataJson(const cv::ImageMetadata& metadata);
+// The ordered property list: canonical name, key, type and value.
+nlohmann::ordered_json propertyListJson(const cv::PropertyList& list);
+
+}  // namespace corvane_cli

@@ -1,0 +1,82 @@
+#include "shell/property_list.h"
+
+#include <utility>
+
+namespace cv {
+
+namespace {
+
+// Appends entries by canonical name; empty texts and absent values add nothing.
+class ListBuilder {
+public:
+    void text(std::string_view name, const std::string& value) {
+        if (!value.empty()) list_.push_back({propertyKey(name), value, 0, 0.0});
+    }
+    void text(std::string_view name, const std::optional<std::string>& value) {
+        if (value) text(name, *value);
+    }
+    void number(std::string_view name, std::uint32_t value) { list_.push_back({propertyKey(name), {}, value, 0.0}); }
+    void number(std::string_view name, const std::optional<std::uint32_t>& value) {
+        if (value) number(name, *value);
+    }
+    void real(std::string_view name, const std::optional<double>& value) {
+        if (value) list_.push_back({propertyKey(name), {}, 0, *value});
+    }
+    PropertyList take() { return std::move(list_); }
+
+private:
+    PropertyList list_;
+};
+
+}  // namespace
+
+PropertyList imagePropertyList(const ImageMetadata& m) {
+    ListBuilder list;
+    if (m.width != 0 && m.height != 0) {
+        list.number("System.Image.HorizontalSize", static_cast<std::uint32_t>(m.width));
+        list.number("System.Image.VerticalSize", static_cast<std::uint32_t>(m.height));
+        list.text("System.Image.Dimensions", formatDimensions(m));
+    }
+    if (m.bitsPerSample != 0) list.number("System.Image.BitDepth", m.bitsPerSample);
+    list.text("System.Image.ColorSpace", m.colorSpace);
+    list.text("System.Kind", std::string("picture"));
+    list.text("System.Title", m.objectName);
+    list.text("System.Author", m.authors);
+    list.text("System.Photo.CameraModel", m.camera);
+    list.real("System.Photo.ExposureTime", m.exposureTime);
+    list.real("System.Photo.ISOSpeed", m.isoSpeed);
+    list.real("System.Photo.FocalLength", m.focalLength);
+    if (m.focalLength && m.aperture && *m.aperture > 0.0) {
+        list.real("System.Photo.FNumber", *m.focalLength / *m.aperture);
+    }
+    list.text("Corvane.ObjectName", m.objectName);
+    list.text("Corvane.Filter", m.filter);
+    list.text("Corvane.FrameType", m.imageType);
+    list.text("Corvane.Telescope", m.telescope);
+    list.text("Corvane.Camera", m.camera);
+    list.text("Corvane.Observer", m.observer);
+    list.text("Corvane.NightDate", m.nightDate);
+    list.text("Corvane.BayerPattern", m.bayerPattern);
+    list.real("Corvane.ExposureTime", m.exposureTime);
+    list.real("Corvane.SensorTemperature", m.sensorTemperature);
+    list.real("Corvane.Gain", m.gain);
+    list.real("Corvane.PixelSize", m.pixelSizeX);
+    list.real("Corvane.ImageScale", m.imageScale);
+    list.real("Corvane.Airmass", m.airmass);
+    list.real("Corvane.HFR", m.hfr);
+    list.real("Corvane.FWHM", m.fwhm);
+    list.real("Corvane.GuidingRMS", m.rmsError);
+    list.real("Corvane.RightAscension", m.rightAscension);
+    list.real("Corvane.Declination", m.declination);
+    list.number("Corvane.Offset", m.offset);
+    list.text("Corvane.RightAscensionText", formatRightAscension(m));
+    list.text("Corvane.DeclinationText", formatDeclination(m));
+    list.text("Corvane.Binning", formatBinning(m));
+    list.text("Corvane.Compression", m.compression);
+    list.text("Corvane.SampleFormat", m.sampleFormat);
+    list.text("Corvane.FormatName", m.formatName);
+    if (m.imageCount > 1) list.number("Corvane.ImageCount", m.imageCount);
+    return list.take();
+}
+
+}  // namespace cv

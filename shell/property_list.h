@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/metadata.h"
+#include "shell/property_keys.h"
+
+namespace cv {
+
+// One value the property store publishes, in the type its key declares.
+struct PropertyEntry {
+    const PropertyKeyInfo* key = nullptr;
+    std::string text;  // UTF-8; converted to UTF-16 at the shell
+    std::uint32_t number = 0;
+    double real = 0.0;
+};
+
+using PropertyList = std::vector<PropertyEntry>;
+
+// What Explorer's columns and tooltips show for an image, in the store's order.
+PropertyList imagePropertyList(const ImageMetadata& metadata);
+
+}  // namespace cv

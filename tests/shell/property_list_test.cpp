@@ -1,0 +1,84 @@
+#include "shell/property_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+std::vector<std::string> namesOf(const cv::PropertyList& list) {
+    std::vector<std::string> names;
+    for (const auto& entry : list) names.emplace_back(entry.key->canonicalName);
+    return names;
+}
+
+TEST(PropertyKeys, TableIsCompleteAndUnique) {
+    std::set<std::pair<std::string_view, std::uint32_t>> keys;
+    std::set<std::string_view> names;
+    for (const auto& key : cv::allPropertyKeys()) {
+        EXPECT_TRUE(keys.insert({key.formatId, key.propertyId}).second) << key.canonicalName;
+        EXPECT_TRUE(names.insert(key.canonicalName).second) << key.canonicalName;
+    }
+    for (std::uint32_t id = 2; id <= 32; ++id) {
+        const auto* key = cv::ownPropertyKey(id);
+        ASSERT_NE(key, nullptr) << id;
+        EXPECT_EQ(key->propertyId, id);
+        EXPECT_EQ(key->formatId, cv::kOwnFormatId);
+    }
+    EXPECT_EQ(cv::ownPropertyKey(21)->canonicalName, "Corvane.FWHM");
+    EXPECT_EQ(cv::ownPropertyKey(29)->canonicalName, "Corvane.ProcessIcons");
+    EXPECT_EQ(cv::ownPropertyKey(30)->canonicalName, "Corvane.Processes");
+    EXPECT_EQ(cv::ownPropertyKey(31)->canonicalName, "Corvane.Frames");
+    EXPECT_EQ(cv::ownPropertyKey(32)->canonicalName, "Corvane.SelectedFrames");
+    EXPECT_EQ(cv::ownPropertyKey(33), nullptr);
+}
+
+TEST(ImagePropertyList, BareImageHasGeometryKindAndFormat) {
+    cv::ImageMetadata m;
+    m.width = 640;
+    m.height = 480;
+    m.bitsPerSample = 16;
+    m.colorSpace = "Gray";
+    m.compression = "none";
+    m.sampleFormat = "UInt16";
+    m.formatName = "FITS";
+    m.imageCount = 1;
+    const std::vector<std::string> expected = {
+        "System.Image.HorizontalSize", "System.Image.VerticalSize", "System.Image.Dimensions",
+        "System.Image.BitDepth",       "System.Image.ColorSpace",   "System.Kind",
+        "Corvane.Compression",         "Corvane.SampleFormat",      "Corvane.FormatName"};
+    const auto list = cv::imagePropertyList(m);
+    EXPECT_EQ(namesOf(list), expected);
+    EXPECT_EQ(list[5].text, "picture");
+    EXPECT_EQ(list[2].text, "640 x 480");
+}
+
+TEST(ImagePropertyList, FollowsTheStoreOrderAndConditions) {
+    cv::ImageMetadata m;
+    m.objectName = "M 42";
+    m.focalLength = 750.0;
+    m.aperture = 0.0;
+    m.binningY = 2;
+    m.offset = 10;
+    m.rightAscension = 83.8;
+    m.imageCount = 3;
+    const auto names = namesOf(cv::imagePropertyList(m));
+    EXPECT_EQ(std::count(names.begin(), names.end(), "System.Photo.FNumber"), 0) << "aperture 0 gives no f-number";
+    const std::vector<std::string> tail = {"Corvane.RightAscension", "Corvane.Offset", "Corvane.RightAscensionText",
+                                           "Corvane.Binning", "Corvane.ImageCount"};
+    std::vector<std::string> found;
+    for (const auto& name : names) {
+        if (std::find(tail.begin(), tail.end(), name) != tail.end()) found.push_back(name);
+    }
+    EXPECT_EQ(found, tail);
+    EXPECT_EQ(names[names.size() - 1], "Corvane.ImageCount");
+    m.aperture = 150.0;
+    const auto list = cv::imagePropertyList(m);
+    const auto fnumber = std::find_if(list.begin(), list.end(),
+                                      [](const auto& e) { return e.key->canonicalName == "System.Photo.FNumber"; });
+    ASSERT_NE(fnumber, list.end());
+    EXPECT_DOUBLE_EQ(fnumber->real, 5.0);
+}
+
+}  // namespace
