@@ -7,6 +7,9 @@
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
 #include "core/image_header.h"
+#include "formats/xpsm_reader.h"
+#include "sequence/siril_sequence.h"
+#include "shell/property_list.h"
 
 namespace corvane_cli {
 
@@ -60,12 +63,49 @@ int reportFailure(const InfoOptions& options, cv::ReadStatus status, const char*
 
 }  // namespace
 
+// A file that is not an image: a Siril sequence or a process-icon file, as
+// the property store tries them.
+int reportTextKind(const InfoOptions& options, const char* kind, cv::ReadStatus status,
+                   const cv::PropertyList& properties, const std::string& summary) {
+    const int exitCode = status == cv::ReadStatus::Ok ? 0 : 1;
+    if (options.json) {
+        nlohmann::ordered_json json = imageDataJson(status, cv::ImageData{});
+        json["kind"] = kind;
+        if (exitCode == 0) json["shellProperties"] = propertyListJson(properties);
+        std::printf("%s\n", dumpJson(json).c_str());
+    } else if (exitCode == 0) {
+        std::printf("%s: %s, %s\n", options.path.c_str(), kind, summary.c_str());
+    } else {
+        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(), cv::readStatusName(status));
+    }
+    return exitCode;
+}
+
+int reportOtherKinds(const InfoOptions& options, cv::Reader& reader, const cv::ImageData& notAnImage) {
+    if (cv::isSirilSequence(reader)) {
+        cv::SequenceInfo info;
+        const cv::ReadStatus status = cv::parseSequence(reader, info);
+        const std::string summary = std::to_string(cv::frameCount(info)) + " frames, " +
+                                    std::to_string(info.selectedFrames) + " selected";
+        return reportTextKind(options, "Siril sequence", status, cv::sequencePropertyList(info), summary);
+    }
+    if (cv::isXpsm(reader)) {
+        cv::XpsmDocument document;
+        const cv::ReadStatus status = cv::readXpsm(reader, document);
+        const std::string summary = std::to_string(document.icons.size()) + " icons, " +
+                                    std::to_string(document.instances.size()) + " instances";
+        return reportTextKind(options, "process icons", status, cv::xpsmPropertyList(document), summary);
+    }
+    return report(options, cv::ReadStatus::NotRecognized, notAnImage);
+}
+
 int runInfo(const InfoOptions& options) {
     auto reader = FileReader::open(options.path);
     if (!reader) return reportFailure(options, cv::ReadStatus::ReadFailed, "cannot open the file");
     try {
         cv::ImageData data;
         const cv::ReadStatus status = cv::readImageHeader(*reader, data);
+        if (status == cv::ReadStatus::NotRecognized) return reportOtherKinds(options, *reader, data);
         return report(options, status, data);
     } catch (const std::bad_alloc&) {
         return reportFailure(options, cv::ReadStatus::TooLarge, "out of memory");

@@ -5,6 +5,7 @@
 
 #include "cli/bench_command.h"
 #include "cli/info_command.h"
+#include "cli/listing_command.h"
 #include "cli/thumbnail_command.h"
 
 namespace {
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     benchCommand->add_option("--size", bench.size, "Longest side in pixels");
     benchCommand->add_option("--repeats", bench.repeats, "Renders per file")->check(CLI::Range(1u, 10000u));
 
+    std::string listingPath;
+    auto* listingCommand = app.add_subcommand("listing", "Print the preview listing of a sequence or process-icon file");
+    listingCommand->add_option("FILE", listingPath, "Siril .seq or PixInsight .xpsm file")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -52,6 +57,7 @@ int main(int argc, char** argv) {
     }
     if (infoCommand->parsed()) return corvane_cli::runInfo(info);
     if (benchCommand->parsed()) return corvane_cli::runBench(bench);
+    if (listingCommand->parsed()) return corvane_cli::runListing(listingPath);
     if (thumbnailCommand->parsed()) {
         thumbnail.settings.autoStretch = !noStretch;
         return corvane_cli::runThumbnail(thumbnail);

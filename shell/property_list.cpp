@@ -28,6 +28,8 @@ private:
     PropertyList list_;
 };
 
+constexpr std::size_t kProcessSummaryLength = 256;  // bytes
+
 }  // namespace
 
 PropertyList imagePropertyList(const ImageMetadata& m) {
@@ -76,6 +78,23 @@ PropertyList imagePropertyList(const ImageMetadata& m) {
     list.text("Corvane.SampleFormat", m.sampleFormat);
     list.text("Corvane.FormatName", m.formatName);
     if (m.imageCount > 1) list.number("Corvane.ImageCount", m.imageCount);
+    return list.take();
+}
+
+PropertyList sequencePropertyList(const SequenceInfo& info) {
+    ListBuilder list;
+    list.text("Corvane.FormatName", std::string("SEQ"));
+    list.number("Corvane.Frames", frameCount(info));
+    list.number("Corvane.SelectedFrames", static_cast<std::uint32_t>(info.selectedFrames));
+    if (isRegistered(info)) list.real("Corvane.FWHM", medianFwhm(info));
+    return list.take();
+}
+
+PropertyList xpsmPropertyList(const XpsmDocument& document) {
+    ListBuilder list;
+    list.text("Corvane.FormatName", std::string("XPSM"));
+    if (!document.icons.empty()) list.number("Corvane.ProcessIcons", static_cast<std::uint32_t>(document.icons.size()));
+    list.text("Corvane.Processes", xpsmClassSummary(document, kProcessSummaryLength));
     return list.take();
 }
 

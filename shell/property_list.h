@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/xpsm_reader.h"
+#include "sequence/siril_sequence.h"
 #include "shell/metadata.h"
 #include "shell/property_keys.h"
 
@@ -21,5 +23,7 @@ using PropertyList = std::vector<PropertyEntry>;
 
 // What Explorer's columns and tooltips show for an image, in the store's order.
 PropertyList imagePropertyList(const ImageMetadata& metadata);
+PropertyList sequencePropertyList(const SequenceInfo& info);
+PropertyList xpsmPropertyList(const XpsmDocument& document);
 
 }  // namespace cv
