@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "samples/fits_samples.h"
+#include "samples/text_samples.h"
 #include "samples/xisf_samples.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(folder);
         auto samples = cvsamples::fitsSamples(large);
         for (auto& sample : cvsamples::xisfSamples(large)) samples.push_back(std::move(sample));
+        for (auto& sample : cvsamples::textSamples()) samples.push_back(std::move(sample));
         for (const auto& sample : samples) {
             const auto path = std::filesystem::path(folder) / sample.name;
             const std::string bytes = sample.build();
