@@ -63,3 +63,37 @@ TEST_F(InfoCommand, NonUtf8HeaderTextStillGivesValidJson) {
 }
 
 }  // namespace
+
+namespace {
+
+class TextKinds : public cvtest::ToolTest {};
+
+TEST_F(TextKinds, InfoNamesTheFamilyAndItsProperties) {
+    const auto sequence = cvtest::runTool("info --json " + write("a.seq", "S 'a' 1 5 4 5 0 4\nI 1 1\n"));
+    ASSERT_EQ(sequence.exitCode, 0);
+    const auto json = nlohmann::json::parse(sequence.output);
+    EXPECT_EQ(json["kind"], "Siril sequence");
+    EXPECT_EQ(json["status"], "Ok");
+    EXPECT_EQ(json["shellProperties"][1]["name"], "Corvane.Frames");
+    EXPECT_EQ(json["shellProperties"][1]["value"], 5);
+
+    const auto icons = cvtest::runTool("info --json " + write("a.xpsm", "<xpsm><instance class='A' id='a'/></xpsm>"));
+    ASSERT_EQ(icons.exitCode, 0);
+    EXPECT_EQ(nlohmann::json::parse(icons.output)["kind"], "process icons");
+
+    const auto broken = cvtest::runTool("info --json " + write("b.seq", "#Siril sequence file\nno header\n"));
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_EQ(nlohmann::json::parse(broken.output)["status"], "Malformed");
+}
+
+TEST_F(TextKinds, ListingPrintsTheFourTextsOrSaysWhyNot) {
+    const auto listing = cvtest::runTool("listing " + write("a.seq", "S 'a' 1 1 1 5 0 4\nI 1 1\n"));
+    ASSERT_EQ(listing.exitCode, 0);
+    EXPECT_EQ(listing.output.substr(0, listing.output.find('\n')), "1 frame, 1 selected");
+    EXPECT_NE(listing.output.find("Frame  Used\r\n    1   yes\r\n"), std::string::npos);
+    EXPECT_EQ(cvtest::runTool("listing " + write("b.seq", "#Siril sequence file\nno header\n")).exitCode, 1);
+    EXPECT_EQ(cvtest::runTool("listing " + write("c.fits", "SIMPLE  = T")).exitCode, 1);
+    EXPECT_EQ(cvtest::runTool("listing").exitCode, 2);
+}
+
+}  // namespace

@@ -82,3 +82,37 @@ TEST(ImagePropertyList, FollowsTheStoreOrderAndConditions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SequencePropertyList, CountsFramesAndAddsTheMedianFwhmWhenRegistered) {
+    cv::SequenceInfo info;
+    info.selectedFrames = 3;
+    for (int i = 0; i < 12; ++i) info.images.push_back({});
+    EXPECT_EQ(namesOf(cv::sequencePropertyList(info)),
+              (std::vector<std::string>{"Corvane.FormatName", "Corvane.Frames", "Corvane.SelectedFrames"}));
+    EXPECT_EQ(cv::sequencePropertyList(info)[1].number, 12u) << "no declared count: the image lines count";
+    info.registrationLayer = 0;
+    info.images[0].registered = true;
+    info.images[0].fwhm = 2.5;
+    const auto list = cv::sequencePropertyList(info);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[3].key->canonicalName, "Corvane.FWHM");
+    EXPECT_EQ(list[3].real, 2.5);
+    EXPECT_EQ(list[0].text, "SEQ");
+}
+
+TEST(XpsmPropertyList, CountsIconsOnlyWhenThereAreSome) {
+    cv::XpsmDocument document;
+    EXPECT_EQ(namesOf(cv::xpsmPropertyList(document)), (std::vector<std::string>{"Corvane.FormatName"}));
+    document.instances.push_back({"PixelMath", "pm", "", -1, {}, {}, {}});
+    document.icons.push_back({"icon", "pm"});
+    const auto list = cv::xpsmPropertyList(document);
+    EXPECT_EQ(namesOf(list),
+              (std::vector<std::string>{"Corvane.FormatName", "Corvane.ProcessIcons", "Corvane.Processes"}));
+    EXPECT_EQ(list[0].text, "XPSM");
+    EXPECT_EQ(list[1].number, 1u);
+    EXPECT_EQ(list[2].text, "PixelMath");
+}
+
+}  // namespace
