@@ -18,3 +18,8 @@ for file in "$samples"/*.fits "$samples"/*.xisf "$samples"/*.vmproj; do
   name=$(basename "$file")
   build/native/cli/corvane thumbnail "$file" -o "$thumbnails/${name%.*}.png" || true
 done
+echo
+echo "Sequences and process-icon files (corvane info; corvane listing FILE prints their listing):"
+for file in "$samples"/*.seq "$samples"/*.xpsm; do
+  build/native/cli/corvane info "$file" || true
+done

@@ -150,17 +150,39 @@ TEST(ExtractMetadata, DescribesTheImageAndItsCompression) {
     EXPECT_EQ(m.bayerPattern, "GBRG");
 }
 
-TEST(ExtractMetadata, ReadsRealCaptureHeaders) {
-    const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / "nebulosa/Debayer.GRBG.fits";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not here";
+std::optional<cv::ImageMetadata> realMetadata(const char* relative) {
+    const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / relative;
+    if (!std::filesystem::exists(path)) return std::nullopt;
     auto reader = corvane_cli::FileReader::open(path.string());
     cv::ImageData data;
-    ASSERT_EQ(cv::readImageHeader(*reader, data), cv::ReadStatus::Ok);
-    const auto m = cv::extractMetadata(data);
-    EXPECT_EQ(m.camera, "SVBONY SV305 0");
-    EXPECT_EQ(m.bayerPattern, "GRBG");
-    EXPECT_TRUE(m.exposureTime.has_value());
-    EXPECT_EQ(m.width, 1920u);
+    EXPECT_EQ(cv::readImageHeader(*reader, data), cv::ReadStatus::Ok) << relative;
+    return cv::extractMetadata(data);
+}
+
+TEST(ExtractMetadata, ReadsRealCaptureHeaders) {
+    const auto svbony = realMetadata("nebulosa/Debayer.GRBG.fits");
+    if (!svbony) GTEST_SKIP() << "not here";
+    EXPECT_EQ(svbony->camera, "SVBONY SV305 0");
+    EXPECT_EQ(svbony->bayerPattern, "GRBG");
+    EXPECT_TRUE(svbony->exposureTime.has_value());
+    EXPECT_EQ(svbony->width, 1920u);
+
+    // PixInsight's XISF with an INDI simulator's keywords.
+    const auto indi = realMetadata("wrenby-xisf/test.xisf");
+    ASSERT_TRUE(indi.has_value());
+    EXPECT_EQ(indi->camera, "CCD Simulator");
+    EXPECT_EQ(indi->filter, "Red");
+    EXPECT_EQ(indi->imageType, "Light");
+    EXPECT_EQ(indi->focalLength, 800.0);
+    EXPECT_EQ(cv::formatRightAscension(*indi), "23 57 19.63");
+    EXPECT_EQ(cv::formatDeclination(*indi), "+89 52 16.6");
+    EXPECT_NEAR(*indi->imageScale, 1.3407, 1e-4);
+
+    // PHD2 writes EXPOSURE rather than EXPTIME.
+    const auto phd2 = realMetadata("nebulosa/1.fits");
+    ASSERT_TRUE(phd2.has_value());
+    EXPECT_EQ(phd2->exposureTime, 2.0);
+    EXPECT_EQ(phd2->nightDate, "2023-01-10") << "03:51 belongs to the night before";
 }
 
 }  // namespace
