@@ -6,3 +6,7 @@ target_compile_options(corvane_warnings INTERFACE
 if(CORVANE_WERROR)
   target_compile_options(corvane_warnings INTERFACE -Werror)
 endif()
+if(WIN32)
+  # COM interfaces are released through Release(), never deleted through a base pointer.
+  target_compile_options(corvane_warnings INTERFACE -Wno-non-virtual-dtor)
+endif()

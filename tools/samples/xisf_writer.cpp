@@ -38,10 +38,10 @@ std::string compressZstdFrames(const std::string& bytes, int frames) {
 
 std::string compress(const std::string& codec, const std::string& bytes, int zstdFrames) {
     if (codec == "zlib") {
-        uLongf length = compressBound(bytes.size());
+        const auto size = static_cast<uLong>(bytes.size());  // samples stay far below 4 GiB
+        uLongf length = compressBound(size);
         std::string out(length, '\0');
-        compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(bytes.data()),
-                  bytes.size(), 6);
+        compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(bytes.data()), size, 6);
         out.resize(length);
         return out;
     }

@@ -1,0 +1,49 @@
+// The COM server's entry points.
+#include <windows.h>
+
+#include <new>
+
+#include "shell/class_factory_win.h"
+#include "shell/class_ids_win.h"
+#include "shell/server_win.h"
+#include "shell/thumbnail_provider_win.h"
+
+namespace {
+
+struct ServedClass {
+    const CLSID* clsid;
+    cvwin::CreateFunction create;
+};
+
+// The property store and the preview handler have no objects yet.
+const ServedClass kClasses[] = {
+    {&cvwin::kThumbnailProviderClsid, cvwin::createThumbnailProvider},
+    {&cvwin::kPropertyStoreClsid, nullptr},
+    {&cvwin::kPreviewHandlerClsid, nullptr},
+};
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        cvwin::setModuleHandle(module);
+        DisableThreadLibraryCalls(module);
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    for (const auto& served : kClasses) {
+        if (clsid != *served.clsid) continue;
+        auto* factory = new (std::nothrow) cvwin::ClassFactory(served.create);
+        if (factory == nullptr) return E_OUTOFMEMORY;
+        const HRESULT result = factory->QueryInterface(riid, object);
+        factory->Release();
+        return result;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+extern "C" HRESULT __stdcall DllCanUnloadNow() { return cvwin::canUnloadNow() ? S_OK : S_FALSE; }

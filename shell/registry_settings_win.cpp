@@ -1,0 +1,71 @@
+#include "shell/registry_settings_win.h"
+
+#include <cwchar>
+#include <optional>
+
+namespace cvwin {
+
+namespace {
+
+constexpr std::size_t kValueNameCapacity = 64;  // characters of "Register<ext>"
+
+// The value when it is a REG_DWORD of exactly 4 bytes.
+std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    if (type != REG_DWORD || size != sizeof value) return std::nullopt;
+    return value;
+}
+
+class RegistryKey {
+public:
+    RegistryKey(HKEY root, const wchar_t* path) {
+        if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS) key_ = nullptr;
+    }
+    ~RegistryKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+bool flag(HKEY key, const wchar_t* name, bool fallback) {
+    const auto value = queryDword(key, name);
+    return value ? *value != 0 : fallback;
+}
+
+}  // namespace
+
+cv::RenderSettings readRenderSettings() {
+    cv::RenderSettings settings;
+    const RegistryKey key(HKEY_CURRENT_USER, kSettingsKey);
+    if (key.get() == nullptr) return settings;
+    settings.autoStretch = flag(key.get(), L"AutoStretch", settings.autoStretch);
+    settings.labelFormat = flag(key.get(), L"LabelFormat", settings.labelFormat);
+    settings.labelCorner = cv::clampLabelCorner(queryDword(key.get(), L"LabelCorner").value_or(settings.labelCorner));
+    settings.previewDarkBackground = flag(key.get(), L"PreviewDarkBackground", settings.previewDarkBackground);
+    settings.previewSidebar = flag(key.get(), L"PreviewSidebar", settings.previewSidebar);
+    settings.brightness = cv::clampBrightness(queryDword(key.get(), L"Brightness").value_or(settings.brightness));
+    settings.cfaMode = cv::clampCfaMode(queryDword(key.get(), L"CfaMode").value_or(settings.cfaMode));
+    return settings;
+}
+
+bool extensionEnabled(HKEY root, std::wstring_view extension) {
+    if (!extension.empty() && extension.front() == L'.') extension.remove_prefix(1);
+    const RegistryKey key(root, kSettingsKey);
+    if (key.get() == nullptr) return true;
+    wchar_t name[kValueNameCapacity];
+    std::swprintf(name, kValueNameCapacity, L"Register%.*ls", static_cast<int>(extension.size()), extension.data());
+    const auto value = queryDword(key.get(), name);
+    return !value || *value != 0;
+}
+
+}  // namespace cvwin

@@ -1,0 +1,50 @@
+#include "shell/stream_adapter_win.h"
+
+#include <algorithm>
+
+namespace cvwin {
+
+namespace {
+
+constexpr std::uint64_t kMaxBytesPerRead = 0x10000000;  // keeps each count within a ULONG
+
+}  // namespace
+
+StreamAdapter::~StreamAdapter() { detach(); }
+
+bool StreamAdapter::attach(IStream* stream) {
+    detach();
+    if (stream == nullptr) return false;
+    STATSTG stat{};
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
+    stream->AddRef();
+    stream_ = stream;
+    size_ = stat.cbSize.QuadPart;
+    return true;
+}
+
+void StreamAdapter::detach() {
+    if (stream_ != nullptr) stream_->Release();
+    stream_ = nullptr;
+    size_ = 0;
+}
+
+bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (stream_ == nullptr || destination == nullptr) return false;
+    if (count == 0) return true;
+    if (count > size_ || offset > size_ - count) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
+    auto* out = static_cast<unsigned char*>(destination);
+    while (count > 0) {
+        const auto chunk = static_cast<ULONG>(std::min(count, kMaxBytesPerRead));
+        ULONG got = 0;
+        if (FAILED(stream_->Read(out, chunk, &got)) || got == 0) return false;
+        out += got;
+        count -= got;
+    }
+    return true;
+}
+
+}  // namespace cvwin

@@ -1,0 +1,154 @@
+#include "shell/thumbnail_provider_win.h"
+
+#include <algorithm>
+#include <new>
+
+#include "core/image_header.h"
+#include "render/format_label_win.h"
+#include "render/render_profiles.h"
+#include "shell/fault_guard_win.h"
+#include "shell/registry_settings_win.h"
+#include "shell/server_win.h"
+
+namespace cvwin {
+
+namespace {
+
+constexpr DWORD kThrottleWaitMs = 10000;
+constexpr DWORD kMaxConcurrentThumbnails = 4;
+
+INIT_ONCE gThrottleOnce = INIT_ONCE_STATIC_INIT;
+HANDLE gThrottle = nullptr;  // lives as long as the process
+
+// At most as many renders at once as there are processors, and never more than four.
+BOOL CALLBACK createThrottle(INIT_ONCE*, void*, void**) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const LONG slots = static_cast<LONG>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails));
+    gThrottle = CreateSemaphoreW(nullptr, slots, slots, nullptr);
+    return TRUE;
+}
+
+// True when a slot was taken; after ten seconds the render goes ahead anyway.
+bool acquireThrottle() {
+    InitOnceExecuteOnce(&gThrottleOnce, createThrottle, nullptr, nullptr);
+    return gThrottle != nullptr && WaitForSingleObject(gThrottle, kThrottleWaitMs) == WAIT_OBJECT_0;
+}
+
+struct PipelineCall {
+    StreamAdapter* source;
+    UINT cx;
+    HBITMAP* bitmap;
+};
+
+}  // namespace
+
+HRESULT createThumbnailProvider(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    auto* provider = new (std::nothrow) ThumbnailProvider();
+    if (provider == nullptr) return E_OUTOFMEMORY;
+    const HRESULT result = provider->QueryInterface(riid, object);
+    provider->Release();
+    return result;
+}
+
+HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
+    if (image.empty() || image.width > cv::kMaxThumbnailSide || image.height > cv::kMaxThumbnailSide) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = static_cast<LONG>(image.width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(image.height);
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) return nullptr;
+    if (bits == nullptr) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
+    auto* out = static_cast<std::uint8_t*>(bits);
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
+    for (std::size_t i = 0; i < pixels; ++i, out += 4) {
+        const std::uint8_t* in = image.pixels.data() + i * 3;
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        out[3] = 255;
+    }
+    return bitmap;
+}
+
+ThumbnailProvider::ThumbnailProvider() { objectCreated(); }
+
+ThumbnailProvider::~ThumbnailProvider() {
+    source_.detach();
+    objectDestroyed();
+}
+
+IFACEMETHODIMP ThumbnailProvider::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IThumbnailProvider)) {
+        *object = static_cast<IThumbnailProvider*>(this);
+    } else if (riid == __uuidof(IInitializeWithStream)) {
+        *object = static_cast<IInitializeWithStream*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+IFACEMETHODIMP_(ULONG) ThumbnailProvider::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+IFACEMETHODIMP_(ULONG) ThumbnailProvider::Release() {
+    const LONG count = InterlockedDecrement(&references_);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
+    if (initialized_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+    if (!source_.attach(stream)) return E_INVALIDARG;
+    initialized_ = true;
+    return S_OK;
+}
+
+HRESULT ThumbnailProvider::runPipeline(void* context) {
+    const auto& call = *static_cast<PipelineCall*>(context);
+    cv::ImageData data;
+    if (cv::readImageHeader(*call.source, data) != cv::ReadStatus::Ok) return E_FAIL;
+    const cv::RenderSettings settings = readRenderSettings();
+    cv::RenderBudget budget = cv::thumbnailBudget();
+    cv::RgbImage image;
+    cv::RenderReport report;
+    const cv::ReadStatus status =
+        cv::renderImage(*call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
+    if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial) return E_FAIL;
+    const cv::RenderSettings labelSettings = readRenderSettings();
+    if (labelSettings.labelFormat) drawFormatLabel(image, data.kind, labelSettings.labelCorner);
+    *call.bitmap = createThumbnailBitmap(image);
+    return *call.bitmap != nullptr ? S_OK : E_FAIL;
+}
+
+IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) {
+    if (bitmap == nullptr || alpha == nullptr) return E_POINTER;
+    *bitmap = nullptr;
+    *alpha = WTSAT_ARGB;
+    if (!initialized_) return E_UNEXPECTED;
+    const bool throttled = acquireThrottle();
+    PipelineCall call{&source_, cx, bitmap};
+    const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
+    if (throttled) ReleaseSemaphore(gThrottle, 1, nullptr);
+    if (FAILED(result)) {
+        if (*bitmap != nullptr) DeleteObject(*bitmap);
+        *bitmap = nullptr;
+        return result;
+    }
+    return S_OK;
+}
+
+}  // namespace cvwin

@@ -1,0 +1,111 @@
+#include "shell/stream_adapter_win.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+// An IStream over memory that delivers at most `chunk` bytes per Read, can
+// deliver nothing, and can fail Stat.
+class TestStream final : public IStream {
+public:
+    TestStream(std::size_t size, ULONG chunk) : bytes_(size), chunk_(chunk) {
+        std::iota(bytes_.begin(), bytes_.end(), static_cast<unsigned char>(0));
+    }
+    bool failStat = false;
+    bool deliverNothing = false;
+    LONG references = 1;
+
+    IFACEMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
+    IFACEMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        const std::size_t left = bytes_.size() - std::min<std::size_t>(position_, bytes_.size());
+        const auto n = deliverNothing ? 0 : static_cast<ULONG>(std::min<std::size_t>({count, chunk_, left}));
+        std::copy_n(bytes_.data() + position_, n, static_cast<unsigned char*>(out));
+        position_ += n;
+        if (got != nullptr) *got = n;
+        return S_OK;
+    }
+    IFACEMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*) override {
+        if (origin != STREAM_SEEK_SET) return E_INVALIDARG;
+        position_ = static_cast<std::size_t>(move.QuadPart);
+        return S_OK;
+    }
+    IFACEMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Revert() override { return E_NOTIMPL; }
+    IFACEMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD) override {
+        if (failStat) return E_FAIL;
+        *stat = STATSTG{};
+        stat->cbSize.QuadPart = bytes_.size();
+        return S_OK;
+    }
+    IFACEMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    std::vector<unsigned char> bytes_;
+    ULONG chunk_;
+    std::size_t position_ = 0;
+};
+
+TEST(StreamAdapter, FillsRequestsFromShortReads) {
+    TestStream stream(20000, 1000);
+    cvwin::StreamAdapter adapter;
+    ASSERT_TRUE(adapter.attach(&stream));
+    EXPECT_EQ(adapter.size(), 20000u);
+    std::vector<unsigned char> out(10000);
+    ASSERT_TRUE(adapter.read(5000, out.data(), out.size()));
+    EXPECT_EQ(out[0], static_cast<unsigned char>(5000 % 256));
+    EXPECT_EQ(out.back(), static_cast<unsigned char>(14999 % 256));
+    EXPECT_TRUE(adapter.read(19999, out.data(), 1));
+    EXPECT_FALSE(adapter.read(20000, out.data(), 1));
+    EXPECT_TRUE(adapter.read(90000, out.data(), 0)) << "a zero count looks at nothing";
+    EXPECT_FALSE(adapter.read(~0ull, out.data(), 2)) << "a wrapping range";
+}
+
+TEST(StreamAdapter, AZeroByteReadEndsTheRead) {
+    TestStream stream(100, 10);
+    stream.deliverNothing = true;
+    cvwin::StreamAdapter adapter;
+    ASSERT_TRUE(adapter.attach(&stream));
+    unsigned char out[10];
+    EXPECT_FALSE(adapter.read(0, out, 10));
+}
+
+TEST(StreamAdapter, HoldsOneReferenceAndReleasesItOnDetach) {
+    TestStream first(10, 10);
+    TestStream second(20, 10);
+    {
+        cvwin::StreamAdapter adapter;
+        ASSERT_TRUE(adapter.attach(&first));
+        EXPECT_EQ(first.references, 2);
+        ASSERT_TRUE(adapter.attach(&second));
+        EXPECT_EQ(first.references, 1) << "attaching a second stream releases the first";
+        EXPECT_EQ(adapter.size(), 20u);
+        EXPECT_FALSE(adapter.attach(nullptr));
+        EXPECT_EQ(second.references, 1);
+        EXPECT_EQ(adapter.size(), 0u);
+        ASSERT_TRUE(adapter.attach(&second));
+    }
+    EXPECT_EQ(second.references, 1) << "the destructor detaches";
+    TestStream broken(10, 10);
+    broken.failStat = true;
+    cvwin::StreamAdapter adapter;
+    EXPECT_FALSE(adapter.attach(&broken));
+    EXPECT_EQ(broken.references, 1);
+    unsigned char out[1];
+    EXPECT_FALSE(adapter.read(0, out, 1));
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// The thumbnail provider as Explorer drives it: class factory, stream,
+// GetThumbnail; pictures compared with the portable renderer's.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/image_header.h"
+#include "render/render_profiles.h"
+#include "samples/fits_samples.h"
+#include "samples/xisf_samples.h"
+#include "shell/thumbnail_provider_win.h"
+
+namespace {
+
+std::string sampleBytes(const std::string& name) {
+    auto samples = cvsamples::fitsSamples(false);
+    for (auto& sample : cvsamples::xisfSamples(false)) samples.push_back(std::move(sample));
+    for (const auto& sample : samples) {
+        if (sample.name == name) return sample.build();
+    }
+    ADD_FAILURE() << "no sample " << name;
+    return {};
+}
+
+IStream* memoryStream(const std::string& bytes) {
+    return SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+}
+
+IThumbnailProvider* providerFor(IStream* stream) {
+    IThumbnailProvider* provider = nullptr;
+    EXPECT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
+    IInitializeWithStream* initialize = nullptr;
+    EXPECT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+    initialize->Release();
+    return provider;
+}
+
+struct Picture {
+    HRESULT result = E_FAIL;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bgra;
+};
+
+Picture thumbnailOf(const std::string& bytes, UINT cx) {
+    IStream* stream = memoryStream(bytes);
+    IThumbnailProvider* provider = providerFor(stream);
+    stream->Release();
+    Picture picture;
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    picture.result = provider->GetThumbnail(cx, &bitmap, &alpha);
+    provider->Release();
+    if (FAILED(picture.result)) {
+        EXPECT_EQ(bitmap, nullptr);
+        return picture;
+    }
+    EXPECT_EQ(alpha, WTSAT_ARGB);
+    DIBSECTION section{};
+    EXPECT_EQ(GetObjectW(bitmap, sizeof section, &section), static_cast<int>(sizeof section));
+    picture.width = section.dsBm.bmWidth;
+    picture.height = std::abs(section.dsBm.bmHeight);
+    EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
+    const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
+    picture.bgra.assign(bits, bits + static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+    DeleteObject(bitmap);
+    return picture;
+}
+
+struct Reference {
+    cv::ReadStatus status;
+    cv::RgbImage image;
+};
+
+Reference portableRender(const std::string& bytes, UINT cx) {
+    cv::MemoryReader reader(bytes.data(), bytes.size());
+    cv::ImageData data;
+    Reference reference{cv::readImageHeader(reader, data), {}};
+    if (reference.status != cv::ReadStatus::Ok) return reference;
+    cv::RenderBudget budget = cv::thumbnailBudget();
+    reference.status = cv::renderImage(reader, data, cv::thumbnailOptions(cx, cv::RenderSettings{}), budget, reference.image);
+    return reference;
+}
+
+class ThumbnailMatchesThePortableRenderer : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
+    const std::string bytes = sampleBytes(GetParam());
+    const Picture picture = thumbnailOf(bytes, 256);
+    const Reference reference = portableRender(bytes, 256);
+    ASSERT_EQ(picture.result, S_OK);
+    ASSERT_EQ(reference.status, cv::ReadStatus::Ok) << "a Partial render depends on time";
+    ASSERT_EQ(static_cast<std::uint32_t>(picture.width), reference.image.width);
+    ASSERT_EQ(static_cast<std::uint32_t>(picture.height), reference.image.height);
+    for (std::size_t i = 0; i < reference.image.pixels.size() / 3; ++i) {
+        const std::uint8_t* rgb = reference.image.pixels.data() + i * 3;
+        const std::uint8_t* bgra = picture.bgra.data() + i * 4;
+        ASSERT_EQ(bgra[2], rgb[0]) << "pixel " << i;
+        ASSERT_EQ(bgra[1], rgb[1]) << "pixel " << i;
+        ASSERT_EQ(bgra[0], rgb[2]) << "pixel " << i;
+        ASSERT_EQ(bgra[3], 255) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
+                         ::testing::Values("bitpix16.fits", "bitpix-32.fits", "rggb-mosaic.fits", "rgb-cube.fits",
+                                           "thumbnail-400x300.xisf", "codec-zstd-shuffled.xisf", "bayer-rggb.xisf",
+                                           "project-source.vmproj", "embedded-zlib-on-data.xisf"),
+                         [](const auto& param) {
+                             std::string name = param.param;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
+    const Picture defaultSize = thumbnailOf(sampleBytes("starfield-1024x768.fits"), 0);
+    ASSERT_EQ(defaultSize.result, S_OK);
+    EXPECT_EQ(defaultSize.width, 256);
+    EXPECT_EQ(defaultSize.height, 192);
+    const Picture small = thumbnailOf(sampleBytes("embedded-uncompressed.xisf"), 256);
+    ASSERT_EQ(small.result, S_OK);
+    EXPECT_EQ(small.width, 64);
+    EXPECT_EQ(small.height, 48);
+}
+
+TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
+    std::string cut = sampleBytes("bitpix16.fits");
+    cut.resize(cut.size() / 2);
+    EXPECT_EQ(thumbnailOf(cut, 256).result, E_FAIL);
+    EXPECT_EQ(thumbnailOf("just some text, long enough to be a file", 256).result, E_FAIL);
+}
+
+TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
+    IThumbnailProvider* provider = nullptr;
+    ASSERT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
+    HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    EXPECT_EQ(provider->GetThumbnail(256, &bitmap, &alpha), E_UNEXPECTED) << "not initialised";
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_EQ(alpha, WTSAT_ARGB);
+    EXPECT_EQ(provider->GetThumbnail(256, nullptr, &alpha), E_POINTER);
+    IInitializeWithStream* initialize = nullptr;
+    ASSERT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    EXPECT_EQ(initialize->Initialize(nullptr, STGM_READ), E_INVALIDARG);
+    IStream* stream = memoryStream(sampleBytes("bitpix8.fits"));
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+    stream->Release();
+    initialize->Release();
+    EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);
+    DeleteObject(bitmap);
+    provider->Release();
+}
+
+TEST(ThumbnailBitmap, RefusesEmptyAndOversizedPictures) {
+    cv::RgbImage image;
+    EXPECT_EQ(cvwin::createThumbnailBitmap(image), nullptr);
+    ASSERT_TRUE(cv::resizeRgbImage(image, 8193, 1));
+    EXPECT_EQ(cvwin::createThumbnailBitmap(image), nullptr);
+    ASSERT_TRUE(cv::resizeRgbImage(image, 8192, 1));
+    HBITMAP bitmap = cvwin::createThumbnailBitmap(image);
+    EXPECT_NE(bitmap, nullptr);
+    DeleteObject(bitmap);
+}
+
+}  // namespace
