@@ -1,0 +1,99 @@
+// With more thumbnail requests than throttle slots, the extra ones wait for a
+// slot and still render.
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "samples/fits_samples.h"
+#include "shell/thumbnail_provider_win.h"
+
+namespace {
+
+std::atomic<int> gReading{0};
+std::atomic<int> gMostReading{0};
+
+// Forwards to a memory stream, slowly, counting how many reads overlap.
+class SlowStream final : public IStream {
+public:
+    explicit SlowStream(IStream* inner) : inner_(inner) {}
+    ~SlowStream() { inner_->Release(); }
+    IFACEMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
+    IFACEMETHODIMP_(ULONG) Release() override {
+        const LONG count = --references_;
+        if (count == 0) delete this;
+        return static_cast<ULONG>(count);
+    }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        const int now = ++gReading;
+        int most = gMostReading.load();
+        while (now > most && !gMostReading.compare_exchange_weak(most, now)) {
+        }
+        Sleep(2);
+        const HRESULT result = inner_->Read(out, count, got);
+        --gReading;
+        return result;
+    }
+    IFACEMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        return inner_->Seek(move, origin, position);
+    }
+    IFACEMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Revert() override { return E_NOTIMPL; }
+    IFACEMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+    IFACEMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    IStream* inner_;
+    std::atomic<LONG> references_{1};
+};
+
+TEST(ThumbnailThrottle, ExtraCallersWaitForASlotAndStillRender) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const int slots = static_cast<int>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, 4));
+    std::string bytes;
+    for (const auto& s : cvsamples::fitsSamples(false)) {
+        if (s.name == "bitpix8.fits") bytes = s.build();
+    }
+    const int callers = slots + 1;
+    std::vector<HRESULT> results(static_cast<std::size_t>(callers), E_PENDING);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < callers; ++i) {
+        threads.emplace_back([&, i] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            IStream* memory = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+            auto* stream = new SlowStream(memory);
+            IThumbnailProvider* provider = nullptr;
+            cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider));
+            IInitializeWithStream* initialize = nullptr;
+            provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize));
+            initialize->Initialize(stream, STGM_READ);
+            initialize->Release();
+            stream->Release();
+            HBITMAP bitmap = nullptr;
+            WTS_ALPHATYPE alpha{};
+            results[static_cast<std::size_t>(i)] = provider->GetThumbnail(64, &bitmap, &alpha);
+            if (bitmap != nullptr) DeleteObject(bitmap);
+            provider->Release();
+            CoUninitialize();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (HRESULT result : results) EXPECT_EQ(result, S_OK);
+    EXPECT_LE(gMostReading.load(), slots) << "never more renders reading at once than slots";
+}
+
+}  // namespace
