@@ -14,6 +14,9 @@ constexpr double kMetresToMillimetres = 1000.0;
 constexpr double kArcsecondsPerRadianOver1000 = 206.265;  // with micrometres over millimetres
 constexpr double kDegreesPerHour = 15.0;
 constexpr double kMaxWholeNumber = 4294967295.0;  // exclusive
+constexpr double kMaxDisplayedDegrees = 1e6;
+constexpr double kMinYear = -999.0;
+constexpr double kMaxYear = 9999.0;
 
 using TextField = std::optional<std::string> ImageMetadata::*;
 using NumberField = std::optional<double> ImageMetadata::*;
@@ -238,6 +241,8 @@ std::optional<std::string> nightDateFromTimestamp(std::string_view timestamp) {
     const auto month = numberAt(timestamp, 5, 2);
     const auto day = numberAt(timestamp, 8, 2);
     if (!year || !month || !day) return std::nullopt;
+    // Four characters spell at most -999 to 9999; "9e99" is a number, not a year.
+    if (!(*year >= kMinYear && *year < kMaxYear + 1.0)) return std::nullopt;
     int y = static_cast<int>(*year);
     const double monthValue = std::trunc(*month);
     const double dayValue = std::trunc(*day);
@@ -306,8 +311,13 @@ std::string formatBinning(const ImageMetadata& metadata) {
     return text;
 }
 
+// Coordinates from XISF properties are not range-checked; a value no sky
+// position can have (or not a number at all) is not shown rather than
+// overflowing the integer fields of the text.
+bool displayable(double degrees) { return std::isfinite(degrees) && std::fabs(degrees) <= kMaxDisplayedDegrees; }
+
 std::string formatRightAscension(const ImageMetadata& metadata) {
-    if (!metadata.rightAscension) return {};
+    if (!metadata.rightAscension || !displayable(*metadata.rightAscension)) return {};
     double h = *metadata.rightAscension / kDegreesPerHour;
     if (h < 0.0) h += 24.0;
     const int hours = static_cast<int>(h);
@@ -320,7 +330,7 @@ std::string formatRightAscension(const ImageMetadata& metadata) {
 }
 
 std::string formatDeclination(const ImageMetadata& metadata) {
-    if (!metadata.declination) return {};
+    if (!metadata.declination || !displayable(*metadata.declination)) return {};
     const char sign = *metadata.declination < 0.0 ? '-' : '+';
     const double a = std::fabs(*metadata.declination);
     const int degrees = static_cast<int>(a);

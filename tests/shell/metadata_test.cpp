@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "cli/file_reader.h"
@@ -95,6 +96,7 @@ TEST(NightDate, BelongsToTheEveningTheNightBegan) {
         {"2023-03-01 02:00:00", "2023-02-28"}, {"2023-05-10", "2023-05-09"},
         {"2023-5-10", std::nullopt},           {"2023-13-01T20:00:00", std::nullopt},
         {"1900-03-01T01:00:00", "1900-02-28"}, {"2000-03-01T01:00:00", "2000-02-29"},
+        {"40e8-03-02T20:00:00", std::nullopt},  // a number, but no year (found by fuzzing)
     };
     for (const auto& [timestamp, expected] : cases) EXPECT_EQ(cv::nightDateFromTimestamp(timestamp), expected) << timestamp;
 }
@@ -121,6 +123,10 @@ TEST(DisplayTexts, FormatBinningAndCoordinates) {
     m.width = 6000;
     m.height = 4000;
     EXPECT_EQ(cv::formatDimensions(m), "6000 x 4000");
+    m.rightAscension = 1e300;  // an XISF property is not range-checked
+    m.declination = std::nan("");
+    EXPECT_EQ(cv::formatRightAscension(m), "");
+    EXPECT_EQ(cv::formatDeclination(m), "");
 }
 
 TEST(ExtractMetadata, DescribesTheImageAndItsCompression) {
