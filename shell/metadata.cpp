@@ -311,10 +311,14 @@ std::string formatBinning(const ImageMetadata& metadata) {
     return text;
 }
 
+namespace {
+
 // Coordinates from XISF properties are not range-checked; a value no sky
 // position can have (or not a number at all) is not shown rather than
 // overflowing the integer fields of the text.
 bool displayable(double degrees) { return std::isfinite(degrees) && std::fabs(degrees) <= kMaxDisplayedDegrees; }
+
+}  // namespace
 
 std::string formatRightAscension(const ImageMetadata& metadata) {
     if (!metadata.rightAscension || !displayable(*metadata.rightAscension)) return {};
