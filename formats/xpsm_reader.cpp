@@ -54,7 +54,9 @@ private:
     bool charge(std::size_t length);
     std::string decoded(std::string_view name);
     void start();
+    void startInstance(std::int32_t parent);
     void startInInstance(std::int32_t instance);
+    void ignoreAtLimit();
     void text(std::string_view raw);
     void end();
     void push(FrameKind kind, std::int32_t instance = -1, std::size_t item = 0) { stack_.push_back({kind, instance, item}); }
@@ -89,23 +91,31 @@ std::string XpsmBuilder::decoded(std::string_view name) {
     return scratch_.substr(0, length);
 }
 
+// A limit was reached: the element and everything below it are left out.
+void XpsmBuilder::ignoreAtLimit() {
+    document_.partial = true;
+    push(FrameKind::Ignored);
+}
+
+void XpsmBuilder::startInstance(std::int32_t parent) {
+    if (document_.instances.size() >= kMaxInstances) {
+        ignoreAtLimit();
+        return;
+    }
+    ProcessInstance instance{decoded("class"), decoded("id"), {}, parent, {}, {}, {}};
+    charge(instance.className.size() + instance.id.size());  // stored even past the budget
+    document_.instances.push_back(std::move(instance));
+    push(FrameKind::Instance, static_cast<std::int32_t>(document_.instances.size() - 1));
+}
+
 void XpsmBuilder::startInInstance(std::int32_t index) {
     const std::string_view name = parser_.name();
     ProcessInstance& instance = document_.instances[static_cast<std::size_t>(index)];
     if (name == "instance") {
-        if (document_.instances.size() >= kMaxInstances) {
-            document_.partial = true;
-            push(FrameKind::Ignored);
-            return;
-        }
-        ProcessInstance nested{decoded("class"), decoded("id"), {}, index, {}, {}, {}};
-        charge(nested.className.size() + nested.id.size());
-        document_.instances.push_back(std::move(nested));
-        push(FrameKind::Instance, static_cast<std::int32_t>(document_.instances.size() - 1));
+        startInstance(index);
     } else if (name == "parameter") {
         if (instance.parameters.size() >= kMaxParameters) {
-            document_.partial = true;
-            push(FrameKind::Ignored);
+            ignoreAtLimit();
             return;
         }
         std::string id = decoded("id");
@@ -126,8 +136,7 @@ void XpsmBuilder::startInInstance(std::int32_t index) {
         push(FrameKind::Ignored);
     } else {
         if (instance.extras.size() >= kMaxExtras) {
-            document_.partial = true;
-            push(FrameKind::Ignored);
+            ignoreAtLimit();
             return;
         }
         std::string line(name);
@@ -157,19 +166,10 @@ void XpsmBuilder::start() {
     switch (parent.kind) {
         case FrameKind::Root:
             if (name == "instance") {
-                if (document_.instances.size() >= kMaxInstances) {
-                    document_.partial = true;
-                    push(FrameKind::Ignored);
-                    return;
-                }
-                ProcessInstance instance{decoded("class"), decoded("id"), {}, -1, {}, {}, {}};
-                charge(instance.className.size() + instance.id.size());
-                document_.instances.push_back(std::move(instance));
-                push(FrameKind::Instance, static_cast<std::int32_t>(document_.instances.size() - 1));
+                startInstance(-1);
             } else if (name == "icon") {
                 if (document_.icons.size() >= kMaxIcons) {
-                    document_.partial = true;
-                    push(FrameKind::Ignored);
+                    ignoreAtLimit();
                     return;
                 }
                 ProcessIcon icon{decoded("id"), decoded("instance")};

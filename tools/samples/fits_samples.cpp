@@ -32,15 +32,6 @@ FitsHeader& addObservation(FitsHeader& header, const char* object, const char* f
         .text("DEC", "-05 23 28", "declination of the centre");
 }
 
-std::vector<float> field(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
-                         std::uint64_t seed) {
-    StarFieldOptions options;
-    options.width = width;
-    options.height = height;
-    options.channels = channels;
-    options.seed = seed;
-    return renderStarField(options);
-}
 
 template <typename Out, typename Convert>
 std::vector<Out> quantize(const std::vector<float>& values, Convert convert) {
@@ -68,17 +59,17 @@ std::string uint16Image(std::uint32_t width, std::uint32_t height, std::uint32_t
     header.real("BZERO", 32768.0, "offset data range to that of unsigned short")
         .real("BSCALE", 1.0, "default scaling factor");
     addObservation(header, "M 42", "L");
-    return image(header, bigEndianBytes(unsigned16(field(width, height, channels, seed))));
+    return image(header, bigEndianBytes(unsigned16(starField(width, height, channels, seed))));
 }
 
 std::string float32Image(std::uint32_t width, std::uint32_t height, std::uint64_t seed) {
     FitsHeader header = primaryImageHeader(-32, {width, height});
     addObservation(header, "NGC 7000", "Ha");
-    return image(header, bigEndianBytes(field(width, height, 1, seed)));
+    return image(header, bigEndianBytes(starField(width, height, 1, seed)));
 }
 
 std::string bayerImage(std::uint32_t width, std::uint32_t height, std::uint64_t seed) {
-    const auto colour = field(width, height, 3, seed);
+    const auto colour = starField(width, height, 3, seed);
     FitsHeader header = primaryImageHeader(16, {width, height});
     header.real("BZERO", 32768.0).real("BSCALE", 1.0);
     addObservation(header, "M 31", "");
@@ -107,7 +98,7 @@ std::string bitpix8() {
 std::string bitpix16Signed() {
     FitsHeader header = primaryImageHeader(16, {320, 240});
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int16_t>(field(320, 240, 1, 16), [](double v) {
+    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 16), [](double v) {
         return static_cast<std::int16_t>(std::lround(v * 32767.0));
     });
     return image(header, bigEndianBytes(values));
@@ -117,7 +108,7 @@ std::string bitpix16Scaled() {
     FitsHeader header = primaryImageHeader(16, {320, 240});
     header.real("BZERO", 0.0).real("BSCALE", 2.0, "physical = 2 * stored");
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int16_t>(field(320, 240, 1, 17), [](double v) {
+    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 17), [](double v) {
         return static_cast<std::int16_t>(std::lround(v * 32767.0));
     });
     return image(header, bigEndianBytes(values));
@@ -127,7 +118,7 @@ std::string bitpix32() {
     FitsHeader header = primaryImageHeader(32, {320, 240});
     header.real("BZERO", 2147483648.0).real("BSCALE", 1.0);
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int32_t>(field(320, 240, 1, 32), [](double v) {
+    const auto values = quantize<std::int32_t>(starField(320, 240, 1, 32), [](double v) {
         return static_cast<std::int32_t>(std::llround(v * 4294967295.0) - 2147483648LL);
     });
     return image(header, bigEndianBytes(values));
@@ -137,7 +128,7 @@ std::string bitpix64() {
     FitsHeader header = primaryImageHeader(64, {320, 240});
     header.value("BZERO", "9223372036854775808", "unsigned 64-bit convention").real("BSCALE", 1.0);
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int64_t>(field(320, 240, 1, 64), [](double v) {
+    const auto values = quantize<std::int64_t>(starField(320, 240, 1, 64), [](double v) {
         const double stored = (v - 0.5) * 2.0 * kTwoTo63;
         return stored >= kTwoTo63 ? std::numeric_limits<std::int64_t>::max()
                                   : static_cast<std::int64_t>(stored);
@@ -148,7 +139,7 @@ std::string bitpix64() {
 std::string bitpixMinus64() {
     FitsHeader header = primaryImageHeader(-64, {320, 240});
     addObservation(header, "M 13", "L");
-    const auto values = quantize<double>(field(320, 240, 1, 65), [](double v) { return v; });
+    const auto values = quantize<double>(starField(320, 240, 1, 65), [](double v) { return v; });
     return image(header, bigEndianBytes(values));
 }
 
@@ -165,7 +156,7 @@ std::string extensionImage() {
         .integer("PCOUNT", 0).integer("GCOUNT", 1)
         .logical("INHERIT", true, "inherit the primary header")
         .text("EXTNAME", "SCI");
-    return primary.bytes() + image(extension, bigEndianBytes(field(400, 300, 1, 300)));
+    return primary.bytes() + image(extension, bigEndianBytes(starField(400, 300, 1, 300)));
 }
 
 std::string imageAndTable() {
@@ -190,7 +181,7 @@ std::string longHeader() {
         header.raw("HISTORY step " + std::to_string(i) + " of a long calibration record");
     }
     header.text("COMMENT1", "a value card after many history cards");
-    return image(header, bigEndianBytes(unsigned16(field(320, 240, 1, 120))));
+    return image(header, bigEndianBytes(unsigned16(starField(320, 240, 1, 120))));
 }
 
 }  // namespace

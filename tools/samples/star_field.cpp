@@ -99,6 +99,15 @@ std::vector<float> renderStarField(const StarFieldOptions& options) {
     return planes;
 }
 
+std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint64_t seed) {
+    StarFieldOptions options;
+    options.width = width;
+    options.height = height;
+    options.channels = channels;
+    options.seed = seed;
+    return renderStarField(options);
+}
+
 std::vector<float> mosaicBayer(const std::vector<float>& planes, std::uint32_t width,
                                std::uint32_t height, const char* pattern) {
     const std::size_t planeSize = static_cast<std::size_t>(width) * height;

@@ -21,6 +21,8 @@ struct StarFieldOptions {
 
 // Planes of width * height values in 0..1, channel 0 first.
 std::vector<float> renderStarField(const StarFieldOptions& options);
+// The same with the default sky for a size, plane count and seed.
+std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint64_t seed);
 
 // One plane in which each pixel takes the channel its Bayer cell names
 // ("RGGB", "GRBG", ...) from three colour planes.

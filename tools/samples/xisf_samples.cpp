@@ -15,14 +15,6 @@ namespace {
 
 using Placement = XisfBlock::Placement;
 
-std::vector<float> field(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint64_t seed) {
-    StarFieldOptions options;
-    options.width = width;
-    options.height = height;
-    options.channels = channels;
-    options.seed = seed;
-    return renderStarField(options);
-}
 
 template <typename T, typename Convert>
 std::string encodeAs(const std::vector<float>& values, bool bigEndian, Convert convert) {
@@ -65,7 +57,7 @@ XisfBlock block(std::uint32_t width, std::uint32_t height, std::uint32_t channel
     b.sampleFormat = format;
     b.colorSpace = channels == 3 ? "RGB" : "Gray";
     b.bigEndian = bigEndian;
-    b.samples = samplesAs(format, field(width, height, channels, seed), bigEndian);
+    b.samples = samplesAs(format, starField(width, height, channels, seed), bigEndian);
     return b;
 }
 
@@ -115,7 +107,7 @@ std::string withThumbnail(std::uint32_t thumbWidth, std::uint32_t thumbHeight, c
 
 std::string bayer() {
     XisfBlock b = block(640, 480, 1, "UInt16", 70);
-    const auto colour = field(640, 480, 3, 70);
+    const auto colour = starField(640, 480, 3, 70);
     std::vector<float> mosaic = mosaicBayer(colour, 640, 480, "RGGB");
     b.samples = samplesAs("UInt16", mosaic, false);
     return single(b, std::string(kObservation) + "<ColorFilterArray pattern=\"RGGB\" width=\"2\" height=\"2\" name=\"Bayer\"/>");
