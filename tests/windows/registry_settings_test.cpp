@@ -7,8 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "samples/fits_samples.h"
-#include "shell/thumbnail_provider_win.h"
+#include "windows/thumbnail_helpers.h"
 
 namespace {
 
@@ -62,13 +61,6 @@ TEST_F(RegistrySettings, OnlyADwordZeroTurnsAnExtensionOff) {
     EXPECT_TRUE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L"fits"));
 }
 
-std::string sample(const char* name) {
-    for (const auto& s : cvsamples::fitsSamples(false)) {
-        if (s.name == name) return s.build();
-    }
-    return {};
-}
-
 // Mean level and whether every pixel is grey, of the thumbnail Explorer would get.
 struct Look {
     double mean = 0.0;
@@ -76,13 +68,8 @@ struct Look {
 };
 
 Look thumbnailLook(const std::string& bytes) {
-    IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-    IThumbnailProvider* provider = nullptr;
-    EXPECT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
-    IInitializeWithStream* initialize = nullptr;
-    provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize));
-    initialize->Initialize(stream, STGM_READ);
-    initialize->Release();
+    IStream* stream = cvtest::memoryStream(bytes);
+    IThumbnailProvider* provider = cvtest::initializedProvider(stream);
     stream->Release();
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha{};
@@ -105,12 +92,12 @@ Look thumbnailLook(const std::string& bytes) {
 }
 
 TEST_F(RegistrySettings, TheNextThumbnailFollowsTheSettings) {
-    const std::string frame = sample("bitpix16.fits");
+    const std::string frame = cvtest::generatedSample("bitpix16.fits");
     const double stretched = thumbnailLook(frame).mean;
     writeDword(L"AutoStretch", 0);
     EXPECT_LT(thumbnailLook(frame).mean, stretched / 2) << "a linear frame shown as stored is darker";
 
-    const std::string mosaic = sample("rggb-mosaic.fits");
+    const std::string mosaic = cvtest::generatedSample("rggb-mosaic.fits");
     EXPECT_FALSE(thumbnailLook(mosaic).grey);
     writeDword(L"CfaMode", 2);
     EXPECT_TRUE(thumbnailLook(mosaic).grey) << "always mono";

@@ -9,8 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "samples/fits_samples.h"
-#include "shell/thumbnail_provider_win.h"
+#include "windows/thumbnail_helpers.h"
 
 namespace {
 
@@ -64,24 +63,15 @@ TEST(ThumbnailThrottle, ExtraCallersWaitForASlotAndStillRender) {
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
     const int slots = static_cast<int>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, 4));
-    std::string bytes;
-    for (const auto& s : cvsamples::fitsSamples(false)) {
-        if (s.name == "bitpix8.fits") bytes = s.build();
-    }
+    const std::string bytes = cvtest::generatedSample("bitpix8.fits");
     const int callers = slots + 1;
     std::vector<HRESULT> results(static_cast<std::size_t>(callers), E_PENDING);
     std::vector<std::thread> threads;
     for (int i = 0; i < callers; ++i) {
         threads.emplace_back([&, i] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            IStream* memory = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-            auto* stream = new SlowStream(memory);
-            IThumbnailProvider* provider = nullptr;
-            cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider));
-            IInitializeWithStream* initialize = nullptr;
-            provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize));
-            initialize->Initialize(stream, STGM_READ);
-            initialize->Release();
+            auto* stream = new SlowStream(cvtest::memoryStream(bytes));
+            IThumbnailProvider* provider = cvtest::initializedProvider(stream);
             stream->Release();
             HBITMAP bitmap = nullptr;
             WTS_ALPHATYPE alpha{};

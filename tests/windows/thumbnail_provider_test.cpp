@@ -9,35 +9,9 @@
 
 #include "core/image_header.h"
 #include "render/render_profiles.h"
-#include "samples/fits_samples.h"
-#include "samples/xisf_samples.h"
-#include "shell/thumbnail_provider_win.h"
+#include "windows/thumbnail_helpers.h"
 
 namespace {
-
-std::string sampleBytes(const std::string& name) {
-    auto samples = cvsamples::fitsSamples(false);
-    for (auto& sample : cvsamples::xisfSamples(false)) samples.push_back(std::move(sample));
-    for (const auto& sample : samples) {
-        if (sample.name == name) return sample.build();
-    }
-    ADD_FAILURE() << "no sample " << name;
-    return {};
-}
-
-IStream* memoryStream(const std::string& bytes) {
-    return SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-}
-
-IThumbnailProvider* providerFor(IStream* stream) {
-    IThumbnailProvider* provider = nullptr;
-    EXPECT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
-    IInitializeWithStream* initialize = nullptr;
-    EXPECT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
-    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
-    initialize->Release();
-    return provider;
-}
 
 struct Picture {
     HRESULT result = E_FAIL;
@@ -47,8 +21,8 @@ struct Picture {
 };
 
 Picture thumbnailOf(const std::string& bytes, UINT cx) {
-    IStream* stream = memoryStream(bytes);
-    IThumbnailProvider* provider = providerFor(stream);
+    IStream* stream = cvtest::memoryStream(bytes);
+    IThumbnailProvider* provider = cvtest::initializedProvider(stream);
     stream->Release();
     Picture picture;
     HBITMAP bitmap = nullptr;
@@ -89,7 +63,7 @@ Reference portableRender(const std::string& bytes, UINT cx) {
 class ThumbnailMatchesThePortableRenderer : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
-    const std::string bytes = sampleBytes(GetParam());
+    const std::string bytes = cvtest::generatedSample(GetParam());
     const Picture picture = thumbnailOf(bytes, 256);
     const Reference reference = portableRender(bytes, 256);
     ASSERT_EQ(picture.result, S_OK);
@@ -119,18 +93,18 @@ INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
                          });
 
 TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
-    const Picture defaultSize = thumbnailOf(sampleBytes("starfield-1024x768.fits"), 0);
+    const Picture defaultSize = thumbnailOf(cvtest::generatedSample("starfield-1024x768.fits"), 0);
     ASSERT_EQ(defaultSize.result, S_OK);
     EXPECT_EQ(defaultSize.width, 256);
     EXPECT_EQ(defaultSize.height, 192);
-    const Picture small = thumbnailOf(sampleBytes("embedded-uncompressed.xisf"), 256);
+    const Picture small = thumbnailOf(cvtest::generatedSample("embedded-uncompressed.xisf"), 256);
     ASSERT_EQ(small.result, S_OK);
     EXPECT_EQ(small.width, 64);
     EXPECT_EQ(small.height, 48);
 }
 
 TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
-    std::string cut = sampleBytes("bitpix16.fits");
+    std::string cut = cvtest::generatedSample("bitpix16.fits");
     cut.resize(cut.size() / 2);
     EXPECT_EQ(thumbnailOf(cut, 256).result, E_FAIL);
     EXPECT_EQ(thumbnailOf("just some text, long enough to be a file", 256).result, E_FAIL);
@@ -148,7 +122,7 @@ TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
     IInitializeWithStream* initialize = nullptr;
     ASSERT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
     EXPECT_EQ(initialize->Initialize(nullptr, STGM_READ), E_INVALIDARG);
-    IStream* stream = memoryStream(sampleBytes("bitpix8.fits"));
+    IStream* stream = cvtest::memoryStream(cvtest::generatedSample("bitpix8.fits"));
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
     stream->Release();
