@@ -1,25 +1,17 @@
 #include "cli/file_reader.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace corvane_cli {
 
 namespace {
 
 constexpr std::uint64_t kMaxPreadChunk = 1u << 30;  // bytes per pread call
-
-const unsigned char* mapWholeFile(int descriptor, std::uint64_t size) {
-    if (size == 0) return nullptr;
-    void* mapping = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, descriptor, 0);
-    return mapping == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(mapping);
-}
 
 }  // namespace
 
@@ -31,33 +23,16 @@ std::unique_ptr<FileReader> FileReader::open(const std::string& path) {
         ::close(descriptor);
         return nullptr;
     }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    return std::unique_ptr<FileReader>(new FileReader(descriptor, size, mapWholeFile(descriptor, size)));
+    return std::unique_ptr<FileReader>(new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size)));
 }
 
-FileReader::~FileReader() {
-    if (mapping_ != nullptr) ::munmap(const_cast<unsigned char*>(mapping_), static_cast<std::size_t>(size_));
-    ::close(descriptor_);
-}
+FileReader::~FileReader() { ::close(descriptor_); }
 
 bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     if (destination == nullptr) return false;
     if (count == 0) return true;
     if (count > size_ || offset > size_ - count) return false;
     auto* out = static_cast<unsigned char*>(destination);
-    if (mapping_ != nullptr) {
-        std::memcpy(out, mapping_ + offset, static_cast<std::size_t>(count));
-        return true;
-    }
-    return readWithPread(offset, out, count);
-}
-
-const std::uint8_t* FileReader::view(std::uint64_t offset, std::uint64_t count) const {
-    if (mapping_ == nullptr || count > size_ || offset > size_ - count) return nullptr;
-    return mapping_ + offset;
-}
-
-bool FileReader::readWithPread(std::uint64_t offset, unsigned char* out, std::uint64_t count) const {
     while (count > 0) {
         const auto chunk = static_cast<std::size_t>(std::min(count, kMaxPreadChunk));
         const ssize_t got = ::pread(descriptor_, out, chunk, static_cast<off_t>(offset));

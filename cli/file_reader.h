@@ -8,9 +8,9 @@
 
 namespace corvane_cli {
 
-// A byte source over a file on disk. The file is mapped read-only when it
-// can be, so a row read is a copy rather than a system call; otherwise reads
-// go through pread.
+// A byte source over a file on disk, read with pread. A mapping would save
+// the copy, but each process then pays for building the page tables of every
+// page it touches, which costs more than the copy for a one-shot thumbnail.
 class FileReader final : public cv::Reader {
 public:
     // Null when the file cannot be opened or is not a regular file.
@@ -21,16 +21,12 @@ public:
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
-    const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override;
 
 private:
-    FileReader(int descriptor, std::uint64_t size, const unsigned char* mapping)
-        : descriptor_(descriptor), size_(size), mapping_(mapping) {}
-    bool readWithPread(std::uint64_t offset, unsigned char* out, std::uint64_t count) const;
+    FileReader(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
 
     int descriptor_;
     std::uint64_t size_;
-    const unsigned char* mapping_;  // null when not mapped
 };
 
 }  // namespace corvane_cli
