@@ -191,11 +191,17 @@ XmlEvent XmlParser::readEndTag() {
     if (position_ >= end_ || *position_ != '>') return fail("unterminated end tag");
     ++position_;
     if (depth_ == 0) return fail("end tag without matching start tag");
+    name_ = endName;
+    return closeElement();
+}
+
+// An end tag, or the implied end of an empty-element tag.
+XmlEvent XmlParser::closeElement() {
     --depth_;
     level_ = depth_;
     attributeCount_ = 0;
-    name_ = endName;
     isEmptyElement_ = false;
+    pendingEnd_ = false;
     event_ = XmlEvent::EndElement;
     return event_;
 }
@@ -265,15 +271,7 @@ XmlEvent XmlParser::readMarkup() {
 
 XmlEvent XmlParser::next() {
     if (event_ == XmlEvent::EndOfDocument || event_ == XmlEvent::Error) return event_;
-    if (pendingEnd_) {
-        --depth_;
-        level_ = depth_;
-        attributeCount_ = 0;
-        isEmptyElement_ = false;
-        pendingEnd_ = false;
-        event_ = XmlEvent::EndElement;
-        return event_;
-    }
+    if (pendingEnd_) return closeElement();  // the name stays the element's
     for (;;) {
         if (position_ >= end_) {
             if (depth_ == 0) {

@@ -55,6 +55,7 @@ private:
     XmlEvent readMarkup();
     XmlEvent readStartTag();
     XmlEvent readEndTag();
+    XmlEvent closeElement();
     bool skipPast(std::string_view terminator);
     bool readName(std::string_view& out);
     bool readAttributes();
