@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "cli/file_reader.h"
+#include "support/test_names.h"
 #include "core/image_header.h"
 
 namespace {
@@ -84,13 +85,7 @@ TEST_P(ExternalFits, ReadsAsTheRulesSay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalFits, ::testing::ValuesIn(kCases),
-                         [](const auto& param) {
-                             std::string name = param.param.path;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             }
-                             return name;
-                         });
+                         [](const auto& param) { return cvtest::testNameOf(param.param.path); });
 
 class ExternalFitsMetadata : public ::testing::Test {
 protected:

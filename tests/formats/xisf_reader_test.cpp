@@ -1,4 +1,5 @@
 #include "formats/xisf_reader.h"
+#include "support/test_names.h"
 
 #include <gtest/gtest.h>
 
@@ -301,12 +302,6 @@ TEST_P(ExternalXisfFiles, DecodeAsTheirWritersDescribeThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalXisfFiles, ::testing::ValuesIn(kExternal), [](const auto& param) {
-    std::string name = param.param.path;
-    for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalXisfFiles, ::testing::ValuesIn(kExternal), [](const auto& param) { return cvtest::testNameOf(param.param.path); });
 
 }  // namespace

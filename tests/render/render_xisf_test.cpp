@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/file_reader.h"
+#include "support/test_names.h"
 #include "core/image_header.h"
 #include "render/render_profiles.h"
 #include "samples/xisf_writer.h"
@@ -110,12 +111,6 @@ TEST_P(RealXisfRendering, RendersTheMainImage) {
     for (std::uint8_t byte : result.image.pixels) ASSERT_EQ(byte, c.grey);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, RealXisfRendering, ::testing::ValuesIn(kRealFiles), [](const auto& param) {
-    std::string name = param.param.path;
-    for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(RealFiles, RealXisfRendering, ::testing::ValuesIn(kRealFiles), [](const auto& param) { return cvtest::testNameOf(param.param.path); });
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/image_header.h"
+#include "support/test_names.h"
 #include "render/render_profiles.h"
 #include "windows/thumbnail_helpers.h"
 
@@ -84,13 +85,7 @@ INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
                          ::testing::Values("bitpix16.fits", "bitpix-32.fits", "rggb-mosaic.fits", "rgb-cube.fits",
                                            "thumbnail-400x300.xisf", "codec-zstd-shuffled.xisf", "bayer-rggb.xisf",
                                            "project-source.vmproj", "embedded-zlib-on-data.xisf"),
-                         [](const auto& param) {
-                             std::string name = param.param;
-                             for (char& c : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             }
-                             return name;
-                         });
+                         [](const auto& param) { return cvtest::testNameOf(param.param); });
 
 TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
     const Picture defaultSize = thumbnailOf(cvtest::generatedSample("starfield-1024x768.fits"), 0);
