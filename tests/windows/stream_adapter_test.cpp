@@ -1,4 +1,5 @@
 #include "shell/stream_adapter_win.h"
+#include "windows/read_only_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@ namespace {
 
 // An IStream over memory that delivers at most `chunk` bytes per Read, can
 // deliver nothing, and can fail Stat.
-class TestStream final : public IStream {
+class TestStream final : public cvtest::ReadOnlyStream {
 public:
     TestStream(std::size_t size, ULONG chunk) : bytes_(size), chunk_(chunk) {
         std::iota(bytes_.begin(), bytes_.end(), static_cast<unsigned char>(0));
@@ -19,10 +20,6 @@ public:
     bool deliverNothing = false;
     LONG references = 1;
 
-    IFACEMETHODIMP QueryInterface(REFIID, void** object) override {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
     IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
     IFACEMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
@@ -33,25 +30,17 @@ public:
         if (got != nullptr) *got = n;
         return S_OK;
     }
-    IFACEMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*) override {
         if (origin != STREAM_SEEK_SET) return E_INVALIDARG;
         position_ = static_cast<std::size_t>(move.QuadPart);
         return S_OK;
     }
-    IFACEMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    IFACEMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-    IFACEMETHODIMP Revert() override { return E_NOTIMPL; }
-    IFACEMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
     IFACEMETHODIMP Stat(STATSTG* stat, DWORD) override {
         if (failStat) return E_FAIL;
         *stat = STATSTG{};
         stat->cbSize.QuadPart = bytes_.size();
         return S_OK;
     }
-    IFACEMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
 private:
     std::vector<unsigned char> bytes_;

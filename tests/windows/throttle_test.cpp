@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "windows/read_only_stream.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -17,14 +18,10 @@ std::atomic<int> gReading{0};
 std::atomic<int> gMostReading{0};
 
 // Forwards to a memory stream, slowly, counting how many reads overlap.
-class SlowStream final : public IStream {
+class SlowStream final : public cvtest::ReadOnlyStream {
 public:
     explicit SlowStream(IStream* inner) : inner_(inner) {}
     ~SlowStream() { inner_->Release(); }
-    IFACEMETHODIMP QueryInterface(REFIID, void** object) override {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
     IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
     IFACEMETHODIMP_(ULONG) Release() override {
         const LONG count = --references_;
@@ -41,18 +38,10 @@ public:
         --gReading;
         return result;
     }
-    IFACEMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
         return inner_->Seek(move, origin, position);
     }
-    IFACEMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    IFACEMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-    IFACEMETHODIMP Revert() override { return E_NOTIMPL; }
-    IFACEMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
     IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
-    IFACEMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
 private:
     IStream* inner_;
