@@ -1,21 +1,41 @@
 #include "formats/project_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+
+#include "core/text_utils.h"
 
 namespace cv {
 
 namespace {
 
 constexpr std::uint64_t kMaxKeyValueText = 4 * 1024 * 1024;  // bytes
-constexpr std::uint32_t kMaxEntries = 4096;
 constexpr std::uint64_t kPrefixSize = 12;  // magic and text length
+constexpr std::size_t kMaxIndexDigits = 4;  // entry numbers stay below kMaxProjectEntries
 
 std::string_view trimKey(std::string_view key) {
     auto isKeySpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!key.empty() && isKeySpace(key.front())) key.remove_prefix(1);
     while (!key.empty() && isKeySpace(key.back())) key.remove_suffix(1);
     return key;
+}
+
+// Calls `visit(key, value)` for each "key=value" line in order until it
+// returns false; lines without '=' or without a key are passed over.
+template <typename Visit>
+void forEachProjectEntry(std::string_view text, Visit visit) {
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        std::string_view line = text.substr(0, newline);
+        text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos || equals == 0) continue;
+        std::string_view value = line.substr(equals + 1);
+        while (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+        if (!visit(trimKey(line.substr(0, equals)), value)) return;
+    }
 }
 
 bool readLength(Reader& reader, std::uint64_t offset, std::uint64_t& value) {
@@ -36,12 +56,35 @@ bool skipSection(Reader& reader, std::uint64_t& offset) {
     return true;
 }
 
-std::uint32_t chooseEntry(const std::string& text, std::uint32_t entries) {
-    std::string id = lookupProjectKey(text, "role.source");
-    if (id.empty()) id = lookupProjectKey(text, "role.starless");
+bool isDecimalIndex(std::string_view digits) {
+    if (digits.empty() || digits.size() > kMaxIndexDigits) return false;
+    if (digits.size() > 1 && digits.front() == '0') return false;  // "%u" never writes a leading zero
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Entry number of an "image.%u.id" key, if the key is one.
+std::optional<std::uint32_t> imageIdIndex(std::string_view key) {
+    constexpr std::string_view kPrefix = "image.";
+    constexpr std::string_view kSuffix = ".id";
+    if (key.size() <= kPrefix.size() + kSuffix.size() || !key.starts_with(kPrefix) || !key.ends_with(kSuffix)) {
+        return std::nullopt;
+    }
+    const std::string_view digits = key.substr(kPrefix.size(), key.size() - kPrefix.size() - kSuffix.size());
+    if (!isDecimalIndex(digits)) return std::nullopt;
+    return parseUnsigned32(digits);
+}
+
+// The first of each key wins, as a lookup by key would find it.
+void keepFirst(std::optional<std::string_view>& slot, std::string_view value) {
+    if (!slot) slot = value;
+}
+
+std::uint32_t chooseEntry(const ProjectRoles& roles) {
+    std::string_view id = roles.source.value_or(std::string_view{});
+    if (id.empty()) id = roles.starless.value_or(std::string_view{});
     if (id.empty()) return 0;
-    for (std::uint32_t i = 0; i < entries; ++i) {
-        if (lookupProjectKey(text, "image." + std::to_string(i) + ".id") == id) return i;
+    for (std::size_t i = 0; i < roles.imageIds.size(); ++i) {
+        if (roles.imageIds[i] == id) return static_cast<std::uint32_t>(i);
     }
     return 0;
 }
@@ -54,18 +97,28 @@ bool isProject(Reader& reader) {
 }
 
 std::string lookupProjectKey(std::string_view text, std::string_view key) {
-    while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
-        std::string_view line = text.substr(0, newline);
-        text = newline == std::string_view::npos ? std::string_view{} : text.substr(newline + 1);
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos || equals == 0) continue;
-        if (trimKey(line.substr(0, equals)) != key) continue;
-        std::string_view value = line.substr(equals + 1);
-        while (!value.empty() && value.back() == '\r') value.remove_suffix(1);
-        return std::string(value);
-    }
-    return {};
+    std::optional<std::string_view> found;
+    forEachProjectEntry(text, [&](std::string_view lineKey, std::string_view value) {
+        if (lineKey != key) return true;
+        found = value;
+        return false;
+    });
+    return std::string(found.value_or(std::string_view{}));
+}
+
+ProjectRoles readProjectRoles(std::string_view text, std::uint32_t entries) {
+    ProjectRoles roles;
+    roles.imageIds.resize(std::min(entries, kMaxProjectEntries));
+    forEachProjectEntry(text, [&](std::string_view key, std::string_view value) {
+        ++roles.linesVisited;
+        if (key == "role.source") keepFirst(roles.source, value);
+        else if (key == "role.starless") keepFirst(roles.starless, value);
+        else if (const auto index = imageIdIndex(key); index && *index < roles.imageIds.size()) {
+            keepFirst(roles.imageIds[*index], value);
+        }
+        return true;
+    });
+    return roles;
 }
 
 ReadStatus locateProjectImage(Reader& reader, ProjectImageRef& ref) {
@@ -86,10 +139,15 @@ ReadStatus locateProjectImage(Reader& reader, ProjectImageRef& ref) {
     if (!skipSection(reader, offset) || !skipSection(reader, offset)) return ReadStatus::Malformed;
     std::uint64_t entries = 0;
     if (!readLength(reader, offset, entries)) return ReadStatus::Malformed;
-    if (entries == 0 || entries > kMaxEntries) return ReadStatus::Malformed;
+    if (entries == 0 || entries > kMaxProjectEntries) return ReadStatus::Malformed;
     offset += 4;
 
-    const std::uint32_t chosen = chooseEntry(text, static_cast<std::uint32_t>(entries));
+    std::uint32_t chosen = 0;
+    try {
+        chosen = chooseEntry(readProjectRoles(text, static_cast<std::uint32_t>(entries)));
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::TooLarge;
+    }
     for (std::uint32_t i = 0;; ++i) {
         if (i >= entries) return ReadStatus::Malformed;
         std::uint64_t size = 0;

@@ -83,6 +83,24 @@ TEST(LocateProjectImage, RefusesBrokenContainers) {
     EXPECT_EQ(locate(good.substr(0, good.size() - 1)).status, ReadStatus::Malformed) << "the chosen entry is cut";
 }
 
+// 4 MiB of text and 4096 entry ids: the text is walked once, however many
+// entries there are to match.
+TEST(LocateProjectImage, ReadsTheKeyValueTextInOnePass) {
+    std::string text = "role.source=wanted\n";
+    for (std::uint32_t i = 0; i + 1 < cv::kMaxProjectEntries; ++i) text += "image." + std::to_string(i) + ".id=other\n";
+    text += "image.4095.id=wanted\nimage.0100.id=wanted\nimage.4096.id=wanted\n";
+    const std::size_t keyLines = cv::kMaxProjectEntries + 3;
+    text += std::string(4 * 1024 * 1024 - text.size(), '-');
+    const cv::ProjectRoles roles = cv::readProjectRoles(text, cv::kMaxProjectEntries);
+    EXPECT_EQ(roles.linesVisited, keyLines);
+    ASSERT_EQ(roles.imageIds.size(), cv::kMaxProjectEntries) << "image.4096.id names no entry";
+    EXPECT_EQ(roles.imageIds[100], "other") << "image.0100.id is not image.100.id";
+
+    const auto result = locate(cvsamples::buildProject(text, std::vector<std::string>(cv::kMaxProjectEntries, "x")));
+    ASSERT_EQ(result.status, ReadStatus::Ok);
+    EXPECT_EQ(result.ref.index, cv::kMaxProjectEntries - 1);
+}
+
 TEST(ReadImageHeader, ReadsTheProjectsXisfAndShiftsItsPositions) {
     cvsamples::XisfWriter writer;
     cvsamples::XisfBlock block;
