@@ -1,6 +1,7 @@
 #include "core/text_utils.h"
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -68,6 +69,12 @@ std::optional<double> parseDouble(std::string_view text) {
     char* end = nullptr;
     const double value = std::strtod(buffer.data(), &end);
     if (end != buffer.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseFiniteDouble(std::string_view text) {
+    const auto value = parseDouble(text);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
     return value;
 }
 

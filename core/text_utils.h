@@ -18,6 +18,8 @@ std::optional<std::uint32_t> parseUnsigned32(std::string_view text);
 std::optional<std::int64_t> parseSigned64(std::string_view text);
 // strtod over the trimmed text (1 to 512 bytes), which it must consume whole.
 std::optional<double> parseDouble(std::string_view text);
+// As parseDouble, but "nan", "inf" and overflowing texts are no number.
+std::optional<double> parseFiniteDouble(std::string_view text);
 
 // ASCII letters fold to lower case; every other byte compares exactly.
 bool equalsIgnoreCase(std::string_view text, std::string_view name);

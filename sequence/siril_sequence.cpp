@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -75,12 +74,6 @@ std::optional<std::int32_t> int32Of(std::string_view text) {
         return std::nullopt;
     }
     return static_cast<std::int32_t>(*value);
-}
-
-std::optional<double> finiteDouble(std::string_view text) {
-    const auto value = parseDouble(text);
-    if (!value || !std::isfinite(*value)) return std::nullopt;
-    return value;
 }
 
 // Calls `visit` for each line (without its line feed and one carriage
@@ -207,7 +200,7 @@ void SequenceParser::readRegistration(std::string_view line, int layer) {
     std::array<double, 6> values{};
     bool complete = tokens.count >= 7;
     for (std::size_t i = 0; complete && i < values.size(); ++i) {
-        const auto value = finiteDouble(tokens[i + 1]);
+        const auto value = parseFiniteDouble(tokens[i + 1]);
         complete = value.has_value();
         if (value) values[i] = *value;
     }
@@ -226,11 +219,11 @@ void SequenceParser::readStatistics(std::string_view text, int layer) {
     auto& entries = statistics_[static_cast<std::size_t>(layer)];
     if (entries.size() <= static_cast<std::size_t>(*index)) entries.resize(static_cast<std::size_t>(*index) + 1);
     StatisticsEntry& entry = entries[static_cast<std::size_t>(*index)];
-    if (const auto median = finiteDouble(tokens[4]); median && *median > kAbsentStatistic) {
+    if (const auto median = parseFiniteDouble(tokens[4]); median && *median > kAbsentStatistic) {
         entry.hasMedian = true;
         entry.median = *median;
     }
-    if (const auto noise = finiteDouble(tokens[14]); noise && *noise > kAbsentStatistic) {
+    if (const auto noise = parseFiniteDouble(tokens[14]); noise && *noise > kAbsentStatistic) {
         entry.hasNoise = true;
         entry.noise = *noise;
     }

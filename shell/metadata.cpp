@@ -23,7 +23,7 @@ using NumberField = std::optional<double> ImageMetadata::*;
 using WholeField = std::optional<std::uint32_t> ImageMetadata::*;
 
 std::optional<std::uint32_t> wholeNumber(std::string_view text) {
-    const auto value = parseDouble(text);
+    const auto value = parseFiniteDouble(text);
     if (!value || !(*value >= 0.0) || !(*value < kMaxWholeNumber)) return std::nullopt;
     return static_cast<std::uint32_t>(*value + 0.5);
 }
@@ -52,7 +52,7 @@ struct PropertySource {
     }
     void number(const char* id, NumberField field, double factor = 1.0) const {
         if (const auto* v = value(id)) {
-            if (const auto n = parseDouble(*v)) metadata.*field = *n * factor;
+            if (const auto n = parseFiniteDouble(*v)) metadata.*field = *n * factor;
         }
     }
     void whole(const char* id, WholeField field) const {
@@ -74,7 +74,7 @@ struct KeywordSource {
     }
     void number(const char* name, NumberField field) const {
         if (metadata.*field) return;
-        if (const auto n = parseDouble(value(name))) metadata.*field = n;
+        if (const auto n = parseFiniteDouble(value(name))) metadata.*field = n;
     }
     void whole(const char* name, WholeField field) const {
         if (metadata.*field) return;
@@ -195,7 +195,7 @@ unsigned daysInMonth(int year, unsigned month) {
 }
 
 std::optional<double> numberAt(std::string_view text, std::size_t start, std::size_t length) {
-    return parseDouble(text.substr(start, length));
+    return parseFiniteDouble(text.substr(start, length));
 }
 
 }  // namespace
@@ -216,7 +216,7 @@ std::optional<double> parseSexagesimal(std::string_view text) {
         if (text.empty()) break;
         std::size_t end = 0;
         while (end < text.size() && !isSeparator(text[end])) ++end;
-        const auto value = parseDouble(text.substr(0, end));
+        const auto value = parseFiniteDouble(text.substr(0, end));
         if (!value) return std::nullopt;
         components[count++] = *value;
         text.remove_prefix(end);

@@ -35,6 +35,18 @@ TEST(ExtractMetadata, ReadsNumbersStrictlyAndFallsBackToLaterRows) {
     EXPECT_FALSE(m.gain.has_value());
 }
 
+TEST(ExtractMetadata, TakesNoNonFiniteNumberSoALaterSourceFillsTheField) {
+    cv::ImageData data = withKeywords({{"RA", "'nan'"}, {"OBJCTRA", "'01 00 00'"}, {"DEC", "inf"},
+                                       {"OBJCTDEC", "'+10 30 00'"}, {"EXPTIME", "nan"}, {"EXPOSURE", "120"},
+                                       {"FOCALLEN", "1e999"}});
+    data.properties.push_back({"Instrument:Telescope:FocalLength", "Float64", "-inf"});
+    const auto m = cv::extractMetadata(data);
+    EXPECT_EQ(m.rightAscension, 15.0);
+    EXPECT_EQ(m.declination, 10.5);
+    EXPECT_EQ(m.exposureTime, 120.0);
+    EXPECT_FALSE(m.focalLength.has_value());
+}
+
 TEST(ExtractMetadata, ConvertsXisfOpticsFromMetres) {
     cv::ImageData data;
     data.properties.push_back({"Instrument:Telescope:FocalLength", "Float32", "0.75"});
