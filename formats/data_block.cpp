@@ -4,6 +4,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -21,6 +22,8 @@ constexpr std::uint32_t kMaxShuffleItemSize = 64;  // bytes
 constexpr std::uint64_t kMaxLz4Length = 2147483647;  // LZ4's int lengths
 constexpr std::uint64_t kMaxZlibLength = 0xFFFFFFFF;  // zlib's one-shot call takes 32-bit lengths
 constexpr std::string_view kShuffleSuffix = "+sh";
+constexpr std::uint64_t kZlibPieceBytes = 8 * 1024 * 1024;  // output between two checkpoints
+constexpr std::uint32_t kMaxEmptyZstdFrames = 64;           // frames that decode to nothing, per block
 
 struct Fields {
     std::array<std::string_view, kMaxAttributeFields> text;
@@ -48,13 +51,31 @@ bool parseCodecName(std::string_view name, ImageBlock& block) {
     return true;
 }
 
-ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength,
-                       std::vector<std::uint8_t>& output) {
+// Inflates in pieces so a long decode can be abandoned between them; the
+// result is what a one-shot `uncompress` would give.
+ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output,
+                       const DecodeCheckpoint& checkpoint) {
     if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength) return ReadStatus::TooLarge;
-    auto produced = static_cast<uLongf>(output.size());
-    const int result = uncompress(output.data(), &produced, source, static_cast<uLong>(sourceLength));
-    if (result != Z_OK || produced != output.size()) return ReadStatus::Malformed;
-    return ReadStatus::Ok;
+    z_stream stream{};
+    stream.next_in = const_cast<Bytef*>(source);  // zlib's API is not const-correct; it only reads
+    stream.avail_in = static_cast<uInt>(sourceLength);
+    if (inflateInit(&stream) != Z_OK) return ReadStatus::TooLarge;
+    const std::unique_ptr<z_stream, int (*)(z_stream*)> owner(&stream, inflateEnd);
+    stream.next_out = output.data();
+    while (true) {
+        const std::uint64_t room = output.size() - stream.total_out;
+        stream.avail_out = static_cast<uInt>(std::min<std::uint64_t>(room, kZlibPieceBytes));
+        const uInt before = stream.avail_out;
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) break;
+        // No progress: the input ended early, or the output is full before the stream's end.
+        if (result != Z_OK || stream.avail_out == before) return ReadStatus::Malformed;
+        if (checkpoint) {
+            const ReadStatus status = checkpoint();
+            if (status != ReadStatus::Ok) return status;
+        }
+    }
+    return stream.total_out == output.size() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
 
 ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output) {
@@ -66,30 +87,43 @@ ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std
     return ReadStatus::Ok;
 }
 
-// Frame by frame, one-shot each, so no streaming context is kept.
-ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output) {
+using ZstdContext = std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)>;
+
+// Frame by frame, one-shot each, through one reused context. Frames that add
+// nothing (skippable or empty ones) are allowed only a few times, so a block
+// made of them ends quickly instead of being walked to its end.
+ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output,
+                      const DecodeCheckpoint& checkpoint) {
+    const ZstdContext context(ZSTD_createDCtx(), ZSTD_freeDCtx);
+    if (!context) return ReadStatus::TooLarge;
     std::uint64_t consumed = 0;
     std::uint64_t produced = 0;
+    std::uint32_t emptyFrames = 0;
     while (consumed < sourceLength && produced < output.size()) {
         const std::uint64_t remaining = sourceLength - consumed;
         const std::size_t frameSize = ZSTD_findFrameCompressedSize(source + consumed, static_cast<std::size_t>(remaining));
         if (ZSTD_isError(frameSize) || frameSize == 0 || frameSize > remaining) return ReadStatus::Malformed;
-        const std::size_t written = ZSTD_decompress(output.data() + produced, output.size() - produced,
-                                                    source + consumed, frameSize);
+        const std::size_t written = ZSTD_decompressDCtx(context.get(), output.data() + produced,
+                                                        output.size() - produced, source + consumed, frameSize);
         if (ZSTD_isError(written)) return ReadStatus::Malformed;
+        if (written == 0 && ++emptyFrames > kMaxEmptyZstdFrames) return ReadStatus::Malformed;
         consumed += frameSize;
         produced += written;
+        if (checkpoint) {
+            const ReadStatus status = checkpoint();
+            if (status != ReadStatus::Ok) return status;
+        }
     }
     return produced == output.size() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
 
 ReadStatus decompress(const std::uint8_t* source, std::uint64_t sourceLength, Codec codec,
-                      std::vector<std::uint8_t>& output) {
+                      std::vector<std::uint8_t>& output, const DecodeCheckpoint& checkpoint) {
     switch (codec) {
-        case Codec::Zlib: return inflateZlib(source, sourceLength, output);
+        case Codec::Zlib: return inflateZlib(source, sourceLength, output, checkpoint);
         case Codec::Lz4:
         case Codec::Lz4hc: return decodeLz4(source, sourceLength, output);
-        case Codec::Zstd: return decodeZstd(source, sourceLength, output);
+        case Codec::Zstd: return decodeZstd(source, sourceLength, output, checkpoint);
         default: return ReadStatus::Unsupported;
     }
 }
@@ -146,13 +180,13 @@ bool parseCompression(std::string_view text, ImageBlock& block) {
 }
 
 ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
-                       std::vector<std::uint8_t>& output, std::uint64_t maxSize) {
+                       std::vector<std::uint8_t>& output, std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
     if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0) return ReadStatus::Malformed;
     if (block.uncompressedSize > maxSize) return ReadStatus::TooLarge;
     if (block.uncompressedSize > std::numeric_limits<std::size_t>::max()) return ReadStatus::TooLarge;
     try {
         output.assign(static_cast<std::size_t>(block.uncompressedSize), 0);
-        const ReadStatus status = decompress(source, sourceLength, block.codec, output);
+        const ReadStatus status = decompress(source, sourceLength, block.codec, output, checkpoint);
         if (status != ReadStatus::Ok) return status;
     } catch (const std::bad_alloc&) {
         return ReadStatus::TooLarge;

@@ -188,6 +188,59 @@ TEST(DecodeBlock, DecodesZstdFrameByFrame) {
     EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::Ok);
 }
 
+// A skippable zstd frame with no payload: eight bytes that decode to nothing.
+Bytes skippableZstdFrame() { return {0x50, 0x2A, 0x4D, 0x18, 0, 0, 0, 0}; }
+
+TEST(DecodeBlock, GivesUpOnZstdFramesThatDecodeToNothing) {
+    const Bytes original = samplesOf(1000);
+    const Bytes data = compressWith(cv::Codec::Zstd, original);
+    cv::ImageBlock block;
+    block.codec = cv::Codec::Zstd;
+    block.uncompressedSize = original.size();
+    for (const std::size_t skippable : {3u, 100000u}) {
+        Bytes stored;
+        for (std::size_t i = 0; i < skippable; ++i) {
+            const Bytes frame = i % 2 == 0 ? skippableZstdFrame() : compressWith(cv::Codec::Zstd, {});
+            stored.insert(stored.end(), frame.begin(), frame.end());
+        }
+        stored.insert(stored.end(), data.begin(), data.end());
+        std::size_t framesVisited = 0;
+        Bytes decoded;
+        const cv::ReadStatus status = cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20, [&] {
+            ++framesVisited;
+            return cv::ReadStatus::Ok;
+        });
+        if (skippable == 3) {
+            EXPECT_EQ(status, cv::ReadStatus::Ok) << "a few empty frames are allowed";
+        } else {
+            EXPECT_EQ(status, cv::ReadStatus::Malformed);
+            EXPECT_LE(framesVisited, 100u) << "the empty frames are not walked to their end";
+        }
+    }
+}
+
+TEST(DecodeBlock, StopsWhenTheCheckpointSaysSo) {
+    const Bytes zeros(9 * 1024 * 1024, 0);  // more than one zlib piece
+    const Bytes half(zeros.size() / 2, 0);
+    const Bytes frame = compressWith(cv::Codec::Zstd, half);
+    Bytes twoFrames = frame;
+    twoFrames.insert(twoFrames.end(), frame.begin(), frame.end());
+    for (const auto& [codec, stored] : {std::pair{cv::Codec::Zlib, compressWith(cv::Codec::Zlib, zeros)},
+                                        std::pair{cv::Codec::Zstd, twoFrames}}) {
+        cv::ImageBlock block;
+        block.codec = codec;
+        block.uncompressedSize = zeros.size();
+        Bytes decoded;
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size(), [] {
+                      return cv::ReadStatus::Cancelled;
+                  }),
+                  cv::ReadStatus::Cancelled)
+            << cv::codecName(codec);
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size()), cv::ReadStatus::Ok)
+            << cv::codecName(codec);
+    }
+}
+
 TEST(DecodeBlock, RefusesWrongSizesLimitsAndCorruptData) {
     const Bytes original = samplesOf(1000);
     for (cv::Codec codec : {cv::Codec::Zlib, cv::Codec::Lz4, cv::Codec::Zstd}) {
