@@ -110,6 +110,11 @@ bool sizesAgree(const ImageBlock& block, std::uint64_t expected) {
     return true;
 }
 
+// Bytes a block holds: its attachment's stored size, or its loaded payload.
+std::uint64_t storedSize(const ImageBlock& block) {
+    return block.location == DataLocation::Attachment ? block.size : block.inlineData.size();
+}
+
 bool attachmentWithin(const ImageBlock& block, std::uint64_t sourceSize) {
     return block.position <= sourceSize && block.size <= sourceSize - block.position;
 }
@@ -310,8 +315,7 @@ std::optional<Choice> chooseImage(XmlParser& parser, std::int32_t imageIndex, Im
         if (!parseImageAttributes(parser, scratch)) continue;
         const auto bytes = blockByteSize(scratch);
         if (!bytes) continue;
-        const std::uint64_t stored = scratch.location == DataLocation::Attachment ? scratch.size : scratch.inlineData.size();
-        const Choice candidate{current, *bytes, stored};
+        const Choice candidate{current, *bytes, storedSize(scratch)};
         if (imageIndex < 0) {
             if (!choice || candidate.bytes > choice->bytes ||
                 (candidate.bytes == choice->bytes && candidate.stored > choice->stored)) {
@@ -347,11 +351,15 @@ ReadStatus checkImage(const ImageBlock& image, std::uint64_t sourceSize) {
     return ReadStatus::Ok;
 }
 
+// A thumbnail is a shortcut: one whose stored bytes (attached or loaded from
+// the header) cannot hold its samples is dropped, and the main image is drawn.
 bool thumbnailUsable(const ImageBlock& thumbnail, std::uint64_t sourceSize) {
     const auto expected = blockByteSize(thumbnail);
     if (!expected) return false;
-    if (thumbnail.location != DataLocation::Attachment) return true;
-    return attachmentWithin(thumbnail, sourceSize) && thumbnail.size != 0 && sizesAgree(thumbnail, *expected);
+    if (thumbnail.location == DataLocation::Attachment && !attachmentWithin(thumbnail, sourceSize)) return false;
+    const std::uint64_t stored = storedSize(thumbnail);
+    if (stored == 0) return false;
+    return thumbnail.codec != Codec::None ? thumbnail.uncompressedSize == *expected : stored >= *expected;
 }
 
 ReadStatus readHeaderBuffer(Reader& reader, ImageData& data, std::int32_t imageIndex, std::uint64_t length) {

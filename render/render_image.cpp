@@ -33,6 +33,8 @@ constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
 constexpr std::uint32_t kMinRowsForSmoothing = 24;
 constexpr std::uint64_t kSmoothBelowPercent = 90;     // of the output rows visited in pass 0
 constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
+constexpr std::uint64_t kHardLimitFactor = 2;         // times the time limit: past it, work stops
+constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
 
 // a * b / c without overflowing in the product (c > 0, result fits).
 std::uint64_t mulDiv(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
@@ -104,6 +106,10 @@ private:
 
     ReadStatus chooseSource();
     ReadStatus loadSamples();
+    ReadStatus readStoredBlock(const ImageBlock& block);
+    ReadStatus checkpoint() const;
+    bool mayUseMainInstead(ReadStatus status) const;
+    ReadStatus renderMainInstead(RgbImage& image, RenderReport* report);
     void decideBayer();
     ReadStatus planGeometry();
     ReadStatus samplePlain();
@@ -210,6 +216,25 @@ ReadStatus RenderJob::chooseSource() {
     return ReadStatus::Ok;
 }
 
+// Between the pieces of loading a block: the caller may stop us, and a load
+// that runs past the hard time limit has no picture worth waiting for.
+ReadStatus RenderJob::checkpoint() const {
+    if (cancelled()) return ReadStatus::Cancelled;
+    if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) return ReadStatus::TooLarge;
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::readStoredBlock(const ImageBlock& block) {
+    for (std::uint64_t done = 0; done < block.size;) {
+        const std::uint64_t piece = std::min(block.size - done, kBlockReadPieceBytes);
+        ReadStatus status = readExact(reader_, block.position + done, stored_.data() + done, piece);
+        if (status == ReadStatus::Ok) status = checkpoint();
+        if (status != ReadStatus::Ok) return status;
+        done += piece;
+    }
+    return ReadStatus::Ok;
+}
+
 ReadStatus RenderJob::loadSamples() {
     const ImageBlock& block = *block_;
     if (block.location == DataLocation::Attachment && block.codec == Codec::None) {
@@ -225,14 +250,15 @@ ReadStatus RenderJob::loadSamples() {
         } catch (const std::bad_alloc&) {
             return ReadStatus::TooLarge;
         }
-        const ReadStatus status = readExact(reader_, block.position, stored_.data(), block.size);
+        const ReadStatus status = readStoredBlock(block);
         if (status != ReadStatus::Ok) return status;
         bytes = &stored_;
     } else if (bytes->empty()) {
         return ReadStatus::Unsupported;
     }
     if (block.codec != Codec::None) {
-        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), block, decoded_, options_.maxBlockBytes);
+        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), block, decoded_, options_.maxBlockBytes,
+                                              [this] { return checkpoint(); });
         if (status != ReadStatus::Ok) return status;
         stored_ = {};
         bytes = &decoded_;
@@ -434,7 +460,7 @@ ReadStatus RenderJob::samplePlain() {
                     rowsPerRead = samplingMs() * 1000 / rowsRead_ < kSlowRowMicroseconds ? 1 : kRowsPerReadOnSlowSources;
                 }
                 if (budgetExhausted()) exhausted_ = true;
-                if (elapsedMs() > 2ull * budget_.timeLimitMs) passEnded = true;
+                if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) passEnded = true;
             } else if (budgetExhausted()) {
                 exhausted_ = true;
                 return ReadStatus::Ok;
@@ -458,7 +484,7 @@ ReadStatus RenderJob::sampleBayer() {
                 exhausted_ = true;
                 if (pass > 0) return ReadStatus::Ok;
             }
-            if (pass == 0 && elapsedMs() > 2ull * budget_.timeLimitMs) break;
+            if (pass == 0 && elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) break;
             if (pass == 0) ++rowsDone_;
             const Band band = bandOf(r, out_.height, workHeight_, perBand_);
             if (pass < band.taken) {
@@ -598,19 +624,36 @@ void RenderJob::fillReport(RenderReport& report) const {
     report.peakWeight = peakWeight_;
 }
 
+// An embedded thumbnail that cannot be loaded, decoded or laid out is only a
+// shortcut that failed: the main image can still be drawn. Not after a cancel,
+// nor once the hard time limit has passed.
+bool RenderJob::mayUseMainInstead(ReadStatus status) const {
+    return usedThumbnail_ && status != ReadStatus::Cancelled && checkpoint() == ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
+    stored_ = {};
+    decoded_ = {};
+    memory_.reset();
+    RenderOptions mainOnly = options_;
+    mainOnly.useEmbeddedThumbnail = false;
+    mainOnly.preferEmbeddedThumbnail = false;
+    return RenderJob(reader_, data_, mainOnly, budget_).run(image, report);
+}
+
 ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     image = RgbImage{};
     if (cancelled()) return ReadStatus::Cancelled;
     ReadStatus status = chooseSource();
     if (status != ReadStatus::Ok) return status;
     status = loadSamples();
-    if (status != ReadStatus::Ok) return status;
+    if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
     const auto rowBytes = safeMultiply(bytesPerSample(block_->sampleFormat), block_->width);
     if (!rowBytes) return ReadStatus::TooLarge;
     rowBytes_ = *rowBytes;
     decideBayer();
     status = planGeometry();
-    if (status != ReadStatus::Ok) return status;
+    if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
 
     setupMs_ = elapsedMs();
     const std::uint64_t limit = budget_.timeLimitMs;
@@ -621,13 +664,7 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     status = demosaic_ ? sampleBayer() : samplePlain();
     if (status != ReadStatus::Ok) return status;
 
-    if (!hasSamples(sampler_)) {
-        if (!usedThumbnail_) return ReadStatus::Malformed;
-        RenderOptions mainOnly = options_;
-        mainOnly.useEmbeddedThumbnail = false;
-        mainOnly.preferEmbeddedThumbnail = false;
-        return RenderJob(reader_, data_, mainOnly, budget_).run(image, report);
-    }
+    if (!hasSamples(sampler_)) return usedThumbnail_ ? renderMainInstead(image, report) : ReadStatus::Malformed;
     display(image);
     smoothThinFirstPass(image);
     if (report != nullptr) fillReport(*report);

@@ -66,6 +66,61 @@ TEST(RenderXisf, RendersCompressedBlocksStoredInTheHeader) {
     EXPECT_EQ(result.image.width, 64u);
 }
 
+struct DamagedThumbnail {
+    const char* name;
+    cvsamples::XisfBlock thumbnail;
+    std::size_t corruptFrom;  // bytes of the file flipped from here on (0: none)
+};
+
+std::vector<DamagedThumbnail> damagedThumbnails() {
+    auto inlined = [](cvsamples::XisfBlock block) {
+        block.placement = cvsamples::XisfBlock::Placement::Inline;
+        return block;
+    };
+    cvsamples::XisfBlock shortPayload = inlined(constantBlock(300, 200, "UInt8", '\x40'));
+    shortPayload.samples.resize(shortPayload.samples.size() / 2);
+    cvsamples::XisfBlock emptyPayload = inlined(constantBlock(300, 200, "UInt8", '\x40'));
+    emptyPayload.samples.clear();
+    cvsamples::XisfBlock corruptZlib = constantBlock(300, 200, "UInt8", '\x40');
+    corruptZlib.codec = "zlib";
+    // The writer stores the thumbnail's attachment first, at 4096.
+    return {{"short inline payload", shortPayload, 0},
+            {"empty inline element", emptyPayload, 0},
+            {"corrupt zlib attachment", corruptZlib, 4096 + 8}};
+}
+
+TEST(RenderXisf, DrawsTheMainImageWhenTheEmbeddedThumbnailIsDamaged) {
+    for (const auto& c : damagedThumbnails()) {
+        cvsamples::XisfWriter writer;
+        writer.addImage(constantBlock(1200, 900, "UInt16", '\x10'), {}, &c.thumbnail);
+        std::string bytes = writer.bytes();
+        if (c.corruptFrom != 0) {
+            for (std::size_t i = c.corruptFrom; i < c.corruptFrom + 16; ++i) bytes[i] = static_cast<char>(~bytes[i]);
+        }
+        cvtest::BytesReader reader(bytes);
+        const auto result = renderWith(reader, cv::thumbnailOptions(256, cv::RenderSettings{}));
+        ASSERT_EQ(result.status, cv::ReadStatus::Ok) << c.name << ": " << cv::readStatusName(result.status);
+        EXPECT_FALSE(result.report.usedEmbeddedThumbnail) << c.name;
+        EXPECT_EQ(result.image.width, 256u) << c.name;
+        EXPECT_EQ(result.image.height, 192u) << c.name;
+    }
+}
+
+TEST(RenderXisf, AbandonsLoadingABlockPastTwiceTheTimeLimit) {
+    cvsamples::XisfBlock block = constantBlock(64, 48, "UInt16", '\x10');
+    block.codec = "zstd";
+    cvsamples::XisfWriter writer;
+    writer.addImage(block);
+    cvtest::BytesReader reader(writer.bytes());
+    cv::ImageData data;
+    ASSERT_EQ(cv::readImageHeader(reader, data), cv::ReadStatus::Ok);
+    cv::RenderBudget budget = cv::thumbnailBudget();
+    budget.startTime -= 3 * std::int64_t{budget.timeLimitMs} * 1000000;  // began three time limits ago
+    cv::RgbImage image;
+    EXPECT_EQ(cv::renderImage(reader, data, cv::thumbnailOptions(256, cv::RenderSettings{}), budget, image),
+              cv::ReadStatus::TooLarge);
+}
+
 // Real files: constant images have no spread, so the stretch is the
 // identity and the grey level is the normalised value.
 struct RealFile {
