@@ -4,7 +4,9 @@
 #include <array>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "formats/xml_parser.h"
 
@@ -282,12 +284,29 @@ std::string creatorOf(std::string_view text) {
     return creator;
 }
 
-const ProcessInstance* findInstance(const XpsmDocument& document, const std::string& id) {
-    for (const auto& instance : document.instances) {
-        if (instance.id == id) return &instance;
+// Instances by id (the first of equal ids) and by parent, built once so
+// that looking up every icon's instance and every instance's children costs
+// no more than the document's size.
+class InstanceIndex {
+public:
+    explicit InstanceIndex(const XpsmDocument& document) : children_(document.instances.size()) {
+        for (std::size_t i = 0; i < document.instances.size(); ++i) {
+            const ProcessInstance& instance = document.instances[i];
+            byId_.try_emplace(instance.id, i);
+            if (instance.parent >= 0) children_[static_cast<std::size_t>(instance.parent)].push_back(i);
+        }
     }
-    return nullptr;
-}
+    std::optional<std::size_t> find(std::string_view id) const {
+        const auto found = byId_.find(id);
+        if (found == byId_.end()) return std::nullopt;
+        return found->second;
+    }
+    const std::vector<std::size_t>& children(std::size_t index) const { return children_[index]; }
+
+private:
+    std::unordered_map<std::string_view, std::size_t> byId_;
+    std::vector<std::vector<std::size_t>> children_;
+};
 
 std::string_view trimListing(std::string_view text) {
     auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -296,13 +315,20 @@ std::string_view trimListing(std::string_view text) {
     return text;
 }
 
+// Text stops growing at the listing limit wherever it is appended: one
+// entry's continuation lines alone could otherwise repeat a long key's width
+// thousands of times.
 class ListingWriter {
 public:
-    explicit ListingWriter(const XpsmDocument& document) : document_(document), shown_(document.instances.size(), false) {}
+    explicit ListingWriter(const XpsmDocument& document)
+        : document_(document), index_(document), shown_(document.instances.size(), false) {}
     std::string write();
 
 private:
     void line(int depth, std::string_view text) {
+        if (!full()) append(depth, text);
+    }
+    void append(int depth, std::string_view text) {
         out_.append(static_cast<std::size_t>(3 * depth), ' ');
         out_ += text;
         out_ += "\r\n";
@@ -312,6 +338,7 @@ private:
     bool full() const { return out_.size() > kMaxListingBytes; }
 
     const XpsmDocument& document_;
+    const InstanceIndex index_;
     std::vector<bool> shown_;
     std::string out_;
 };
@@ -322,7 +349,7 @@ void ListingWriter::entry(int depth, std::string_view key, std::string_view valu
     const std::string prefix = std::string(key) + " = ";
     std::string_view rest = cut;
     bool first = true;
-    while (true) {
+    while (!full()) {
         const std::size_t newline = rest.find('\n');
         std::string_view piece = rest.substr(0, newline);
         if (piece.ends_with('\r')) piece.remove_suffix(1);
@@ -334,6 +361,7 @@ void ListingWriter::entry(int depth, std::string_view key, std::string_view valu
 }
 
 void ListingWriter::details(std::size_t index, int depth, int level) {
+    if (full()) return;
     const ProcessInstance& instance = document_.instances[index];
     if (const auto description = trimListing(instance.description); !description.empty()) {
         entry(depth, "description", description);
@@ -354,8 +382,8 @@ void ListingWriter::details(std::size_t index, int depth, int level) {
     for (const auto& extra : instance.extras) line(depth, trimListing(extra));
     if (level >= kMaxNestingShown) return;
     int number = 0;
-    for (std::size_t child = 0; child < document_.instances.size(); ++child) {
-        if (document_.instances[child].parent != static_cast<std::int32_t>(index)) continue;
+    for (const std::size_t child : index_.children(index)) {
+        if (full()) return;
         const std::string& id = document_.instances[child].id;
         line(depth, std::to_string(++number) + ". " + (id.empty() ? "(unnamed process)" : id));
         details(child, depth + 1, level + 1);
@@ -366,14 +394,14 @@ std::string ListingWriter::write() {
     for (const auto& icon : document_.icons) {
         if (full()) break;
         const std::string label = icon.id.empty() ? "(unnamed icon)" : icon.id;
-        const ProcessInstance* instance = findInstance(document_, icon.instance);
-        if (instance == nullptr) {
+        const auto index = index_.find(icon.instance);
+        if (!index) {
             line(0, label + "  (its instance is missing from the file)");
         } else {
-            line(0, instance->className.empty() ? label : label + "  (" + instance->className + ")");
-            const auto index = static_cast<std::size_t>(instance - document_.instances.data());
-            shown_[index] = true;
-            details(index, 1, 0);
+            const ProcessInstance& instance = document_.instances[*index];
+            line(0, instance.className.empty() ? label : label + "  (" + instance.className + ")");
+            shown_[*index] = true;
+            details(*index, 1, 0);
         }
         line(0, "");
     }
@@ -390,7 +418,7 @@ std::string ListingWriter::write() {
         details(i, 1, 0);
         line(0, "");
     }
-    if (full() || document_.partial) line(0, kTruncationLine);
+    if (full() || document_.partial) append(0, kTruncationLine);
     return std::move(out_);
 }
 
@@ -436,20 +464,24 @@ ReadStatus readXpsm(Reader& reader, XpsmDocument& document) {
 std::string xpsmClassSummary(const XpsmDocument& document, std::size_t maxLength) {
     std::vector<std::string_view> classes;
     if (!document.icons.empty()) {
+        const InstanceIndex index(document);
         for (const auto& icon : document.icons) {
-            const ProcessInstance* instance = findInstance(document, icon.instance);
-            if (instance != nullptr && !instance->className.empty()) classes.push_back(instance->className);
+            const auto found = index.find(icon.instance);
+            if (found && !document.instances[*found].className.empty()) {
+                classes.push_back(document.instances[*found].className);
+            }
         }
     } else {
         for (const auto& instance : document.instances) {
             if (instance.parent == -1 && !instance.className.empty()) classes.push_back(instance.className);
         }
     }
-    std::vector<std::pair<std::string_view, std::size_t>> counts;
+    std::vector<std::pair<std::string_view, std::size_t>> counts;  // in order of first appearance
+    std::unordered_map<std::string_view, std::size_t> positions;
     for (std::string_view name : classes) {
-        auto found = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == name; });
-        if (found == counts.end()) counts.emplace_back(name, 1);
-        else ++found->second;
+        const auto [found, added] = positions.try_emplace(name, counts.size());
+        if (added) counts.emplace_back(name, 1);
+        else ++counts[found->second].second;
     }
     std::string summary;
     for (const auto& [name, count] : counts) {

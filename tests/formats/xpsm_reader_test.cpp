@@ -162,6 +162,41 @@ TEST(Xpsm, ListingCutsLongValuesAndCountsMissingRows) {
     EXPECT_NE(listing.find("   extra [one=1, two=2]\r\n"), std::string::npos);
 }
 
+// The listing stops at its limit wherever it grows: inside one entry whose
+// long key is repeated on every continuation line, and inside the details of
+// one instance shown under many icons. Nothing is appended past the line
+// that crosses 1 MiB but the closing line.
+TEST(Xpsm, ListingStopsGrowingAtItsLimitWithinAnEntryAndAcrossIcons) {
+    constexpr std::size_t kLimit = 1024 * 1024;
+    const std::string longKey(60000, 'k');
+    std::string manyLines;
+    for (int i = 0; i < 2000; ++i) manyLines += "x\n";
+    std::string icons;
+    for (int i = 0; i < 2000; ++i) icons += "<icon id='i" + std::to_string(i) + "' instance='P'/>";
+    std::string children;
+    for (int i = 0; i < 500; ++i) children += "<instance class='C' id='child" + std::to_string(i) + "'/>";
+    const std::string bodies[] = {
+        "<instance class='A' id='P'><parameter id='" + longKey + "'>" + manyLines + "</parameter></instance><icon id='i' instance='P'/>",
+        "<instance class='A' id='P'>" + children + "</instance>" + icons,
+    };
+    for (const std::string& body : bodies) {
+        const auto result = read(xpsm(body));
+        ASSERT_EQ(result.status, ReadStatus::Ok);
+        const std::string listing = cv::xpsmListing(result.document);
+        EXPECT_GT(listing.size(), kLimit);
+        EXPECT_LT(listing.size(), kLimit + longKey.size() + 200);
+        EXPECT_TRUE(listing.ends_with("the listing stops here.\r\n"));
+    }
+}
+
+TEST(Xpsm, LooksUpThousandsOfIconsByIdAtOnce) {
+    std::string body;
+    for (int i = 0; i < 2048; ++i) body += "<instance class='C" + std::to_string(i % 3) + "' id='p" + std::to_string(i) + "'/>";
+    for (int i = 2047; i >= 0; --i) body += "<icon id='i' instance='p" + std::to_string(i) + "'/>";
+    const auto result = read(xpsm(body));
+    EXPECT_EQ(cv::xpsmClassSummary(result.document, 256), "C1 (683), C0 (683), C2 (682)");
+}
+
 TEST(Xpsm, ReadsRealProcessIconFiles) {
     const std::filesystem::path folder = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA);
     if (!std::filesystem::exists(folder / "pixinsight-icons")) GTEST_SKIP() << "not here";
