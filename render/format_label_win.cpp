@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shell/fault_guard_win.h"
+
 namespace cvwin {
 
 namespace {
@@ -39,6 +41,7 @@ struct GdiResources {
     HBITMAP bitmap = nullptr;
     HGDIOBJ previousBitmap = nullptr;
     ~GdiResources() {
+        const cvwin::ForeignCall call;
         if (previousBitmap != nullptr) SelectObject(dc, previousBitmap);
         if (bitmap != nullptr) DeleteObject(bitmap);
         if (previousFont != nullptr) SelectObject(dc, previousFont);
@@ -61,6 +64,47 @@ std::uint8_t towardsWhite(std::uint8_t channel, int coverage) {
     return static_cast<std::uint8_t>((channel * (255 - coverage) + 255 * coverage) / 255);
 }
 
+// Draws the badge's text in white on black into a DIB section of `gdi`,
+// `size.cx` wide and `height` tall; its pixels are the coverage. All GDI.
+const std::uint8_t* drawBadgeText(GdiResources& gdi, const Badge& badge, int height, int imageWidth, SIZE& size) {
+    const cvwin::ForeignCall call;
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr) return nullptr;
+    gdi.dc = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    if (gdi.dc == nullptr) return nullptr;
+    gdi.font = CreateFontW(static_cast<int>(height * kFontHeightShare), 0, 0, 0, kFontWeight, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                           L"Segoe UI");
+    if (gdi.font == nullptr) return nullptr;
+    gdi.previousFont = SelectObject(gdi.dc, gdi.font);
+    SIZE extent{};
+    const int length = static_cast<int>(wcslen(badge.text));
+    if (!GetTextExtentPoint32W(gdi.dc, badge.text, length, &extent)) return nullptr;
+    const int w = extent.cx + 2 * (height / 3);
+    if (w > imageWidth * kMaxBadgeWidthShare) return nullptr;
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    gdi.bitmap = CreateDIBSection(gdi.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (gdi.bitmap == nullptr || bits == nullptr) return nullptr;
+    gdi.previousBitmap = SelectObject(gdi.dc, gdi.bitmap);
+    std::fill_n(static_cast<std::uint8_t*>(bits), static_cast<std::size_t>(w) * static_cast<std::size_t>(height) * 4, 0);
+    SetBkMode(gdi.dc, TRANSPARENT);
+    SetTextColor(gdi.dc, RGB(255, 255, 255));
+    RECT rect{0, 0, w, height};
+    DrawTextW(gdi.dc, badge.text, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    GdiFlush();
+    size = {w, height};
+    return static_cast<const std::uint8_t*>(bits);
+}
+
 }  // namespace
 
 bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, std::uint32_t corner) {
@@ -74,43 +118,13 @@ bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, std::uint32_t corne
     const int margin = static_cast<int>(longer * kMarginShare);
 
     GdiResources gdi;
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr) return false;
-    gdi.dc = CreateCompatibleDC(screen);
-    ReleaseDC(nullptr, screen);
-    if (gdi.dc == nullptr) return false;
-    gdi.font = CreateFontW(static_cast<int>(h * kFontHeightShare), 0, 0, 0, kFontWeight, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                           L"Segoe UI");
-    if (gdi.font == nullptr) return false;
-    gdi.previousFont = SelectObject(gdi.dc, gdi.font);
-    SIZE extent{};
-    const int length = static_cast<int>(wcslen(badge.text));
-    if (!GetTextExtentPoint32W(gdi.dc, badge.text, length, &extent)) return false;
-    const int w = extent.cx + 2 * (h / 3);
-    if (w > width * kMaxBadgeWidthShare || w + 2 * margin > width) return false;
-
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    gdi.bitmap = CreateDIBSection(gdi.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (gdi.bitmap == nullptr || bits == nullptr) return false;
-    gdi.previousBitmap = SelectObject(gdi.dc, gdi.bitmap);
-    std::fill_n(static_cast<std::uint8_t*>(bits), static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0);
-    SetBkMode(gdi.dc, TRANSPARENT);
-    SetTextColor(gdi.dc, RGB(255, 255, 255));
-    RECT rect{0, 0, w, h};
-    DrawTextW(gdi.dc, badge.text, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    GdiFlush();
+    SIZE size{};
+    const std::uint8_t* coverage = drawBadgeText(gdi, badge, h, width, size);
+    const int w = size.cx;
+    if (coverage == nullptr || w + 2 * margin > width) return false;
 
     const int x0 = (corner == 1 || corner == 3) ? width - w - margin : margin;
     const int y0 = (corner == 2 || corner == 3) ? height - margin - h : margin;
-    const auto* coverage = static_cast<const std::uint8_t*>(bits);
     for (int j = 0; j < h; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= height) continue;

@@ -5,6 +5,7 @@
 
 #include "shell/class_factory_win.h"
 #include "shell/class_ids_win.h"
+#include "shell/fault_guard_win.h"
 #include "shell/server_win.h"
 #include "shell/thumbnail_provider_win.h"
 
@@ -24,10 +25,17 @@ const ServedClass kClasses[] = {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+// On unloading (not at process exit, when the system reclaims everything and
+// other threads are already gone) the TLS slot and the throttle's handle are
+// given back: the shell may load and unload the library many times in one
+// process, and each load would otherwise leave them behind.
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);
         DisableThreadLibraryCalls(module);
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        cvwin::releaseFaultGuard();
+        cvwin::releaseThumbnailThrottle();
     }
     return TRUE;
 }

@@ -1,5 +1,6 @@
 #include "shell/fault_guard_win.h"
 
+#include <atomic>
 #include <exception>
 
 namespace cvwin {
@@ -9,8 +10,27 @@ namespace {
 // GCC's register-only setjmp: no unwinding runs through the faulting frames.
 using JumpBuffer = void* [5];
 
-thread_local JumpBuffer* tGuard = nullptr;
-INIT_ONCE gHandlerOnce = INIT_ONCE_STATIC_INIT;
+// The guard of each thread lives in a system TLS slot rather than in a C++
+// thread_local: mingw allocates thread_locals on first use, and the handler
+// runs for faults on any thread, where reading one could allocate inside
+// another thread's access violation. TlsGetValue never allocates.
+INIT_ONCE gSlotOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<DWORD> gSlot{TLS_OUT_OF_INDEXES};
+
+BOOL CALLBACK allocateSlot(INIT_ONCE*, void*, void**) {
+    const DWORD slot = TlsAlloc();
+    gSlot.store(slot);
+    return slot != TLS_OUT_OF_INDEXES;
+}
+
+// Reads the slot without disturbing the thread's last-error value, which
+// TlsGetValue resets, and which the faulting code may still need.
+JumpBuffer* currentGuard(DWORD slot) {
+    const DWORD lastError = GetLastError();
+    auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
+    SetLastError(lastError);
+    return guard;
+}
 
 bool isProcessorFault(DWORD code) {
     switch (code) {
@@ -28,23 +48,23 @@ bool isProcessorFault(DWORD code) {
     }
 }
 
-[[noreturn]] void landAfterFault() { __builtin_longjmp(*tGuard, 1); }
+[[noreturn]] void landAfterFault() {
+    JumpBuffer* guard = currentGuard(gSlot.load(std::memory_order_relaxed));
+    __builtin_longjmp(*guard, 1);
+}
 
 // Continues the faulting thread in landAfterFault, as if the faulting
-// instruction had called it, so it jumps back into runGuarded.
+// instruction had called it, so it jumps back into runGuarded. The code is
+// looked at first: the host's own exceptions (C++ ones above all) pass
+// without any further work here.
 LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
-    if (tGuard == nullptr || !isProcessorFault(exception->ExceptionRecord->ExceptionCode)) {
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
+    if (!isProcessorFault(exception->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
+    if (currentGuard(gSlot.load(std::memory_order_relaxed)) == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     CONTEXT* context = exception->ContextRecord;
     context->Rsp = (context->Rsp - 256) & ~static_cast<DWORD64>(15);
     context->Rsp -= 8;  // a call leaves the stack 8 bytes below 16-byte alignment
     context->Rip = reinterpret_cast<DWORD64>(&landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-BOOL CALLBACK installHandler(INIT_ONCE*, void*, void**) {
-    return AddVectoredExceptionHandler(1, onException) != nullptr;
 }
 
 HRESULT runCatchingExceptions(GuardedWork work, void* context) noexcept {
@@ -58,19 +78,39 @@ HRESULT runCatchingExceptions(GuardedWork work, void* context) noexcept {
 }  // namespace
 
 HRESULT runGuarded(GuardedWork work, void* context) noexcept {
-    if (!InitOnceExecuteOnce(&gHandlerOnce, installHandler, nullptr, nullptr)) {
-        return runCatchingExceptions(work, context);
-    }
+    if (!InitOnceExecuteOnce(&gSlotOnce, allocateSlot, nullptr, nullptr)) return runCatchingExceptions(work, context);
+    const DWORD slot = gSlot.load();
+    // First in line, so a fault of ours is not mistaken by a host handler for one of its own.
+    void* const handler = AddVectoredExceptionHandler(1, onException);
+    if (handler == nullptr) return runCatchingExceptions(work, context);
+    void* const outer = TlsGetValue(slot);
     JumpBuffer buffer;
-    JumpBuffer* const outer = tGuard;
     if (__builtin_setjmp(buffer) != 0) {
-        tGuard = outer;
+        TlsSetValue(slot, outer);
+        RemoveVectoredExceptionHandler(handler);
         return E_FAIL;
     }
-    tGuard = &buffer;
+    TlsSetValue(slot, &buffer);
     const HRESULT result = runCatchingExceptions(work, context);
-    tGuard = outer;
+    TlsSetValue(slot, outer);
+    RemoveVectoredExceptionHandler(handler);
     return result;
+}
+
+ForeignCall::ForeignCall() noexcept : suspended_(nullptr) {
+    const DWORD slot = gSlot.load();
+    if (slot == TLS_OUT_OF_INDEXES) return;
+    suspended_ = TlsGetValue(slot);
+    if (suspended_ != nullptr) TlsSetValue(slot, nullptr);
+}
+
+ForeignCall::~ForeignCall() {
+    if (suspended_ != nullptr) TlsSetValue(gSlot.load(), suspended_);
+}
+
+void releaseFaultGuard() noexcept {
+    const DWORD slot = gSlot.exchange(TLS_OUT_OF_INDEXES);
+    if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
 }
 
 }  // namespace cvwin

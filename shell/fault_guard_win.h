@@ -8,10 +8,33 @@ using GuardedWork = HRESULT (*)(void* context);
 
 // Runs `work(context)` so that nothing escapes it: a C++ exception gives
 // E_FAIL, and so does a processor fault (access violation, division by zero,
-// illegal instruction, in-page error ...), which a vectored handler turns
-// into a jump back here. After a fault the work's destructors have not run:
-// what it allocated leaks, so the fault is contained, not cleaned up. A stack
-// overflow is not caught (there is no stack left to continue on).
+// illegal instruction, in-page error ...) raised by the work itself on this
+// thread, which a vectored handler turns into a jump back here. After a fault
+// the work's destructors have not run: what it allocated leaks, so the fault
+// is contained, not cleaned up. A stack overflow is not caught (there is no
+// stack left to continue on).
+//
+// The handler is added for the call and removed after it, so nothing of this
+// library stays installed in the host once the call returns (after the shell
+// unloads the library, a handler left behind would be called at the host's
+// next exception and take the process down).
 HRESULT runGuarded(GuardedWork work, void* context) noexcept;
+
+// Marks a call out of Corvane (the shell's stream, GDI, the registry) for as
+// long as it lives: a processor fault raised meanwhile on this thread belongs
+// to the code called, which may handle it itself, so the guard lets it pass.
+class ForeignCall {
+public:
+    ForeignCall() noexcept;
+    ~ForeignCall();
+    ForeignCall(const ForeignCall&) = delete;
+    ForeignCall& operator=(const ForeignCall&) = delete;
+
+private:
+    void* suspended_;  // the guard of this thread, put back at the end
+};
+
+// Frees the thread slot the guard keeps; the library calls it when unloaded.
+void releaseFaultGuard() noexcept;
 
 }  // namespace cvwin

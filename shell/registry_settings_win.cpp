@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <optional>
 
+#include "shell/fault_guard_win.h"
+
 namespace cvwin {
 
 namespace {
@@ -14,6 +16,7 @@ std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;
+    const ForeignCall call;
     if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
@@ -24,9 +27,11 @@ std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
 class RegistryKey {
 public:
     RegistryKey(HKEY root, const wchar_t* path) {
+        const ForeignCall call;
         if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS) key_ = nullptr;
     }
     ~RegistryKey() {
+        const ForeignCall call;
         if (key_ != nullptr) RegCloseKey(key_);
     }
     RegistryKey(const RegistryKey&) = delete;

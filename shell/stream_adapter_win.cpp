@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "shell/fault_guard_win.h"
+
 namespace cvwin {
 
 namespace {
@@ -16,6 +18,7 @@ bool StreamAdapter::attach(IStream* stream) {
     detach();
     if (stream == nullptr) return false;
     STATSTG stat{};
+    const ForeignCall call;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
     stream->AddRef();
     stream_ = stream;
@@ -24,6 +27,7 @@ bool StreamAdapter::attach(IStream* stream) {
 }
 
 void StreamAdapter::detach() {
+    const ForeignCall call;
     if (stream_ != nullptr) stream_->Release();
     stream_ = nullptr;
     size_ = 0;
@@ -35,12 +39,14 @@ bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t 
     if (count > size_ || offset > size_ - count) return false;
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
+    const ForeignCall call;
     if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
     auto* out = static_cast<unsigned char*>(destination);
     while (count > 0) {
         const auto chunk = static_cast<ULONG>(std::min(count, kMaxBytesPerRead));
         ULONG got = 0;
-        if (FAILED(stream_->Read(out, chunk, &got)) || got == 0) return false;
+        // Nothing delivered, or more than asked for (which would wrap the count), is a failed read.
+        if (FAILED(stream_->Read(out, chunk, &got)) || got == 0 || got > chunk) return false;
         out += got;
         count -= got;
     }

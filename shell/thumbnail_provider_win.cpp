@@ -18,7 +18,7 @@ constexpr DWORD kThrottleWaitMs = 10000;
 constexpr DWORD kMaxConcurrentThumbnails = 4;
 
 INIT_ONCE gThrottleOnce = INIT_ONCE_STATIC_INIT;
-HANDLE gThrottle = nullptr;  // lives as long as the process
+HANDLE gThrottle = nullptr;  // lives until the library is unloaded
 
 // At most as many renders at once as there are processors, and never more than four.
 BOOL CALLBACK createThrottle(INIT_ONCE*, void*, void**) {
@@ -43,6 +43,11 @@ struct PipelineCall {
 
 }  // namespace
 
+void releaseThumbnailThrottle() {
+    if (gThrottle != nullptr) CloseHandle(gThrottle);
+    gThrottle = nullptr;
+}
+
 HRESULT createThumbnailProvider(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -63,11 +68,15 @@ HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap == nullptr) return nullptr;
-    if (bits == nullptr) {
-        DeleteObject(bitmap);
-        return nullptr;
+    HBITMAP bitmap = nullptr;
+    {
+        const ForeignCall call;
+        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap == nullptr) return nullptr;
+        if (bits == nullptr) {
+            DeleteObject(bitmap);
+            return nullptr;
+        }
     }
     auto* out = static_cast<std::uint8_t*>(bits);
     const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;

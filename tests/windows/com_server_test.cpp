@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "shell/class_ids_win.h"
+#include "windows/thumbnail_helpers.h"
 
 namespace {
 
@@ -83,6 +86,73 @@ TEST_F(ComServer, FactoryRefusesAggregationAndClassesNotBuiltYet) {
         later->Release();
     }
     EXPECT_EQ(canUnloadNow_(), S_OK);
+}
+
+// Loads the library, makes one thumbnail through its class factory as the
+// shell does, releases everything and unloads it. Returns the range the
+// library occupied.
+struct LoadedRange {
+    void* base = nullptr;
+    SIZE_T size = 0;
+};
+
+LoadedRange thumbnailThroughAFreshLoad(const std::string& bytes) {
+    HMODULE module = LoadLibraryW(L"Corvane.dll");
+    EXPECT_NE(module, nullptr);
+    if (module == nullptr) return {};
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);
+    const LoadedRange range{module, nt->OptionalHeader.SizeOfImage};
+    const auto getClassObject =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const auto canUnloadNow =
+        reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    IClassFactory* factory = nullptr;
+    EXPECT_EQ(getClassObject(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)),
+              S_OK);
+    IThumbnailProvider* provider = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
+    factory->Release();
+    IInitializeWithStream* initialize = nullptr;
+    EXPECT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    IStream* stream = cvtest::memoryStream(bytes);
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+    stream->Release();
+    initialize->Release();
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);
+    DeleteObject(bitmap);
+    provider->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(GetModuleHandleW(L"Corvane.dll"), nullptr) << "unloaded for good";
+    return range;
+}
+
+bool hostCatchesItsOwnException() {
+    try {
+        throw std::runtime_error("the host's own");
+    } catch (const std::runtime_error&) {
+        return true;
+    }
+}
+
+// A library that left a handler behind would be called at the host's next
+// exception, in memory that is no longer its own, and the process would die.
+// The old range is reserved, so whatever pointed into it faults, and the
+// second load lands elsewhere.
+TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
+    const std::string bytes = cvtest::generatedSample("bitpix16.fits");
+    const LoadedRange first = thumbnailThroughAFreshLoad(bytes);
+    ASSERT_NE(first.base, nullptr);
+    void* reserved = VirtualAlloc(first.base, first.size, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_EQ(reserved, first.base);
+    EXPECT_TRUE(hostCatchesItsOwnException());
+    const LoadedRange second = thumbnailThroughAFreshLoad(bytes);
+    EXPECT_NE(second.base, first.base);
+    EXPECT_TRUE(hostCatchesItsOwnException());
+    VirtualFree(reserved, 0, MEM_RELEASE);
 }
 
 }  // namespace

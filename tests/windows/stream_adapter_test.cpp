@@ -10,7 +10,7 @@
 namespace {
 
 // An IStream over memory that delivers at most `chunk` bytes per Read, can
-// deliver nothing, and can fail Stat.
+// deliver nothing, can claim more than it delivered, and can fail Stat.
 class TestStream final : public cvtest::ReadOnlyStream {
 public:
     TestStream(std::size_t size, ULONG chunk) : bytes_(size), chunk_(chunk) {
@@ -18,6 +18,7 @@ public:
     }
     bool failStat = false;
     bool deliverNothing = false;
+    ULONG overReport = 0;  // added to the count each Read reports
     LONG references = 1;
 
     IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
@@ -27,7 +28,7 @@ public:
         const auto n = deliverNothing ? 0 : static_cast<ULONG>(std::min<std::size_t>({count, chunk_, left}));
         std::copy_n(bytes_.data() + position_, n, static_cast<unsigned char*>(out));
         position_ += n;
-        if (got != nullptr) *got = n;
+        if (got != nullptr) *got = n + overReport;
         return S_OK;
     }
     IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*) override {
@@ -63,13 +64,17 @@ TEST(StreamAdapter, FillsRequestsFromShortReads) {
     EXPECT_FALSE(adapter.read(~0ull, out.data(), 2)) << "a wrapping range";
 }
 
-TEST(StreamAdapter, AZeroByteReadEndsTheRead) {
-    TestStream stream(100, 10);
-    stream.deliverNothing = true;
-    cvwin::StreamAdapter adapter;
-    ASSERT_TRUE(adapter.attach(&stream));
-    unsigned char out[10];
-    EXPECT_FALSE(adapter.read(0, out, 10));
+TEST(StreamAdapter, AReadDeliveringNothingOrClaimingTooMuchFails) {
+    TestStream nothing(100, 10);
+    nothing.deliverNothing = true;
+    TestStream boastful(100, 4);
+    boastful.overReport = 7;  // 11 claimed of the 4 delivered: the count left would wrap
+    for (TestStream* stream : {&nothing, &boastful}) {
+        cvwin::StreamAdapter adapter;
+        ASSERT_TRUE(adapter.attach(stream));
+        unsigned char out[10];
+        EXPECT_FALSE(adapter.read(0, out, 10));
+    }
 }
 
 TEST(StreamAdapter, HoldsOneReferenceAndReleasesItOnDetach) {

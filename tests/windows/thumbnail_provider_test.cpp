@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "core/image_header.h"
 #include "support/test_names.h"
 #include "render/render_profiles.h"
+#include "windows/read_only_stream.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -21,10 +23,8 @@ struct Picture {
     std::vector<std::uint8_t> bgra;
 };
 
-Picture thumbnailOf(const std::string& bytes, UINT cx) {
-    IStream* stream = cvtest::memoryStream(bytes);
+Picture thumbnailOf(IStream* stream, UINT cx) {
     IThumbnailProvider* provider = cvtest::initializedProvider(stream);
-    stream->Release();
     Picture picture;
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
@@ -43,6 +43,13 @@ Picture thumbnailOf(const std::string& bytes, UINT cx) {
     const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
     picture.bgra.assign(bits, bits + static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
     DeleteObject(bitmap);
+    return picture;
+}
+
+Picture thumbnailOf(const std::string& bytes, UINT cx) {
+    IStream* stream = cvtest::memoryStream(bytes);
+    Picture picture = thumbnailOf(stream, cx);
+    stream->Release();
     return picture;
 }
 
@@ -125,6 +132,56 @@ TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
     EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);
     DeleteObject(bitmap);
     provider->Release();
+}
+
+// A host's stream that raises an access violation in its first Read and
+// handles it itself, through a vectored handler of its own, later in line
+// than the guard's.
+constexpr ULONG_PTR kHostsOwnFault = 0xC0FFEE;
+std::atomic<int> gHostHandled{0};
+
+LONG CALLBACK hostHandler(EXCEPTION_POINTERS* exception) {
+    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
+    if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.NumberParameters != 1 ||
+        record.ExceptionInformation[0] != kHostsOwnFault) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    ++gHostHandled;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+class FaultingStream final : public cvtest::ReadOnlyStream {
+public:
+    explicit FaultingStream(IStream* inner) : inner_(inner) {}
+    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
+    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        if (!raised_) {
+            raised_ = true;
+            const ULONG_PTR marker = kHostsOwnFault;
+            RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 1, &marker);
+        }
+        return inner_->Read(out, count, got);
+    }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        return inner_->Seek(move, origin, position);
+    }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+
+private:
+    IStream* inner_;
+    bool raised_ = false;
+};
+
+TEST(ThumbnailProvider, LeavesAFaultInsideTheHostsStreamToTheHost) {
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
+    FaultingStream stream(inner);
+    void* handler = AddVectoredExceptionHandler(0, hostHandler);
+    const Picture picture = thumbnailOf(&stream, 64);
+    RemoveVectoredExceptionHandler(handler);
+    inner->Release();
+    EXPECT_EQ(gHostHandled.load(), 1) << "the host saw its own fault";
+    EXPECT_EQ(picture.result, S_OK) << "and its stream went on";
 }
 
 TEST(ThumbnailBitmap, RefusesEmptyAndOversizedPictures) {
