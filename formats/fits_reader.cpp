@@ -101,9 +101,9 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     } else if (name == "NAXIS3") {
         if (const auto value = parseUnsigned64(card.value)) info.naxis3 = *value;
     } else if (name == "BZERO") {
-        if (const auto value = parseDouble(card.value)) info.bzero = *value;
+        if (const auto value = parseFiniteDouble(card.value)) info.bzero = *value;
     } else if (name == "BSCALE") {
-        if (const auto value = parseDouble(card.value)) info.bscale = *value;
+        if (const auto value = parseFiniteDouble(card.value)) info.bscale = *value;
     } else if (name == "INHERIT") {
         header.inherit = card.value == "T";
     }

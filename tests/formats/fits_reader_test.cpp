@@ -375,12 +375,13 @@ TEST(ReadFits, SkipsCardsThatAreNotValueCards) {
 
 TEST(ReadFits, LaterCardsOverwriteAndUnparsableValuesAreIgnored) {
     FitsHeader header = primaryImageHeader(16, {4, 4});
-    header.value("BZERO", "'32768'").value("BSCALE", "1.0D0").integer("NAXIS2", 2).value("NAXIS1", "four");
+    header.value("BZERO", "'32768'").value("BSCALE", "1.0D0").value("BSCALE", "nan").value("BZERO", "-inf");
+    header.integer("NAXIS2", 2).value("NAXIS1", "four");
     const auto result = read(hdu(header, 32));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.image.height, 2u);
     EXPECT_EQ(result.data.image.width, 4u);
-    EXPECT_EQ(result.data.image.offset, static_cast<float>(32768.0 / 65535.0)) << "BZERO stayed 0";
+    EXPECT_EQ(result.data.image.offset, static_cast<float>(32768.0 / 65535.0)) << "BZERO stayed 0, BSCALE 1";
 }
 
 TEST(ReadFits, KeepsStringValuesExactlyAsWritten) {
