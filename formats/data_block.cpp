@@ -212,4 +212,34 @@ bool unshuffle(std::vector<std::uint8_t>& buffer, std::uint32_t itemSize) {
     return true;
 }
 
+UnshufflingReader::UnshufflingReader(const std::uint8_t* shuffled, std::uint64_t length, std::uint32_t itemSize)
+    : data_(shuffled), length_(length), itemSize_(std::max<std::uint32_t>(itemSize, 1)), items_(length / itemSize_) {}
+
+std::uint8_t UnshufflingReader::byteAt(std::uint64_t position) const {
+    if (position >= items_ * itemSize_) return data_[position];
+    return data_[(position % itemSize_) * items_ + position / itemSize_];
+}
+
+bool UnshufflingReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (destination == nullptr) return false;
+    if (count == 0) return true;
+    if (count > length_ || offset > length_ - count) return false;
+    auto* out = static_cast<std::uint8_t*>(destination);
+    const std::uint64_t end = offset + count;
+    std::uint64_t position = offset;
+    while (position < end && position % itemSize_ != 0) *out++ = byteAt(position++);
+    // Whole items, one byte plane at a time: each plane's bytes lie together.
+    const std::uint64_t bodyEnd = std::min(end, items_ * itemSize_);
+    const std::uint64_t wholeItems = position < bodyEnd ? (bodyEnd - position) / itemSize_ : 0;
+    const std::uint64_t firstItem = position / itemSize_;
+    for (std::uint64_t j = 0; j < itemSize_; ++j) {
+        const std::uint8_t* plane = data_ + j * items_ + firstItem;
+        for (std::uint64_t i = 0; i < wholeItems; ++i) out[i * itemSize_ + j] = plane[i];
+    }
+    out += wholeItems * itemSize_;
+    position += wholeItems * itemSize_;
+    while (position < end) *out++ = byteAt(position++);
+    return true;
+}
+
 }  // namespace cv

@@ -7,6 +7,7 @@
 
 #include "core/image_data.h"
 #include "core/read_status.h"
+#include "core/reader.h"
 
 namespace cv {
 
@@ -31,5 +32,23 @@ using DecodeCheckpoint = std::function<ReadStatus()>;
 // Inverse of XISF byte shuffling (byte 0 of every item, then byte 1, ...).
 // False, with the bytes left shuffled, when its working copy cannot be made.
 [[nodiscard]] bool unshuffle(std::vector<std::uint8_t>& buffer, std::uint32_t itemSize);
+
+// Reads a byte-shuffled buffer (which must outlive it) as if it had been
+// unshuffled, gathering only the bytes asked for: a large block needs no
+// second copy, and the rows a render never samples cost nothing.
+class UnshufflingReader final : public Reader {
+public:
+    UnshufflingReader(const std::uint8_t* shuffled, std::uint64_t length, std::uint32_t itemSize);
+    std::uint64_t size() const override { return length_; }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+
+private:
+    std::uint8_t byteAt(std::uint64_t position) const;
+
+    const std::uint8_t* data_;
+    std::uint64_t length_;
+    std::uint64_t itemSize_;
+    std::uint64_t items_;  // whole items; the bytes after them are stored as they are
+};
 
 }  // namespace cv

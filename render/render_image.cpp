@@ -141,6 +141,7 @@ private:
     std::vector<std::uint8_t> stored_;
     std::vector<std::uint8_t> decoded_;
     std::optional<MemoryReader> memory_;
+    std::optional<UnshufflingReader> unshuffled_;
     Reader* samples_ = nullptr;
     std::uint64_t start_ = 0;
     bool decompressed_ = false;
@@ -256,17 +257,26 @@ ReadStatus RenderJob::loadSamples() {
     } else if (bytes->empty()) {
         return ReadStatus::Unsupported;
     }
+    start_ = 0;
     if (block.codec != Codec::None) {
-        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), block, decoded_, options_.maxBlockBytes,
-                                              [this] { return checkpoint(); });
+        // Shuffled bytes stay as decoded; the rows sampled are gathered as they are read.
+        ImageBlock decoding;
+        decoding.codec = block.codec;
+        decoding.uncompressedSize = block.uncompressedSize;
+        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), decoding, decoded_,
+                                              options_.maxBlockBytes, [this] { return checkpoint(); });
         if (status != ReadStatus::Ok) return status;
         stored_ = {};
-        bytes = &decoded_;
         decompressed_ = true;
+        if (block.byteShuffled) {
+            unshuffled_.emplace(decoded_.data(), decoded_.size(), block.shuffleItemSize);
+            samples_ = &*unshuffled_;
+            return ReadStatus::Ok;
+        }
+        bytes = &decoded_;
     }
     memory_.emplace(bytes->data(), bytes->size());
     samples_ = &*memory_;
-    start_ = 0;
     return ReadStatus::Ok;
 }
 
@@ -632,9 +642,10 @@ bool RenderJob::mayUseMainInstead(ReadStatus status) const {
 }
 
 ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
+    memory_.reset();
+    unshuffled_.reset();
     stored_ = {};
     decoded_ = {};
-    memory_.reset();
     RenderOptions mainOnly = options_;
     mainOnly.useEmbeddedThumbnail = false;
     mainOnly.preferEmbeddedThumbnail = false;

@@ -6,6 +6,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -282,6 +283,28 @@ TEST(DecodeBlock, ReportsAnUnshuffleThatCannotAllocateInsteadOfDrawingScrambledB
     gFailNothrowArrayAllocations = 1;
     EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::TooLarge);
     EXPECT_EQ(gFailNothrowArrayAllocations.load(), 0) << "the un-shuffle copy was the failing allocation";
+}
+
+TEST(UnshufflingReader, ReadsEveryRangeAsUnshuffleWouldLeaveIt) {
+    for (const std::uint32_t itemSize : {1u, 2u, 3u, 8u}) {
+        Bytes shuffled(45);
+        std::iota(shuffled.begin(), shuffled.end(), 0);
+        Bytes expected = shuffled;
+        ASSERT_TRUE(cv::unshuffle(expected, itemSize));
+        cv::UnshufflingReader reader(shuffled.data(), shuffled.size(), itemSize);
+        for (std::size_t offset = 0; offset <= shuffled.size(); ++offset) {
+            for (std::size_t count = 0; offset + count <= shuffled.size(); ++count) {
+                Bytes out(count + 1, 0xEE);
+                ASSERT_TRUE(reader.read(offset, out.data(), count));
+                ASSERT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count),
+                                       expected.begin() + static_cast<std::ptrdiff_t>(offset)))
+                    << "item size " << itemSize << ", bytes " << offset << " + " << count;
+                ASSERT_EQ(out[count], 0xEE) << "nothing written past the count";
+            }
+        }
+        Bytes out(2);
+        EXPECT_FALSE(reader.read(44, out.data(), 2));
+    }
 }
 
 TEST(Unshuffle, RebuildsWholeItemsAndLeavesTheTailInPlace) {

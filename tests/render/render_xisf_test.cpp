@@ -66,6 +66,27 @@ TEST(RenderXisf, RendersCompressedBlocksStoredInTheHeader) {
     EXPECT_EQ(result.image.width, 64u);
 }
 
+TEST(RenderXisf, ShuffledBlocksDrawWhatTheirPlainTwinDraws) {
+    cvsamples::XisfBlock plain = constantBlock(301, 97, "UInt16", '\x00');
+    for (std::size_t i = 0; i < plain.samples.size(); ++i) plain.samples[i] = static_cast<char>((i * 7919) % 251);
+    auto render = [](const cvsamples::XisfBlock& block) {
+        cvsamples::XisfWriter writer;
+        writer.addImage(block);
+        cvtest::BytesReader reader(writer.bytes());
+        return renderWith(reader, cv::thumbnailOptions(128, cv::RenderSettings{}));
+    };
+    const auto expected = render(plain);
+    ASSERT_EQ(expected.status, cv::ReadStatus::Ok);
+    for (const char* codec : {"zlib", "lz4", "zstd"}) {
+        cvsamples::XisfBlock shuffled = plain;
+        shuffled.codec = codec;
+        shuffled.shuffleItemSize = 2;
+        const auto result = render(shuffled);
+        ASSERT_EQ(result.status, cv::ReadStatus::Ok) << codec;
+        EXPECT_EQ(result.image.pixels, expected.image.pixels) << codec;
+    }
+}
+
 struct DamagedThumbnail {
     const char* name;
     cvsamples::XisfBlock thumbnail;
