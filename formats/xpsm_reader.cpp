@@ -23,6 +23,9 @@ constexpr std::size_t kMaxParameters = 1024;          // per instance
 constexpr std::size_t kMaxExtras = 256;               // per instance
 constexpr std::size_t kMaxRowTexts = 64;              // per table
 constexpr std::uint64_t kTextBudget = 2 * 1024 * 1024;  // bytes of stored text per document
+// Parameters, tables, extras and row texts per document: empty ones cost no
+// text, so without a count a file of "<table/>" would store one per 8 bytes.
+constexpr std::size_t kMaxStoredRecords = 65536;
 constexpr std::size_t kAttributeCapacity = 65537;     // decoded attribute values, with the zero
 constexpr std::size_t kExtraValueCapacity = 65;       // decoded values in an extra's summary line
 constexpr std::size_t kCreatorWindow = 4096;
@@ -54,6 +57,7 @@ public:
 
 private:
     bool charge(std::size_t length);
+    bool mayStoreRecord();
     std::string decoded(std::string_view name);
     void start();
     void startInstance(std::int32_t parent);
@@ -67,6 +71,7 @@ private:
     XpsmDocument& document_;
     std::vector<Frame> stack_;
     std::uint64_t budgetUsed_ = 0;
+    std::size_t records_ = 0;
     std::string scratch_ = std::string(kAttributeCapacity, '\0');
     // The row and cell being collected.
     std::string rowText_;
@@ -85,6 +90,15 @@ bool XpsmBuilder::charge(std::size_t length) {
     budgetUsed_ = kTextBudget;
     document_.partial = true;
     return false;
+}
+
+bool XpsmBuilder::mayStoreRecord() {
+    if (records_ >= kMaxStoredRecords) {
+        document_.partial = true;
+        return false;
+    }
+    ++records_;
+    return true;
 }
 
 std::string XpsmBuilder::decoded(std::string_view name) {
@@ -116,7 +130,7 @@ void XpsmBuilder::startInInstance(std::int32_t index) {
     if (name == "instance") {
         startInstance(index);
     } else if (name == "parameter") {
-        if (instance.parameters.size() >= kMaxParameters) {
+        if (instance.parameters.size() >= kMaxParameters || !mayStoreRecord()) {
             ignoreAtLimit();
             return;
         }
@@ -129,6 +143,10 @@ void XpsmBuilder::startInInstance(std::int32_t index) {
     } else if (name == "description") {
         push(FrameKind::Description, index);
     } else if (name == "table") {
+        if (!mayStoreRecord()) {
+            ignoreAtLimit();
+            return;
+        }
         XpsmTable table;
         table.id = decoded("id");
         charge(table.id.size());
@@ -137,7 +155,7 @@ void XpsmBuilder::startInInstance(std::int32_t index) {
     } else if (name == "time") {
         push(FrameKind::Ignored);
     } else {
-        if (instance.extras.size() >= kMaxExtras) {
+        if (instance.extras.size() >= kMaxExtras || !mayStoreRecord()) {
             ignoreAtLimit();
             return;
         }
@@ -188,7 +206,7 @@ void XpsmBuilder::start() {
                 XpsmTable& table = document_.instances[static_cast<std::size_t>(parent.instance)].tables[parent.item];
                 if (table.rowCount < 0xFFFFFFFFu) ++table.rowCount;
                 rowText_.clear();
-                collectingRow_ = table.rows.size() < kMaxRowTexts;
+                collectingRow_ = table.rows.size() < kMaxRowTexts && mayStoreRecord();
                 push(FrameKind::Row, parent.instance, parent.item);
                 return;
             }
@@ -367,9 +385,11 @@ void ListingWriter::details(std::size_t index, int depth, int level) {
         entry(depth, "description", description);
     }
     for (const auto& [id, value] : instance.parameters) {
+        if (full()) return;
         if (!trimListing(value).empty()) entry(depth, id, value);
     }
     for (const auto& table : instance.tables) {
+        if (full()) return;
         char header[128];
         std::snprintf(header, sizeof header, "%s: %u row%s", table.id.empty() ? "table" : table.id.c_str(),
                       table.rowCount, table.rowCount == 1 ? "" : "s");
@@ -379,7 +399,10 @@ void ListingWriter::details(std::size_t index, int depth, int level) {
             line(depth + 1, "... and " + std::to_string(table.rowCount - table.rows.size()) + " more");
         }
     }
-    for (const auto& extra : instance.extras) line(depth, trimListing(extra));
+    for (const auto& extra : instance.extras) {
+        if (full()) return;
+        line(depth, trimListing(extra));
+    }
     if (level >= kMaxNestingShown) return;
     int number = 0;
     for (const std::size_t child : index_.children(index)) {

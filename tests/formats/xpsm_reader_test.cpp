@@ -189,6 +189,16 @@ TEST(Xpsm, ListingStopsGrowingAtItsLimitWithinAnEntryAndAcrossIcons) {
     }
 }
 
+TEST(Xpsm, StoresABoundedNumberOfEmptyRecords) {
+    std::string tables;
+    for (int i = 0; i < 70000; ++i) tables += "<table/>";
+    const auto result = read(xpsm("<instance class='A' id='P'><parameter id='p'/><table><tr/></table>" + tables + "</instance>"));
+    ASSERT_EQ(result.status, ReadStatus::Ok);
+    const auto& instance = result.document.instances.front();
+    EXPECT_EQ(instance.parameters.size() + instance.tables.size() + instance.tables.front().rows.size(), 65536u);
+    EXPECT_TRUE(result.document.partial);
+}
+
 TEST(Xpsm, LooksUpThousandsOfIconsByIdAtOnce) {
     std::string body;
     for (int i = 0; i < 2048; ++i) body += "<instance class='C" + std::to_string(i % 3) + "' id='p" + std::to_string(i) + "'/>";
