@@ -22,7 +22,8 @@ constexpr std::uint32_t kMaxShuffleItemSize = 64;  // bytes
 constexpr std::uint64_t kMaxLz4Length = 2147483647;  // LZ4's int lengths
 constexpr std::uint64_t kMaxZlibLength = 0xFFFFFFFF;  // zlib's one-shot call takes 32-bit lengths
 constexpr std::string_view kShuffleSuffix = "+sh";
-constexpr std::uint64_t kZlibPieceBytes = 8 * 1024 * 1024;  // output between two checkpoints
+constexpr std::uint64_t kZlibPieceBytes = 8 * 1024 * 1024;       // output between two checkpoints, at most
+constexpr std::uint64_t kZlibInputPieceBytes = 1024 * 1024;   // input between two checkpoints, at most
 constexpr std::uint32_t kMaxEmptyZstdFrames = 64;           // frames that decode to nothing, per block
 
 struct Fields {
@@ -51,25 +52,31 @@ bool parseCodecName(std::string_view name, ImageBlock& block) {
     return true;
 }
 
-// Inflates in pieces so a long decode can be abandoned between them; the
-// result is what a one-shot `uncompress` would give.
+// Inflates in pieces of input and of output, so a long decode can be
+// abandoned between them (input that yields nothing, empty blocks say, is as
+// long a decode as any); the result is what a one-shot `uncompress` gives.
 ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output,
                        const DecodeCheckpoint& checkpoint) {
     if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength) return ReadStatus::TooLarge;
     z_stream stream{};
     stream.next_in = const_cast<Bytef*>(source);  // zlib's API is not const-correct; it only reads
-    stream.avail_in = static_cast<uInt>(sourceLength);
     if (inflateInit(&stream) != Z_OK) return ReadStatus::TooLarge;
     const std::unique_ptr<z_stream, int (*)(z_stream*)> owner(&stream, inflateEnd);
     stream.next_out = output.data();
+    std::uint64_t handedOver = 0;
     while (true) {
-        const std::uint64_t room = output.size() - stream.total_out;
-        stream.avail_out = static_cast<uInt>(std::min<std::uint64_t>(room, kZlibPieceBytes));
-        const uInt before = stream.avail_out;
+        if (stream.avail_in == 0) {
+            stream.avail_in = static_cast<uInt>(std::min<std::uint64_t>(sourceLength - handedOver, kZlibInputPieceBytes));
+            handedOver += stream.avail_in;
+        }
+        stream.avail_out = static_cast<uInt>(std::min<std::uint64_t>(output.size() - stream.total_out, kZlibPieceBytes));
+        const uInt inputBefore = stream.avail_in;
+        const uInt outputBefore = stream.avail_out;
         const int result = inflate(&stream, Z_NO_FLUSH);
         if (result == Z_STREAM_END) break;
+        if (result != Z_OK && result != Z_BUF_ERROR) return ReadStatus::Malformed;
         // No progress: the input ended early, or the output is full before the stream's end.
-        if (result != Z_OK || stream.avail_out == before) return ReadStatus::Malformed;
+        if (stream.avail_in == inputBefore && stream.avail_out == outputBefore) return ReadStatus::Malformed;
         if (checkpoint) {
             const ReadStatus status = checkpoint();
             if (status != ReadStatus::Ok) return status;

@@ -220,17 +220,40 @@ TEST(DecodeBlock, GivesUpOnZstdFramesThatDecodeToNothing) {
     }
 }
 
+// A zlib stream of empty stored blocks, then one final stored block with `data`.
+Bytes zlibOfEmptyBlocks(std::size_t emptyBlocks, const Bytes& data) {
+    Bytes out = {0x78, 0x01};
+    for (std::size_t i = 0; i < emptyBlocks; ++i) out.insert(out.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
+    const auto length = static_cast<std::uint16_t>(data.size());
+    out.insert(out.end(), {0x01, static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8),
+                           static_cast<std::uint8_t>(~length & 0xFF), static_cast<std::uint8_t>((~length >> 8) & 0xFF)});
+    out.insert(out.end(), data.begin(), data.end());
+    const uLong check = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(check >> shift));
+    return out;
+}
+
 TEST(DecodeBlock, StopsWhenTheCheckpointSaysSo) {
     const Bytes zeros(9 * 1024 * 1024, 0);  // more than one zlib piece
     const Bytes half(zeros.size() / 2, 0);
     const Bytes frame = compressWith(cv::Codec::Zstd, half);
     Bytes twoFrames = frame;
     twoFrames.insert(twoFrames.end(), frame.begin(), frame.end());
-    for (const auto& [codec, stored] : {std::pair{cv::Codec::Zlib, compressWith(cv::Codec::Zlib, zeros)},
-                                        std::pair{cv::Codec::Zstd, twoFrames}}) {
+    const Bytes few = samplesOf(100);
+    struct Case {
+        cv::Codec codec;
+        Bytes stored;
+        std::size_t decoded;
+    };
+    const Case cases[] = {
+        {cv::Codec::Zlib, compressWith(cv::Codec::Zlib, zeros), zeros.size()},
+        {cv::Codec::Zstd, twoFrames, zeros.size()},
+        {cv::Codec::Zlib, zlibOfEmptyBlocks(400000, few), few.size()},  // 2 MB of input that yields nothing
+    };
+    for (const auto& [codec, stored, decodedSize] : cases) {
         cv::ImageBlock block;
         block.codec = codec;
-        block.uncompressedSize = zeros.size();
+        block.uncompressedSize = decodedSize;
         Bytes decoded;
         EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size(), [] {
                       return cv::ReadStatus::Cancelled;
