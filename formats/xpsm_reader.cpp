@@ -343,8 +343,10 @@ public:
     std::string write();
 
 private:
+    // One row text or extra can hold most of the text budget: it is cut where
+    // the listing reaches its limit.
     void line(int depth, std::string_view text) {
-        if (!full()) append(depth, text);
+        if (!full()) append(depth, text.substr(0, kMaxListingBytes + 1 - out_.size()));
     }
     void append(int depth, std::string_view text) {
         out_.append(static_cast<std::size_t>(3 * depth), ' ');

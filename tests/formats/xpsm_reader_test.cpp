@@ -164,8 +164,8 @@ TEST(Xpsm, ListingCutsLongValuesAndCountsMissingRows) {
 
 // The listing stops at its limit wherever it grows: inside one entry whose
 // long key is repeated on every continuation line, and inside the details of
-// one instance shown under many icons. Nothing is appended past the line
-// that crosses 1 MiB but the closing line.
+// one instance shown under many icons, and one row text longer than the
+// limit. Nothing is appended past 1 MiB but the closing line.
 TEST(Xpsm, ListingStopsGrowingAtItsLimitWithinAnEntryAndAcrossIcons) {
     constexpr std::size_t kLimit = 1024 * 1024;
     const std::string longKey(60000, 'k');
@@ -175,16 +175,18 @@ TEST(Xpsm, ListingStopsGrowingAtItsLimitWithinAnEntryAndAcrossIcons) {
     for (int i = 0; i < 2000; ++i) icons += "<icon id='i" + std::to_string(i) + "' instance='P'/>";
     std::string children;
     for (int i = 0; i < 500; ++i) children += "<instance class='C' id='child" + std::to_string(i) + "'/>";
+    const std::string longCell(1500000, 'c');
     const std::string bodies[] = {
         "<instance class='A' id='P'><parameter id='" + longKey + "'>" + manyLines + "</parameter></instance><icon id='i' instance='P'/>",
         "<instance class='A' id='P'>" + children + "</instance>" + icons,
+        "<instance class='A' id='P'><table id='t'><tr><td id='c'>" + longCell + "</td></tr></table></instance>",
     };
     for (const std::string& body : bodies) {
         const auto result = read(xpsm(body));
         ASSERT_EQ(result.status, ReadStatus::Ok);
         const std::string listing = cv::xpsmListing(result.document);
         EXPECT_GT(listing.size(), kLimit);
-        EXPECT_LT(listing.size(), kLimit + longKey.size() + 200);
+        EXPECT_LT(listing.size(), kLimit + 200);
         EXPECT_TRUE(listing.ends_with("the listing stops here.\r\n"));
     }
 }
