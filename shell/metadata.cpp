@@ -52,7 +52,7 @@ struct PropertySource {
     }
     void number(const char* id, NumberField field, double factor = 1.0) const {
         if (const auto* v = value(id)) {
-            if (const auto n = parseFiniteDouble(*v)) metadata.*field = *n * factor;
+            if (const auto n = parseFiniteDouble(*v); n && std::isfinite(*n * factor)) metadata.*field = *n * factor;
         }
     }
     void whole(const char* id, WholeField field) const {
@@ -289,7 +289,8 @@ ImageMetadata extractMetadata(const ImageData& image) {
     if (metadata.observationStart) metadata.nightDate = nightDateFromTimestamp(*metadata.observationStart);
     if (metadata.pixelSizeX && metadata.focalLength && *metadata.focalLength > 0.0) {
         const double binning = metadata.binningX ? *metadata.binningX : 1.0;
-        metadata.imageScale = *metadata.pixelSizeX * kArcsecondsPerRadianOver1000 * binning / *metadata.focalLength;
+        const double scale = *metadata.pixelSizeX * kArcsecondsPerRadianOver1000 * binning / *metadata.focalLength;
+        if (std::isfinite(scale)) metadata.imageScale = scale;
     }
     return metadata;
 }

@@ -1,5 +1,6 @@
 #include "shell/property_list.h"
 
+#include <cmath>
 #include <utility>
 
 namespace cv {
@@ -19,8 +20,9 @@ public:
     void number(std::string_view name, const std::optional<std::uint32_t>& value) {
         if (value) number(name, *value);
     }
+    // Derived values (a ratio, a product) can overflow even from finite inputs.
     void real(std::string_view name, const std::optional<double>& value) {
-        if (value) list_.push_back({propertyKey(name), {}, 0, *value});
+        if (value && std::isfinite(*value)) list_.push_back({propertyKey(name), {}, 0, *value});
     }
     PropertyList take() { return std::move(list_); }
 

@@ -39,7 +39,7 @@ TEST(ExtractMetadata, TakesNoNonFiniteNumberSoALaterSourceFillsTheField) {
     cv::ImageData data = withKeywords({{"RA", "'nan'"}, {"OBJCTRA", "'01 00 00'"}, {"DEC", "inf"},
                                        {"OBJCTDEC", "'+10 30 00'"}, {"EXPTIME", "nan"}, {"EXPOSURE", "120"},
                                        {"FOCALLEN", "1e999"}});
-    data.properties.push_back({"Instrument:Telescope:FocalLength", "Float64", "-inf"});
+    data.properties.push_back({"Instrument:Telescope:FocalLength", "Float64", "1e306"});  // metres: 1e309 mm
     const auto m = cv::extractMetadata(data);
     EXPECT_EQ(m.rightAscension, 15.0);
     EXPECT_EQ(m.declination, 10.5);

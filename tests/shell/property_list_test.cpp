@@ -34,6 +34,15 @@ TEST(PropertyKeys, TableIsCompleteAndUnique) {
     EXPECT_EQ(cv::ownPropertyKey(33), nullptr);
 }
 
+TEST(ImagePropertyList, LeavesOutNumbersThatOverflowOnTheWay) {
+    cv::ImageMetadata m;
+    m.focalLength = 1e300;
+    m.aperture = 1e-300;  // an f-number of 1e600
+    const auto names = namesOf(cv::imagePropertyList(m));
+    EXPECT_NE(std::find(names.begin(), names.end(), "System.Photo.FocalLength"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "System.Photo.FNumber"), names.end());
+}
+
 TEST(ImagePropertyList, BareImageHasGeometryKindAndFormat) {
     cv::ImageMetadata m;
     m.width = 640;
