@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint64_t kMaxKeyValueText = 4 * 1024 * 1024;  // bytes
 constexpr std::uint64_t kPrefixSize = 12;  // magic and text length
 constexpr std::size_t kMaxIndexDigits = 4;  // entry numbers stay below kMaxProjectEntries
+static_assert(kMaxProjectEntries <= 10000, "entry numbers must fit in kMaxIndexDigits digits");
 
 std::string_view trimKey(std::string_view key) {
     auto isKeySpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };

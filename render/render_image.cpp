@@ -646,6 +646,8 @@ ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
     unshuffled_.reset();
     stored_ = {};
     decoded_ = {};
+    accumulator_ = {};
+    sampler_ = {};
     RenderOptions mainOnly = options_;
     mainOnly.useEmbeddedThumbnail = false;
     mainOnly.preferEmbeddedThumbnail = false;
