@@ -14,23 +14,14 @@ using JumpBuffer = void* [5];
 // thread_local: mingw allocates thread_locals on first use, and the handler
 // runs for faults on any thread, where reading one could allocate inside
 // another thread's access violation. TlsGetValue never allocates.
-INIT_ONCE gSlotOnce = INIT_ONCE_STATIC_INIT;
+//
+// One handler serves every guarded call of this load. It is removed when the
+// library is unloaded rather than after each call: a host may unwind past a
+// guarded call (an __except above GetThumbnail catching a fault raised in
+// its own stream), and no code of ours would run to remove a per-call one.
+INIT_ONCE gInstallOnce = INIT_ONCE_STATIC_INIT;
 std::atomic<DWORD> gSlot{TLS_OUT_OF_INDEXES};
-
-BOOL CALLBACK allocateSlot(INIT_ONCE*, void*, void**) {
-    const DWORD slot = TlsAlloc();
-    gSlot.store(slot);
-    return slot != TLS_OUT_OF_INDEXES;
-}
-
-// Reads the slot without disturbing the thread's last-error value, which
-// TlsGetValue resets, and which the faulting code may still need.
-JumpBuffer* currentGuard(DWORD slot) {
-    const DWORD lastError = GetLastError();
-    auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
-    SetLastError(lastError);
-    return guard;
-}
+std::atomic<void*> gHandler{nullptr};
 
 bool isProcessorFault(DWORD code) {
     switch (code) {
@@ -48,23 +39,48 @@ bool isProcessorFault(DWORD code) {
     }
 }
 
-[[noreturn]] void landAfterFault() {
-    JumpBuffer* guard = currentGuard(gSlot.load(std::memory_order_relaxed));
-    __builtin_longjmp(*guard, 1);
-}
+// Called as if by the faulting instruction, with the guard in the first
+// argument's register, and jumps back into runGuarded.
+[[noreturn]] void landAfterFault(JumpBuffer* guard) { __builtin_longjmp(*guard, 1); }
 
-// Continues the faulting thread in landAfterFault, as if the faulting
-// instruction had called it, so it jumps back into runGuarded. The code is
-// looked at first: the host's own exceptions (C++ ones above all) pass
-// without any further work here.
+// The code is looked at first: the host's own exceptions (C++ ones above all)
+// pass without any further work here. A guard whose frame lies above the
+// faulting stack pointer has returned already (its call was unwound by the
+// host), so it is dropped instead of jumped to.
 LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
     if (!isProcessorFault(exception->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
-    if (currentGuard(gSlot.load(std::memory_order_relaxed)) == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    const DWORD slot = gSlot.load(std::memory_order_relaxed);
+    if (slot == TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
+    const DWORD lastError = GetLastError();  // TlsGetValue resets it; the faulting code may still need it
+    auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
+    SetLastError(lastError);
+    if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     CONTEXT* context = exception->ContextRecord;
+    if (reinterpret_cast<DWORD64>(guard) < context->Rsp) {
+        TlsSetValue(slot, nullptr);
+        SetLastError(lastError);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
     context->Rsp = (context->Rsp - 256) & ~static_cast<DWORD64>(15);
     context->Rsp -= 8;  // a call leaves the stack 8 bytes below 16-byte alignment
+    context->Rcx = reinterpret_cast<DWORD64>(guard);
     context->Rip = reinterpret_cast<DWORD64>(&landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+BOOL CALLBACK install(INIT_ONCE*, void*, void**) {
+    const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) return FALSE;
+    gSlot.store(slot);
+    // First in line, so a fault of ours is not mistaken by a host handler for one of its own.
+    void* handler = AddVectoredExceptionHandler(1, onException);
+    if (handler == nullptr) {
+        gSlot.store(TLS_OUT_OF_INDEXES);
+        TlsFree(slot);
+        return FALSE;
+    }
+    gHandler.store(handler);
+    return TRUE;
 }
 
 HRESULT runCatchingExceptions(GuardedWork work, void* context) noexcept {
@@ -75,26 +91,41 @@ HRESULT runCatchingExceptions(GuardedWork work, void* context) noexcept {
     }
 }
 
+// Puts back the thread's outer guard however the call ends, an unwinding by
+// the host included (cleanups run then).
+class GuardScope {
+public:
+    GuardScope(DWORD slot, void* outer) : slot_(slot), outer_(outer) {}
+    ~GuardScope() { TlsSetValue(slot_, outer_); }
+    GuardScope(const GuardScope&) = delete;
+    GuardScope& operator=(const GuardScope&) = delete;
+
+private:
+    DWORD slot_;
+    void* outer_;
+};
+
+// The work itself, in a frame of its own below the jump buffer's, so that a
+// jump back after a fault passes over no object of runGuarded's.
+HRESULT runInScope(DWORD slot, void* outer, GuardedWork work, void* context) noexcept {
+    const GuardScope scope(slot, outer);
+    return runCatchingExceptions(work, context);
+}
+
 }  // namespace
 
 HRESULT runGuarded(GuardedWork work, void* context) noexcept {
-    if (!InitOnceExecuteOnce(&gSlotOnce, allocateSlot, nullptr, nullptr)) return runCatchingExceptions(work, context);
+    if (!InitOnceExecuteOnce(&gInstallOnce, install, nullptr, nullptr)) return runCatchingExceptions(work, context);
     const DWORD slot = gSlot.load();
-    // First in line, so a fault of ours is not mistaken by a host handler for one of its own.
-    void* const handler = AddVectoredExceptionHandler(1, onException);
-    if (handler == nullptr) return runCatchingExceptions(work, context);
     void* const outer = TlsGetValue(slot);
     JumpBuffer buffer;
     if (__builtin_setjmp(buffer) != 0) {
         TlsSetValue(slot, outer);
-        RemoveVectoredExceptionHandler(handler);
         return E_FAIL;
     }
-    TlsSetValue(slot, &buffer);
-    const HRESULT result = runCatchingExceptions(work, context);
-    TlsSetValue(slot, outer);
-    RemoveVectoredExceptionHandler(handler);
-    return result;
+    // The slot may need memory of its own on first use; without it, no fault guard.
+    if (!TlsSetValue(slot, &buffer)) return runCatchingExceptions(work, context);
+    return runInScope(slot, outer, work, context);
 }
 
 ForeignCall::ForeignCall() noexcept : suspended_(nullptr) {
@@ -109,6 +140,7 @@ ForeignCall::~ForeignCall() {
 }
 
 void releaseFaultGuard() noexcept {
+    if (void* handler = gHandler.exchange(nullptr)) RemoveVectoredExceptionHandler(handler);
     const DWORD slot = gSlot.exchange(TLS_OUT_OF_INDEXES);
     if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
 }

@@ -14,10 +14,9 @@ using GuardedWork = HRESULT (*)(void* context);
 // is contained, not cleaned up. A stack overflow is not caught (there is no
 // stack left to continue on).
 //
-// The handler is added for the call and removed after it, so nothing of this
-// library stays installed in the host once the call returns (after the shell
-// unloads the library, a handler left behind would be called at the host's
-// next exception and take the process down).
+// The handler is installed once, on the first guarded call, and removed by
+// releaseFaultGuard when the library is unloaded: one left behind would be
+// called at the host's next exception, in unmapped memory.
 HRESULT runGuarded(GuardedWork work, void* context) noexcept;
 
 // Marks a call out of Corvane (the shell's stream, GDI, the registry) for as
@@ -34,7 +33,8 @@ private:
     void* suspended_;  // the guard of this thread, put back at the end
 };
 
-// Frees the thread slot the guard keeps; the library calls it when unloaded.
+// Removes the handler and frees the thread slot; the library calls it when
+// it is unloaded, after the shell has released every object.
 void releaseFaultGuard() noexcept;
 
 }  // namespace cvwin

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "shell/class_ids_win.h"
+#include "windows/faulting_stream.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -88,47 +89,58 @@ TEST_F(ComServer, FactoryRefusesAggregationAndClassesNotBuiltYet) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
-// Loads the library, makes one thumbnail through its class factory as the
-// shell does, releases everything and unloads it. Returns the range the
-// library occupied.
-struct LoadedRange {
+// The library loaded on its own, as the shell loads it, and unloaded again.
+class LoadedServer {
+public:
+    LoadedServer() : module_(LoadLibraryW(L"Corvane.dll")) {
+        EXPECT_NE(module_, nullptr);
+        if (module_ == nullptr) return;
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module_);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module_) + dos->e_lfanew);
+        base = module_;
+        size = nt->OptionalHeader.SizeOfImage;
+        getClassObject_ = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        canUnloadNow_ = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    }
+
+    // A thumbnail provider made through the class factory and initialised.
+    IThumbnailProvider* provider(IStream* stream) {
+        IClassFactory* factory = nullptr;
+        EXPECT_EQ(getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        IThumbnailProvider* result = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), reinterpret_cast<void**>(&result)), S_OK);
+        factory->Release();
+        IInitializeWithStream* initialize = nullptr;
+        EXPECT_EQ(result->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+        EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+        initialize->Release();
+        return result;
+    }
+
+    bool mayUnload() const { return canUnloadNow_() == S_OK; }
+
+    // Frees the library, then keeps its old range reserved, so that whatever
+    // still points into it faults there and a later load lands elsewhere.
+    void unloadAndReserve() {
+        EXPECT_TRUE(FreeLibrary(module_));
+        EXPECT_EQ(GetModuleHandleW(L"Corvane.dll"), nullptr) << "unloaded for good";
+        reserved_ = VirtualAlloc(base, size, MEM_RESERVE, PAGE_NOACCESS);
+        EXPECT_EQ(reserved_, base);
+    }
+    ~LoadedServer() {
+        if (reserved_ != nullptr) VirtualFree(reserved_, 0, MEM_RELEASE);
+    }
+
     void* base = nullptr;
     SIZE_T size = 0;
-};
 
-LoadedRange thumbnailThroughAFreshLoad(const std::string& bytes) {
-    HMODULE module = LoadLibraryW(L"Corvane.dll");
-    EXPECT_NE(module, nullptr);
-    if (module == nullptr) return {};
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);
-    const LoadedRange range{module, nt->OptionalHeader.SizeOfImage};
-    const auto getClassObject =
-        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    const auto canUnloadNow =
-        reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(getClassObject(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)),
-              S_OK);
-    IThumbnailProvider* provider = nullptr;
-    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
-    factory->Release();
-    IInitializeWithStream* initialize = nullptr;
-    EXPECT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
-    IStream* stream = cvtest::memoryStream(bytes);
-    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
-    stream->Release();
-    initialize->Release();
-    HBITMAP bitmap = nullptr;
-    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);
-    DeleteObject(bitmap);
-    provider->Release();
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_TRUE(FreeLibrary(module));
-    EXPECT_EQ(GetModuleHandleW(L"Corvane.dll"), nullptr) << "unloaded for good";
-    return range;
-}
+private:
+    HMODULE module_;
+    GetClassObject getClassObject_ = nullptr;
+    CanUnloadNow canUnloadNow_ = nullptr;
+    void* reserved_ = nullptr;
+};
 
 bool hostCatchesItsOwnException() {
     try {
@@ -138,21 +150,68 @@ bool hostCatchesItsOwnException() {
     }
 }
 
+HRESULT thumbnailFrom(IThumbnailProvider* provider) {
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    const HRESULT result = provider->GetThumbnail(64, &bitmap, &alpha);
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    return result;
+}
+
 // A library that left a handler behind would be called at the host's next
 // exception, in memory that is no longer its own, and the process would die.
-// The old range is reserved, so whatever pointed into it faults, and the
-// second load lands elsewhere.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     const std::string bytes = cvtest::generatedSample("bitpix16.fits");
-    const LoadedRange first = thumbnailThroughAFreshLoad(bytes);
-    ASSERT_NE(first.base, nullptr);
-    void* reserved = VirtualAlloc(first.base, first.size, MEM_RESERVE, PAGE_NOACCESS);
-    ASSERT_EQ(reserved, first.base);
+    auto useAndUnload = [&](LoadedServer& server) {
+        IStream* stream = cvtest::memoryStream(bytes);
+        IThumbnailProvider* provider = server.provider(stream);
+        stream->Release();
+        EXPECT_EQ(thumbnailFrom(provider), S_OK);
+        provider->Release();
+        EXPECT_TRUE(server.mayUnload());
+        server.unloadAndReserve();
+        EXPECT_TRUE(hostCatchesItsOwnException());
+    };
+    LoadedServer first;
+    useAndUnload(first);
+    LoadedServer second;
+    EXPECT_NE(second.base, first.base) << "a new load, not the old one";
+    useAndUnload(second);
+}
+
+// The host takes back control from a fault in its own stream by jumping out
+// above GetThumbnail, as an __except around the call would: no code of the
+// library runs on the way out, and still nothing of it may stay behind.
+void* gHostEscape[5];
+
+[[noreturn]] void hostLanding(void** escape) { __builtin_longjmp(escape, 1); }
+
+LONG CALLBACK hostEscapes(EXCEPTION_POINTERS* exception) {
+    if (!cvtest::isHostsOwnFault(exception)) return EXCEPTION_CONTINUE_SEARCH;
+    CONTEXT* context = exception->ContextRecord;
+    context->Rsp = ((context->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
+    context->Rcx = reinterpret_cast<DWORD64>(gHostEscape);
+    context->Rip = reinterpret_cast<DWORD64>(&hostLanding);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
+    cvtest::FaultingStream stream(inner);
+    LoadedServer server;
+    IThumbnailProvider* provider = server.provider(&stream);  // left behind with the call
+    void* handler = AddVectoredExceptionHandler(0, hostEscapes);
+    bool escaped = false;
+    if (__builtin_setjmp(gHostEscape) == 0) {
+        thumbnailFrom(provider);
+    } else {
+        escaped = true;
+    }
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_TRUE(escaped);
+    server.unloadAndReserve();
     EXPECT_TRUE(hostCatchesItsOwnException());
-    const LoadedRange second = thumbnailThroughAFreshLoad(bytes);
-    EXPECT_NE(second.base, first.base);
-    EXPECT_TRUE(hostCatchesItsOwnException());
-    VirtualFree(reserved, 0, MEM_RELEASE);
+    inner->Release();
 }
 
 }  // namespace

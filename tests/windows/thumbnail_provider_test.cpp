@@ -11,7 +11,7 @@
 #include "core/image_header.h"
 #include "support/test_names.h"
 #include "render/render_profiles.h"
-#include "windows/read_only_stream.h"
+#include "windows/faulting_stream.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -134,48 +134,19 @@ TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
     provider->Release();
 }
 
-// A host's stream that raises an access violation in its first Read and
-// handles it itself, through a vectored handler of its own, later in line
-// than the guard's.
-constexpr ULONG_PTR kHostsOwnFault = 0xC0FFEE;
 std::atomic<int> gHostHandled{0};
 
+// The host's own handler, later in line than the guard's, takes the fault its
+// stream raised and lets the stream go on.
 LONG CALLBACK hostHandler(EXCEPTION_POINTERS* exception) {
-    const EXCEPTION_RECORD& record = *exception->ExceptionRecord;
-    if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.NumberParameters != 1 ||
-        record.ExceptionInformation[0] != kHostsOwnFault) {
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
+    if (!cvtest::isHostsOwnFault(exception)) return EXCEPTION_CONTINUE_SEARCH;
     ++gHostHandled;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-class FaultingStream final : public cvtest::ReadOnlyStream {
-public:
-    explicit FaultingStream(IStream* inner) : inner_(inner) {}
-    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
-    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
-    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
-        if (!raised_) {
-            raised_ = true;
-            const ULONG_PTR marker = kHostsOwnFault;
-            RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 1, &marker);
-        }
-        return inner_->Read(out, count, got);
-    }
-    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        return inner_->Seek(move, origin, position);
-    }
-    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
-
-private:
-    IStream* inner_;
-    bool raised_ = false;
-};
-
 TEST(ThumbnailProvider, LeavesAFaultInsideTheHostsStreamToTheHost) {
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
-    FaultingStream stream(inner);
+    cvtest::FaultingStream stream(inner);
     void* handler = AddVectoredExceptionHandler(0, hostHandler);
     const Picture picture = thumbnailOf(&stream, 64);
     RemoveVectoredExceptionHandler(handler);
