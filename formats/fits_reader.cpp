@@ -21,6 +21,10 @@ constexpr std::uint64_t kBlockSize = 2880;                 // bytes per FITS blo
 constexpr std::size_t kCardsPerBlock = kBlockSize / kFitsCardSize;
 constexpr std::uint32_t kMaxHdus = 64;                     // per file
 constexpr std::uint32_t kMaxHeaderBlocks = 512;            // per HDU
+// Per file: 64 long headers would otherwise have a header-only read (all the
+// property store does) walk 94 MB; past this the walk keeps what it found.
+constexpr std::uint32_t kMaxHeaderBlocksPerFile = 2048;
+static_assert(kMaxHeaderBlocksPerFile >= kMaxHeaderBlocks, "the first header always gets its full share");
 constexpr std::size_t kMaxStoredKeywords = 512;            // per HDU, and per inherited list
 constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;   // bytes of stored text per file
 constexpr std::uint64_t kMaxNaxis = 999;
@@ -110,13 +114,16 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
 }
 
 // Reads header blocks from `header.info.headerOffset` up to and including the
-// one holding END; sets dataOffset to the first byte after that block.
-ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget) {
+// one holding END, at most `maxBlocks` of them (counted off `blocksLeft`);
+// sets dataOffset to the first byte after that block.
+ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget, std::uint32_t maxBlocks,
+                      std::uint32_t& blocksLeft) {
     std::array<char, kBlockSize> block{};
     std::uint64_t blockOffset = header.info.headerOffset;
     const std::uint64_t sourceSize = reader.size();
     for (std::uint32_t blocksRead = 0;; ++blocksRead) {
-        if (blocksRead == kMaxHeaderBlocks) return ReadStatus::TooLarge;
+        if (blocksRead == maxBlocks) return ReadStatus::TooLarge;
+        --blocksLeft;
         if (!reader.read(blockOffset, block.data(), kBlockSize)) return ReadStatus::ReadFailed;
         bool endSeen = false;
         for (std::size_t i = 0; i < kCardsPerBlock && !endSeen; ++i) {
@@ -290,10 +297,13 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     std::vector<HduInfo> images;
     std::vector<KeywordRecord> primaryKeywords;
     std::uint64_t offset = 0;
+    std::uint32_t blocksLeft = kMaxHeaderBlocksPerFile;
     for (std::uint32_t index = 0; index < kMaxHdus; ++index) {
         HduHeader header;
         header.info.headerOffset = offset;
-        const ReadStatus status = readHeader(reader, header, budget);
+        const std::uint32_t maxBlocks = std::min(kMaxHeaderBlocks, blocksLeft);
+        const ReadStatus status = readHeader(reader, header, budget, maxBlocks, blocksLeft);
+        if (status == ReadStatus::TooLarge && maxBlocks < kMaxHeaderBlocks) break;  // the file's share is spent
         if (status != ReadStatus::Ok) return status;
         if (index == 0 && !header.simpleSeen) return ReadStatus::NotRecognized;
 

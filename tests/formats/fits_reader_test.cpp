@@ -307,6 +307,20 @@ TEST(ReadFits, HeaderOfMoreThan512BlocksIsTooLarge) {
     EXPECT_EQ(read(hdu(header, 9)).status, cv::ReadStatus::TooLarge);
 }
 
+TEST(ReadFits, ReadsAtMost2048HeaderBlocksPerFileAndKeepsWhatItFound) {
+    std::string bytes = hdu(primaryImageHeader(8, {3, 3}), 9);
+    for (int extension = 0; extension < 8; ++extension) {
+        FitsHeader header = extensionHeader("IMAGE", 8, {3, 3});
+        for (int i = 0; i < 500 * 36; ++i) header.raw("HISTORY filler");
+        bytes += hdu(header, 9);
+    }
+    BytesReader reader(bytes);
+    cv::ImageData data;
+    ASSERT_EQ(cv::readFits(reader, data), cv::ReadStatus::Ok);
+    EXPECT_LE(reader.bytesRead, 2048u * 2880u);
+    EXPECT_EQ(data.imageCount, 5u) << "the primary image and the four extensions read in full";
+}
+
 TEST(ReadFits, HeaderOfExactly512BlocksIsRead) {
     FitsHeader header = primaryImageHeader(8, {3, 3});
     // The five axis cards and END fill the rest of the 512th block.

@@ -8,14 +8,17 @@
 
 namespace cvtest {
 
-// A memory reader that owns its bytes, for tests that build files in memory.
+// A memory reader that owns its bytes, for tests that build files in memory;
+// it counts the bytes asked for, so tests can bound a reader's work.
 class BytesReader final : public cv::Reader {
 public:
     explicit BytesReader(std::string bytes) : bytes_(std::move(bytes)), memory_(bytes_.data(), bytes_.size()) {}
     std::uint64_t size() const override { return memory_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        bytesRead += count;
         return memory_.read(offset, destination, count);
     }
+    std::uint64_t bytesRead = 0;
 
 private:
     std::string bytes_;
