@@ -1,0 +1,97 @@
+// Every picture the renderer draws, pinned by a hash: generated samples and
+// real files, at thumbnail and preview size. A change of any picture shows
+// here; when one is meant, copy the lines from picture_hashes.actual.txt
+// (written beside the test binary) into picture_hashes.txt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/file_reader.h"
+#include "core/image_header.h"
+#include "render/render_profiles.h"
+#include "samples/fits_samples.h"
+#include "samples/xisf_samples.h"
+
+namespace {
+
+constexpr std::uint32_t kUnhurriedMs = 600000;  // no picture here may depend on the machine's speed
+
+std::uint64_t fnv1a(const cv::RgbImage& image) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    auto mix = [&](std::uint8_t byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<std::uint8_t>(image.width >> shift));
+    for (std::uint8_t byte : image.pixels) mix(byte);
+    return hash;
+}
+
+std::string pictureLine(cv::Reader& reader, bool preview) {
+    cv::ImageData data;
+    cv::ReadStatus status = cv::readImageHeader(reader, data);
+    cv::RgbImage image;
+    if (status == cv::ReadStatus::Ok) {
+        const cv::RenderSettings settings;
+        cv::RenderBudget budget = preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
+        budget.timeLimitMs = kUnhurriedMs;
+        const auto options = preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
+        status = cv::renderImage(reader, data, options, budget, image);
+    }
+    std::ostringstream line;
+    line << cv::readStatusName(status) << ' ' << image.width << 'x' << image.height << ' ' << std::hex << fnv1a(image);
+    return line.str();
+}
+
+std::map<std::string, std::string> readTable(const std::string& path) {
+    std::map<std::string, std::string> table;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string::npos) table[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return table;
+}
+
+TEST(PictureHashes, EveryPictureIsTheOneRecorded) {
+    std::vector<std::pair<std::string, std::string>> actual;
+    auto record = [&](const std::string& name, cv::Reader& reader) {
+        actual.emplace_back(name + " thumbnail", pictureLine(reader, false));
+        actual.emplace_back(name + " preview", pictureLine(reader, true));
+    };
+    auto samples = cvsamples::fitsSamples(false);
+    for (auto& sample : cvsamples::xisfSamples(false)) samples.push_back(std::move(sample));
+    for (const auto& sample : samples) {
+        const std::string bytes = sample.build();
+        cv::MemoryReader reader(bytes.data(), bytes.size());
+        record(sample.name, reader);
+    }
+    const std::filesystem::path external(CORVANE_EXTERNAL_TESTDATA);
+    std::vector<std::filesystem::path> files;
+    if (std::filesystem::exists(external)) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(external)) {
+            const std::string extension = entry.path().extension().string();
+            if (extension == ".fits" || extension == ".fit" || extension == ".fts" || extension == ".xisf") {
+                files.push_back(entry.path());
+            }
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& path : files) {
+        auto reader = corvane_cli::FileReader::open(path.string());
+        ASSERT_NE(reader, nullptr) << path;
+        record(std::filesystem::relative(path, external).generic_string(), *reader);
+    }
+
+    std::ofstream written("picture_hashes.actual.txt");
+    for (const auto& [name, line] : actual) written << name << '\t' << line << '\n';
+    const auto expected = readTable(CORVANE_PICTURE_HASHES);
+    for (const auto& [name, line] : actual) {
+        const auto found = expected.find(name);
+        EXPECT_TRUE(found != expected.end() && found->second == line)
+            << name << ": drew " << line << ", recorded " << (found == expected.end() ? "nothing" : found->second);
+    }
+}
+
+}  // namespace
