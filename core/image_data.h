@@ -72,6 +72,13 @@ struct Normalization {
 // Maps the full range of every integer type onto 0..1; floats pass through.
 Normalization defaultNormalization(SampleFormat format);
 
+// The stored values an integer format can hold; nothing for floats.
+struct IntegerRange {
+    double min;
+    double max;
+};
+std::optional<IntegerRange> integerRange(SampleFormat format);
+
 // One image's pixel data: geometry, encoding and where the samples lie.
 struct ImageBlock {
     std::uint64_t width = 0;
@@ -90,6 +97,10 @@ struct ImageBlock {
     std::uint32_t shuffleItemSize = 1;
     float scale = 1.0f;
     float offset = 0.0f;
+    // What a stored integer stands for: raw * physicalScale + physicalOffset
+    // (FITS's BSCALE and BZERO; XISF stores the values themselves).
+    double physicalScale = 1.0;
+    double physicalOffset = 0.0;
 };
 
 // Width, height and channels non-zero and a known sample format.

@@ -217,18 +217,12 @@ const HduInfo& chooseLargestImage(const std::vector<HduInfo>& images) {
 }
 
 Normalization fitsNormalization(const HduInfo& info) {
-    double rawMin = 0.0;
-    double rawMax = 0.0;
-    switch (info.bitpix) {
-        case 8: rawMin = 0.0; rawMax = 255.0; break;
-        case 16: rawMin = -32768.0; rawMax = 32767.0; break;
-        case 32: rawMin = -2147483648.0; rawMax = 2147483647.0; break;
-        case 64: rawMin = -9223372036854775808.0; rawMax = 9223372036854775808.0; break;
-        default:  // floating point: the stored values are the working values
-            return {static_cast<float>(info.bscale), static_cast<float>(info.bzero)};
+    const auto range = integerRange(sampleFormatForBitpix(info.bitpix));
+    if (!range) {  // floating point: the stored values are the working values
+        return {static_cast<float>(info.bscale), static_cast<float>(info.bzero)};
     }
-    const double a = info.bzero + info.bscale * rawMin;
-    const double b = info.bzero + info.bscale * rawMax;
+    const double a = info.bzero + info.bscale * range->min;
+    const double b = info.bzero + info.bscale * range->max;
     const double lo = std::min(a, b);
     const double hi = std::max(a, b);
     if (hi > lo) {
@@ -273,6 +267,8 @@ void fillImageBlock(const HduInfo& info, ImageBlock& image) {
     const Normalization normalization = fitsNormalization(info);
     image.scale = normalization.scale;
     image.offset = normalization.offset;
+    image.physicalScale = info.bscale;
+    image.physicalOffset = info.bzero;
 }
 
 }  // namespace

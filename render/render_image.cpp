@@ -18,6 +18,7 @@
 #include "render/box_accumulator.h"
 #include "render/compose_image.h"
 #include "render/sample_conversion.h"
+#include "render/working_range.h"
 
 namespace cv {
 
@@ -137,6 +138,7 @@ private:
     const std::uint64_t bytesAtStart_;
 
     const ImageBlock* block_ = nullptr;
+    Normalization working_;
     bool usedThumbnail_ = false;
     std::vector<std::uint8_t> stored_;
     std::vector<std::uint8_t> decoded_;
@@ -213,6 +215,7 @@ ReadStatus RenderJob::chooseSource() {
                      (options_.preferEmbeddedThumbnail || thumb.width >= options_.maxSize ||
                       thumb.height >= options_.maxSize);
     block_ = usedThumbnail_ ? &thumb : &main;
+    working_ = workingNormalization(*block_);
     if (bytesPerSample(block_->sampleFormat) == 0) return ReadStatus::Unsupported;
     return ReadStatus::Ok;
 }
@@ -290,7 +293,7 @@ void RenderJob::decideBayer() {
         patternText = data_.cfaPattern;
     } else if (options_.cfaMode == kCfaAlwaysColor &&
                probeBayer(*samples_, start_, rowBytes_, block.width, block.height, block.sampleFormat,
-                          block.bigEndian, block.scale, block.offset)) {
+                          block.bigEndian, working_.scale, working_.offset)) {
         patternText = "RGGB";
     } else {
         return;
@@ -390,7 +393,7 @@ ReadStatus RenderJob::readRow(std::uint32_t plane, std::uint64_t row, std::vecto
     budget_.bytesRead += rowBytes_;
     ++rowsRead_;
     const ImageBlock& block = *block_;
-    if (!convertRow(raw, values.size(), block.sampleFormat, block.bigEndian, block.scale, block.offset,
+    if (!convertRow(raw, values.size(), block.sampleFormat, block.bigEndian, working_.scale, working_.offset,
                     values.data())) {
         return ReadStatus::Unsupported;
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/stretch.h"
+
 namespace cv {
 
 namespace {
@@ -11,6 +13,7 @@ constexpr double kNormalizedSlack = 0.001;  // data within [-0.001, 1.001] count
 constexpr double kLowPercentile = 0.001;
 constexpr double kHighPercentile = 0.999;
 constexpr float kMadToSigma = 1.4826f;
+constexpr float kMinUnitRangeSpan = 1.0f / static_cast<float>(kLookupEntries);
 
 void thin(std::vector<float>& samples) {
     std::size_t kept = 0;
@@ -87,7 +90,11 @@ ChannelStatistics computeStatistics(const StatisticsSampler& sampler) {
             maximum = std::max(maximum, v);
         }
     }
-    if (minimum >= -kNormalizedSlack && maximum <= 1.0 + kNormalizedSlack) {
+    // Data spanning less than one step of the stretch's table would all take
+    // one entry and draw flat, so they get their own range as data outside
+    // 0..1 do; constant data keep 0..1 and are drawn at their level.
+    const bool narrow = maximum > minimum && maximum - minimum < kMinUnitRangeSpan;
+    if (minimum >= -kNormalizedSlack && maximum <= 1.0 + kNormalizedSlack && !narrow) {
         statistics.low = 0.0f;
         statistics.high = 1.0f;
     } else {

@@ -114,6 +114,38 @@ std::string bitpix16Scaled() {
     return image(header, bigEndianBytes(values));
 }
 
+// A dark-subtracted frame: the sky sits near zero, so its noise goes negative.
+std::string bitpix16BiasSubtracted() {
+    FitsHeader header = primaryImageHeader(16, {320, 240});
+    addObservation(header, "M 13", "L");
+    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 18), [](double v) {
+        return static_cast<std::int16_t>(std::lround((v - 0.024) * 32767.0));
+    });
+    return image(header, bigEndianBytes(values));
+}
+
+// Camera values in the hundreds to tens of thousands, scaled and offset.
+std::string bitpix32Scaled() {
+    FitsHeader header = primaryImageHeader(32, {320, 240});
+    header.real("BZERO", 100.0).real("BSCALE", 2.0, "physical = 100 + 2 * stored");
+    addObservation(header, "M 13", "L");
+    const auto values = quantize<std::int32_t>(starField(320, 240, 1, 34), [](double v) {
+        return static_cast<std::int32_t>(std::lround(v * 16000.0));
+    });
+    return image(header, bigEndianBytes(values));
+}
+
+// 16-bit camera values in a 64-bit integer array, as Python's astronomy
+// library writes integer arrays by default (no BZERO).
+std::string bitpix64Signed() {
+    FitsHeader header = primaryImageHeader(64, {320, 240});
+    addObservation(header, "M 13", "L");
+    const auto values = quantize<std::int64_t>(starField(320, 240, 1, 66), [](double v) {
+        return static_cast<std::int64_t>(std::llround(v * 65535.0));
+    });
+    return image(header, bigEndianBytes(values));
+}
+
 std::string bitpix32() {
     FitsHeader header = primaryImageHeader(32, {320, 240});
     header.real("BZERO", 2147483648.0).real("BSCALE", 1.0);
@@ -192,6 +224,9 @@ std::vector<SampleFile> fitsSamples(bool large) {
         {"bitpix16.fits", [] { return uint16Image(320, 240, 1, 15); }},
         {"bitpix16-signed.fits", bitpix16Signed},
         {"bitpix16-bscale.fits", bitpix16Scaled},
+        {"bitpix16-bias-subtracted.fits", bitpix16BiasSubtracted},
+        {"bitpix32-bscale-bzero.fits", bitpix32Scaled},
+        {"bitpix64-signed.fits", bitpix64Signed},
         {"bitpix32.fits", bitpix32},
         {"bitpix64.fits", bitpix64},
         {"bitpix-32.fits", [] { return float32Image(320, 240, 33); }},

@@ -145,6 +145,12 @@ std::vector<SampleFile> xisfSamples(bool large) {
         const std::string name = format;
         samples.push_back({"format-" + name + ".xisf", [name] { return single(block(320, 240, 1, name, 30)); }});
     }
+    samples.push_back({"uint32-16bit-values.xisf", [] {
+        XisfBlock b = block(320, 240, 1, "UInt32", 35);
+        b.samples = encodeAs<std::uint32_t>(starField(320, 240, 1, 35), false,
+                                            [](double v) { return static_cast<std::uint32_t>(std::lround(v * 65535.0)); });
+        return single(b);
+    }});
     samples.push_back({"format-UInt16-big-endian.xisf", [] { return single(block(320, 240, 1, "UInt16", 31, true)); }});
     samples.push_back({"format-Float32-big-endian.xisf", [] { return single(block(320, 240, 1, "Float32", 32, true)); }});
     samples.push_back({"rgb-uint16.xisf", [] { return single(block(480, 320, 3, "UInt16", 33)); }});
