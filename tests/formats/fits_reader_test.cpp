@@ -9,6 +9,7 @@
 
 #include "formats/fits_card.h"
 #include "support/fits_builder.h"
+#include "support/test_names.h"
 #include "support/test_readers.h"
 
 namespace {
@@ -214,10 +215,10 @@ TEST(ReadFits, ExtensionWithInheritAddsThePrimaryCardsItLacks) {
 
 TEST(ReadFits, InheritedListStopsAt512Records) {
     FitsHeader primary = primaryImageHeader(16, {});
-    for (int i = 0; i < 400; ++i) primary.integer("P" + std::to_string(i), i);
+    for (int i = 0; i < 400; ++i) primary.integer(cvtest::numbered("P", static_cast<std::size_t>(i)), i);
     FitsHeader extension = extensionHeader("IMAGE", 8, {4, 4});
     extension.logical("INHERIT", true);
-    for (int i = 0; i < 300; ++i) extension.integer("E" + std::to_string(i), i);
+    for (int i = 0; i < 300; ++i) extension.integer(cvtest::numbered("E", static_cast<std::size_t>(i)), i);
     const auto result = read(primary.bytes() + hdu(extension, 16));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.keywords.size(), 512u);
@@ -332,7 +333,7 @@ TEST(ReadFits, HeaderOfExactly512BlocksIsRead) {
 
 TEST(ReadFits, StoresAtMost512KeywordsPerUnit) {
     FitsHeader header = primaryImageHeader(8, {3, 3});
-    for (int i = 0; i < 600; ++i) header.integer("K" + std::to_string(i), i);
+    for (int i = 0; i < 600; ++i) header.integer(cvtest::numbered("K", static_cast<std::size_t>(i)), i);
     const auto result = read(hdu(header, 9));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.keywords.size(), 512u);
@@ -358,14 +359,14 @@ TEST(ReadFits, KeywordTextBudgetIsSharedByAllUnitsAndCutsTheLastRecord) {
     std::uint64_t used = storedTextOf(bytes);
     for (int t = 0; t < 8; ++t) {
         FitsHeader table = extensionHeader("BINTABLE", 8, {8, 1});
-        for (int i = 0; i < 450; ++i) table.text("K" + std::to_string(i), longText, "c");
+        for (int i = 0; i < 450; ++i) table.text(cvtest::numbered("K", static_cast<std::size_t>(i)), longText, "c");
         used += storedTextOf(table.bytes());
         bytes += hdu(table, 8);
     }
     ASSERT_LT(used, 262144u);
     ASSERT_GT(used, 262144u - 25000u);
     FitsHeader image = extensionHeader("IMAGE", 8, {4, 4});
-    for (int i = 0; i < 400; ++i) image.text("I" + std::to_string(i), longText, "c");
+    for (int i = 0; i < 400; ++i) image.text(cvtest::numbered("I", static_cast<std::size_t>(i)), longText, "c");
     const auto result = read(bytes + hdu(image, 16));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     std::uint64_t stored = 0;

@@ -4,6 +4,7 @@
 
 #include "core/image_header.h"
 #include "samples/xisf_writer.h"
+#include "support/test_names.h"
 #include "support/test_readers.h"
 
 namespace {
@@ -19,7 +20,7 @@ std::string le32(std::uint64_t value) {
 // Entries are tagged "E0", "E1", ... so the chosen one is easy to tell.
 std::string projectOf(const std::string& text, std::size_t entries) {
     std::vector<std::string> contents;
-    for (std::size_t i = 0; i < entries; ++i) contents.push_back("E" + std::to_string(i));
+    for (std::size_t i = 0; i < entries; ++i) contents.push_back(cvtest::numbered("E", i));
     return cvsamples::buildProject(text, contents);
 }
 
