@@ -31,19 +31,21 @@ if [[ -f "$cache/.complete" ]]; then
   exit 0
 fi
 
-# Debian's sources for zstd (source package libzstd) and LZ4.
+# Debian's sources for zstd (source package libzstd) and LZ4, from wherever
+# this machine takes its binary packages.
 if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
   if [[ $(id -u) -ne 0 ]]; then
-    echo "No deb-src entry for apt; add one for bookworm main as root" >&2
+    echo "No deb-src entry for apt; add one matching your Debian 'deb' entries as root" >&2
     exit 1
   fi
-  cat > /etc/apt/sources.list.d/corvane-deb-src.sources <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  entries=$(tools/deb-src-entries.sh "$codename")
+  if [[ -z $entries ]]; then
+    echo "apt has no Debian 'deb' entry for ${codename:-this release} to derive a deb-src entry from;" \
+         "add a deb-src entry for the source packages libzstd and lz4 yourself" >&2
+    exit 1
+  fi
+  echo "$entries" > /etc/apt/sources.list.d/corvane-deb-src.sources
   apt-get update -qq
 fi
 
