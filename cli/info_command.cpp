@@ -15,18 +15,44 @@ namespace corvane_cli {
 
 namespace {
 
+// 2345 as "2,345".
+std::string withThousands(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+// Where the samples lie: an attachment's place in the file, or a block the
+// header holds itself ("embedded, zstd+sh, 2,345 bytes").
+std::string placementText(const cv::ImageBlock& image) {
+    if (image.location != cv::DataLocation::Embedded && image.location != cv::DataLocation::Inline) {
+        char text[96];
+        std::snprintf(text, sizeof text, "data at %llu (%llu bytes)", static_cast<unsigned long long>(image.position),
+                      static_cast<unsigned long long>(image.size));
+        return text;
+    }
+    std::string text = cv::dataLocationName(image.location);
+    if (image.codec != cv::Codec::None) {
+        text += ", ";
+        text += cv::codecName(image.codec);
+        if (image.byteShuffled) text += "+sh";
+    }
+    text += ", ";
+    text += withThousands(image.inlineData.size());
+    text += " bytes";
+    return text;
+}
+
 std::string summaryLine(const cv::ImageData& data) {
     const cv::ImageBlock& image = data.image;
     char line[512];
     std::snprintf(line, sizeof line,
-                  "%s, %llu x %llu x %u %s %s, data at %llu (%llu bytes), scale %.9g offset %.9g, "
-                  "%u image(s), %zu keyword(s)",
+                  "%s, %llu x %llu x %u %s %s, %s, scale %.9g offset %.9g, %u image(s), %zu keyword(s)",
                   cv::fileKindName(data.kind), static_cast<unsigned long long>(image.width),
                   static_cast<unsigned long long>(image.height), image.channels,
                   cv::sampleFormatName(image.sampleFormat), cv::colorSpaceName(image.colorSpace),
-                  static_cast<unsigned long long>(image.position),
-                  static_cast<unsigned long long>(image.size), static_cast<double>(image.scale),
-                  static_cast<double>(image.offset), data.imageCount, data.keywords.size());
+                  placementText(image).c_str(), static_cast<double>(image.scale), static_cast<double>(image.offset),
+                  data.imageCount, data.keywords.size());
     std::string summary = line;
     if (!data.cfaPattern.empty()) summary += ", Bayer " + data.cfaPattern;
     return summary;

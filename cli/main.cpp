@@ -7,6 +7,7 @@
 #include "cli/info_command.h"
 #include "cli/listing_command.h"
 #include "cli/thumbnail_command.h"
+#include "corvane/version.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ constexpr int kBadUsage = 2;
 int main(int argc, char** argv) {
     CLI::App app{"Corvane: thumbnails and metadata of astronomical images"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "corvane " CORVANE_VERSION);
 
     corvane_cli::InfoOptions info;
     auto* infoCommand = app.add_subcommand("info", "Print the decoded header of an image file");

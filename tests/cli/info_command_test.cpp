@@ -3,6 +3,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <regex>
+
+#include "corvane/version.h"
+#include "samples/xisf_writer.h"
 #include "samples/fits_writer.h"
 #include "support/fits_builder.h"
 #include "support/tool_runner.h"
@@ -52,6 +56,30 @@ TEST_F(InfoCommand, ExitsWithTwoForBadUsage) {
     EXPECT_EQ(runTool("info").exitCode, 2);
     EXPECT_EQ(runTool("info --bogus x").exitCode, 2);
     EXPECT_EQ(runTool("frobnicate x").exitCode, 2);
+}
+
+TEST_F(InfoCommand, SaysWhereTheSamplesLie) {
+    cvsamples::XisfBlock block;
+    block.width = 40;
+    block.height = 30;
+    block.samples.assign(40 * 30 * 2, '\x11');
+    block.placement = cvsamples::XisfBlock::Placement::Embedded;
+    block.codec = "zstd";
+    block.shuffleItemSize = 2;
+    cvsamples::XisfWriter writer;
+    writer.addImage(block);
+    const auto embedded = runTool("info " + write("embedded.xisf", writer.bytes()));
+    ASSERT_EQ(embedded.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(embedded.output, std::regex(", embedded, zstd\\+sh, [0-9]+ bytes, scale")))
+        << embedded.output;
+    const auto attached = runTool("info " + write("frame.fits", cvtest::hdu(cvsamples::primaryImageHeader(8, {2, 2}), 4)));
+    EXPECT_NE(attached.output.find(", data at 2880 (4 bytes), "), std::string::npos) << attached.output;
+}
+
+TEST_F(InfoCommand, PrintsItsVersion) {
+    const auto run = runTool("--version");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "corvane " CORVANE_VERSION "\n");
 }
 
 TEST_F(InfoCommand, NonUtf8HeaderTextStillGivesValidJson) {

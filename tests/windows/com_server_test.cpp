@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <vector>
+
+#include "corvane/version.h"
 
 #include "shell/class_ids_win.h"
 #include "windows/faulting_stream.h"
@@ -212,6 +215,22 @@ TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
     server.unloadAndReserve();
     EXPECT_TRUE(hostCatchesItsOwnException());
     inner->Release();
+}
+
+TEST(ComServerFile, CarriesTheProjectsVersion) {
+    const DWORD size = GetFileVersionInfoSizeW(L"Corvane.dll", nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(L"Corvane.dll", 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(CORVANE_VERSION_MAJOR << 16 | CORVANE_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(CORVANE_VERSION_PATCH << 16));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_EQ(std::wstring(text), L"" CORVANE_VERSION);
 }
 
 }  // namespace
