@@ -136,6 +136,7 @@ TEST(ReadXisf, ChecksTheDataBlockAgainstTheGeometry) {
         {"<Image geometry='10:10:1' sampleFormat='UInt16' compression='zlib:199' location='attachment:0:50'/>",
          ReadStatus::Malformed},
         {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:200'/>", ReadStatus::Ok},
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:250'/>", ReadStatus::Ok},  // padded
         {"<Image geometry='10:10:1' sampleFormat='UInt16' location='inline'/>", ReadStatus::Ok},
     };
     for (const auto& [image, status] : cases) {

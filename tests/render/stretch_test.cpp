@@ -43,6 +43,21 @@ TEST(ComputeStretch, LeavesAnAlreadyStretchedImageNearlyAlone) {
     EXPECT_NEAR(stretch.shadows[0], 0.0f, 0.01f);
 }
 
+// Between fully stretched and spared, the curve moves part of the way: it
+// clips nothing at the top, and a moderately bright pixel stays far from white.
+TEST(ComputeStretch, PartlySparesAnImageInTheFadeZone) {
+    cv::StretchOptions unspared;
+    unspared.stretchStrength = 0.0f;
+    const auto full = cv::computeStretch(monoStatistics(0.1f, 0.01f), unspared);
+    const auto faded = cv::computeStretch(monoStatistics(0.1f, 0.01f), cv::StretchOptions{});
+    EXPECT_EQ(faded.highlights[0], 1.0f);
+    EXPECT_GT(faded.shadows[0], 0.0f);
+    EXPECT_LT(faded.shadows[0], full.shadows[0]);
+    EXPECT_GT(faded.midtones[0], full.midtones[0]);
+    EXPECT_LT(faded.midtones[0], 0.5f);
+    EXPECT_NEAR(cv::lookup(cv::buildLookupTable(faded, 0), 0.3f), 0.34f, 0.02f);
+}
+
 TEST(ComputeStretch, CalibrationFramesWithoutSparingGetTheFullStretch) {
     cv::StretchOptions options;
     options.stretchStrength = 0.0f;
