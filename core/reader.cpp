@@ -11,11 +11,11 @@ bool rangeOverflows(std::uint64_t offset, std::uint64_t count) {
     return count > std::numeric_limits<std::uint64_t>::max() - offset;
 }
 
-bool insideLength(std::uint64_t offset, std::uint64_t count, std::uint64_t length) {
-    return offset <= length && count <= length - offset;
-}
-
 }  // namespace
+
+bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+    return offset <= size && length <= size - offset;
+}
 
 const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const { return nullptr; }
 
@@ -25,12 +25,12 @@ SliceReader::SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t 
 std::uint64_t SliceReader::size() const { return length_; }
 
 bool SliceReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
-    if (!insideLength(offset, count, length_) || rangeOverflows(start_, offset)) return false;
+    if (!rangeWithin(offset, count, length_) || rangeOverflows(start_, offset)) return false;
     return underlying_->read(start_ + offset, destination, count);
 }
 
 const std::uint8_t* SliceReader::view(std::uint64_t offset, std::uint64_t count) const {
-    if (!insideLength(offset, count, length_) || rangeOverflows(start_, offset)) return nullptr;
+    if (!rangeWithin(offset, count, length_) || rangeOverflows(start_, offset)) return nullptr;
     return underlying_->view(start_ + offset, count);
 }
 
@@ -40,7 +40,7 @@ MemoryReader::MemoryReader(const void* data, std::uint64_t length)
 std::uint64_t MemoryReader::size() const { return length_; }
 
 const std::uint8_t* MemoryReader::view(std::uint64_t offset, std::uint64_t count) const {
-    return insideLength(offset, count, length_) ? data_ + offset : nullptr;
+    return rangeWithin(offset, count, length_) ? data_ + offset : nullptr;
 }
 
 bool MemoryReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {

@@ -47,6 +47,10 @@ private:
     std::uint64_t length_;
 };
 
+// The bytes [offset, offset + length) lie within the first `size` bytes (no
+// overflow on the way).
+bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size);
+
 // A read that tells a range past the end (Truncated) from a failing source
 // (ReadFailed); an overflowing range is Malformed.
 [[nodiscard]] ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination,

@@ -1,5 +1,6 @@
 #include "core/text_utils.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -84,6 +85,32 @@ bool equalsIgnoreCase(std::string_view text, std::string_view name) {
         if (foldAscii(text[i]) != foldAscii(name[i])) return false;
     }
     return true;
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = foldAscii(c);
+    return out;
+}
+
+std::string upperAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    return text;
+}
+
+std::string takeWithinBudget(std::string_view text, std::uint64_t& budget) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), budget));
+    budget -= length;
+    return std::string(text.substr(0, length));
 }
 
 std::optional<std::uint64_t> safeMultiply(std::uint64_t a, std::uint64_t b) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace cv {
@@ -23,6 +24,15 @@ std::optional<double> parseFiniteDouble(std::string_view text);
 
 // ASCII letters fold to lower case; every other byte compares exactly.
 bool equalsIgnoreCase(std::string_view text, std::string_view name);
+// The text with ASCII letters in one case; every other byte as it is.
+std::string lowerAscii(std::string_view text);
+std::string upperAscii(std::string_view text);
+
+// The text after a UTF-8 byte-order mark, if it starts with one.
+std::string_view withoutByteOrderMark(std::string_view text);
+
+// As much of the text as `budget` bytes allow; the budget shrinks by that much.
+std::string takeWithinBudget(std::string_view text, std::uint64_t& budget);
 
 // The 64-bit product, or nothing when it overflows.
 std::optional<std::uint64_t> safeMultiply(std::uint64_t a, std::uint64_t b);

@@ -230,7 +230,7 @@ std::uint8_t UnshufflingReader::byteAt(std::uint64_t position) const {
 bool UnshufflingReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     if (destination == nullptr) return false;
     if (count == 0) return true;
-    if (count > length_ || offset > length_ - count) return false;
+    if (!rangeWithin(offset, count, length_)) return false;
     auto* out = static_cast<std::uint8_t*>(destination);
     const std::uint64_t end = offset + count;
     std::uint64_t position = offset;

@@ -65,12 +65,6 @@ SampleFormat sampleFormatForBitpix(std::int32_t bitpix) {
     }
 }
 
-std::string takeWithinBudget(std::string_view text, std::uint64_t& budget) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), budget));
-    budget -= length;
-    return std::string(text.substr(0, length));
-}
-
 void storeCard(const FitsCard& card, std::vector<KeywordRecord>& keywords, std::uint64_t& budget) {
     if (keywords.size() >= kMaxStoredKeywords || budget == 0) return;
     KeywordRecord record;
@@ -162,10 +156,6 @@ std::uint64_t computeDataSize(const HduInfo& info) {
     return size;
 }
 
-bool fitsWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t sourceSize) {
-    return offset <= sourceSize && length <= sourceSize - offset;
-}
-
 bool qualifiesAsImage(const HduHeader& header, std::uint64_t sourceSize) {
     const HduInfo& info = header.info;
     if (info.dataSize == 0) return false;
@@ -175,7 +165,7 @@ bool qualifiesAsImage(const HduHeader& header, std::uint64_t sourceSize) {
     if (info.naxis == 3 && (info.naxis3 < 1 || info.naxis3 > kMaxPlanes)) return false;
     if (sampleFormatForBitpix(info.bitpix) == SampleFormat::None) return false;
     if (header.xtensionSeen && !header.xtensionIsImage) return false;
-    return fitsWithin(info.dataOffset, info.dataSize, sourceSize);
+    return rangeWithin(info.dataOffset, info.dataSize, sourceSize);
 }
 
 // The extension's own cards, then the primary cards whose names it lacks.
@@ -243,10 +233,7 @@ void setBayerPattern(ImageData& data) {
     const KeywordRecord* record = findKeyword(data.keywords, "BAYERPAT");
     if (record == nullptr) record = findKeyword(data.keywords, "COLORTYP");
     if (record == nullptr) return;
-    std::string pattern(unquoteValue(record->value));
-    for (char& c : pattern) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    std::string pattern = upperAscii(unquoteValue(record->value));
     if (pattern.size() != 4) return;
     data.cfaPattern = std::move(pattern);
     data.cfaWidth = 2;
@@ -318,7 +305,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
         const auto next = nextHduOffset(header.info);
         if (!next) break;
         if (header.info.dataSize == 0 && !image && index > 0) break;
-        if (!fitsWithin(*next, kBlockSize, sourceSize)) break;
+        if (!rangeWithin(*next, kBlockSize, sourceSize)) break;
         offset = *next;
     }
 
@@ -333,7 +320,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     if (!isUsable(data.image)) return ReadStatus::Malformed;
     const auto byteCount = blockByteSize(data.image);
     if (!byteCount) return ReadStatus::TooLarge;
-    if (!fitsWithin(chosen.dataOffset, *byteCount, sourceSize)) return ReadStatus::Truncated;
+    if (!rangeWithin(chosen.dataOffset, *byteCount, sourceSize)) return ReadStatus::Truncated;
     return ReadStatus::Ok;
 }
 

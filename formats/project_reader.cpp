@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "core/byte_order.h"
 #include "core/text_utils.h"
 
 namespace cv {
@@ -42,8 +43,7 @@ void forEachProjectEntry(std::string_view text, Visit visit) {
 bool readLength(Reader& reader, std::uint64_t offset, std::uint64_t& value) {
     std::uint8_t bytes[4];
     if (readExact(reader, offset, bytes, sizeof bytes) != ReadStatus::Ok) return false;
-    value = static_cast<std::uint64_t>(bytes[0]) | static_cast<std::uint64_t>(bytes[1]) << 8 |
-            static_cast<std::uint64_t>(bytes[2]) << 16 | static_cast<std::uint64_t>(bytes[3]) << 24;
+    value = littleEndian32(bytes);
     return true;
 }
 
@@ -52,7 +52,7 @@ bool skipSection(Reader& reader, std::uint64_t& offset) {
     std::uint64_t length = 0;
     if (!readLength(reader, offset, length)) return false;
     offset += 4;
-    if (offset > reader.size() || length > reader.size() - offset) return false;
+    if (!rangeWithin(offset, length, reader.size())) return false;
     offset += length;
     return true;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "core/text_utils.h"
 #include "formats/base64.h"
 #include "formats/data_block.h"
@@ -116,7 +117,7 @@ std::uint64_t storedSize(const ImageBlock& block) {
 }
 
 bool attachmentWithin(const ImageBlock& block, std::uint64_t sourceSize) {
-    return block.position <= sourceSize && block.size <= sourceSize - block.position;
+    return rangeWithin(block.position, block.size, sourceSize);
 }
 
 struct Choice {
@@ -158,7 +159,6 @@ public:
 
 private:
     std::string decodedAttribute(std::string_view name);
-    std::string takeWithinBudget(const std::string& text);
     void readKeyword();
     void readProperty();
     void readThumbnail();
@@ -178,38 +178,29 @@ std::string ChosenImageReader::decodedAttribute(std::string_view name) {
     return std::string(buffer_.data(), length);
 }
 
-std::string ChosenImageReader::takeWithinBudget(const std::string& text) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(text.size(), budget_));
-    budget_ -= length;
-    return text.substr(0, length);
-}
-
 void ChosenImageReader::readKeyword() {
     if (data_.keywords.size() >= kMaxRecords || budget_ == 0) return;
     KeywordRecord record;
-    record.name = takeWithinBudget(decodedAttribute("name"));
-    record.value = takeWithinBudget(decodedAttribute("value"));
-    record.comment = takeWithinBudget(decodedAttribute("comment"));
+    record.name = takeWithinBudget(decodedAttribute("name"), budget_);
+    record.value = takeWithinBudget(decodedAttribute("value"), budget_);
+    record.comment = takeWithinBudget(decodedAttribute("comment"), budget_);
     if (!record.name.empty()) data_.keywords.push_back(std::move(record));
 }
 
 void ChosenImageReader::readProperty() {
     if (data_.properties.size() >= kMaxRecords || budget_ == 0) return;
     PropertyRecord record;
-    record.id = takeWithinBudget(decodedAttribute("id"));
-    record.type = takeWithinBudget(decodedAttribute("type"));
-    record.value = takeWithinBudget(decodedAttribute("value"));
+    record.id = takeWithinBudget(decodedAttribute("id"), budget_);
+    record.type = takeWithinBudget(decodedAttribute("type"), budget_);
+    record.value = takeWithinBudget(decodedAttribute("value"), budget_);
     if (record.id.empty()) return;
-    if (record.value.empty() && !parser_.isEmptyElement()) {
+    if (record.value.empty()) {
         // The value is the element's text; the last text run wins.
-        const int level = parser_.level();
-        for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-             event = parser_.next()) {
-            if (event == XmlEvent::EndElement && parser_.level() == level) break;
-            if (event != XmlEvent::Text) continue;
+        forEachEventInside(parser_, [&](XmlEvent event) {
+            if (event != XmlEvent::Text) return;
             const std::size_t length = decodeEntities(trim(parser_.text()), buffer_.data(), buffer_.size());
-            record.value = takeWithinBudget(std::string(buffer_.data(), length));
-        }
+            record.value = takeWithinBudget(std::string_view(buffer_.data(), length), budget_);
+        });
     }
     data_.properties.push_back(std::move(record));
 }
@@ -223,13 +214,10 @@ bool ChosenImageReader::readDataElement(ImageBlock& block, std::string& text) {
         ok = false;
     }
     if (const auto encoding = parser_.attribute("encoding"); encoding && *encoding != "base64") ok = false;
-    if (parser_.isEmptyElement()) return ok;
     const int level = parser_.level();
-    for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-         event = parser_.next()) {
-        if (event == XmlEvent::EndElement && parser_.level() == level) break;
+    forEachEventInside(parser_, [&](XmlEvent event) {
         if (event == XmlEvent::Text && parser_.depth() == level + 1) text.append(parser_.text());
-    }
+    });
     return ok;
 }
 
@@ -254,13 +242,9 @@ void ChosenImageReader::readThumbnail() {
     ImageBlock candidate;
     const bool parsed = parseImageAttributes(parser_, candidate);
     Payload payload(candidate, parser_);
-    if (!parser_.isEmptyElement()) {
-        for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-             event = parser_.next()) {
-            if (event == XmlEvent::EndElement && parser_.level() == payload.level) break;
-            if (parsed) takePayloadEvent(event, payload);
-        }
-    }
+    forEachEventInside(parser_, [&](XmlEvent event) {
+        if (parsed) takePayloadEvent(event, payload);
+    });
     if (!parsed || !payload.decode()) return;
     if (candidate.width > kMaxThumbnailSide || candidate.height > kMaxThumbnailSide) return;
     if (candidate.sampleFormat != SampleFormat::UInt8 && candidate.sampleFormat != SampleFormat::UInt16) return;
@@ -284,19 +268,16 @@ void ChosenImageReader::readColorFilterArray() {
 ReadStatus ChosenImageReader::read() {
     if (!parseImageAttributes(parser_, data_.image)) return ReadStatus::Malformed;
     const int imageLevel = parser_.level();
-    if (parser_.isEmptyElement()) return ReadStatus::Ok;
     Payload payload(data_.image, parser_);
-    for (XmlEvent event = parser_.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-         event = parser_.next()) {
-        if (event == XmlEvent::EndElement && parser_.level() == imageLevel) break;
-        if (takePayloadEvent(event, payload)) continue;
-        if (event != XmlEvent::StartElement || parser_.level() != imageLevel + 1) continue;
+    forEachEventInside(parser_, [&](XmlEvent event) {
+        if (takePayloadEvent(event, payload)) return;
+        if (event != XmlEvent::StartElement || parser_.level() != imageLevel + 1) return;
         const std::string_view child = parser_.name();
         if (child == "FITSKeyword") readKeyword();
         else if (child == "Property") readProperty();
         else if (child == "Thumbnail") readThumbnail();
         else if (child == "ColorFilterArray") readColorFilterArray();
-    }
+    });
     // A main image whose payload does not decode cannot be shown at all.
     return payload.decode() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
@@ -305,16 +286,15 @@ ReadStatus ChosenImageReader::read() {
 std::optional<Choice> chooseImage(XmlParser& parser, std::int32_t imageIndex, ImageData& data) {
     std::optional<Choice> choice;
     std::uint32_t index = 0;
-    for (XmlEvent event = parser.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-         event = parser.next()) {
-        if (event != XmlEvent::StartElement || parser.name() != "Image") continue;
+    forEachEvent(parser, [&](XmlEvent event) {
+        if (event != XmlEvent::StartElement || parser.name() != "Image") return true;
         const std::uint32_t current = index;
         if (index < kMaxImageCount) ++index;
         if (data.imageCount < kMaxImageCount) ++data.imageCount;
         ImageBlock scratch;
-        if (!parseImageAttributes(parser, scratch)) continue;
+        if (!parseImageAttributes(parser, scratch)) return true;
         const auto bytes = blockByteSize(scratch);
-        if (!bytes) continue;
+        if (!bytes) return true;
         const Choice candidate{current, *bytes, storedSize(scratch)};
         if (imageIndex < 0) {
             if (!choice || candidate.bytes > choice->bytes ||
@@ -324,18 +304,21 @@ std::optional<Choice> chooseImage(XmlParser& parser, std::int32_t imageIndex, Im
         } else if (current == static_cast<std::uint32_t>(imageIndex)) {
             choice = candidate;
         }
-    }
+        return true;
+    });
     return choice;
 }
 
 ReadStatus readChosenImage(XmlParser& parser, std::uint32_t chosen, ImageData& data) {
     std::uint32_t index = 0;
-    for (XmlEvent event = parser.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-         event = parser.next()) {
-        if (event != XmlEvent::StartElement || parser.name() != "Image") continue;
-        if (index++ == chosen) return ChosenImageReader(parser, data).read();
-    }
-    return ReadStatus::Malformed;  // the first pass found it, so this needs a changed document
+    // Malformed unless found: the first pass found it, so only a changed document misses it.
+    ReadStatus status = ReadStatus::Malformed;
+    forEachEvent(parser, [&](XmlEvent event) {
+        if (event != XmlEvent::StartElement || parser.name() != "Image" || index++ != chosen) return true;
+        status = ChosenImageReader(parser, data).read();
+        return false;
+    });
+    return status;
 }
 
 ReadStatus checkImage(const ImageBlock& image, std::uint64_t sourceSize) {
@@ -403,8 +386,7 @@ ReadStatus readXisf(Reader& reader, ImageData& data, std::int32_t imageIndex) {
     std::uint8_t prefix[kXisfPrefixSize];
     if (!reader.read(0, prefix, sizeof prefix)) return ReadStatus::ReadFailed;
     if (std::memcmp(prefix, "XISF0100", 8) != 0) return ReadStatus::NotRecognized;
-    const std::uint64_t length = static_cast<std::uint64_t>(prefix[8]) | static_cast<std::uint64_t>(prefix[9]) << 8 |
-                                 static_cast<std::uint64_t>(prefix[10]) << 16 | static_cast<std::uint64_t>(prefix[11]) << 24;
+    const std::uint64_t length = littleEndian32(prefix + 8);
     if (length == 0) return ReadStatus::Malformed;
     if (length > kMaxHeaderLength) return ReadStatus::TooLarge;
     if (kXisfPrefixSize + length > reader.size()) return ReadStatus::Truncated;

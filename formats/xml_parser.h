@@ -77,6 +77,30 @@ private:
     const char* errorMessage_ = nullptr;
 };
 
+// Calls `visit(event)` for every event of the document from here on, until
+// the end, an error, or `visit` returns false.
+template <typename Visit>
+void forEachEvent(XmlParser& parser, Visit visit) {
+    for (XmlEvent event = parser.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
+         event = parser.next()) {
+        if (!visit(event)) return;
+    }
+}
+
+// At a start tag: calls `visit(event)` for every event inside the element,
+// up to its own end tag, an error or the end of the document; nothing for an
+// empty-element tag. Visits may read on themselves (a child's own content).
+template <typename Visit>
+void forEachEventInside(XmlParser& parser, Visit visit) {
+    if (parser.isEmptyElement()) return;
+    const int level = parser.level();
+    forEachEvent(parser, [&](XmlEvent event) {
+        if (event == XmlEvent::EndElement && parser.level() == level) return false;
+        visit(event);
+        return true;
+    });
+}
+
 // Decodes the five named entities and numeric character references (as
 // UTF-8) into `buffer`, writing at most capacity - 1 bytes and a terminating
 // zero; returns the bytes written. Anything unrecognised is copied as it is.

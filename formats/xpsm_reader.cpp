@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/text_utils.h"
 #include "formats/xml_parser.h"
 
 namespace cv {
@@ -33,14 +34,8 @@ constexpr std::size_t kMaxCreatorLength = 64;
 constexpr std::size_t kMaxListingBytes = 1024 * 1024;
 constexpr std::size_t kMaxValueBytes = 4000;          // per listed value
 constexpr int kMaxNestingShown = 32;
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kCreatorMark = "PixInsight Core ";
 constexpr std::string_view kTruncationLine = "The file is larger than can be shown in full; the listing stops here.";
-
-std::string_view withoutByteOrderMark(std::string_view text) {
-    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-    return text;
-}
 
 enum class FrameKind { Root, Instance, Parameter, Description, Table, Row, Cell, Extra, Icon, Ignored };
 

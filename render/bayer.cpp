@@ -18,10 +18,8 @@ constexpr std::uint64_t kMinProbeHeight = 8;
 constexpr std::uint64_t kProbeRowPairs = 8;
 constexpr double kMosaicSpread = 0.02;  // (largest - smallest) / mean of the cell positions
 
-bool containsWord(std::string value, std::span<const std::string_view> words) {
-    for (char& c : value) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+bool containsWord(std::string_view text, std::span<const std::string_view> words) {
+    const std::string value = lowerAscii(text);
     return std::any_of(words.begin(), words.end(),
                        [&](std::string_view word) { return value.find(word) != std::string::npos; });
 }

@@ -30,7 +30,6 @@ constexpr std::size_t kMaxListedExclusions = 30;
 constexpr std::size_t kMaxFormattedPiece = 255;            // bytes per formatted piece of the report
 constexpr int kLayers = 4;                                 // 0, 1, 2, and '*' as 3
 constexpr std::int32_t kFirstMergedVersion = 4;            // older R lines are in another layout
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct RegistrationEntry {
     double fwhm = 0.0;
@@ -80,7 +79,7 @@ std::optional<std::int32_t> int32Of(std::string_view text) {
 // return before it); stops when `visit` returns false.
 template <typename Visit>
 void forEachLine(std::string_view text, Visit visit) {
-    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    text = withoutByteOrderMark(text);
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
         std::string_view line = text.substr(0, newline);

@@ -28,14 +28,6 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
     return static_cast<std::uint32_t>(*value + 0.5);
 }
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
 bool contains(const std::string& upperText, const char* word) { return upperText.find(word) != std::string::npos; }
 
 // XISF properties: a present, non-empty property sets its field.
@@ -226,7 +218,7 @@ std::optional<double> parseSexagesimal(std::string_view text) {
 }
 
 std::string normalizeFrameType(std::string_view text) {
-    const std::string folded = upper(text);
+    const std::string folded = upperAscii(text);
     if (contains(folded, "DARKFLAT") || contains(folded, "FLATDARK")) return "DarkFlat";
     if (contains(folded, "BIAS") || contains(folded, "ZERO")) return "Bias";
     if (contains(folded, "DARK")) return "Dark";
@@ -284,7 +276,7 @@ ImageMetadata extractMetadata(const ImageData& image) {
     if (!image.cfaPattern.empty()) {
         metadata.bayerPattern = image.cfaPattern;
     } else if (const std::string pattern = keywordValue(image, "BAYERPAT"); !pattern.empty()) {
-        metadata.bayerPattern = upper(pattern);
+        metadata.bayerPattern = upperAscii(pattern);
     }
     if (metadata.observationStart) metadata.nightDate = nightDateFromTimestamp(*metadata.observationStart);
     if (metadata.pixelSizeX && metadata.focalLength && *metadata.focalLength > 0.0) {
