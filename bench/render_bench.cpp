@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/file_reader.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "formats/data_block.h"
 #include "samples/fits_samples.h"

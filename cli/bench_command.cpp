@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/file_reader.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 
 namespace corvane_cli {

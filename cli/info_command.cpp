@@ -6,10 +6,10 @@
 #include "cli/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "formats/xpsm_reader.h"
 #include "sequence/siril_sequence.h"
-#include "shell/property_list.h"
+#include "metadata/property_list.h"
 
 namespace corvane_cli {
 

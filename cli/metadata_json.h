@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "shell/metadata.h"
-#include "shell/property_list.h"
+#include "metadata/metadata.h"
+#include "metadata/property_list.h"
 
 namespace corvane_cli {
 

@@ -7,7 +7,7 @@
 #include "cli/image_json.h"
 #include "cli/png_writer.h"
 #include "cli/report_json.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 
 namespace corvane_cli {

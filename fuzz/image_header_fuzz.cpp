@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <new>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     cv::MemoryReader reader(data, size);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shell/property_list.h"
+#include "metadata/property_list.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <new>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_image.h"
 
 namespace {

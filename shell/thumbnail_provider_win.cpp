@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/format_label_win.h"
 #include "render/render_profiles.h"
 #include "shell/fault_guard_win.h"

@@ -7,7 +7,7 @@
 
 #include "cli/file_reader.h"
 #include "support/test_names.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "samples/xisf_writer.h"
 #include "support/test_names.h"
 #include "support/test_readers.h"

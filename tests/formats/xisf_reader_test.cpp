@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "cli/file_reader.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "samples/xisf_writer.h"
 #include "support/test_readers.h"
 

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "cli/file_reader.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "samples/fits_samples.h"
 #include "samples/xisf_samples.h"

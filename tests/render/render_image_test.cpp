@@ -8,7 +8,7 @@
 #include <cmath>
 #include <thread>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "support/fits_builder.h"
 #include "support/test_readers.h"

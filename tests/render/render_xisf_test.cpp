@@ -5,7 +5,7 @@
 
 #include "cli/file_reader.h"
 #include "support/test_names.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "samples/xisf_writer.h"
 #include "support/test_readers.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "samples/fits_samples.h"
 #include "samples/xisf_samples.h"

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-#include "core/image_header.h"
+#include "formats/image_header.h"
 #include "support/test_names.h"
 #include "render/render_profiles.h"
 #include "windows/faulting_stream.h"

@@ -1,4 +1,4 @@
-#include "shell/property_keys.h"
+#include "metadata/property_keys.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "shell/metadata.h"
+#include "metadata/metadata.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "cli/file_reader.h"
-#include "core/image_header.h"
+#include "formats/image_header.h"
 
 namespace {
 

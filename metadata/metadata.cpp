@@ -1,4 +1,4 @@
-#include "shell/metadata.h"
+#include "metadata/metadata.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "core/image_header.h"
+#include "formats/image_header.h"
 
 #include "formats/fits_reader.h"
 #include "formats/project_reader.h"

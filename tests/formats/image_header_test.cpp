@@ -1,4 +1,4 @@
-#include "core/image_header.h"
+#include "formats/image_header.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/property_list.h"
+#include "metadata/property_list.h"
 
 #include <gtest/gtest.h>
 

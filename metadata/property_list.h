@@ -6,8 +6,8 @@
 
 #include "formats/xpsm_reader.h"
 #include "sequence/siril_sequence.h"
-#include "shell/metadata.h"
-#include "shell/property_keys.h"
+#include "metadata/metadata.h"
+#include "metadata/property_keys.h"
 
 namespace cv {
 
