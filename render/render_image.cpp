@@ -18,16 +18,15 @@
 #include "render/box_accumulator.h"
 #include "render/compose_image.h"
 #include "render/sample_conversion.h"
+#include "render/sampling_plan.h"
 #include "render/working_range.h"
 
 namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint32_t kMaxPlanningSize = 512;       // above: plan with 4 x the byte limit
 constexpr std::uint64_t kLargePlanFactor = 4;
-constexpr std::uint32_t kMinRowsForTiming = 8;        // output rows before steps adapt
 constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
@@ -36,33 +35,6 @@ constexpr std::uint64_t kSmoothBelowPercent = 90;     // of the output rows visi
 constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
 constexpr std::uint64_t kHardLimitFactor = 2;         // times the time limit: past it, work stops
 constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
-
-// a * b / c without overflowing in the product (c > 0, result fits).
-std::uint64_t mulDiv(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
-    if (a == 0 || b <= kNoLimit / a) return a * b / c;
-    return a / c * b + (a % c) * b / c;  // a % c < c, and the callers keep (a % c) * b in range
-}
-
-std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return a / b + (a % b != 0 ? 1 : 0); }
-
-struct Band {
-    std::uint64_t first;  // working row
-    std::uint64_t size;
-    std::uint64_t taken;  // rows this band contributes over all passes
-};
-
-// The band of `total` rows that output row r of `outputs` covers.
-Band bandOf(std::uint64_t r, std::uint64_t outputs, std::uint64_t total, std::uint64_t perBand) {
-    const std::uint64_t a = mulDiv(r, total, outputs);
-    const std::uint64_t b = std::min(std::max(mulDiv(r + 1, total, outputs), a + 1), total);
-    const std::uint64_t n = b - a;
-    return {a, n, std::min(n, perBand)};
-}
-
-// The middle of the band first, later passes spreading outward.
-std::uint64_t rowInPass(const Band& band, std::uint64_t pass) {
-    return band.first + ((band.taken / 2 + pass) % band.taken) * (band.size / band.taken);
-}
 
 struct OutputSize {
     std::uint32_t width;
@@ -77,7 +49,7 @@ OutputSize fitOutput(std::uint64_t width, std::uint64_t height, std::uint32_t ma
     const std::uint64_t longer = std::max(width, height);
     const std::uint64_t shorter = std::min(width, height);
     const auto scaled = static_cast<std::uint32_t>(
-        std::max<std::uint64_t>((mulDiv(shorter, m, 1) + longer / 2) / longer, 1));
+        std::max<std::uint64_t>((shorter * m + longer / 2) / longer, 1));  // sides of at most 100000 px
     const auto full = static_cast<std::uint32_t>(m);
     return width >= height ? OutputSize{full, scaled} : OutputSize{scaled, full};
 }
@@ -127,7 +99,7 @@ private:
     std::uint64_t samplingMs() const;
     bool budgetExhausted() const;
     bool cancelled() const;
-    std::uint64_t bytesLeft() const;
+    SamplingProgress progress() const;
     std::uint64_t stepAfter(std::uint64_t outputRow);
     bool mayStartPass(std::uint64_t pass) const;
 
@@ -157,8 +129,7 @@ private:
     std::uint64_t workWidth_ = 0;
     std::uint64_t workHeight_ = 0;
     OutputSize out_{0, 0};
-    std::uint64_t perBand_ = 1;  // K: source rows sampled per output row at most
-    std::uint64_t bytesPerOutputRow_ = 0;
+    std::optional<SamplingPlan> plan_;
 
     BoxAccumulator accumulator_;
     StatisticsSampler sampler_;
@@ -168,13 +139,11 @@ private:
     std::vector<float> colorRows_;
 
     std::uint64_t setupMs_ = 0;
-    std::uint64_t allowanceMs_ = 0;
     std::uint64_t rowsDone_ = 0;
     std::uint64_t rowsRead_ = 0;
     std::uint64_t largestSkip_ = 0;
     bool exhausted_ = false;
     bool smoothed_ = false;
-    bool subsampled_ = false;
     StretchParameters stretch_;
     ChannelStatistics statistics_;
     float peakWeight_ = 0.0f;
@@ -199,8 +168,13 @@ bool RenderJob::cancelled() const {
     return budget_.cancelFlag != nullptr && budget_.cancelFlag->load(std::memory_order_relaxed);
 }
 
-std::uint64_t RenderJob::bytesLeft() const {
-    return budget_.bytesRead < budget_.byteLimit ? budget_.byteLimit - budget_.bytesRead : 0;
+SamplingProgress RenderJob::progress() const {
+    SamplingProgress progress;
+    progress.samplingMs = samplingMs();
+    progress.rowsDone = rowsDone_;
+    progress.byteLimited = budget_.byteLimit != 0;
+    progress.bytesLeft = budget_.bytesRead < budget_.byteLimit ? budget_.byteLimit - budget_.bytesRead : 0;
+    return progress;
 }
 
 ReadStatus RenderJob::chooseSource() {
@@ -323,13 +297,9 @@ ReadStatus RenderJob::planGeometry() {
 
     const std::uint64_t planning =
         options_.maxSize <= kMaxPlanningSize ? budget_.byteLimit : budget_.byteLimit * kLargePlanFactor;
-    perBand_ = ceilDiv(workHeight_, out_.height);
-    if (*total > planning) {
-        const std::uint64_t perWorkingRow = rowBytes_ * planesRead_ * (demosaic_ ? 2 : 1);
-        perBand_ = std::max<std::uint64_t>(planning / perWorkingRow / out_.height, 1);
-    }
-    subsampled_ = perBand_ * out_.height < workHeight_;
-    bytesPerOutputRow_ = rowBytes_ * planesRead_;
+    const std::uint64_t bytesPerOutputRow = rowBytes_ * planesRead_;
+    plan_.emplace(workHeight_, out_.height, *total, planning, bytesPerOutputRow * (demosaic_ ? 2 : 1),
+                  bytesPerOutputRow);
 
     const ReadStatus status = prepareAccumulator(accumulator_, out_.width, out_.height, outChannels_, workWidth_,
                                                  options_.workingMemory);
@@ -349,37 +319,13 @@ ReadStatus RenderJob::planGeometry() {
 }
 
 std::uint64_t RenderJob::stepAfter(std::uint64_t outputRow) {
-    const std::uint64_t remaining = out_.height - outputRow;
-    std::uint64_t step = 1;
-    if (remaining >= 2 && rowsDone_ >= kMinRowsForTiming) {
-        const std::uint64_t fallback = std::min(remaining > 7 ? remaining / 8 : 1, remaining - 1);
-        const std::uint64_t t = samplingMs();
-        step = fallback;
-        if (t < allowanceMs_) {
-            const std::uint64_t perRow = t * 1000 / rowsDone_;
-            std::uint64_t canDo = perRow == 0 ? kNoLimit : (allowanceMs_ - t) * 1000 / perRow;
-            if (budget_.byteLimit != 0 && bytesPerOutputRow_ != 0) {
-                canDo = std::min(canDo, bytesLeft() / bytesPerOutputRow_);
-            }
-            if (canDo >= remaining) step = 1;
-            else if (canDo > 0) step = std::min(remaining - 1, ceilDiv(remaining, canDo));
-        }
-    }
+    const std::uint64_t step = plan_->stepAfter(outputRow, progress());
     largestSkip_ = std::max(largestSkip_, step - 1);
     return step;
 }
 
 bool RenderJob::mayStartPass(std::uint64_t pass) const {
-    if (exhausted_ || budgetExhausted()) return false;
-    if (options_.maxPasses != 0 && pass >= options_.maxPasses) return false;
-    if (rowsDone_ == 0) return true;
-    const std::uint64_t t = samplingMs();
-    if (t >= allowanceMs_) return false;
-    if ((t * 1000 / rowsDone_) * out_.height / 1000 > allowanceMs_ - t) return false;
-    if (budget_.byteLimit != 0 && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * out_.height > bytesLeft()) {
-        return false;
-    }
-    return true;
+    return !exhausted_ && !budgetExhausted() && plan_->mayStartPass(pass, options_.maxPasses, progress());
 }
 
 ReadStatus RenderJob::readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values) {
@@ -420,7 +366,7 @@ void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 // first while the budget allows every row), so start loading its two rows.
 void RenderJob::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const {
     if (outputRow + 1 >= out_.height) return;
-    const Band next = bandOf(outputRow + 1, out_.height, workHeight_, perBand_);
+    const Band next = plan_->band(outputRow + 1);
     if (pass >= next.taken) return;
     const std::uint64_t cell = rowInPass(next, pass);
     prefetchRow(0, 2 * cell);
@@ -446,7 +392,7 @@ ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
 ReadStatus RenderJob::samplePlain() {
     std::uint32_t rowsPerRead = options_.rowsPerRead == 0 ? 1 : options_.rowsPerRead;
     std::vector<RowRun> batch;
-    for (std::uint64_t pass = 0; pass < perBand_; ++pass) {
+    for (std::uint64_t pass = 0; pass < plan_->perBand(); ++pass) {
         if (pass > 0 && !mayStartPass(pass)) break;
         std::uint64_t r = 0;
         bool passEnded = false;
@@ -455,7 +401,7 @@ ReadStatus RenderJob::samplePlain() {
             const std::size_t batchLimit = rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
             batch.clear();
             while (r < out_.height && batch.size() < batchLimit) {
-                const Band band = bandOf(r, out_.height, workHeight_, perBand_);
+                const Band band = plan_->band(r);
                 if (pass < band.taken) {
                     const std::uint64_t first = rowInPass(band, pass);
                     const std::uint64_t bandEnd = band.first + band.size;
@@ -488,7 +434,7 @@ ReadStatus RenderJob::sampleBayer() {
     float* red = colorRows_.data();
     float* green = red + cells;
     float* blue = green + cells;
-    for (std::uint64_t pass = 0; pass < perBand_; ++pass) {
+    for (std::uint64_t pass = 0; pass < plan_->perBand(); ++pass) {
         if (pass > 0 && !mayStartPass(pass)) break;
         std::uint64_t r = 0;
         while (r < out_.height) {
@@ -499,7 +445,7 @@ ReadStatus RenderJob::sampleBayer() {
             }
             if (pass == 0 && elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) break;
             if (pass == 0) ++rowsDone_;
-            const Band band = bandOf(r, out_.height, workHeight_, perBand_);
+            const Band band = plan_->band(r);
             if (pass < band.taken) {
                 const std::uint64_t cell = rowInPass(band, pass);
                 prefetchLikelyNextCells(r, pass);
@@ -561,9 +507,9 @@ void RenderJob::smoothThinFirstPass(RgbImage& image) {
     const std::uint64_t smallWidth = std::max<std::uint64_t>((width * rowsDone_ + height / 2) / height, 1);
     std::vector<std::uint8_t> small(static_cast<std::size_t>(smallWidth * smallHeight * 3));
     for (std::uint64_t sy = 0; sy < smallHeight; ++sy) {
-        const Band rows = bandOf(sy, smallHeight, height, kNoLimit);
+        const Band rows = bandOf(sy, smallHeight, height, kWholeBand);
         for (std::uint64_t sx = 0; sx < smallWidth; ++sx) {
-            const Band columns = bandOf(sx, smallWidth, width, kNoLimit);
+            const Band columns = bandOf(sx, smallWidth, width, kWholeBand);
             std::uint64_t sums[3] = {0, 0, 0};
             for (std::uint64_t y = rows.first; y < rows.first + rows.size; ++y) {
                 const std::uint8_t* pixel = image.row(static_cast<std::uint32_t>(y)) + columns.first * 3;
@@ -623,7 +569,7 @@ void RenderJob::fillReport(RenderReport& report) const {
     report.bytesReadHere = budget_.bytesRead - bytesAtStart_;
     report.rowsRead = clamp32(rowsRead_);
     report.elapsedMs = clamp32(elapsedMs());
-    report.rowsSubsampled = subsampled_;
+    report.rowsSubsampled = plan_->subsampled();
     report.budgetExhausted = exhausted_;
     report.firstPassRows = clamp32(rowsDone_);
     report.largestSkip = clamp32(largestSkip_);
@@ -672,10 +618,7 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
 
     setupMs_ = elapsedMs();
-    const std::uint64_t limit = budget_.timeLimitMs;
-    const std::uint64_t quarter = limit / 4;
-    const std::uint64_t share = limit / 20 * 17;
-    allowanceMs_ = (share > setupMs_ && share - setupMs_ > quarter) ? share - setupMs_ : quarter;
+    plan_->startSampling(budget_.timeLimitMs, setupMs_);
 
     status = demosaic_ ? sampleBayer() : samplePlain();
     if (status != ReadStatus::Ok) return status;
