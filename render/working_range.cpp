@@ -4,18 +4,32 @@
 
 namespace cv {
 
+namespace {
+
+SampleFormat unsignedOfSameWidth(SampleFormat format) {
+    switch (format) {
+        case SampleFormat::Int8: return SampleFormat::UInt8;
+        case SampleFormat::Int16: return SampleFormat::UInt16;
+        case SampleFormat::Int32: return SampleFormat::UInt32;
+        case SampleFormat::Int64: return SampleFormat::UInt64;
+        default: return format;
+    }
+}
+
+}  // namespace
+
 Normalization workingNormalization(const ImageBlock& block) {
     const Normalization stored{block.scale, block.offset};
     const auto range = integerRange(block.sampleFormat);
     if (!range) return stored;
     const double a = block.physicalOffset + block.physicalScale * range->min;
     const double b = block.physicalOffset + block.physicalScale * range->max;
-    const double low = std::min(a, b);
-    const double high = std::max(a, b);
-    if (!(low < 0.0 && high > 0.0)) return stored;
-    // The offset is formed from the physical one, not by subtracting from
-    // the stored offset near 0.5, which would keep none of a small BZERO.
-    return {block.scale, static_cast<float>(block.physicalOffset / (high - low))};
+    if (!(std::min(a, b) < 0.0 && std::max(a, b) > 0.0)) return stored;
+    // Physical values at the unsigned type's own scale. The offset is formed
+    // from the physical one, not by subtracting from the stored offset near
+    // 0.5, which would keep none of a small BZERO.
+    const double twinScale = defaultNormalization(unsignedOfSameWidth(block.sampleFormat)).scale;
+    return {static_cast<float>(block.physicalScale * twinScale), static_cast<float>(block.physicalOffset * twinScale)};
 }
 
 }  // namespace cv

@@ -36,7 +36,8 @@ std::string pictureLine(cv::Reader& reader, bool preview) {
         const cv::RenderSettings settings;
         cv::RenderBudget budget = preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
         budget.timeLimitMs = kUnhurriedMs;
-        const auto options = preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
+        auto options = preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
+        options.rowsPerRead = 1;  // adaptive reading follows the machine's speed
         status = cv::renderImage(reader, data, options, budget, image);
     }
     std::ostringstream line;

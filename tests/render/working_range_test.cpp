@@ -71,7 +71,8 @@ void expectStars(const cv::RgbImage& image, const std::string& name) {
 }
 
 TEST(WorkingRange, SignedDataDrawAsTheirUnsignedTwinAndShowTheirStars) {
-    for (const char* name : {"bitpix16-signed.fits", "bitpix32-bscale-bzero.fits", "bitpix64-signed.fits"}) {
+    for (const char* name : {"bitpix16-signed.fits", "bitpix16-bscale.fits", "bitpix32-bscale-bzero.fits",
+                             "bitpix64-signed.fits"}) {
         const std::string bytes = sample(name);
         const cv::RgbImage picture = thumbnailOf(bytes);
         const cv::RgbImage twin = thumbnailOf(unsignedTwin(bytes));
