@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 cat > "$work/sources.list" <<'LIST'
 # a comment
 deb [arch=amd64 signed-by=/keys/local.gpg] http://mirror.invalid/debian bookworm main contrib # trailing
-deb http://mirror.invalid/debian-security bookworm-security main
+deb [ trusted=yes ] http://mirror.invalid/debian-security bookworm-security main
 deb-src http://mirror.invalid/debian bookworm main
 deb http://mirror.invalid/debian trixie main
 deb http://thirdparty.invalid/apt nodistro main
@@ -29,7 +29,7 @@ Types: deb
 URIs: http://proxy.invalid:3142/debian
 Suites: bookworm-backports
 Components: main
-Enabled: no
+Enabled: false
 
 Types: deb deb-src
 URIs: http://thirdparty.invalid/apt
@@ -47,6 +47,7 @@ Types: deb-src
 URIs: http://mirror.invalid/debian-security
 Suites: bookworm-security
 Components: main
+Trusted: yes
 
 Types: deb-src
 URIs: http://proxy.invalid:3142/debian
