@@ -49,7 +49,7 @@ OutputSize fitOutput(std::uint64_t width, std::uint64_t height, std::uint32_t ma
     const std::uint64_t longer = std::max(width, height);
     const std::uint64_t shorter = std::min(width, height);
     const auto scaled = static_cast<std::uint32_t>(
-        std::max<std::uint64_t>((shorter * m + longer / 2) / longer, 1));  // sides of at most 100000 px
+        std::max<std::uint64_t>((shorter * m + longer / 2) / longer, 1));  // readers cap sides at 100,000 px
     const auto full = static_cast<std::uint32_t>(m);
     return width >= height ? OutputSize{full, scaled} : OutputSize{scaled, full};
 }
