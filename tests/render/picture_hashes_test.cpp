@@ -13,8 +13,7 @@
 #include "cli/file_reader.h"
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
-#include "samples/fits_samples.h"
-#include "samples/xisf_samples.h"
+#include "support/generated_samples.h"
 
 namespace {
 
@@ -61,9 +60,7 @@ TEST(PictureHashes, EveryPictureIsTheOneRecorded) {
         actual.emplace_back(name + " thumbnail", pictureLine(reader, false));
         actual.emplace_back(name + " preview", pictureLine(reader, true));
     };
-    auto samples = cvsamples::fitsSamples(false);
-    for (auto& sample : cvsamples::xisfSamples(false)) samples.push_back(std::move(sample));
-    for (const auto& sample : samples) {
+    for (const auto& sample : cvtest::generatedSamples()) {
         const std::string bytes = sample.build();
         cv::MemoryReader reader(bytes.data(), bytes.size());
         record(sample.name, reader);

@@ -7,22 +7,11 @@
 
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
-#include "samples/fits_samples.h"
-#include "samples/xisf_samples.h"
+#include "support/generated_samples.h"
 #include "samples/xisf_writer.h"
 #include "support/test_readers.h"
 
 namespace {
-
-std::string sample(const std::string& name) {
-    auto samples = cvsamples::fitsSamples(false);
-    for (auto& s : cvsamples::xisfSamples(false)) samples.push_back(std::move(s));
-    for (const auto& s : samples) {
-        if (s.name == name) return s.build();
-    }
-    ADD_FAILURE() << "no sample " << name;
-    return {};
-}
 
 cv::RgbImage thumbnailOf(const std::string& bytes) {
     cvtest::BytesReader reader(bytes);
@@ -73,7 +62,7 @@ void expectStars(const cv::RgbImage& image, const std::string& name) {
 TEST(WorkingRange, SignedDataDrawAsTheirUnsignedTwinAndShowTheirStars) {
     for (const char* name : {"bitpix16-signed.fits", "bitpix16-bscale.fits", "bitpix32-bscale-bzero.fits",
                              "bitpix64-signed.fits"}) {
-        const std::string bytes = sample(name);
+        const std::string bytes = cvtest::generatedSample(name);
         const cv::RgbImage picture = thumbnailOf(bytes);
         const cv::RgbImage twin = thumbnailOf(unsignedTwin(bytes));
         ASSERT_EQ(picture.pixels.size(), twin.pixels.size()) << name;
@@ -86,7 +75,7 @@ TEST(WorkingRange, SignedDataDrawAsTheirUnsignedTwinAndShowTheirStars) {
 
 TEST(WorkingRange, NegativeNoiseAndNarrowRangesStillShowTheirStars) {
     for (const char* name : {"bitpix16-bias-subtracted.fits", "uint32-16bit-values.xisf"}) {
-        expectStars(thumbnailOf(sample(name)), name);
+        expectStars(thumbnailOf(cvtest::generatedSample(name)), name);
     }
 }
 

@@ -7,22 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "samples/fits_samples.h"
-#include "samples/xisf_samples.h"
+#include "support/generated_samples.h"
 #include "shell/thumbnail_provider_win.h"
 
 namespace cvtest {
-
-// The bytes of one generated sample file, by name.
-inline std::string generatedSample(const std::string& name) {
-    auto samples = cvsamples::fitsSamples(false);
-    for (auto& sample : cvsamples::xisfSamples(false)) samples.push_back(std::move(sample));
-    for (const auto& sample : samples) {
-        if (sample.name == name) return sample.build();
-    }
-    ADD_FAILURE() << "no sample " << name;
-    return {};
-}
 
 inline IStream* memoryStream(const std::string& bytes) {
     return SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
