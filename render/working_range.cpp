@@ -1,6 +1,7 @@
 #include "render/working_range.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace cv {
 
@@ -29,7 +30,12 @@ Normalization workingNormalization(const ImageBlock& block) {
     // from the physical one, not by subtracting from the stored offset near
     // 0.5, which would keep none of a small BZERO.
     const double twinScale = defaultNormalization(unsignedOfSameWidth(block.sampleFormat)).scale;
-    return {static_cast<float>(block.physicalScale * twinScale), static_cast<float>(block.physicalOffset * twinScale)};
+    const Normalization working{static_cast<float>(block.physicalScale * twinScale),
+                                static_cast<float>(block.physicalOffset * twinScale)};
+    // An absurd BSCALE or BZERO overflows single precision; infinite factors
+    // would mix NaN into the samples, which nothing can order.
+    if (!std::isfinite(working.scale) || !std::isfinite(working.offset)) return stored;
+    return working;
 }
 
 }  // namespace cv

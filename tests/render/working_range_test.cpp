@@ -8,6 +8,7 @@
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
 #include "support/generated_samples.h"
+#include "samples/fits_writer.h"
 #include "samples/xisf_writer.h"
 #include "support/test_readers.h"
 
@@ -77,6 +78,21 @@ TEST(WorkingRange, NegativeNoiseAndNarrowRangesStillShowTheirStars) {
     for (const char* name : {"bitpix16-bias-subtracted.fits", "uint32-16bit-values.xisf"}) {
         expectStars(thumbnailOf(cvtest::generatedSample(name)), name);
     }
+}
+
+TEST(WorkingRange, AnAbsurdScaleDrawsWithoutHarm) {
+    cvsamples::FitsHeader header = cvsamples::primaryImageHeader(16, {64, 48});
+    header.real("BSCALE", 1e304);
+    std::vector<std::int16_t> values(64 * 48);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<std::int16_t>(static_cast<int>(i % 7) - 3);
+    const std::string bytes = header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(values));
+    cvtest::BytesReader reader(bytes);
+    cv::ImageData data;
+    ASSERT_EQ(cv::readImageHeader(reader, data), cv::ReadStatus::Ok);
+    cv::RenderBudget budget = cv::thumbnailBudget();
+    cv::RgbImage image;
+    EXPECT_EQ(cv::renderImage(reader, data, cv::thumbnailOptions(64, cv::RenderSettings{}), budget, image),
+              cv::ReadStatus::Ok);
 }
 
 }  // namespace
