@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "formats/image_header.h"
+
 namespace cv {
 
 namespace {
@@ -98,6 +100,24 @@ PropertyList xpsmPropertyList(const XpsmDocument& document) {
     if (!document.icons.empty()) list.number("Corvane.ProcessIcons", static_cast<std::uint32_t>(document.icons.size()));
     list.text("Corvane.Processes", xpsmClassSummary(document, kProcessSummaryLength));
     return list.take();
+}
+
+ReadStatus readPropertyList(Reader& reader, PropertyList& list) {
+    list.clear();
+    ImageData image;
+    ReadStatus status = readImageHeader(reader, image);
+    if (status == ReadStatus::Ok) {
+        list = imagePropertyList(extractMetadata(image));
+    } else if (status == ReadStatus::NotRecognized && isSirilSequence(reader)) {
+        SequenceInfo sequence;
+        status = parseSequence(reader, sequence);
+        if (status == ReadStatus::Ok) list = sequencePropertyList(sequence);
+    } else if (status == ReadStatus::NotRecognized && isXpsm(reader)) {
+        XpsmDocument document;
+        status = readXpsm(reader, document);
+        if (status == ReadStatus::Ok) list = xpsmPropertyList(document);
+    }
+    return status;
 }
 
 }  // namespace cv

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/reader.h"
 #include "formats/xpsm_reader.h"
 #include "sequence/siril_sequence.h"
 #include "metadata/metadata.h"
@@ -25,5 +26,10 @@ using PropertyList = std::vector<PropertyEntry>;
 PropertyList imagePropertyList(const ImageMetadata& metadata);
 PropertyList sequencePropertyList(const SequenceInfo& info);
 PropertyList xpsmPropertyList(const XpsmDocument& document);
+
+// The property store's loading: the file as an image, else as a Siril
+// sequence, else as a process-icon file. Ok fills `list`; on any other
+// status `list` is empty. May throw on exhausted memory (callers guard).
+[[nodiscard]] ReadStatus readPropertyList(Reader& reader, PropertyList& list);
 
 }  // namespace cv

@@ -7,6 +7,7 @@
 #include "shell/class_ids_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/server_win.h"
+#include "shell/property_store_win.h"
 #include "shell/thumbnail_provider_win.h"
 
 namespace {
@@ -16,10 +17,10 @@ struct ServedClass {
     cvwin::CreateFunction create;
 };
 
-// The property store and the preview handler have no objects yet.
+// The preview handler has no objects yet.
 const ServedClass kClasses[] = {
     {&cvwin::kThumbnailProviderClsid, cvwin::createThumbnailProvider},
-    {&cvwin::kPropertyStoreClsid, nullptr},
+    {&cvwin::kPropertyStoreClsid, cvwin::createPropertyStore},
     {&cvwin::kPreviewHandlerClsid, nullptr},
 };
 

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <set>
 
+#include "samples/text_samples.h"
+#include "support/generated_samples.h"
+
 namespace {
 
 std::vector<std::string> namesOf(const cv::PropertyList& list) {
@@ -122,6 +125,34 @@ TEST(XpsmPropertyList, CountsIconsOnlyWhenThereAreSome) {
     EXPECT_EQ(list[0].text, "XPSM");
     EXPECT_EQ(list[1].number, 1u);
     EXPECT_EQ(list[2].text, "PixelMath");
+}
+
+TEST(ReadPropertyList, TriesImagesThenSequencesThenProcessIcons) {
+    const std::string fits = cvtest::generatedSample("bitpix16.fits");
+    struct Case {
+        const char* name;
+        std::string bytes;
+        cv::ReadStatus status;
+        const char* format;  // own property 28, when read
+    } cases[] = {
+        {"FITS", fits, cv::ReadStatus::Ok, "FITS"},
+        {"sequence", cvsamples::sirilSequence(4, 0, '0'), cv::ReadStatus::Ok, "SEQ"},
+        {"process icons", "<xpsm><instance class='A' id='a'/></xpsm>", cv::ReadStatus::Ok, "XPSM"},
+        {"plain text", "nothing this server reads", cv::ReadStatus::NotRecognized, nullptr},
+        {"cut FITS", fits.substr(0, fits.size() / 2), cv::ReadStatus::Unsupported, nullptr},
+    };
+    for (const auto& c : cases) {
+        cv::MemoryReader reader(c.bytes.data(), c.bytes.size());
+        cv::PropertyList list;
+        EXPECT_EQ(cv::readPropertyList(reader, list), c.status) << c.name;
+        const auto format = std::find_if(list.begin(), list.end(), [](const auto& e) { return e.key == cv::ownPropertyKey(28); });
+        if (c.format == nullptr) {
+            EXPECT_TRUE(list.empty()) << c.name;
+        } else {
+            ASSERT_NE(format, list.end()) << c.name;
+            EXPECT_EQ(format->text, c.format) << c.name;
+        }
+    }
 }
 
 }  // namespace
