@@ -95,56 +95,40 @@ std::string bitpix8() {
     return image(header, bigEndianBytes(values));
 }
 
-std::string bitpix16Signed() {
-    FitsHeader header = primaryImageHeader(16, {320, 240});
+// A 320 x 240 star field stored as signed integers T: (sky - pedestal) * gain,
+// rounded, under `header`'s scaling cards.
+template <typename T>
+std::string signedStarField(FitsHeader header, std::uint64_t seed, double gain, double pedestal = 0.0) {
     addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 16), [](double v) {
-        return static_cast<std::int16_t>(std::lround(v * 32767.0));
+    const auto values = quantize<T>(starField(320, 240, 1, seed), [&](double v) {
+        return static_cast<T>(std::llround((v - pedestal) * gain));
     });
     return image(header, bigEndianBytes(values));
 }
+
+std::string bitpix16Signed() { return signedStarField<std::int16_t>(primaryImageHeader(16, {320, 240}), 16, 32767.0); }
 
 std::string bitpix16Scaled() {
     FitsHeader header = primaryImageHeader(16, {320, 240});
     header.real("BZERO", 0.0).real("BSCALE", 2.0, "physical = 2 * stored");
-    addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 17), [](double v) {
-        return static_cast<std::int16_t>(std::lround(v * 32767.0));
-    });
-    return image(header, bigEndianBytes(values));
+    return signedStarField<std::int16_t>(header, 17, 32767.0);
 }
 
 // A dark-subtracted frame: the sky sits near zero, so its noise goes negative.
 std::string bitpix16BiasSubtracted() {
-    FitsHeader header = primaryImageHeader(16, {320, 240});
-    addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int16_t>(starField(320, 240, 1, 18), [](double v) {
-        return static_cast<std::int16_t>(std::lround((v - 0.024) * 32767.0));
-    });
-    return image(header, bigEndianBytes(values));
+    return signedStarField<std::int16_t>(primaryImageHeader(16, {320, 240}), 18, 32767.0, 0.024);
 }
 
 // Camera values in the hundreds to tens of thousands, scaled and offset.
 std::string bitpix32Scaled() {
     FitsHeader header = primaryImageHeader(32, {320, 240});
     header.real("BZERO", 100.0).real("BSCALE", 2.0, "physical = 100 + 2 * stored");
-    addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int32_t>(starField(320, 240, 1, 34), [](double v) {
-        return static_cast<std::int32_t>(std::lround(v * 16000.0));
-    });
-    return image(header, bigEndianBytes(values));
+    return signedStarField<std::int32_t>(header, 34, 16000.0);
 }
 
 // 16-bit camera values in a 64-bit integer array, as Python's astronomy
 // library writes integer arrays by default (no BZERO).
-std::string bitpix64Signed() {
-    FitsHeader header = primaryImageHeader(64, {320, 240});
-    addObservation(header, "M 13", "L");
-    const auto values = quantize<std::int64_t>(starField(320, 240, 1, 66), [](double v) {
-        return static_cast<std::int64_t>(std::llround(v * 65535.0));
-    });
-    return image(header, bigEndianBytes(values));
-}
+std::string bitpix64Signed() { return signedStarField<std::int64_t>(primaryImageHeader(64, {320, 240}), 66, 65535.0); }
 
 std::string bitpix32() {
     FitsHeader header = primaryImageHeader(32, {320, 240});
