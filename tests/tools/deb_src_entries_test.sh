@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# deb-src entries follow the machine's own Debian entries, in both formats;
+# deb-src entries follow the machine's own Debian entries, in both formats
+# (local folders stand for mirrors: no host is named here);
 # third-party, disabled and other releases' entries are left out.
 set -euo pipefail
 script="$(dirname "$0")/../../tools/deb-src-entries.sh"
@@ -8,16 +9,16 @@ trap 'rm -rf "$work"' EXIT
 
 cat > "$work/sources.list" <<'LIST'
 # a comment
-deb [arch=amd64 signed-by=/keys/local.gpg] http://mirror.invalid/debian bookworm main contrib # trailing
-deb [ trusted=yes ] http://mirror.invalid/debian-security bookworm-security main
-deb-src http://mirror.invalid/debian bookworm main
-deb http://mirror.invalid/debian trixie main
-deb http://thirdparty.invalid/apt nodistro main
+deb [arch=amd64 signed-by=/keys/local.gpg] file:/srv/mirror/debian bookworm main contrib # trailing
+deb [ trusted=yes ] file:/srv/mirror/debian-security bookworm-security main
+deb-src file:/srv/mirror/debian bookworm main
+deb file:/srv/mirror/debian trixie main
+deb file:/srv/vendor/apt nodistro main
 LIST
 cat > "$work/local.sources" <<'SOURCES'
 Types: deb
 # a note inside the stanza
-URIs: http://proxy.invalid:3142/debian
+URIs: file:/srv/proxy/debian
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By:
@@ -26,31 +27,31 @@ Signed-By:
  -----END PGP PUBLIC KEY BLOCK-----
 
 Types: deb
-URIs: http://proxy.invalid:3142/debian
+URIs: file:/srv/proxy/debian
 Suites: bookworm-backports
 Components: main
 Enabled: false
 
 Types: deb deb-src
-URIs: http://thirdparty.invalid/apt
+URIs: file:/srv/vendor/apt
 Suites: stable
 Components: main
 SOURCES
 
 expected="Types: deb-src
-URIs: http://mirror.invalid/debian
+URIs: file:/srv/mirror/debian
 Suites: bookworm
 Components: main contrib
 Signed-By: /keys/local.gpg
 
 Types: deb-src
-URIs: http://mirror.invalid/debian-security
+URIs: file:/srv/mirror/debian-security
 Suites: bookworm-security
 Components: main
 Trusted: yes
 
 Types: deb-src
-URIs: http://proxy.invalid:3142/debian
+URIs: file:/srv/proxy/debian
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By: 
