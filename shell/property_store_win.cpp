@@ -1,7 +1,6 @@
 #include "shell/property_store_win.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "core/utf16.h"
@@ -56,15 +55,7 @@ bool sameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) { return a.pid == b.pid
 
 }  // namespace
 
-HRESULT createPropertyStore(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    auto* store = new (std::nothrow) PropertyStore();
-    if (store == nullptr) return E_OUTOFMEMORY;
-    const HRESULT result = store->QueryInterface(riid, object);
-    store->Release();
-    return result;
-}
+HRESULT createPropertyStore(REFIID riid, void** object) { return createObject<PropertyStore>(riid, object); }
 
 PropertyStore::PropertyStore() { objectCreated(); }
 

@@ -1,7 +1,6 @@
 #include "shell/thumbnail_provider_win.h"
 
 #include <algorithm>
-#include <new>
 
 #include "formats/image_header.h"
 #include "render/format_label_win.h"
@@ -49,13 +48,7 @@ void releaseThumbnailThrottle() {
 }
 
 HRESULT createThumbnailProvider(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    auto* provider = new (std::nothrow) ThumbnailProvider();
-    if (provider == nullptr) return E_OUTOFMEMORY;
-    const HRESULT result = provider->QueryInterface(riid, object);
-    provider->Release();
-    return result;
+    return createObject<ThumbnailProvider>(riid, object);
 }
 
 HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
