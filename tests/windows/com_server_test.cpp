@@ -1,5 +1,6 @@
 // Corvane.dll loaded the way the shell loads it.
 #include <windows.h>
+#include <propsys.h>
 #include <thumbcache.h>
 
 #include <gtest/gtest.h>
@@ -104,13 +105,13 @@ public:
         canUnloadNow_ = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     }
 
-    // A thumbnail provider made through the class factory and initialised.
-    IThumbnailProvider* provider(IStream* stream) {
+    // An object of the class made through its factory and initialised with the stream.
+    template <typename Interface>
+    Interface* initialised(const CLSID& clsid, IStream* stream) {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)),
-                  S_OK);
-        IThumbnailProvider* result = nullptr;
-        EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider), reinterpret_cast<void**>(&result)), S_OK);
+        EXPECT_EQ(getClassObject_(clsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)), S_OK);
+        Interface* result = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(Interface), reinterpret_cast<void**>(&result)), S_OK);
         factory->Release();
         IInitializeWithStream* initialize = nullptr;
         EXPECT_EQ(result->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
@@ -161,14 +162,20 @@ HRESULT thumbnailFrom(IThumbnailProvider* provider) {
 
 // A library that left a handler behind would be called at the host's next
 // exception, in memory that is no longer its own, and the process would die.
+// Both classes that run guarded work are used before each unload.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     const std::string bytes = cvtest::generatedSample("bitpix16.fits");
     auto useAndUnload = [&](LoadedServer& server) {
         IStream* stream = cvtest::memoryStream(bytes);
-        IThumbnailProvider* provider = server.provider(stream);
+        auto* provider = server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
+        auto* store = server.initialised<IPropertyStore>(cvwin::kPropertyStoreClsid, stream);
         stream->Release();
         EXPECT_EQ(thumbnailFrom(provider), S_OK);
+        DWORD count = 0;
+        EXPECT_EQ(store->GetCount(&count), S_OK);
+        EXPECT_GT(count, 0u) << "the store read the file through the guard too";
         provider->Release();
+        store->Release();
         EXPECT_TRUE(server.mayUnload());
         server.unloadAndReserve();
         EXPECT_TRUE(hostCatchesItsOwnException());
@@ -200,7 +207,7 @@ TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
     cvtest::FaultingStream stream(inner);
     LoadedServer server;
-    IThumbnailProvider* provider = server.provider(&stream);  // left behind with the call
+    auto* provider = server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, &stream);  // left behind
     void* handler = AddVectoredExceptionHandler(0, hostEscapes);
     bool escaped = false;
     if (__builtin_setjmp(gHostEscape) == 0) {
