@@ -1,7 +1,7 @@
 // Every picture the renderer draws, pinned by a hash: generated samples and
 // real files, at thumbnail and preview size. A change of any picture shows
 // here; when one is meant, copy the lines from picture_hashes.actual.txt
-// (written beside the test binary) into picture_hashes.txt.
+// (written into the build folder's tests/) into picture_hashes.txt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,7 +82,7 @@ TEST(PictureHashes, EveryPictureIsTheOneRecorded) {
         record(std::filesystem::relative(path, external).generic_string(), *reader);
     }
 
-    std::ofstream written("picture_hashes.actual.txt");
+    std::ofstream written(CORVANE_PICTURE_HASHES_ACTUAL);
     for (const auto& [name, line] : actual) written << name << '\t' << line << '\n';
     const auto expected = readTable(CORVANE_PICTURE_HASHES);
     for (const auto& [name, line] : actual) {
