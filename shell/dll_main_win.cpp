@@ -8,6 +8,7 @@
 #include "shell/fault_guard_win.h"
 #include "shell/server_win.h"
 #include "shell/property_store_win.h"
+#include "shell/registration_win.h"
 #include "shell/thumbnail_provider_win.h"
 
 namespace {
@@ -56,3 +57,36 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() { return cvwin::canUnloadNow() ? S_OK : S_FALSE; }
+
+namespace {
+
+// Registration builds texts and tables: an allocation failure must end as an
+// HRESULT, not as an exception crossing into regsvr32 or the settings program.
+template <typename Work>
+HRESULT withServerPath(Work work) {
+    try {
+        std::wstring path;
+        const HRESULT found = cvwin::serverFilePath(path);
+        if (FAILED(found)) return found;
+        return work(path, cvwin::RegistrationSystem{});
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace
+
+extern "C" HRESULT __stdcall DllRegisterServer() { return withServerPath(cvwin::registerForToken); }
+
+extern "C" HRESULT __stdcall DllUnregisterServer() {
+    withServerPath(cvwin::unregisterForToken);
+    return S_OK;
+}
+
+// "user" or "machine" in `cmdLine` chooses the root, whatever the token says:
+// `regsvr32 /n /i:user Corvane.dll` registers for the current user.
+extern "C" HRESULT __stdcall DllInstall(BOOL install, PCWSTR cmdLine) {
+    return withServerPath([install, cmdLine](const std::wstring& path, const cvwin::RegistrationSystem& system) {
+        return cvwin::installUnderRoot(install != FALSE, cmdLine, path, system);
+    });
+}

@@ -52,7 +52,19 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$cache"
-(cd "$work" && apt-get source -qq libzstd lz4 >/dev/null 2>&1)
+# A mirror may lack the sources of the newest (security) version: then the
+# package's other versions are tried, newest first.
+fetch_source() {  # source package name
+  local package=$1 version
+  (cd "$work" && apt-get source -qq "$package" >/dev/null 2>&1) && return 0
+  for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -rV); do
+    (cd "$work" && apt-get source -qq "$package=$version" >/dev/null 2>&1) && return 0
+  done
+  echo "apt could not fetch the Debian source package $package (is there a deb-src entry?)" >&2
+  return 1
+}
+fetch_source libzstd
+fetch_source lz4
 
 build() {  # name, source folder of its CMake project, extra options
   local name=$1 source=$2

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "core/utf16.h"
@@ -77,6 +80,20 @@ TEST(PropertyStore, AnswersWhatThePortableListSaysForEverySample) {
     auto samples = cvtest::generatedSamples();
     for (auto& sample : cvsamples::textSamples()) samples.push_back(std::move(sample));
     for (const auto& sample : samples) expectSameAsPortableList(sample.name, sample.build());
+}
+
+TEST(PropertyStore, AnswersWhatThePortableListSaysForEveryRealFile) {
+    const std::filesystem::path external(CORVANE_EXTERNAL_TESTDATA);
+    if (!std::filesystem::exists(external)) GTEST_SKIP() << "no real files at " << external;
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(external)) {
+        if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        expectSameAsPortableList(entry.path().filename().string(), bytes);
+        ++files;
+    }
+    EXPECT_GT(files, 0);
 }
 
 TEST(PropertyStore, ADamagedFileGivesAnInitialisedEmptyStore) {

@@ -1,0 +1,435 @@
+#include "shell/registration_win.h"
+
+#include <propsys.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "shell/class_ids_win.h"
+#include "shell/registry_settings_win.h"
+#include "shell/server_win.h"
+
+namespace cvwin {
+
+namespace {
+
+constexpr DWORD kServerPathCapacity = MAX_PATH;  // characters, with the terminating NUL
+constexpr DWORD kRegistryTextCapacity = 1024;    // characters of a value read back for comparison
+constexpr int kGuidTextCapacity = 39;            // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and NUL
+
+constexpr const wchar_t* kClassesKey = L"Software\\Classes";
+constexpr const wchar_t* kSettingsProgram = L"CorvaneSettings.exe";
+constexpr const wchar_t* kSchemaExtension = L".propdesc";
+constexpr const wchar_t* kExtensionPlaceholder = L"{ext}";
+
+struct ServedExtension {
+    const wchar_t* extension;
+    bool thumbnails;          // thumbnail provider and refresh command
+    const wchar_t* contentType;
+    const wchar_t* previewDetails;
+    const wchar_t* infoTip;
+};
+
+constexpr ServedExtension kServedExtensions[] = {
+    {L".xisf", true, L"image/x-xisf", nullptr, nullptr},
+    {L".fits", true, L"image/fits", nullptr, nullptr},
+    {L".fit", true, L"image/fits", nullptr, nullptr},
+    {L".fts", true, L"image/fits", nullptr, nullptr},
+    {L".vmproj", true, L"application/x-vmproj", nullptr, nullptr},
+    {L".xpsm", false, nullptr,
+     L"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System.Size",
+     L"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.Size"},
+    {L".seq", false, nullptr,
+     L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.DateModified;System.Size",
+     L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"},
+};
+
+// The stages run in this order; each has its own consequence of a failure.
+enum class Stage {
+    Classes,           // under Software\Classes; a failure skips to the folders
+    Extensions,        // likewise, extension by extension in table order
+    Folders,           // always written, failures ignored
+    PreviewList,       // machine-wide only; a failure is remembered, the rest goes on
+    PropertyHandlers,  // machine-wide only; a failure ends the registration
+};
+
+enum class Applies { Once, EachExtension, WithThumbnails, WithoutThumbnails, WithContentType, WithImageContentType };
+
+enum class Data { Literal, ServerPath, IconText, FileCommand, BackgroundCommand, ContentType, PreviewDetails, InfoTip };
+
+enum class Removal {
+    None,            // kept (content types), or goes with the key above it
+    Tree,            // Corvane's own key
+    Value,           // Corvane's own value in a key others use
+    TreeWhileOurs,   // shared: removed only while its default value still names Corvane
+    ValueWhileOurs,  // shared: removed only while it still holds Corvane's text
+};
+
+struct RegistryRow {
+    Stage stage;
+    Applies applies;
+    std::wstring key;        // kExtensionPlaceholder stands for the extension
+    std::wstring name;       // empty: the key's default value
+    Data data;
+    std::wstring text;       // Data::Literal
+    bool required;           // its failure fails the registration
+    Removal removal;
+};
+
+std::wstring guidText(const GUID& guid) {
+    wchar_t text[kGuidTextCapacity] = {};
+    StringFromGUID2(guid, text, kGuidTextCapacity);
+    return text;
+}
+
+// The whole layout: registering writes these rows in order, removing walks
+// the same rows, so the two cannot drift apart.
+std::vector<RegistryRow> buildRows() {
+    const std::wstring thumbnails = guidText(kThumbnailProviderClsid);
+    const std::wstring properties = guidText(kPropertyStoreClsid);
+    const std::wstring previews = guidText(kPreviewHandlerClsid);
+    const std::wstring thumbnailPoint = L"{E357FCCD-A995-4576-B01F-234630154E96}";
+    const std::wstring previewPoint = L"{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+    const std::wstring previewSurrogate = L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}";
+    const std::wstring extension = kExtensionPlaceholder;
+    const std::wstring association = L"SystemFileAssociations\\" + extension;
+    const std::wstring fileVerb = association + L"\\shell\\CorvaneRefresh";
+    const std::wstring folderVerb = L"Directory\\shell\\CorvaneRefresh";
+    const std::wstring backgroundVerb = L"Directory\\Background\\shell\\CorvaneRefresh";
+    const std::wstring propertyHandlers =
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\" + extension;
+
+    using enum Stage;
+    using enum Applies;
+    using enum Data;
+    using enum Removal;
+    std::vector<RegistryRow> rows;
+    const auto addClass = [&](const std::wstring& clsid, const wchar_t* name, const wchar_t* threading) {
+        rows.push_back({Classes, Once, L"CLSID\\" + clsid, {}, Literal, name, true, Tree});
+        rows.push_back({Classes, Once, L"CLSID\\" + clsid + L"\\InprocServer32", {}, ServerPath, {}, true, None});
+        rows.push_back({Classes, Once, L"CLSID\\" + clsid + L"\\InprocServer32", L"ThreadingModel", Literal, threading,
+                        true, None});
+    };
+    addClass(thumbnails, L"Corvane Thumbnail Provider", L"Both");
+    addClass(properties, L"Corvane Property Handler", L"Both");
+    addClass(previews, L"Corvane Preview Handler", L"Apartment");
+    rows.push_back({Classes, Once, L"CLSID\\" + previews, L"AppID", Literal, previewSurrogate, true, None});
+
+    rows.push_back({Extensions, WithThumbnails, association + L"\\ShellEx\\" + thumbnailPoint, {}, Literal,
+                    thumbnails, true, TreeWhileOurs});
+    rows.push_back({Extensions, EachExtension, association + L"\\ShellEx\\" + previewPoint, {}, Literal, previews,
+                    true, TreeWhileOurs});
+    rows.push_back({Extensions, WithImageContentType, extension, L"PerceivedType", Literal, L"image", false, None});
+    rows.push_back({Extensions, WithContentType, extension, L"Content Type", ContentType, {}, false, None});
+    rows.push_back({Extensions, WithThumbnails, fileVerb, {}, Literal, L"Refresh thumbnail", false, Tree});
+    rows.push_back({Extensions, WithThumbnails, fileVerb, L"Icon", IconText, {}, false, None});
+    rows.push_back({Extensions, WithThumbnails, fileVerb + L"\\command", {}, FileCommand, {}, false, None});
+    rows.push_back({Extensions, WithoutThumbnails, association, L"PreviewDetails", PreviewDetails, {}, false,
+                    ValueWhileOurs});
+    rows.push_back({Extensions, WithoutThumbnails, association, L"InfoTip", InfoTip, {}, false, ValueWhileOurs});
+
+    for (const std::wstring& verb : {folderVerb, backgroundVerb}) {
+        rows.push_back({Folders, Once, verb, {}, Literal, L"Refresh Corvane thumbnails", false, Tree});
+        rows.push_back({Folders, Once, verb, L"Icon", IconText, {}, false, None});
+        rows.push_back({Folders, Once, verb + L"\\command", {},
+                        verb == folderVerb ? FileCommand : BackgroundCommand, {}, false, None});
+    }
+
+    rows.push_back({PreviewList, Once, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
+                    previews, Literal, L"Corvane Preview Handler", true, Value});
+    rows.push_back({PropertyHandlers, EachExtension, propertyHandlers, {}, Literal, properties, true, TreeWhileOurs});
+    return rows;
+}
+
+const std::vector<RegistryRow>& registryRows() {
+    static const std::vector<RegistryRow> rows = buildRows();
+    return rows;
+}
+
+const wchar_t* valueName(const RegistryRow& row) { return row.name.empty() ? nullptr : row.name.c_str(); }
+
+bool applies(const RegistryRow& row, const ServedExtension* served) {
+    switch (row.applies) {
+        case Applies::Once: return served == nullptr;
+        case Applies::EachExtension: return served != nullptr;
+        case Applies::WithThumbnails: return served != nullptr && served->thumbnails;
+        case Applies::WithoutThumbnails: return served != nullptr && !served->thumbnails;
+        case Applies::WithContentType: return served != nullptr && served->contentType != nullptr;
+        case Applies::WithImageContentType:
+            return served != nullptr && served->contentType != nullptr &&
+                   std::wstring_view(served->contentType).starts_with(L"image/");
+    }
+    return false;
+}
+
+std::wstring keyOf(const RegistryRow& row, const ServedExtension* served) {
+    std::wstring key = row.key;
+    const auto at = key.find(kExtensionPlaceholder);
+    if (at != std::wstring::npos && served != nullptr) {
+        key.replace(at, std::char_traits<wchar_t>::length(kExtensionPlaceholder), served->extension);
+    }
+    return key;
+}
+
+// The texts that depend on where the server lies.
+struct ServerTexts {
+    std::wstring serverPath;
+    std::wstring iconText;
+    std::wstring fileCommand;
+    std::wstring backgroundCommand;
+};
+
+ServerTexts serverTexts(const std::wstring& serverPath) {
+    const auto slash = serverPath.rfind(L'\\');
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : serverPath.substr(0, slash + 1);
+    const std::wstring settings = folder + kSettingsProgram;
+    const std::wstring quoted = L"\"" + settings + L"\" /refresh ";
+    return {serverPath, settings + L",0", quoted + L"\"%1\"", quoted + L"\"%V\""};
+}
+
+std::wstring dataOf(const RegistryRow& row, const ServedExtension* served, const ServerTexts& texts) {
+    switch (row.data) {
+        case Data::Literal: return row.text;
+        case Data::ServerPath: return texts.serverPath;
+        case Data::IconText: return texts.iconText;
+        case Data::FileCommand: return texts.fileCommand;
+        case Data::BackgroundCommand: return texts.backgroundCommand;
+        case Data::ContentType: return served->contentType;
+        case Data::PreviewDetails: return served->previewDetails;
+        case Data::InfoTip: return served->infoTip;
+    }
+    return {};
+}
+
+class OwnedKey {
+public:
+    OwnedKey() = default;
+    explicit OwnedKey(HKEY key) : key_(key) {}
+    ~OwnedKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    OwnedKey(const OwnedKey&) = delete;
+    OwnedKey& operator=(const OwnedKey&) = delete;
+    HKEY get() const { return key_; }
+    HKEY* receive() { return &key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+bool setText(HKEY base, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    OwnedKey key;
+    if (RegCreateKeyExW(base, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.receive(), nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
+           ERROR_SUCCESS;
+}
+
+// Whether the value is a text equal to `expected`, letters compared without case
+// (class identifiers are written in either case).
+bool holds(HKEY base, const std::wstring& path, const wchar_t* name, const std::wstring& expected) {
+    wchar_t text[kRegistryTextCapacity] = {};
+    DWORD bytes = sizeof text - sizeof(wchar_t);
+    if (RegGetValueW(base, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return false;
+    return CompareStringOrdinal(text, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
+    OwnedKey key;
+    if (RegOpenKeyExW(base, path.c_str(), 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS) {
+        RegDeleteValueW(key.get(), name);
+    }
+}
+
+// Every extension of the table for per-extension rows, or one pass without.
+std::vector<const ServedExtension*> targetsOf(Stage stage) {
+    if (stage == Stage::Classes || stage == Stage::Folders || stage == Stage::PreviewList) return {nullptr};
+    std::vector<const ServedExtension*> targets;
+    for (const auto& served : kServedExtensions) targets.push_back(&served);
+    return targets;
+}
+
+// Writes the stage's rows in table order, extension by extension, skipping
+// extensions switched off under `switchRoot`; false at the first required
+// row that could not be written.
+bool writeStage(Stage stage, HKEY base, HKEY switchRoot, const ServerTexts& texts) {
+    for (const ServedExtension* served : targetsOf(stage)) {
+        if (served != nullptr && !extensionEnabled(switchRoot, served->extension)) continue;
+        for (const RegistryRow& row : registryRows()) {
+            if (row.stage != stage || !applies(row, served)) continue;
+            if (!setText(base, keyOf(row, served), valueName(row), dataOf(row, served, texts)) && row.required) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void removeStage(Stage stage, HKEY base, const ServerTexts& texts) {
+    for (const ServedExtension* served : targetsOf(stage)) {
+        for (const RegistryRow& row : registryRows()) {
+            if (row.stage != stage || !applies(row, served)) continue;
+            const std::wstring key = keyOf(row, served);
+            const wchar_t* name = valueName(row);
+            switch (row.removal) {
+                case Removal::None: break;
+                case Removal::Tree: RegDeleteTreeW(base, key.c_str()); break;
+                case Removal::Value: deleteValue(base, key, name); break;
+                case Removal::TreeWhileOurs:
+                    if (holds(base, key, name, dataOf(row, served, texts))) RegDeleteTreeW(base, key.c_str());
+                    break;
+                case Removal::ValueWhileOurs:
+                    if (holds(base, key, name, dataOf(row, served, texts))) deleteValue(base, key, name);
+                    break;
+            }
+        }
+    }
+}
+
+bool fileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Schema calls want a single-threaded apartment; a thread already in another
+// apartment keeps it, and is left as it was.
+template <typename Call>
+HRESULT inSingleThreadedApartment(Call call) {
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT result = call();
+    if (initialised == S_OK) CoUninitialize();
+    return result;
+}
+
+HRESULT registerMachineWide(const std::wstring& serverPath, const RegistrationSystem& system,
+                            const ServerTexts& texts) {
+    HRESULT result = S_OK;
+    if (!writeStage(Stage::PreviewList, system.machineRoot, system.machineRoot, texts)) result = E_ACCESSDENIED;
+    if (!writeStage(Stage::PropertyHandlers, system.machineRoot, system.machineRoot, texts)) return E_ACCESSDENIED;
+    const std::wstring schema = schemaPathBeside(serverPath);
+    if (!fileExists(schema)) return FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    const HRESULT registered = system.registerSchema(schema);
+    return FAILED(result) || SUCCEEDED(registered) ? result : registered;
+}
+
+void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSystem& system,
+                           const ServerTexts& texts) {
+    removeStage(Stage::PropertyHandlers, system.machineRoot, texts);
+    removeStage(Stage::PreviewList, system.machineRoot, texts);
+    if (serverPath.empty()) return;
+    const std::wstring schema = schemaPathBeside(serverPath);
+    if (fileExists(schema)) system.unregisterSchema(schema);
+}
+
+}  // namespace
+
+bool processIsElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool queried = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
+    CloseHandle(token);
+    return queried && elevation.TokenIsElevated != 0;
+}
+
+void notifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+
+HRESULT registerPropertySchema(const std::wstring& schemaPath) {
+    return inSingleThreadedApartment([&] { return PSRegisterPropertySchema(schemaPath.c_str()); });
+}
+
+HRESULT unregisterPropertySchema(const std::wstring& schemaPath) {
+    return inSingleThreadedApartment([&] { return PSUnregisterPropertySchema(schemaPath.c_str()); });
+}
+
+// A path that fills the buffer was cut short: registering it would point the
+// shell at a file that does not exist.
+HRESULT serverFilePath(std::wstring& path) {
+    wchar_t buffer[kServerPathCapacity] = {};
+    const DWORD length = GetModuleFileNameW(moduleHandle(), buffer, kServerPathCapacity);
+    if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (length >= kServerPathCapacity) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    path.assign(buffer, length);
+    return S_OK;
+}
+
+// Only the file name's extension is replaced: a dot in a folder name is not one.
+std::wstring schemaPathBeside(const std::wstring& serverPath) {
+    const auto slash = serverPath.rfind(L'\\');
+    const auto dot = serverPath.rfind(L'.');
+    const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+    return (hasExtension ? serverPath.substr(0, dot) : serverPath) + kSchemaExtension;
+}
+
+HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+    if (serverPath.empty()) return E_INVALIDARG;
+    const ServerTexts texts = serverTexts(serverPath);
+    const HKEY base = system.rootKey(root);
+    HRESULT result = S_OK;
+    {
+        OwnedKey classes;
+        if (RegCreateKeyExW(base, kClassesKey, 0, nullptr, 0, KEY_WRITE, nullptr, classes.receive(), nullptr) !=
+            ERROR_SUCCESS) {
+            return E_ACCESSDENIED;
+        }
+        if (!writeStage(Stage::Classes, classes.get(), base, texts) ||
+            !writeStage(Stage::Extensions, classes.get(), base, texts)) {
+            result = E_ACCESSDENIED;
+        }
+        writeStage(Stage::Folders, classes.get(), base, texts);
+    }
+    if (FAILED(result) || root != InstallRoot::Machine) return result;
+    return registerMachineWide(serverPath, system, texts);
+}
+
+void unregisterServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+    const ServerTexts texts = serverTexts(serverPath);
+    OwnedKey classes;
+    if (RegOpenKeyExW(system.rootKey(root), kClassesKey, 0, KEY_READ | KEY_WRITE, classes.receive()) ==
+        ERROR_SUCCESS) {
+        for (const Stage stage : {Stage::Classes, Stage::Extensions, Stage::Folders}) {
+            removeStage(stage, classes.get(), texts);
+        }
+    }
+    if (root == InstallRoot::Machine) unregisterMachineWide(serverPath, system, texts);
+}
+
+namespace {
+
+HRESULT registerAndNotify(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+    const HRESULT result = registerServer(root, serverPath, system);
+    if (SUCCEEDED(result)) system.notifyShell();
+    return result;
+}
+
+}  // namespace
+
+HRESULT registerForToken(const std::wstring& serverPath, const RegistrationSystem& system) {
+    return registerAndNotify(system.elevated() ? InstallRoot::Machine : InstallRoot::User, serverPath, system);
+}
+
+HRESULT unregisterForToken(const std::wstring& serverPath, const RegistrationSystem& system) {
+    unregisterServer(InstallRoot::User, serverPath, system);
+    if (system.elevated()) unregisterServer(InstallRoot::Machine, serverPath, system);
+    system.notifyShell();
+    return S_OK;
+}
+
+HRESULT installUnderRoot(bool install, const wchar_t* rootName, const std::wstring& serverPath,
+                         const RegistrationSystem& system) {
+    const auto named = [rootName](const wchar_t* name) {
+        return rootName != nullptr && CompareStringOrdinal(rootName, -1, name, -1, TRUE) == CSTR_EQUAL;
+    };
+    if (!named(L"user") && !named(L"machine")) return E_INVALIDARG;
+    const InstallRoot root = named(L"machine") ? InstallRoot::Machine : InstallRoot::User;
+    if (install) return registerAndNotify(root, serverPath, system);
+    unregisterServer(root, serverPath, system);
+    system.notifyShell();
+    return S_OK;
+}
+
+}  // namespace cvwin

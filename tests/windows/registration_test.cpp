@@ -1,0 +1,395 @@
+// Registration read back from the registry. The layout tests write under
+// scratch roots with the token, the shell notification and the schema calls
+// replaced; the last tests drive the real DLL through regsvr32 and COM.
+#include <windows.h>
+#include <propsys.h>
+#include <thumbcache.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "shell/class_ids_win.h"
+#include "shell/registration_win.h"
+#include "windows/thumbnail_helpers.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr const wchar_t* kScratch = L"Software\\CorvaneTests\\Registration";
+constexpr const char* kThumbnails = "{1471463E-2231-4DB4-8833-62E2EA47742C}";
+constexpr const char* kProperties = "{038EA380-913F-4DD4-A6D7-C99C2A44A9C5}";
+constexpr const char* kPreviews = "{37D924B7-D0BB-4882-883C-8C1646365A50}";
+constexpr const char* kAnotherClass = "{11111111-2222-3333-4444-555555555555}";
+constexpr const wchar_t* kClassesKey = L"Software\\Classes";
+constexpr const wchar_t* kShellLists = L"Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr DWORD kProcessWait = 60000;  // ms for regsvr32 under a warm Wine
+
+std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+std::wstring widen(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Every value below `path` as "key|name=data" (key relative to `path`, "@"
+// for a default value), sorted.
+void collect(HKEY root, const std::wstring& path, const std::wstring& relative, Lines& lines) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    wchar_t name[256];
+    BYTE data[2048];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 256;
+        DWORD size = sizeof data - sizeof(wchar_t);
+        DWORD type = 0;
+        std::fill(std::begin(data), std::end(data), 0);
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        const std::wstring shown = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
+                                                  : L"type " + std::to_wstring(type);
+        lines.push_back(narrow(relative + L"|" + (nameLength == 0 ? L"@" : name) + L"=" + shown));
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        collect(root, path + L"\\" + name, relative.empty() ? name : relative + L"\\" + name, lines);
+    }
+    RegCloseKey(key);
+}
+
+Lines dump(HKEY root, const std::wstring& path) {
+    Lines lines;
+    collect(root, path, L"", lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+Lines sorted(Lines lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+
+struct Served {
+    const char* extension;
+    const char* contentType;  // null: none
+    bool thumbnails;
+};
+
+constexpr Served kServed[] = {
+    {".xisf", "image/x-xisf", true}, {".fits", "image/fits", true}, {".fit", "image/fits", true},
+    {".fts", "image/fits", true},    {".vmproj", "application/x-vmproj", true},
+    {".xpsm", nullptr, false},       {".seq", nullptr, false},
+};
+
+const char* kPreviewDetails[] = {
+    "prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System.Size",
+    "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.DateModified;System.Size"};
+const char* kInfoTips[] = {"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.Size",
+                           "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"};
+
+Lines contentTypeLines(const Served& served) {
+    Lines lines;
+    if (served.contentType == nullptr) return lines;
+    const std::string type = served.contentType;
+    if (type.starts_with("image/")) lines.push_back(std::string(served.extension) + "|PerceivedType=image");
+    lines.push_back(std::string(served.extension) + "|Content Type=" + type);
+    return lines;
+}
+
+// What registration writes under Software\Classes for a server at `server`,
+// written out from the documented layout.
+Lines documentedClasses(const std::string& server) {
+    const std::string settings = folderOf(server) + "CorvaneSettings.exe";
+    const std::string command = "\"" + settings + "\" /refresh ";
+    Lines lines;
+    for (const auto& [clsid, name, threading] : {std::tuple{kThumbnails, "Corvane Thumbnail Provider", "Both"},
+                                                 std::tuple{kProperties, "Corvane Property Handler", "Both"},
+                                                 std::tuple{kPreviews, "Corvane Preview Handler", "Apartment"}}) {
+        const std::string key = std::string("CLSID\\") + clsid;
+        lines.push_back(key + "|@=" + name);
+        lines.push_back(key + "\\InprocServer32|@=" + server);
+        lines.push_back(key + "\\InprocServer32|ThreadingModel=" + threading);
+    }
+    lines.push_back(std::string("CLSID\\") + kPreviews + "|AppID={6d2b5079-2f0b-48dd-ab7f-97cec514d30b}");
+    int listed = 0;
+    for (const Served& served : kServed) {
+        const std::string association = std::string("SystemFileAssociations\\") + served.extension;
+        lines.push_back(association + "\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}|@=" + kPreviews);
+        for (const auto& line : contentTypeLines(served)) lines.push_back(line);
+        if (served.thumbnails) {
+            lines.push_back(association + "\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}|@=" + kThumbnails);
+            lines.push_back(association + "\\shell\\CorvaneRefresh|@=Refresh thumbnail");
+            lines.push_back(association + "\\shell\\CorvaneRefresh|Icon=" + settings + ",0");
+            lines.push_back(association + "\\shell\\CorvaneRefresh\\command|@=" + command + "\"%1\"");
+        } else {
+            lines.push_back(association + "|PreviewDetails=" + kPreviewDetails[listed]);
+            lines.push_back(association + "|InfoTip=" + kInfoTips[listed++]);
+        }
+    }
+    for (const auto& [verb, placeholder] : {std::pair{"Directory\\shell", "%1"},
+                                            std::pair{"Directory\\Background\\shell", "%V"}}) {
+        const std::string key = std::string(verb) + "\\CorvaneRefresh";
+        lines.push_back(key + "|@=Refresh Corvane thumbnails");
+        lines.push_back(key + "|Icon=" + settings + ",0");
+        lines.push_back(key + "\\command|@=" + command + "\"" + placeholder + "\"");
+    }
+    return sorted(lines);
+}
+
+// The machine-wide lists, below CurrentVersion.
+Lines documentedLists() {
+    Lines lines{std::string("PreviewHandlers|") + kPreviews + "=Corvane Preview Handler"};
+    for (const Served& served : kServed) {
+        lines.push_back(std::string("PropertySystem\\PropertyHandlers\\") + served.extension + "|@=" + kProperties);
+    }
+    return sorted(lines);
+}
+
+Lines keptContentTypes() {
+    Lines lines;
+    for (const Served& served : kServed) {
+        for (const auto& line : contentTypeLines(served)) lines.push_back(line);
+    }
+    return sorted(lines);
+}
+
+HKEY createKey(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+}
+
+void setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    ASSERT_EQ(RegSetKeyValueW(root, path.c_str(), name, REG_SZ, text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+bool keyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::wstring besideTests(const wchar_t* file) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.rfind(L'\\') + 1) + file;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+        user_ = createKey(HKEY_CURRENT_USER, std::wstring(kScratch) + L"\\User");
+        machine_ = createKey(HKEY_CURRENT_USER, std::wstring(kScratch) + L"\\Machine");
+        system_.userRoot = user_;
+        system_.machineRoot = machine_;
+        system_.elevated = [this] { return elevated_; };
+        system_.notifyShell = [this] { ++notifications_; };
+        system_.registerSchema = [this](const std::wstring& path) {
+            registeredSchemas_.push_back(path);
+            return S_OK;
+        };
+        system_.unregisterSchema = [this](const std::wstring& path) {
+            unregisteredSchemas_.push_back(path);
+            return S_OK;
+        };
+    }
+    void TearDown() override {
+        RegCloseKey(user_);
+        RegCloseKey(machine_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+    }
+    void setSwitch(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        ASSERT_EQ(RegSetKeyValueW(user_, L"Software\\Mirelith\\Corvane", name, type, data, size), ERROR_SUCCESS);
+    }
+
+    // Beside the test programs lies Corvane.propdesc, as beside an installed server.
+    const std::wstring server_ = besideTests(L"Corvane.dll");
+    HKEY user_ = nullptr;
+    HKEY machine_ = nullptr;
+    bool elevated_ = false;
+    int notifications_ = 0;
+    std::vector<std::wstring> registeredSchemas_;
+    std::vector<std::wstring> unregisteredSchemas_;
+    cvwin::RegistrationSystem system_;
+};
+
+TEST_F(Registration, PerUserWritesTheDocumentedKeysAndNothingMachineWide) {
+    ASSERT_EQ(cvwin::registerForToken(server_, system_), S_OK);
+    EXPECT_EQ(dump(user_, kClassesKey), documentedClasses(narrow(server_)));
+    EXPECT_EQ(dump(machine_, L""), Lines{});
+    EXPECT_EQ(notifications_, 1);
+    EXPECT_TRUE(registeredSchemas_.empty());
+}
+
+TEST_F(Registration, MachineWideAddsTheListsAndTheSchemaBesideTheServer) {
+    elevated_ = true;
+    ASSERT_EQ(cvwin::registerForToken(server_, system_), S_OK);
+    EXPECT_EQ(dump(machine_, kClassesKey), documentedClasses(narrow(server_)));
+    EXPECT_EQ(dump(machine_, kShellLists), documentedLists());
+    EXPECT_EQ(registeredSchemas_, std::vector<std::wstring>{besideTests(L"Corvane.propdesc")});
+    EXPECT_EQ(notifications_, 1);
+    EXPECT_EQ(dump(user_, L""), Lines{});
+}
+
+TEST_F(Registration, MachineWideWithoutASchemaWritesTheKeysButReportsTheMissingFile) {
+    elevated_ = true;
+    const std::wstring elsewhere = L"C:\\No schema.here\\Corvane.dll";
+    EXPECT_EQ(cvwin::registerForToken(elsewhere, system_), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(dump(machine_, kClassesKey), documentedClasses(narrow(elsewhere)));
+    EXPECT_EQ(dump(machine_, kShellLists), documentedLists());
+    EXPECT_TRUE(registeredSchemas_.empty());
+    EXPECT_EQ(notifications_, 0) << "a failed registration is not announced";
+}
+
+TEST_F(Registration, SwitchesLeaveSingleExtensionsToOtherPrograms) {
+    const DWORD off = 0;
+    const wchar_t text[] = L"0";
+    struct Case {
+        const wchar_t* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+        std::vector<std::pair<const wchar_t*, bool>> served;
+    };
+    const Case cases[] = {
+        {L"Registerseq", REG_DWORD, &off, sizeof off, {{L".seq", false}, {L".xpsm", true}}},
+        {L"Registerseq", REG_SZ, text, sizeof text, {{L".seq", true}}},
+        {L"Registerfits", REG_DWORD, &off, sizeof off, {{L".fits", false}, {L".fit", true}, {L".fts", true}}},
+    };
+    for (const Case& c : cases) {
+        RegDeleteTreeW(user_, L"Software");
+        setSwitch(c.name, c.type, c.data, c.size);
+        ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+        for (const auto& [extension, served] : c.served) {
+            const std::wstring key = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension;
+            EXPECT_EQ(keyExists(user_, key), served) << narrow(c.name) << " type " << c.type << ": "
+                                                     << narrow(extension);
+        }
+    }
+}
+
+TEST_F(Registration, RemovalLeavesContentTypesAndWhatOtherProgramsHaveTaken) {
+    ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+    ASSERT_EQ(cvwin::installUnderRoot(true, L"machine", server_, system_), S_OK);
+    const Lines machineClasses = dump(machine_, kClassesKey);
+    const std::wstring fitsThumbnails =
+        L"Software\\Classes\\SystemFileAssociations\\.fits\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
+    setText(user_, fitsThumbnails, nullptr, widen(kAnotherClass));
+    setText(user_, L"Software\\Classes\\SystemFileAssociations\\.seq", L"InfoTip", L"prop:System.Size");
+    notifications_ = 0;
+
+    EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
+    Lines kept = keptContentTypes();
+    kept.push_back(std::string("SystemFileAssociations\\.fits\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}|@=") +
+                   kAnotherClass);
+    kept.push_back("SystemFileAssociations\\.seq|InfoTip=prop:System.Size");
+    EXPECT_EQ(dump(user_, kClassesKey), sorted(kept));
+    EXPECT_EQ(dump(machine_, kClassesKey), machineClasses) << "without elevation the machine is left alone";
+    EXPECT_EQ(notifications_, 1);
+
+    setText(machine_, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.xisf", nullptr,
+            widen(kAnotherClass));
+    elevated_ = true;
+    EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
+    EXPECT_EQ(dump(machine_, kClassesKey), keptContentTypes());
+    EXPECT_EQ(dump(machine_, kShellLists), Lines{std::string("PropertySystem\\PropertyHandlers\\.xisf|@=") + kAnotherClass});
+    EXPECT_EQ(unregisteredSchemas_, std::vector<std::wstring>{besideTests(L"Corvane.propdesc")});
+}
+
+TEST_F(Registration, RefusesWhatItCannotDoWithoutAnnouncingIt) {
+    EXPECT_EQ(cvwin::registerServer(cvwin::InstallRoot::User, L"", system_), E_INVALIDARG);
+    EXPECT_EQ(cvwin::installUnderRoot(true, L"everyone", server_, system_), E_INVALIDARG);
+    EXPECT_EQ(cvwin::installUnderRoot(false, nullptr, server_, system_), E_INVALIDARG);
+    RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScratch) + L"\\User").c_str());  // the open root goes stale
+    EXPECT_EQ(cvwin::registerForToken(server_, system_), E_ACCESSDENIED);
+    EXPECT_EQ(notifications_, 0);
+    EXPECT_EQ(cvwin::schemaPathBeside(L"C:\\a.b\\Corvane"), L"C:\\a.b\\Corvane.propdesc");
+}
+
+// regsvr32 as an administrator runs it; Wine's token is always elevated.
+DWORD regsvr32(const std::wstring& arguments) {
+    std::wstring command = L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
+    }
+    DWORD code = WAIT_TIMEOUT;
+    if (WaitForSingleObject(process.hProcess, kProcessWait) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+std::wstring classKey(const char* clsid) { return L"Software\\Classes\\CLSID\\" + widen(clsid); }
+
+template <typename Interface>
+Interface* initialisedThroughCom(const CLSID& clsid, const std::string& bytes) {
+    IInitializeWithStream* initialize = nullptr;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream),
+                               reinterpret_cast<void**>(&initialize)),
+              S_OK);
+    if (initialize == nullptr) return nullptr;
+    IStream* stream = cvtest::memoryStream(bytes);
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+    stream->Release();
+    Interface* object = nullptr;
+    EXPECT_EQ(initialize->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)), S_OK);
+    initialize->Release();
+    return object;
+}
+
+TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
+    ASSERT_EQ(regsvr32(L"/s"), 0u);
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, (classKey(kThumbnails) + L"\\InprocServer32").c_str(), nullptr,
+                           RRF_RT_REG_SZ, nullptr, path, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(CompareStringOrdinal(path, -1, besideTests(L"Corvane.dll").c_str(), -1, TRUE), CSTR_EQUAL);
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.seq"));
+
+    IThumbnailProvider* provider =
+        initialisedThroughCom<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, cvtest::generatedSample("bitpix16.fits"));
+    ASSERT_NE(provider, nullptr);
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);
+    BITMAP shape{};
+    EXPECT_NE(GetObjectW(bitmap, sizeof shape, &shape), 0);
+    EXPECT_EQ(std::max(shape.bmWidth, shape.bmHeight), 64);
+    DeleteObject(bitmap);
+    provider->Release();
+    IPropertyStore* store =
+        initialisedThroughCom<IPropertyStore>(cvwin::kPropertyStoreClsid, cvtest::generatedSample("bitpix16.fits"));
+    ASSERT_NE(store, nullptr);
+    DWORD count = 0;
+    EXPECT_EQ(store->GetCount(&count), S_OK);
+    EXPECT_GT(count, 0u);
+    store->Release();
+
+    ASSERT_EQ(regsvr32(L"/u /s"), 0u);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, classKey(kThumbnails)));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.seq"));
+    EXPECT_NE(RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kShellLists) + L"\\PreviewHandlers").c_str(),
+                           widen(kPreviews).c_str(), RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+}
+
+TEST(RegisteredServer, DllInstallRegistersForTheCurrentUserWhateverTheToken) {
+    ASSERT_EQ(regsvr32(L"/s /n /i:user"), 0u);
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, classKey(kPreviews)));
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, classKey(kPreviews)));
+    ASSERT_EQ(regsvr32(L"/u /s /n /i:user"), 0u);
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, classKey(kPreviews)));
+}
+
+}  // namespace
