@@ -63,30 +63,42 @@ namespace {
 // Registration builds texts and tables: an allocation failure must end as an
 // HRESULT, not as an exception crossing into regsvr32 or the settings program.
 template <typename Work>
-HRESULT withServerPath(Work work) {
+HRESULT withoutExceptions(Work work) {
     try {
-        std::wstring path;
-        const HRESULT found = cvwin::serverFilePath(path);
-        if (FAILED(found)) return found;
-        return work(path, cvwin::RegistrationSystem{});
+        return work();
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
+// Removal goes on without the server's path: only the schema needs it.
+std::wstring serverPathOrEmpty() {
+    std::wstring path;
+    return SUCCEEDED(cvwin::serverFilePath(path)) ? path : std::wstring();
+}
+
 }  // namespace
 
-extern "C" HRESULT __stdcall DllRegisterServer() { return withServerPath(cvwin::registerForToken); }
+extern "C" HRESULT __stdcall DllRegisterServer() {
+    return withoutExceptions([] {
+        std::wstring path;
+        const HRESULT found = cvwin::serverFilePath(path);
+        return FAILED(found) ? found : cvwin::registerForToken(path, cvwin::RegistrationSystem{});
+    });
+}
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
-    withServerPath(cvwin::unregisterForToken);
+    withoutExceptions([] { return cvwin::unregisterForToken(serverPathOrEmpty(), cvwin::RegistrationSystem{}); });
     return S_OK;
 }
 
 // "user" or "machine" in `cmdLine` chooses the root, whatever the token says:
 // `regsvr32 /n /i:user Corvane.dll` registers for the current user.
 extern "C" HRESULT __stdcall DllInstall(BOOL install, PCWSTR cmdLine) {
-    return withServerPath([install, cmdLine](const std::wstring& path, const cvwin::RegistrationSystem& system) {
-        return cvwin::installUnderRoot(install != FALSE, cmdLine, path, system);
+    return withoutExceptions([install, cmdLine] {
+        std::wstring path;
+        const HRESULT found = cvwin::serverFilePath(path);
+        if (install && FAILED(found)) return found;
+        return cvwin::installUnderRoot(install != FALSE, cmdLine, path, cvwin::RegistrationSystem{});
     });
 }
