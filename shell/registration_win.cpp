@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/class_ids_win.h"
+#include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
 
@@ -201,28 +202,9 @@ std::wstring dataOf(const RegistryRow& row, const ServedExtension* served, const
     return {};
 }
 
-class OwnedKey {
-public:
-    OwnedKey() = default;
-    explicit OwnedKey(HKEY key) : key_(key) {}
-    ~OwnedKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    OwnedKey(const OwnedKey&) = delete;
-    OwnedKey& operator=(const OwnedKey&) = delete;
-    HKEY get() const { return key_; }
-    HKEY* receive() { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 bool setText(HKEY base, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
-    OwnedKey key;
-    if (RegCreateKeyExW(base, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.receive(), nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
+    RegistryKey key;
+    if (!key.create(base, path.c_str(), KEY_WRITE)) return false;
     const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
            ERROR_SUCCESS;
@@ -238,10 +220,8 @@ bool holds(HKEY base, const std::wstring& path, const wchar_t* name, const std::
 }
 
 void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
-    OwnedKey key;
-    if (RegOpenKeyExW(base, path.c_str(), 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS) {
-        RegDeleteValueW(key.get(), name);
-    }
+    RegistryKey key;
+    if (key.open(base, path.c_str(), KEY_SET_VALUE)) RegDeleteValueW(key.get(), name);
 }
 
 // Every extension of the table for per-extension rows, or one pass without.
@@ -371,11 +351,8 @@ HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const R
     const HKEY base = system.rootKey(root);
     HRESULT result = S_OK;
     {
-        OwnedKey classes;
-        if (RegCreateKeyExW(base, kClassesKey, 0, nullptr, 0, KEY_WRITE, nullptr, classes.receive(), nullptr) !=
-            ERROR_SUCCESS) {
-            return E_ACCESSDENIED;
-        }
+        RegistryKey classes;
+        if (!classes.create(base, kClassesKey, KEY_WRITE)) return E_ACCESSDENIED;
         if (!writeStage(Stage::Classes, classes.get(), base, texts) ||
             !writeStage(Stage::Extensions, classes.get(), base, texts)) {
             result = E_ACCESSDENIED;
@@ -388,9 +365,8 @@ HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const R
 
 void unregisterServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
     const ServerTexts texts = serverTexts(serverPath);
-    OwnedKey classes;
-    if (RegOpenKeyExW(system.rootKey(root), kClassesKey, 0, KEY_READ | KEY_WRITE, classes.receive()) ==
-        ERROR_SUCCESS) {
+    RegistryKey classes;
+    if (classes.open(system.rootKey(root), kClassesKey, KEY_READ | KEY_WRITE)) {
         for (const Stage stage : {Stage::Classes, Stage::Extensions, Stage::Folders}) {
             removeStage(stage, classes.get(), texts);
         }

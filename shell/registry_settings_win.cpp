@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "shell/fault_guard_win.h"
+#include "shell/registry_key_win.h"
 
 namespace cvwin {
 
@@ -24,24 +25,6 @@ std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
     return value;
 }
 
-class RegistryKey {
-public:
-    RegistryKey(HKEY root, const wchar_t* path) {
-        const ForeignCall call;
-        if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS) key_ = nullptr;
-    }
-    ~RegistryKey() {
-        const ForeignCall call;
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 bool flag(HKEY key, const wchar_t* name, bool fallback) {
     const auto value = queryDword(key, name);
     return value ? *value != 0 : fallback;
@@ -51,8 +34,8 @@ bool flag(HKEY key, const wchar_t* name, bool fallback) {
 
 cv::RenderSettings readRenderSettings() {
     cv::RenderSettings settings;
-    const RegistryKey key(HKEY_CURRENT_USER, kSettingsKey);
-    if (key.get() == nullptr) return settings;
+    RegistryKey key;
+    if (!key.open(HKEY_CURRENT_USER, kSettingsKey, KEY_QUERY_VALUE)) return settings;
     settings.autoStretch = flag(key.get(), L"AutoStretch", settings.autoStretch);
     settings.labelFormat = flag(key.get(), L"LabelFormat", settings.labelFormat);
     settings.labelCorner = cv::clampLabelCorner(queryDword(key.get(), L"LabelCorner").value_or(settings.labelCorner));
@@ -65,8 +48,8 @@ cv::RenderSettings readRenderSettings() {
 
 bool extensionEnabled(HKEY root, std::wstring_view extension) {
     if (!extension.empty() && extension.front() == L'.') extension.remove_prefix(1);
-    const RegistryKey key(root, kSettingsKey);
-    if (key.get() == nullptr) return true;
+    RegistryKey key;
+    if (!key.open(root, kSettingsKey, KEY_QUERY_VALUE)) return true;
     wchar_t name[kValueNameCapacity];
     std::swprintf(name, kValueNameCapacity, L"Register%.*ls", static_cast<int>(extension.size()), extension.data());
     const auto value = queryDword(key.get(), name);
