@@ -275,12 +275,14 @@ bool fileExists(const std::wstring& path) {
 }
 
 // Schema calls want a single-threaded apartment; a thread already in another
-// apartment keeps it, and is left as it was.
+// apartment keeps it. Every successful initialisation, S_FALSE included, counts
+// and is balanced, or each registration from a host with COM running would
+// leave one more behind.
 template <typename Call>
 HRESULT inSingleThreadedApartment(Call call) {
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const HRESULT result = call();
-    if (initialised == S_OK) CoUninitialize();
+    if (SUCCEEDED(initialised)) CoUninitialize();
     return result;
 }
 

@@ -39,11 +39,15 @@ PROPERTYKEY keyOf(const cv::PropertyKeyInfo& info) {
     return key;
 }
 
+bool readablePropertyList(const std::string& bytes, cv::PropertyList& list) {
+    cv::MemoryReader reader(bytes.data(), bytes.size());
+    return cv::readPropertyList(reader, list) == cv::ReadStatus::Ok;
+}
+
 // Key for key, type for type, value for value.
 void expectSameAsPortableList(const std::string& name, const std::string& bytes) {
-    cv::MemoryReader reader(bytes.data(), bytes.size());
     cv::PropertyList expected;
-    const bool readable = cv::readPropertyList(reader, expected) == cv::ReadStatus::Ok;
+    const bool readable = readablePropertyList(bytes, expected);
     IPropertyStore* store = storeFor(bytes);
     DWORD count = 0;
     ASSERT_EQ(store->GetCount(&count), S_OK);
@@ -85,15 +89,16 @@ TEST(PropertyStore, AnswersWhatThePortableListSaysForEverySample) {
 TEST(PropertyStore, AnswersWhatThePortableListSaysForEveryRealFile) {
     const std::filesystem::path external(CORVANE_EXTERNAL_TESTDATA);
     if (!std::filesystem::exists(external)) GTEST_SKIP() << "no real files at " << external;
-    int files = 0;
+    int readable = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(external)) {
         if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         expectSameAsPortableList(entry.path().filename().string(), bytes);
-        ++files;
+        cv::PropertyList list;
+        readable += readablePropertyList(bytes, list) ? 1 : 0;
     }
-    EXPECT_GT(files, 0);
+    EXPECT_GT(readable, 0) << "files whose properties were read";
 }
 
 TEST(PropertyStore, ADamagedFileGivesAnInitialisedEmptyStore) {

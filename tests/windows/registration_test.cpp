@@ -32,26 +32,30 @@ std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}
 std::wstring widen(const std::string& text) { return {text.begin(), text.end()}; }
 
 // Every value below `path` as "key|name=data" (key relative to `path`, "@"
-// for a default value), sorted.
+// for a default value).
 void collect(HKEY root, const std::wstring& path, const std::wstring& relative, Lines& lines) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     wchar_t name[256];
     BYTE data[2048];
-    for (DWORD i = 0;; ++i) {
+    LSTATUS status = ERROR_SUCCESS;
+    for (DWORD i = 0; status == ERROR_SUCCESS; ++i) {
         DWORD nameLength = 256;
         DWORD size = sizeof data - sizeof(wchar_t);
         DWORD type = 0;
         std::fill(std::begin(data), std::end(data), 0);
-        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        status = RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size);
+        if (status != ERROR_SUCCESS) break;
         const std::wstring shown = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
                                                   : L"type " + std::to_wstring(type);
         lines.push_back(narrow(relative + L"|" + (nameLength == 0 ? L"@" : name) + L"=" + shown));
     }
+    EXPECT_EQ(status, ERROR_NO_MORE_ITEMS) << "values of " << narrow(path);
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = 256;
         if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        collect(root, path + L"\\" + name, relative.empty() ? name : relative + L"\\" + name, lines);
+        collect(root, path.empty() ? name : path + L"\\" + name, relative.empty() ? name : relative + L"\\" + name,
+                lines);
     }
     RegCloseKey(key);
 }
@@ -193,7 +197,7 @@ protected:
         system_.notifyShell = [this] { ++notifications_; };
         system_.registerSchema = [this](const std::wstring& path) {
             registeredSchemas_.push_back(path);
-            return S_OK;
+            return schemaAnswer_;
         };
         system_.unregisterSchema = [this](const std::wstring& path) {
             unregisteredSchemas_.push_back(path);
@@ -205,8 +209,16 @@ protected:
         RegCloseKey(machine_);
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
     }
-    void setSwitch(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        ASSERT_EQ(RegSetKeyValueW(user_, L"Software\\Mirelith\\Corvane", name, type, data, size), ERROR_SUCCESS);
+    void setSwitch(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        ASSERT_EQ(RegSetKeyValueW(root, L"Software\\Mirelith\\Corvane", name, type, data, size), ERROR_SUCCESS);
+    }
+    HKEY root(cvwin::InstallRoot root) const { return root == cvwin::InstallRoot::Machine ? machine_ : user_; }
+    void startAfresh() {
+        RegDeleteTreeW(user_, L"Software");
+        RegDeleteTreeW(machine_, L"Software");
+        notifications_ = 0;
+        registeredSchemas_.clear();
+        schemaAnswer_ = S_OK;
     }
 
     // Beside the test programs lies Corvane.propdesc, as beside an installed server.
@@ -215,6 +227,7 @@ protected:
     HKEY machine_ = nullptr;
     bool elevated_ = false;
     int notifications_ = 0;
+    HRESULT schemaAnswer_ = S_OK;
     std::vector<std::wstring> registeredSchemas_;
     std::vector<std::wstring> unregisteredSchemas_;
     cvwin::RegistrationSystem system_;
@@ -224,6 +237,7 @@ TEST_F(Registration, PerUserWritesTheDocumentedKeysAndNothingMachineWide) {
     ASSERT_EQ(cvwin::registerForToken(server_, system_), S_OK);
     EXPECT_EQ(dump(user_, kClassesKey), documentedClasses(narrow(server_)));
     EXPECT_EQ(dump(machine_, L""), Lines{});
+    EXPECT_EQ(dump(user_, L"").size(), documentedClasses(narrow(server_)).size()) << "the dump sees below its root";
     EXPECT_EQ(notifications_, 1);
     EXPECT_TRUE(registeredSchemas_.empty());
 }
@@ -248,47 +262,75 @@ TEST_F(Registration, MachineWideWithoutASchemaWritesTheKeysButReportsTheMissingF
     EXPECT_EQ(notifications_, 0) << "a failed registration is not announced";
 }
 
-TEST_F(Registration, SwitchesLeaveSingleExtensionsToOtherPrograms) {
+TEST_F(Registration, SwitchesUnderTheSameRootLeaveSingleExtensionsToOtherPrograms) {
+    using enum cvwin::InstallRoot;
     const DWORD off = 0;
     const wchar_t text[] = L"0";
     struct Case {
+        cvwin::InstallRoot switchRoot;
         const wchar_t* name;
         DWORD type;
         const void* data;
         DWORD size;
+        cvwin::InstallRoot registered;
         std::vector<std::pair<const wchar_t*, bool>> served;
     };
     const Case cases[] = {
-        {L"Registerseq", REG_DWORD, &off, sizeof off, {{L".seq", false}, {L".xpsm", true}}},
-        {L"Registerseq", REG_SZ, text, sizeof text, {{L".seq", true}}},
-        {L"Registerfits", REG_DWORD, &off, sizeof off, {{L".fits", false}, {L".fit", true}, {L".fts", true}}},
+        {User, L"Registerseq", REG_DWORD, &off, sizeof off, User, {{L".seq", false}, {L".xpsm", true}}},
+        {User, L"Registerseq", REG_SZ, text, sizeof text, User, {{L".seq", true}}},
+        {User, L"Registerfits", REG_DWORD, &off, sizeof off, User, {{L".fits", false}, {L".fit", true}, {L".fts", true}}},
+        {Machine, L"Registerxisf", REG_DWORD, &off, sizeof off, Machine, {{L".xisf", false}, {L".fits", true}}},
+        {User, L"Registerxisf", REG_DWORD, &off, sizeof off, Machine, {{L".xisf", true}}},
     };
     for (const Case& c : cases) {
-        RegDeleteTreeW(user_, L"Software");
-        setSwitch(c.name, c.type, c.data, c.size);
-        ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+        startAfresh();
+        setSwitch(root(c.switchRoot), c.name, c.type, c.data, c.size);
+        ASSERT_EQ(cvwin::installUnderRoot(true, c.registered == Machine ? L"machine" : L"user", server_, system_), S_OK);
         for (const auto& [extension, served] : c.served) {
-            const std::wstring key = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension;
-            EXPECT_EQ(keyExists(user_, key), served) << narrow(c.name) << " type " << c.type << ": "
-                                                     << narrow(extension);
+            const std::wstring association = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension;
+            EXPECT_EQ(keyExists(root(c.registered), association), served)
+                << narrow(c.name) << " type " << c.type << ": " << narrow(extension);
+            if (c.registered != Machine) continue;
+            const std::wstring handler = std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\" + extension;
+            EXPECT_EQ(keyExists(machine_, handler), served) << narrow(c.name) << ": " << narrow(extension);
         }
     }
+}
+
+TEST_F(Registration, ASwitchedOffExtensionKeepsItsKeysUntilRemoval) {
+    ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+    const DWORD off = 0;
+    setSwitch(user_, L"Registerseq", REG_DWORD, &off, sizeof off);
+    const std::wstring seq = L"Software\\Classes\\SystemFileAssociations\\.seq";
+    ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+    EXPECT_TRUE(keyExists(user_, seq + L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}"));
+    ASSERT_EQ(cvwin::installUnderRoot(false, L"user", server_, system_), S_OK);
+    EXPECT_EQ(dump(user_, seq), Lines{}) << "removal takes every extension, whatever its switch";
 }
 
 TEST_F(Registration, RemovalLeavesContentTypesAndWhatOtherProgramsHaveTaken) {
     ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
     ASSERT_EQ(cvwin::installUnderRoot(true, L"machine", server_, system_), S_OK);
     const Lines machineClasses = dump(machine_, kClassesKey);
-    const std::wstring fitsThumbnails =
-        L"Software\\Classes\\SystemFileAssociations\\.fits\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
-    setText(user_, fitsThumbnails, nullptr, widen(kAnotherClass));
-    setText(user_, L"Software\\Classes\\SystemFileAssociations\\.seq", L"InfoTip", L"prop:System.Size");
+    // Another program took some shared keys and values after Corvane; one
+    // key still names Corvane, in lower case.
+    const std::wstring associations = L"Software\\Classes\\SystemFileAssociations\\";
+    const std::wstring thumbnailPoint = L"\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
+    const std::wstring previewPoint = L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+    setText(user_, associations + L".fits" + thumbnailPoint, nullptr, widen(kAnotherClass));
+    setText(user_, associations + L".xpsm" + previewPoint, nullptr, widen(kAnotherClass));
+    setText(user_, associations + L".xpsm", L"PreviewDetails", L"prop:System.Size");
+    setText(user_, associations + L".seq", L"InfoTip", L"prop:System.Size");
+    std::wstring lowerCase = widen(kThumbnails);
+    CharLowerW(lowerCase.data());
+    setText(user_, associations + L".fts" + thumbnailPoint, nullptr, lowerCase);
     notifications_ = 0;
 
     EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
     Lines kept = keptContentTypes();
-    kept.push_back(std::string("SystemFileAssociations\\.fits\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}|@=") +
-                   kAnotherClass);
+    kept.push_back("SystemFileAssociations\\.fits" + narrow(thumbnailPoint) + "|@=" + kAnotherClass);
+    kept.push_back("SystemFileAssociations\\.xpsm" + narrow(previewPoint) + "|@=" + kAnotherClass);
+    kept.push_back("SystemFileAssociations\\.xpsm|PreviewDetails=prop:System.Size");
     kept.push_back("SystemFileAssociations\\.seq|InfoTip=prop:System.Size");
     EXPECT_EQ(dump(user_, kClassesKey), sorted(kept));
     EXPECT_EQ(dump(machine_, kClassesKey), machineClasses) << "without elevation the machine is left alone";
@@ -313,6 +355,65 @@ TEST_F(Registration, RefusesWhatItCannotDoWithoutAnnouncingIt) {
     EXPECT_EQ(cvwin::schemaPathBeside(L"C:\\a.b\\Corvane"), L"C:\\a.b\\Corvane.propdesc");
 }
 
+// A volatile key refuses lasting children (ERROR_CHILD_MUST_BE_VOLATILE),
+// which stands for a key registration is not allowed to write.
+void makeVolatile(HKEY root, const std::wstring& parent, const std::wstring& name) {
+    RegCloseKey(createKey(root, parent));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root, (parent + L"\\" + name).c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST_F(Registration, AFailureStopsWhereItShouldAndIsNotAnnounced) {
+    using enum cvwin::InstallRoot;
+    const std::wstring handlers = std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers";
+    struct Case {
+        const char* what;
+        cvwin::InstallRoot root;
+        std::wstring volatileParent;
+        std::wstring volatileName;
+        bool handlersBeforehand;  // the handler keys already there, so only the preview list fails
+        HRESULT schemaAnswer;
+        HRESULT expected;
+        std::size_t schemaCalls;
+        std::wstring present;
+        std::wstring absent;
+    };
+    const Case cases[] = {
+        {"a class key", User, kClassesKey, L"CLSID", false, S_OK, E_ACCESSDENIED, 0,
+         L"Software\\Classes\\Directory\\Background\\shell\\CorvaneRefresh\\command",
+         L"Software\\Classes\\SystemFileAssociations"},
+        {"an association", User, kClassesKey, L"SystemFileAssociations", false, S_OK, E_ACCESSDENIED, 0,
+         L"Software\\Classes\\Directory\\shell\\CorvaneRefresh\\command", L"Software\\Classes\\.xisf"},
+        {"the preview list", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", true, S_OK, E_ACCESSDENIED,
+         1, handlers + L"\\.seq", std::wstring(kShellLists) + L"\\PreviewHandlers"},
+        {"a property handler", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", false, S_OK,
+         E_ACCESSDENIED, 0, L"Software\\Classes\\Directory\\shell\\CorvaneRefresh", handlers},
+        {"the schema", Machine, L"Software\\Corvane", L"Unused", false, E_FAIL, E_FAIL, 1, handlers + L"\\.seq", L"None"},
+    };
+    for (const Case& c : cases) {
+        startAfresh();
+        schemaAnswer_ = c.schemaAnswer;
+        makeVolatile(root(c.root), c.volatileParent, c.volatileName);
+        for (const Served& served : kServed) {
+            if (!c.handlersBeforehand) break;
+            HKEY key = nullptr;
+            ASSERT_EQ(RegCreateKeyExW(machine_, (handlers + L"\\" + widen(served.extension)).c_str(), 0, nullptr,
+                                      REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+        EXPECT_EQ(cvwin::installUnderRoot(true, c.root == Machine ? L"machine" : L"user", server_, system_), c.expected)
+            << c.what;
+        EXPECT_EQ(registeredSchemas_.size(), c.schemaCalls) << c.what;
+        EXPECT_TRUE(keyExists(root(c.root), c.present)) << c.what << ": " << narrow(c.present);
+        EXPECT_FALSE(keyExists(root(c.root), c.absent)) << c.what << ": " << narrow(c.absent);
+        EXPECT_EQ(notifications_, 0) << c.what;
+    }
+}
+
 // regsvr32 as an administrator runs it; Wine's token is always elevated.
 DWORD regsvr32(const std::wstring& arguments) {
     std::wstring command = L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"";
@@ -323,11 +424,21 @@ DWORD regsvr32(const std::wstring& arguments) {
         return GetLastError();
     }
     DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process.hProcess, kProcessWait) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, kProcessWait) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    } else {
+        TerminateProcess(process.hProcess, code);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
 }
+
+// Removes a real registration however the test ends, so the prefix stays clean.
+struct RemovedAtEnd {
+    const wchar_t* arguments;
+    ~RemovedAtEnd() { regsvr32(arguments); }
+};
 
 std::wstring classKey(const char* clsid) { return L"Software\\Classes\\CLSID\\" + widen(clsid); }
 
@@ -348,6 +459,7 @@ Interface* initialisedThroughCom(const CLSID& clsid, const std::string& bytes) {
 }
 
 TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
+    const RemovedAtEnd removal{L"/u /s"};
     ASSERT_EQ(regsvr32(L"/s"), 0u);
     wchar_t path[MAX_PATH] = {};
     DWORD size = sizeof path;
@@ -385,6 +497,7 @@ TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
 }
 
 TEST(RegisteredServer, DllInstallRegistersForTheCurrentUserWhateverTheToken) {
+    const RemovedAtEnd removal{L"/u /s /n /i:user"};
     ASSERT_EQ(regsvr32(L"/s /n /i:user"), 0u);
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, classKey(kPreviews)));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, classKey(kPreviews)));
