@@ -31,7 +31,6 @@ IFACEMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void**
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if (create_ == nullptr) return E_UNEXPECTED;
     return create_(riid, object);
 }
 

@@ -7,8 +7,7 @@ namespace cvwin {
 // Makes one object and asks it for an interface.
 using CreateFunction = HRESULT (*)(REFIID riid, void** object);
 
-// The factory of one class; a class without a creation function yet answers
-// E_UNEXPECTED.
+// The factory of one class.
 class ClassFactory final : public IClassFactory {
 public:
     explicit ClassFactory(CreateFunction create);

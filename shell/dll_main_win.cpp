@@ -6,6 +6,7 @@
 #include "shell/class_factory_win.h"
 #include "shell/class_ids_win.h"
 #include "shell/fault_guard_win.h"
+#include "shell/preview_handler_win.h"
 #include "shell/server_win.h"
 #include "shell/property_store_win.h"
 #include "shell/registration_win.h"
@@ -18,19 +19,19 @@ struct ServedClass {
     cvwin::CreateFunction create;
 };
 
-// The preview handler has no objects yet.
 const ServedClass kClasses[] = {
     {&cvwin::kThumbnailProviderClsid, cvwin::createThumbnailProvider},
     {&cvwin::kPropertyStoreClsid, cvwin::createPropertyStore},
-    {&cvwin::kPreviewHandlerClsid, nullptr},
+    {&cvwin::kPreviewHandlerClsid, cvwin::createPreviewHandler},
 };
 
 }  // namespace
 
 // On unloading (not at process exit, when the system reclaims everything and
-// other threads are already gone) the TLS slot and the throttle's handle are
-// given back: the shell may load and unload the library many times in one
-// process, and each load would otherwise leave them behind.
+// other threads are already gone) the TLS slot, the throttle's handle and the
+// preview's window class are given back: the shell may load and unload the
+// library many times in one process, and each load would otherwise leave them
+// behind, the class with a procedure pointing into unmapped code.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);
@@ -38,6 +39,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         cvwin::releaseFaultGuard();
         cvwin::releaseThumbnailThrottle();
+        cvwin::releasePreviewWindowClass();
     }
     return TRUE;
 }

@@ -21,6 +21,7 @@ public:
     // False for a null stream or one whose Stat fails (then nothing is held).
     bool attach(IStream* stream);
     void detach();
+    IStream* stream() const { return stream_; }  // null when none is held
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;

@@ -10,8 +10,14 @@ cmake --build --preset windows
 export WINEPREFIX=$root/build/windows/wineprefix WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 tools/wine-prefix.sh
-# Wine's helpers must not hold the test driver's output pipes, or ctest waits for them.
-wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot </dev/null >/dev/null 2>&1
-trap 'wineserver -k || true; wineserver -w || true' EXIT
-ctest --preset windows -j "$(nproc)"
+# Windows need a display: the tests run inside a virtual X server, and Wine's
+# server is stopped there, before the X server goes. Wine's helpers must not
+# hold the test driver's output pipes, or ctest waits for them.
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  status=0
+  ctest --preset windows -j "$1" || status=$?
+  wineserver -k || true
+  wineserver -w || true
+  exit $status' windows-tests "$(nproc)"

@@ -1,6 +1,7 @@
 // Corvane.dll loaded the way the shell loads it.
 #include <windows.h>
 #include <propsys.h>
+#include <shobjidl.h>
 #include <thumbcache.h>
 
 #include <gtest/gtest.h>
@@ -75,7 +76,7 @@ TEST_F(ComServer, CountsFactoriesObjectsAndLocks) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
-TEST_F(ComServer, FactoryRefusesAggregationAndClassesNotBuiltYet) {
+TEST_F(ComServer, FactoryRefusesAggregationAndServesEveryClass) {
     IClassFactory* thumbnails = factory(cvwin::kThumbnailProviderClsid);
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(thumbnails->CreateInstance(reinterpret_cast<IUnknown*>(thumbnails), __uuidof(IUnknown), &object),
@@ -84,10 +85,13 @@ TEST_F(ComServer, FactoryRefusesAggregationAndClassesNotBuiltYet) {
     EXPECT_EQ(thumbnails->CreateInstance(nullptr, __uuidof(IUnknown), nullptr), E_POINTER);
     EXPECT_EQ(thumbnails->CreateInstance(nullptr, __uuidof(IClassFactory), &object), E_NOINTERFACE);
     thumbnails->Release();
-    IClassFactory* later = factory(cvwin::kPreviewHandlerClsid);
-    ASSERT_NE(later, nullptr);
-    EXPECT_EQ(later->CreateInstance(nullptr, __uuidof(IUnknown), &object), E_UNEXPECTED);
-    later->Release();
+    for (const CLSID* clsid : {&cvwin::kPropertyStoreClsid, &cvwin::kPreviewHandlerClsid}) {
+        IClassFactory* served = factory(*clsid);
+        ASSERT_NE(served, nullptr);
+        ASSERT_EQ(served->CreateInstance(nullptr, __uuidof(IUnknown), &object), S_OK);
+        static_cast<IUnknown*>(object)->Release();
+        served->Release();
+    }
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
@@ -220,6 +224,40 @@ TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
     server.unloadAndReserve();
     EXPECT_TRUE(hostCatchesItsOwnException());
     inner->Release();
+}
+
+// A class left registered would keep the first load's window procedure: the
+// next preview after a reload at another address would call into nothing.
+TEST(ComServerUnload, ThePreviewsWindowClassGoesWithTheLibrary) {
+    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(host, nullptr);
+    const std::string bytes = cvtest::generatedSample("bitpix8.fits");
+    auto previewAndUnload = [&](LoadedServer& server) {
+        IStream* stream = cvtest::memoryStream(bytes);
+        auto* handler = server.initialised<IPreviewHandler>(cvwin::kPreviewHandlerClsid, stream);
+        stream->Release();
+        const RECT rect{0, 0, 200, 100};
+        EXPECT_EQ(handler->SetWindow(host, &rect), S_OK);
+        HWND window = FindWindowExW(host, nullptr, L"CorvanePreviewWindow", nullptr);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(UpdateWindow(window)) << "painted through this load's procedure";
+        WNDCLASSEXW info{};
+        info.cbSize = sizeof info;
+        const auto instance = static_cast<HINSTANCE>(server.base);
+        EXPECT_TRUE(GetClassInfoExW(instance, L"CorvanePreviewWindow", &info));
+        EXPECT_EQ(handler->Unload(), S_OK);
+        handler->Release();
+        EXPECT_TRUE(server.mayUnload());
+        server.unloadAndReserve();
+        EXPECT_FALSE(GetClassInfoExW(instance, L"CorvanePreviewWindow", &info)) << "unregistered with the library";
+    };
+    LoadedServer first;
+    previewAndUnload(first);
+    LoadedServer second;
+    EXPECT_NE(second.base, first.base);
+    previewAndUnload(second);
+    DestroyWindow(host);
 }
 
 TEST(ComServerFile, CarriesTheProjectsVersion) {

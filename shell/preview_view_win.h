@@ -1,0 +1,87 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "metadata/metadata.h"
+#include "preview/preview_listing.h"
+#include "render/rgb_image.h"
+
+namespace cvwin {
+
+// What the loading job leaves for the window to show.
+struct PreviewContent {
+    cv::RgbImage picture;
+    cv::ImageMetadata metadata;
+    bool hasPicture = false;
+    std::wstring statusText;  // centred message; empty for none
+    bool listingMode = false;
+    bool listingChanged = false;  // the body has not reached the text box yet
+    bool wrapLines = true;
+    cv::PreviewListing listing;
+};
+
+class CriticalSection {
+public:
+    CriticalSection() { InitializeCriticalSection(&section_); }
+    ~CriticalSection() { DeleteCriticalSection(&section_); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void enter() { EnterCriticalSection(&section_); }
+    void leave() { LeaveCriticalSection(&section_); }
+
+private:
+    CRITICAL_SECTION section_;
+};
+
+class Locked {
+public:
+    explicit Locked(CriticalSection& lock) : lock_(lock) { lock_.enter(); }
+    ~Locked() { lock_.leave(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CriticalSection& lock_;
+};
+
+// Everything the preview window is drawn from. The look and the controls
+// belong to the window's thread; `content` is shared with the loading job and
+// read or written only under `lock`.
+struct PreviewView {
+    PreviewView() = default;
+    PreviewView(const PreviewView&) = delete;
+    PreviewView& operator=(const PreviewView&) = delete;
+    ~PreviewView();
+
+    COLORREF backgroundColor = 0;
+    COLORREF textColor = 0;
+    HFONT hostFont = nullptr;  // owned; from the host's SetFont
+    bool darkMode = false;
+    bool showSidebar = true;
+
+    HWND textBox = nullptr;
+    HFONT listingFont = nullptr;
+    HFONT titleFont = nullptr;
+    HFONT fontKey = nullptr;  // the host font the two above were made from
+    HBRUSH textBoxBrush = nullptr;
+    COLORREF textBoxBrushColor = 0;
+
+    CriticalSection lock;
+    PreviewContent content;
+};
+
+constexpr int kTextBoxId = 1002;
+
+// Paints the whole client area: the listing header, the fitted picture with
+// its sidebar, or the centred message. Serves WM_PAINT and WM_PRINTCLIENT.
+void paintPreview(PreviewView& view, HWND window, HDC dc);
+
+// Creates, places, fills, shows or hides the listing's text box.
+void layoutTextBox(PreviewView& view, HWND window);
+
+// The text box's background brush, made again when the colour changed.
+HBRUSH textBoxBrush(PreviewView& view);
+
+}  // namespace cvwin

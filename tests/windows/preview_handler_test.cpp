@@ -1,0 +1,336 @@
+// The preview handler hosted as Explorer's preview pane hosts it: a parent
+// window, a stream, DoPreview, then the window captured through
+// WM_PRINTCLIENT and its pixels and child controls checked. Needs a display.
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/utf16.h"
+#include "preview/listing.h"
+#include "preview/preview_picture.h"
+#include "samples/text_samples.h"
+#include "shell/preview_handler_win.h"
+#include "shell/server_win.h"
+#include "support/test_readers.h"
+#include "windows/read_only_stream.h"
+#include "windows/thumbnail_helpers.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 400;
+constexpr DWORD kPumpLimitMs = 20000;  // generous: a stuck preview fails rather than hangs
+constexpr DWORD kGateLimitMs = 30000;
+constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
+
+// Dispatches the thread's messages until `done` holds or the limit passes.
+bool pumpUntil(const std::function<bool()>& done) {
+    const ULONGLONG end = GetTickCount64() + kPumpLimitMs;
+    while (!done()) {
+        if (GetTickCount64() > end) return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+    COLORREF at(int x, int y) const { return pixels[static_cast<std::size_t>(y * width + x)]; }
+};
+
+// The window's client area as it paints it for a host that prints it.
+Capture capture(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    Capture result{client.right, client.bottom, {}};
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), result.width, -result.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    GdiFlush();
+    const auto* words = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < result.width * result.height; ++i) {
+        const DWORD bgr = words[i];
+        result.pixels.push_back(RGB((bgr >> 16) & 0xFF, (bgr >> 8) & 0xFF, bgr & 0xFF));
+    }
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return result;
+}
+
+// The smallest rectangle holding every pixel unlike `background` in the columns [from, to).
+RECT inkBounds(const Capture& picture, COLORREF background, int from = 0, int to = kWidth) {
+    RECT bounds{to, picture.height, from, 0};
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = from; x < to; ++x) {
+            if (picture.at(x, y) == background) continue;
+            bounds = {std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y), std::max<LONG>(bounds.right, x + 1),
+                      std::max<LONG>(bounds.bottom, y + 1)};
+        }
+    }
+    return bounds;
+}
+
+bool hasInk(const RECT& bounds) { return bounds.right > bounds.left; }
+
+// A stream whose reads wait until the test opens the gate: a load that takes
+// as long as the test wants.
+class GatedStream final : public cvtest::ReadOnlyStream {
+public:
+    explicit GatedStream(IStream* inner) : inner_(inner), gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~GatedStream() { CloseHandle(gate_); }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
+    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        InterlockedIncrement(&reads_);
+        WaitForSingleObject(gate_, kGateLimitMs);
+        return inner_->Read(out, count, got);
+    }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        return inner_->Seek(move, origin, position);
+    }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+    void open() { SetEvent(gate_); }
+    LONG reads() const { return reads_; }
+
+private:
+    IStream* inner_;
+    HANDLE gate_;
+    volatile LONG reads_ = 0;
+};
+
+class PreviewHandler : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        host_ = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr, nullptr,
+                                nullptr, nullptr);
+        ASSERT_NE(host_, nullptr);
+    }
+    void TearDown() override {
+        if (handler_ != nullptr) handler_->Release();
+        DestroyWindow(host_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        pumpUntil([] { return true; });
+    }
+    void setSetting(const wchar_t* name, DWORD value) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+    }
+    void create() {
+        ASSERT_EQ(cvwin::createPreviewHandler(__uuidof(IPreviewHandler), reinterpret_cast<void**>(&handler_)), S_OK);
+    }
+    template <typename Interface>
+    Interface* as() {
+        Interface* object = nullptr;
+        EXPECT_EQ(handler_->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)), S_OK);
+        object->Release();  // the handler keeps it alive
+        return object;
+    }
+    HRESULT initialize(IStream* stream) { return as<IInitializeWithStream>()->Initialize(stream, STGM_READ); }
+    // Shows `bytes` in a window of the whole host and waits until `shown` holds for its capture.
+    HWND show(const std::string& bytes, const std::function<bool(HWND)>& shown) {
+        IStream* stream = cvtest::memoryStream(bytes);
+        EXPECT_EQ(initialize(stream), S_OK);
+        stream->Release();
+        const RECT rect{0, 0, kWidth, kHeight};
+        EXPECT_EQ(handler_->SetWindow(host_, &rect), S_OK);
+        EXPECT_EQ(handler_->DoPreview(), S_OK);
+        HWND window = nullptr;
+        EXPECT_EQ(as<IOleWindow>()->GetWindow(&window), S_OK);
+        EXPECT_TRUE(pumpUntil([&] { return shown(window); })) << "the preview never showed";
+        return window;
+    }
+    COLORREF background(HWND window) { return capture(window).at(0, 0); }
+
+    HWND host_ = nullptr;
+    IPreviewHandler* handler_ = nullptr;
+};
+
+// Whether the columns [0, to) hold a picture `width` wide; the sidebar, when
+// shown, lies right of two thirds of the window.
+bool showsPictureOfWidth(HWND window, int width, int to = kWidth * 2 / 3) {
+    const Capture shot = capture(window);
+    const RECT ink = inkBounds(shot, shot.at(0, 0), 0, to);
+    return ink.right - ink.left == width;
+}
+
+TEST_F(PreviewHandler, FitsThePictureBesideTheSidebarOrAcrossTheWholeWindow) {
+    const std::string bytes = cvtest::generatedSample("bitpix16.fits");  // 320 x 240
+    for (const bool sidebar : {true, false}) {
+        setSetting(L"PreviewSidebar", sidebar ? 1 : 0);
+        create();
+        const int pictureColumns = sidebar ? kWidth * 2 / 3 : kWidth;
+        const HWND window = show(bytes, [&](HWND w) { return showsPictureOfWidth(w, 320, pictureColumns); });
+        const Capture shot = capture(window);
+        const COLORREF paper = shot.at(0, 0);
+        const RECT picture = inkBounds(shot, paper, 0, pictureColumns);
+        EXPECT_EQ(picture.bottom - picture.top, 240) << "drawn at its own size";
+        EXPECT_EQ(picture.top, (kHeight - 240) / 2) << "centred vertically";
+        const RECT right = inkBounds(shot, paper, picture.right + 1, kWidth);
+        if (sidebar) {
+            EXPECT_LT(picture.left, (kWidth - 320) / 2) << "the sidebar takes the right";
+            EXPECT_TRUE(hasInk(right)) << "the sidebar's rows";
+        } else {
+            EXPECT_EQ(picture.left, (kWidth - 320) / 2);
+            EXPECT_FALSE(hasInk(right));
+        }
+        handler_->Release();
+        handler_ = nullptr;
+    }
+}
+
+TEST_F(PreviewHandler, ListsASequenceInAReadOnlyBoxThatCopiesItsText) {
+    create();
+    const std::string bytes = cvsamples::sirilSequence(12, 3, 0);
+    HWND textBox = nullptr;
+    const HWND window = show(bytes, [&](HWND w) {
+        textBox = FindWindowExW(w, nullptr, L"EDIT", nullptr);
+        return textBox != nullptr && IsWindowVisible(textBox);
+    });
+    cvtest::BytesReader reader(bytes);
+    const cv::ListingResult expected = cv::buildListing(reader);
+    ASSERT_EQ(expected.outcome, cv::ListingOutcome::Built);
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(textBox)), L'\0');
+    GetWindowTextW(textBox, text.data(), static_cast<int>(text.size() + 1));
+    EXPECT_EQ(cv::utf16FromUtf8(std::string(text.begin(), text.end())), expected.listing.body);
+    EXPECT_NE(GetWindowLongW(textBox, GWL_STYLE) & ES_READONLY, 0);
+    EXPECT_NE(GetWindowLongW(textBox, GWL_STYLE) & WS_HSCROLL, 0) << "a sequence report scrolls sideways";
+    EXPECT_TRUE(hasInk(inkBounds(capture(window), background(window), 0, kWidth))) << "the header";
+
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    MSG selectAll{textBox, WM_KEYDOWN, 'A', 0, 0, {}};
+    EXPECT_EQ(handler_->TranslateAccelerator(&selectAll), S_OK);
+    DWORD start = 1;
+    DWORD end = 0;
+    SendMessageW(textBox, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, text.size());
+    MSG other{textBox, WM_KEYDOWN, 'B', 0, 0, {}};
+    EXPECT_EQ(handler_->TranslateAccelerator(&other), S_FALSE) << "no frame to hand it to";
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+TEST_F(PreviewHandler, ABrokenTextFileShowsOnlyTheMessageCentred) {
+    create();
+    const HWND window = show("#Siril sequence file\nno header here\n", [](HWND w) {
+        const Capture shot = capture(w);
+        return hasInk(inkBounds(shot, shot.at(0, 0)));
+    });
+    EXPECT_EQ(FindWindowExW(window, nullptr, L"EDIT", nullptr), nullptr);
+    const Capture shot = capture(window);
+    const RECT ink = inkBounds(shot, shot.at(0, 0));
+    EXPECT_NEAR((ink.top + ink.bottom) / 2, kHeight / 2, 4);
+    EXPECT_NEAR((ink.left + ink.right) / 2, kWidth / 2, 4);
+}
+
+TEST_F(PreviewHandler, TheLookComesFromTheSettingOrTheSystemAndDarkIgnoresTheHost) {
+    struct Case {
+        bool darkSetting;
+        COLORREF expected;
+    };
+    for (const Case& c : {Case{true, 0x202020}, Case{false, RGB(10, 20, 30)}}) {
+        setSetting(L"PreviewDarkBackground", c.darkSetting ? 1 : 0);
+        create();
+        auto* visuals = as<IPreviewHandlerVisuals>();
+        EXPECT_EQ(visuals->SetBackgroundColor(RGB(10, 20, 30)), S_OK);
+        EXPECT_EQ(visuals->SetTextColor(RGB(200, 0, 0)), S_OK);
+        const HWND window = show("#Siril sequence file\nno header here\n", [](HWND w) {
+            const Capture shot = capture(w);
+            return hasInk(inkBounds(shot, shot.at(0, 0)));
+        });
+        EXPECT_EQ(background(window), c.expected) << "dark setting " << c.darkSetting;
+        handler_->Release();
+        handler_ = nullptr;
+    }
+}
+
+TEST_F(PreviewHandler, AnswersTheHostsCallsInEveryState) {
+    create();
+    EXPECT_EQ(handler_->DoPreview(), E_UNEXPECTED) << "no stream yet";
+    HWND window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(as<IOleWindow>()->GetWindow(&window), E_FAIL);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(as<IOleWindow>()->ContextSensitiveHelp(TRUE), E_NOTIMPL);
+    EXPECT_EQ(handler_->SetFocus(), S_FALSE);
+    SetFocus(nullptr);
+    EXPECT_EQ(handler_->QueryFocus(&window), E_FAIL) << "no focus is no success";
+    void* site = reinterpret_cast<void*>(1);
+    EXPECT_EQ(as<IObjectWithSite>()->GetSite(__uuidof(IUnknown), &site), E_FAIL);
+    EXPECT_EQ(site, nullptr);
+
+    const std::string bytes = cvtest::generatedSample("bitpix8.fits");
+    show(bytes, [](HWND w) { return hasInk(inkBounds(capture(w), capture(w).at(0, 0))); });
+    EXPECT_EQ(handler_->DoPreview(), E_FAIL) << "already previewing";
+    IStream* again = cvtest::memoryStream(bytes);
+    EXPECT_EQ(initialize(again), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+    EXPECT_EQ(handler_->Unload(), S_OK);
+    EXPECT_EQ(as<IOleWindow>()->GetWindow(&window), E_FAIL) << "Unload closes the window";
+    EXPECT_EQ(initialize(again), S_OK) << "and the handler can preview again";
+    EXPECT_EQ(handler_->DoPreview(), S_OK);
+    again->Release();
+}
+
+TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
+    create();
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix8.fits"));
+    GatedStream slow(inner);
+    ASSERT_EQ(initialize(&slow), S_OK);
+    const RECT rect{0, 0, kWidth, kHeight};
+    ASSERT_EQ(handler_->SetWindow(host_, &rect), S_OK);
+    ASSERT_EQ(handler_->DoPreview(), S_OK);
+    ASSERT_TRUE(pumpUntil([&] { return slow.reads() > 0; }));
+    EXPECT_EQ(handler_->Unload(), S_OK) << "after waiting at most five seconds";
+
+    const HWND window = show(cvtest::generatedSample("bitpix16.fits"), [](HWND w) { return showsPictureOfWidth(w, 320); });
+    const Capture before = capture(window);
+    slow.open();
+    const auto onlyTheTestHoldsIt = [this] {
+        handler_->AddRef();
+        return handler_->Release() == 1;
+    };
+    ASSERT_TRUE(pumpUntil(onlyTheTestHoldsIt)) << "both jobs end";
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(capture(window).pixels, before.pixels) << "the old job's picture never shows";
+    inner->Release();
+}
+
+TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread) {
+    create();
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
+    GatedStream slow(inner);
+    ASSERT_EQ(initialize(&slow), S_OK);
+    const RECT rect{0, 0, kWidth, kHeight};
+    ASSERT_EQ(handler_->SetWindow(host_, &rect), S_OK);
+    ASSERT_EQ(handler_->DoPreview(), S_OK);
+    HWND window = nullptr;
+    ASSERT_EQ(as<IOleWindow>()->GetWindow(&window), S_OK);
+    ASSERT_TRUE(pumpUntil([&] { return slow.reads() > 0; }));
+    handler_->Release();  // the host lets go without Unload; the job holds the last reference
+    handler_ = nullptr;
+    slow.open();
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); })) << "destroyed with the handler, on this thread";
+    EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); }));
+    inner->Release();
+}
+
+}  // namespace
