@@ -228,6 +228,22 @@ TEST_F(PreviewHandler, ListsASequenceInAReadOnlyBoxThatCopiesItsText) {
     EXPECT_EQ(handler_->TranslateAccelerator(&other), S_FALSE) << "no frame to hand it to";
     keys[VK_CONTROL] = 0;
     SetKeyboardState(keys);
+
+    // A larger host font makes the listing's fonts again and a taller header.
+    const auto boxTop = [&] {
+        RECT box{};
+        GetWindowRect(textBox, &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        return box.top;
+    };
+    const LRESULT fontBefore = SendMessageW(textBox, WM_GETFONT, 0, 0);
+    const LONG topBefore = boxTop();
+    LOGFONTW large{};
+    large.lfHeight = -40;
+    wcscpy_s(large.lfFaceName, L"Liberation Sans");
+    EXPECT_EQ(as<IPreviewHandlerVisuals>()->SetFont(&large), S_OK);
+    EXPECT_NE(SendMessageW(textBox, WM_GETFONT, 0, 0), fontBefore);
+    EXPECT_GT(boxTop(), topBefore);
 }
 
 TEST_F(PreviewHandler, ABrokenTextFileShowsOnlyTheMessageCentred) {
