@@ -7,6 +7,7 @@
 #include <new>
 
 #include "preview/sidebar.h"
+#include "shell/dib_win.h"
 
 namespace cvwin {
 
@@ -132,13 +133,7 @@ bool drawPicture(HDC dc, const cv::RgbImage& picture, const RECT& area, int avai
     const std::size_t stride = (3 * static_cast<std::size_t>(picture.width) + 3) & ~std::size_t{3};
     const auto pixels = dibPixels(picture, stride);
     if (!pixels) return false;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(picture.width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(picture.height);
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = topDownBitmapInfo(picture.width, picture.height, 24);
     const int x = area.left + (area.right - width - area.left) / 2;
     const int y = area.top + (area.bottom - height - area.top) / 2;
     const int previousMode = SetStretchBltMode(dc, HALFTONE);

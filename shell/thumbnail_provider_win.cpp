@@ -5,6 +5,7 @@
 #include "formats/image_header.h"
 #include "render/format_label_win.h"
 #include "render/render_profiles.h"
+#include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
@@ -53,13 +54,7 @@ HRESULT createThumbnailProvider(REFIID riid, void** object) {
 
 HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
     if (image.empty() || image.width > cv::kMaxThumbnailSide || image.height > cv::kMaxThumbnailSide) return nullptr;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = static_cast<LONG>(image.width);
-    info.bmiHeader.biHeight = -static_cast<LONG>(image.height);
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = topDownBitmapInfo(image.width, image.height, 32);
     void* bits = nullptr;
     HBITMAP bitmap = nullptr;
     {

@@ -143,16 +143,21 @@ protected:
         return object;
     }
     HRESULT initialize(IStream* stream) { return as<IInitializeWithStream>()->Initialize(stream, STGM_READ); }
-    // Shows `bytes` in a window of the whole host and waits until `shown` holds for its capture.
-    HWND show(const std::string& bytes, const std::function<bool(HWND)>& shown) {
-        IStream* stream = cvtest::memoryStream(bytes);
+    // Starts a preview of `stream` in a window over the whole host.
+    HWND start(IStream* stream) {
         EXPECT_EQ(initialize(stream), S_OK);
-        stream->Release();
         const RECT rect{0, 0, kWidth, kHeight};
         EXPECT_EQ(handler_->SetWindow(host_, &rect), S_OK);
         EXPECT_EQ(handler_->DoPreview(), S_OK);
         HWND window = nullptr;
         EXPECT_EQ(as<IOleWindow>()->GetWindow(&window), S_OK);
+        return window;
+    }
+    // Shows `bytes` and waits until `shown` holds for the window.
+    HWND show(const std::string& bytes, const std::function<bool(HWND)>& shown) {
+        IStream* stream = cvtest::memoryStream(bytes);
+        const HWND window = start(stream);
+        stream->Release();
         EXPECT_TRUE(pumpUntil([&] { return shown(window); })) << "the preview never showed";
         return window;
     }
@@ -310,10 +315,7 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     create();
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix8.fits"));
     GatedStream slow(inner);
-    ASSERT_EQ(initialize(&slow), S_OK);
-    const RECT rect{0, 0, kWidth, kHeight};
-    ASSERT_EQ(handler_->SetWindow(host_, &rect), S_OK);
-    ASSERT_EQ(handler_->DoPreview(), S_OK);
+    start(&slow);
     ASSERT_TRUE(pumpUntil([&] { return slow.reads() > 0; }));
     EXPECT_EQ(handler_->Unload(), S_OK) << "after waiting at most five seconds";
 
@@ -334,12 +336,7 @@ TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread)
     create();
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
     GatedStream slow(inner);
-    ASSERT_EQ(initialize(&slow), S_OK);
-    const RECT rect{0, 0, kWidth, kHeight};
-    ASSERT_EQ(handler_->SetWindow(host_, &rect), S_OK);
-    ASSERT_EQ(handler_->DoPreview(), S_OK);
-    HWND window = nullptr;
-    ASSERT_EQ(as<IOleWindow>()->GetWindow(&window), S_OK);
+    const HWND window = start(&slow);
     ASSERT_TRUE(pumpUntil([&] { return slow.reads() > 0; }));
     handler_->Release();  // the host lets go without Unload; the job holds the last reference
     handler_ = nullptr;
