@@ -31,9 +31,10 @@ void addNumber(std::vector<SidebarRow>& rows, const char16_t* label, const std::
 std::u16string sidebarNumber(double value, int decimals, std::string_view unit) {
     char text[kSidebarNumberCapacity + 1];
     const int width = static_cast<int>(unit.size());
-    int length = std::snprintf(text, sizeof text, "%.*f%.*s", decimals, value, width, unit.data());
+    const char* unitText = unit.empty() ? "" : unit.data();
+    int length = std::snprintf(text, sizeof text, "%.*f%.*s", decimals, value, width, unitText);
     if (length < 0 || static_cast<std::size_t>(length) > kSidebarNumberCapacity) {
-        length = std::snprintf(text, sizeof text, "%.*e%.*s", decimals, value, width, unit.data());
+        length = std::snprintf(text, sizeof text, "%.*e%.*s", decimals, value, width, unitText);
     }
     if (length < 0) return {};
     return utf16FromUtf8(text);

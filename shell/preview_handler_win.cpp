@@ -41,7 +41,7 @@ BOOL CALLBACK registerWindowClass(INIT_ONCE*, void*, void**) {
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kWindowClass;
     gClass = RegisterClassExW(&windowClass);
-    return TRUE;
+    return gClass != 0 ? TRUE : FALSE;  // a failure is tried again at the next window
 }
 
 // The system's app theme: dark only when "AppsUseLightTheme" is a REG_DWORD 0.
@@ -90,6 +90,22 @@ struct PreviewJob {
 
 namespace {
 
+// Refuses every read once the preview is cancelled: a job that outlives
+// Unload never touches the stream again, even when the host hands the same
+// stream to the next preview.
+class CancellableReader final : public cv::Reader {
+public:
+    CancellableReader(cv::Reader& inner, const std::atomic<bool>& cancel) : inner_(inner), cancel_(cancel) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        return !cancel_.load() && inner_.read(offset, destination, count);
+    }
+
+private:
+    cv::Reader& inner_;
+    const std::atomic<bool>& cancel_;
+};
+
 void showListing(PreviewContent& content, cv::PreviewListing&& listing) {
     content.wrapLines = listing.wrapLines;
     content.listing = std::move(listing);
@@ -101,15 +117,16 @@ void showListing(PreviewContent& content, cv::PreviewListing&& listing) {
 // end, so a fault part-way leaves it untouched.
 HRESULT loadContent(void* context) {
     auto& job = *static_cast<PreviewJob*>(context);
+    CancellableReader source(job.source, *job.cancel);
     PreviewContent content;
-    cv::ListingResult listing = cv::buildListing(job.source);
+    cv::ListingResult listing = cv::buildListing(source);
     if (listing.outcome == cv::ListingOutcome::Built) {
         showListing(content, std::move(listing.listing));
     } else if (listing.outcome == cv::ListingOutcome::Failed) {
         content.statusText = kUnreadableText;
     } else {
         cv::PreviewPicture loaded;
-        if (cv::loadPreviewPicture(job.source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
+        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
             content.picture = std::move(loaded.picture);
             content.metadata = std::move(loaded.metadata);
             content.hasPicture = true;
@@ -174,10 +191,27 @@ IFACEMETHODIMP PreviewHandler::QueryInterface(REFIID riid, void** object) {
 
 IFACEMETHODIMP_(ULONG) PreviewHandler::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
 
+// When the host drops its last reference while jobs still hold theirs, the
+// loading stops and the site goes back now, on the host's thread, while this
+// reference still keeps the handler. A job lowers its count before its
+// reference, so a job ending meanwhile never makes this look true early.
 IFACEMETHODIMP_(ULONG) PreviewHandler::Release() {
+    if (InterlockedCompareExchange(&references_, 0, 0) - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
+        hostLetGo();
+    }
+    return dropReference();
+}
+
+ULONG PreviewHandler::dropReference() {
     const LONG count = InterlockedDecrement(&references_);
     if (count == 0) delete this;
     return static_cast<ULONG>(count);
+}
+
+void PreviewHandler::hostLetGo() {
+    if (cancel_) cancel_->store(true);
+    if (site_ != nullptr) site_->Release();
+    site_ = nullptr;
 }
 
 IFACEMETHODIMP PreviewHandler::Initialize(IStream* stream, DWORD) {
@@ -192,7 +226,7 @@ IFACEMETHODIMP PreviewHandler::SetWindow(HWND parent, const RECT* rect) {
     parentWindow_ = parent;
     if (rect != nullptr) bounds_ = *rect;
     if (!isLiveWindow(window_)) createWindow();
-    else if (parent != previous) ::SetParent(window_, parent);
+    else if (parent != previous && isLiveWindow(parent)) ::SetParent(window_, parent);
     return SetRect(rect);
 }
 
@@ -233,7 +267,11 @@ IFACEMETHODIMP PreviewHandler::DoPreview() {
     AddRef();
     job->handler = this;
     job->module = referenceOwnModule();
-    if (TrySubmitThreadpoolCallback(&PreviewHandler::runJob, job, nullptr)) return S_OK;
+    InterlockedIncrement(&jobReferences_);
+    if (TrySubmitThreadpoolCallback(&PreviewHandler::runJob, job, nullptr)) {
+        invalidate();  // "Loading image..." until the job posts its result
+        return S_OK;
+    }
     jobInFlight_ = false;
     runJob(nullptr, job);
     invalidate();
@@ -245,9 +283,14 @@ void CALLBACK PreviewHandler::runJob(PTP_CALLBACK_INSTANCE instance, void* conte
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(runGuarded(loadContent, job))) {
         job->content = PreviewContent{};
-        job->content.statusText = kUnreadableText;
+        try {
+            job->content.statusText = kUnreadableText;
+        } catch (...) {
+            // Out of memory: the window is left empty rather than the callback thrown out of.
+        }
     }
     job->handler->publish(job->generation, std::move(job->content));
+    job->source.detach();  // the stream is a COM object: released while COM is still initialised here
     if (SUCCEEDED(com)) CoUninitialize();
     finishJob(job, instance);
 }
@@ -280,16 +323,20 @@ void PreviewHandler::publish(std::uint64_t generation, PreviewContent&& content)
 
 // With a window, the reference goes back on the window's thread: the last one
 // dropped here would destroy the handler while its window may be painting
-// with it. Without a window there is nothing that could still reach it.
+// with it. It stays counted even when the post fails (a full queue), to be
+// taken back by Unload or when the window goes. Without a window there is
+// nothing that could still reach the handler.
 void PreviewHandler::releaseJobReference() {
+    InterlockedDecrement(&jobReferences_);  // before the reference itself: see Release
     {
         const Locked locked(view_.lock);
-        if (notifyWindow_ != nullptr && PostMessageW(notifyWindow_, kReleaseJobReferenceMessage, 0, 0)) {
+        if (notifyWindow_ != nullptr) {
             ++pendingReleases_;
+            PostMessageW(notifyWindow_, kReleaseJobReferenceMessage, 0, 0);
             return;
         }
     }
-    Release();
+    dropReference();
 }
 
 // The posted references whose messages a destroyed window will never get.
@@ -320,7 +367,7 @@ IFACEMETHODIMP PreviewHandler::Unload() {
     stream_.detach();
     initialized_ = false;
     busy_ = false;
-    for (LONG i = 0; i < pending; ++i) Release();  // the host's own reference keeps the handler
+    for (LONG i = 0; i < pending; ++i) dropReference();  // the host's own reference keeps the handler
     return S_OK;
 }
 
@@ -364,7 +411,7 @@ void PreviewHandler::windowGone() {
     window_ = nullptr;
     view_.textBox = nullptr;
     const LONG pending = takePendingReleases();
-    for (LONG i = 0; i < pending; ++i) Release();
+    for (LONG i = 0; i < pending; ++i) dropReference();
 }
 
 void PreviewHandler::invalidate() {
@@ -428,6 +475,7 @@ IFACEMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font) {
     if (created == nullptr) return E_FAIL;
     HFONT previous = view_.hostFont;
     view_.hostFont = created;
+    view_.fontKey = nullptr;  // a later font may reuse the old handle's value
     if (previous != nullptr) DeleteObject(previous);
     if (isLiveWindow(window_)) {
         try {
@@ -500,7 +548,11 @@ LRESULT PreviewHandler::handleMessage(HWND window, UINT message, WPARAM wParam, 
         case WM_PAINT: {
             PAINTSTRUCT paint{};
             HDC dc = BeginPaint(window, &paint);
-            if (dc != nullptr) paintPreview(view_, window, dc);
+            try {
+                if (dc != nullptr) paintPreview(view_, window, dc);
+            } catch (...) {
+                // Out of memory mid-paint: the background stays, the paint still ends.
+            }
             EndPaint(window, &paint);
             return 0;
         }
@@ -527,7 +579,7 @@ LRESULT PreviewHandler::handleMessage(HWND window, UINT message, WPARAM wParam, 
                 if (pendingReleases_ == 0) return 0;
                 --pendingReleases_;
             }
-            Release();  // may destroy the handler and this window: nothing of either is touched after
+            dropReference();  // may destroy the handler and this window: nothing of either is touched after
             return 0;
         }
         default:

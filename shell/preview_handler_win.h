@@ -74,11 +74,14 @@ private:
     void stopJob();
     void publish(std::uint64_t generation, PreviewContent&& content);
     void releaseJobReference();
+    ULONG dropReference();
+    void hostLetGo();
     LONG takePendingReleases();
     void windowGone();
     void invalidate();
 
     volatile LONG references_ = 1;
+    volatile LONG jobReferences_ = 0;  // those of the references held by loading jobs
     HWND parentWindow_ = nullptr;
     RECT bounds_{};
     IUnknown* site_ = nullptr;

@@ -104,7 +104,9 @@ void paintMessage(const PreviewView& view, HWND window, HDC dc, const RECT& clie
 }
 
 bool showsPicture(const PreviewContent& content) {
-    return !content.listingMode && content.hasPicture && !content.picture.empty();
+    const cv::RgbImage& picture = content.picture;
+    return !content.listingMode && content.hasPicture && !picture.empty() &&
+           picture.pixels.size() / 3 / picture.width >= picture.height;
 }
 
 // The picture as a 24-bit DIB's pixels: B, G, R, rows padded to 4 bytes.
@@ -185,24 +187,32 @@ void paintPicture(const PreviewView& view, HWND window, HDC dc, const RECT& clie
 
 int headerHeight(const Metrics& metrics, bool hasNote) { return metrics.lineHeight * (hasNote ? 3 : 2) + 2 * metrics.pad; }
 
-// The title and listing fonts, made from the host's font when it changed.
+// The title and listing fonts, made from the host's font when it changed. The
+// text box is given the new listing font before the old one is deleted.
 void ensureListingFonts(PreviewView& view) {
     if (view.listingFont != nullptr && view.titleFont != nullptr && view.fontKey == view.hostFont) return;
-    for (HFONT* font : {&view.listingFont, &view.titleFont}) {
-        if (*font != nullptr) DeleteObject(*font);
-        *font = nullptr;
-    }
+    const HFONT oldListing = view.listingFont;
+    const HFONT oldTitle = view.titleFont;
+    view.listingFont = nullptr;
+    view.titleFont = nullptr;
     LOGFONTW base{};
-    if (GetObjectW(baseFont(view), sizeof base, &base) == 0) return;
-    LOGFONTW title = base;
-    title.lfWeight = kTitleWeight;
-    view.titleFont = CreateFontIndirectW(&title);
-    LOGFONTW listing = base;
-    listing.lfWeight = FW_NORMAL;
-    listing.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-    wcsncpy_s(listing.lfFaceName, LF_FACESIZE, L"Consolas", _TRUNCATE);
-    view.listingFont = CreateFontIndirectW(&listing);
-    view.fontKey = view.hostFont;
+    if (GetObjectW(baseFont(view), sizeof base, &base) != 0) {
+        LOGFONTW title = base;
+        title.lfWeight = kTitleWeight;
+        view.titleFont = CreateFontIndirectW(&title);
+        LOGFONTW listing = base;
+        listing.lfWeight = FW_NORMAL;
+        listing.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+        wcsncpy_s(listing.lfFaceName, LF_FACESIZE, L"Consolas", _TRUNCATE);
+        view.listingFont = CreateFontIndirectW(&listing);
+        view.fontKey = view.hostFont;
+    }
+    if (view.textBox != nullptr && IsWindow(view.textBox)) {
+        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont), FALSE);
+    }
+    for (HFONT font : {oldListing, oldTitle}) {
+        if (font != nullptr) DeleteObject(font);
+    }
 }
 
 void paintListingHeader(PreviewView& view, HDC dc, const RECT& client) {

@@ -127,7 +127,7 @@ protected:
         if (handler_ != nullptr) handler_->Release();
         DestroyWindow(host_);
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        pumpUntil([] { return true; });
+        EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); })) << "every job, handler and window gone";
     }
     void setSetting(const wchar_t* name, DWORD value) {
         ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
@@ -329,6 +329,7 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     ASSERT_TRUE(pumpUntil(onlyTheTestHoldsIt)) << "both jobs end";
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(capture(window).pixels, before.pixels) << "the old job's picture never shows";
+    EXPECT_EQ(slow.reads(), 1) << "past the read it was in, the old job never touches its stream again";
     inner->Release();
 }
 
@@ -342,6 +343,7 @@ TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread)
     handler_ = nullptr;
     slow.open();
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); })) << "destroyed with the handler, on this thread";
+    EXPECT_EQ(slow.reads(), 1) << "the host let go, so the loading stopped";
     EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); }));
     inner->Release();
 }
