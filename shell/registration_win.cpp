@@ -3,6 +3,7 @@
 #include <propsys.h>
 #include <shlobj.h>
 
+#include <iterator>
 #include <vector>
 
 #include "shell/class_ids_win.h"
@@ -44,6 +45,8 @@ constexpr ServedExtension kServedExtensions[] = {
      L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.DateModified;System.Size",
      L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"},
 };
+
+static_assert(std::size(kServedExtensions) == kServedExtensionCount);
 
 // The stages run in this order; each has its own consequence of a failure.
 enum class Stage {
@@ -307,6 +310,8 @@ void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSys
 }
 
 }  // namespace
+
+const wchar_t* servedExtension(std::size_t index) { return kServedExtensions[index].extension; }
 
 bool processIsElevated() {
     HANDLE token = nullptr;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -10,6 +11,11 @@ namespace cvwin {
 // Where a registration goes: the current user's classes, or the machine's
 // (which alone can list property handlers and register the schema).
 enum class InstallRoot { User, Machine };
+
+// The served extensions, in registration order: ".xisf", ".fits", ".fit",
+// ".fts", ".vmproj", ".xpsm", ".seq".
+constexpr std::size_t kServedExtensionCount = 7;
+const wchar_t* servedExtension(std::size_t index);
 
 bool processIsElevated();
 void notifyAssociationsChanged();

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "shell/registration_win.h"
+
+namespace cvwin {
+
+// The machine's root when the thumbnail provider's class is registered there
+// (Corvane was installed for all users), the user's otherwise.
+InstallRoot installRoot();
+
+// The folder of the running program, with its trailing backslash.
+std::wstring programFolder();
+
+// Writes the file-type switches under the install root and registers the
+// server beside this program again under that same root.
+bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled);
+
+}  // namespace cvwin

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "shell/registration_win.h"
+
+namespace cvwin {
+
+// What one start of the settings program does, from the text after its name.
+struct SettingsCommand {
+    enum class Kind { Window, Refresh, ApplyAssociations, BadArguments };
+    Kind kind = Kind::Window;
+    std::wstring target;  // Refresh: everything after "/refresh ", cleaned later
+    std::array<bool, kServedExtensionCount> enabled{};  // ApplyAssociations, in registration order
+};
+
+// "/refresh " wins over "--apply-associations ", each found anywhere in the
+// text; anything else opens the window.
+SettingsCommand parseSettingsCommand(std::wstring_view arguments);
+
+// The command line without the program's name (quoted or not).
+std::wstring_view argumentsOf(std::wstring_view commandLine);
+
+}  // namespace cvwin
