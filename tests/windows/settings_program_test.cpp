@@ -184,6 +184,35 @@ std::wstring textOf(HWND window) {
     return text;
 }
 
+// The program's icon at `size`: a bright star in the middle of a dark sky.
+void expectIconDrawn(int size) {
+    HMODULE program = LoadLibraryExW(besideTests(L"CorvaneSettings.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr);
+    auto icon = static_cast<HICON>(LoadImageW(program, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+    FreeLibrary(program);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info)) << size;
+    BITMAPINFO header{};
+    header.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> pixels(static_cast<std::size_t>(size * size));
+    HDC dc = GetDC(nullptr);
+    EXPECT_EQ(GetDIBits(dc, info.hbmColor, 0, static_cast<UINT>(size), pixels.data(), &header, DIB_RGB_COLORS), size);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+    const auto brightness = [&](int x, int y) {
+        const DWORD bgra = pixels[static_cast<std::size_t>(y * size + x)];
+        return (bgra & 0xFF) + ((bgra >> 8) & 0xFF) + ((bgra >> 16) & 0xFF);
+    };
+    EXPECT_GT(brightness(size / 2, size / 2), 700u) << size << ": the star";
+    EXPECT_LT(brightness(size * 9 / 32, size / 5), 300u) << size << ": the sky";
+}
+
+TEST(SettingsProgram, ItsIconReadsAtEverySize) {
+    for (const int size : {16, 32, 64, 256}) expectIconDrawn(size);
+}
+
 TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     const DWORD off = 0;
@@ -212,6 +241,8 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, MulDiv(560, dpi, 96));
     EXPECT_EQ(client.bottom, MulDiv(152 + 618, dpi, 96)) << "40 units lower with the notice";
+
+    EXPECT_NE(SendDlgItemMessageW(window, 1010, STM_GETICON, 0, 0), 0) << "the program's icon shown";
 
     SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(GetDlgItem(window, 1005)),
