@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: tools/install-deps.sh [--fuzz]   (--fuzz adds clang 14 and libFuzzer)
+# Usage: tools/install-deps.sh [--fuzz | --tests]
+#   --fuzz adds clang 14 and libFuzzer; --tests adds Chromium, which the help page's test opens headless.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev zlib1g-dev libzstd-dev liblz4-dev libpng-dev)
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libclang-rt-14-dev)
+elif [[ "${1:-}" == "--tests" ]]; then
+  packages+=(chromium)
 fi
 
 missing=()

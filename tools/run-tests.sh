@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh
+tools/install-deps.sh --tests
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -j "$(nproc)"
