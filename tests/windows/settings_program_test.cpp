@@ -244,11 +244,21 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
 
     EXPECT_NE(SendDlgItemMessageW(window, 1010, STM_GETICON, 0, 0), 0) << "the program's icon shown";
 
+    SendMessageW(GetDlgItem(window, 1206), BM_CLICK, 0, 0);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, 1207))) << "a label again, so a corner to choose";
+    SendMessageW(GetDlgItem(window, 1101), BM_CLICK, 0, 0);  // ".fit / .fits" off
+
     SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(GetDlgItem(window, 1005)),
               L"Options saved and file types updated. Use Refresh thumbnails so the new file types are picked up.");
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, association(L".fts")));
-    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, association(L".seq")));
+    for (const wchar_t* switchedOff : {L".seq", L".fit", L".fits"}) {
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, association(switchedOff))) << "one box for .fit and .fits";
+    }
+    DWORD labelled = 0;
+    DWORD size = sizeof labelled;
+    RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"LabelFormat", RRF_RT_REG_DWORD, nullptr, &labelled, &size);
+    EXPECT_EQ(labelled, 1u);
     SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(GetDlgItem(window, 1005)),
               L"Options saved. They apply to thumbnails drawn from now on; ones Windows has already stored keep their "
