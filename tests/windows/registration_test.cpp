@@ -13,9 +13,13 @@
 
 #include "shell/class_ids_win.h"
 #include "shell/registration_win.h"
+#include "windows/beside_tests.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
+
+using cvtest::besideTests;
+using cvtest::keyExists;
 
 using Lines = std::vector<std::string>;
 
@@ -169,20 +173,6 @@ void setText(HKEY root, const std::wstring& path, const wchar_t* name, const std
     ASSERT_EQ(RegSetKeyValueW(root, path.c_str(), name, REG_SZ, text.c_str(),
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
-}
-
-bool keyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
-std::wstring besideTests(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + file;
 }
 
 class Registration : public ::testing::Test {

@@ -12,8 +12,12 @@
 
 #include "settings/command_line_win.h"
 #include "settings/thumbnail_refresh_win.h"
+#include "windows/beside_tests.h"
 
 namespace {
+
+using cvtest::besideTests;
+using cvtest::keyExists;
 
 using Kind = cvwin::SettingsCommand::Kind;
 
@@ -21,20 +25,6 @@ constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
 constexpr DWORD kProcessWaitMs = 60000;
 constexpr DWORD kWindowWaitMs = 20000;
 constexpr const wchar_t* kPreviewPoint = L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
-
-std::wstring besideTests(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + file;
-}
-
-bool keyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
 
 std::wstring association(const wchar_t* extension) {
     return std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension + kPreviewPoint;
