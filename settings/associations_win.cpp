@@ -59,14 +59,35 @@ std::wstring programFolder() {
     return path.substr(0, path.rfind(L'\\') + 1);
 }
 
+namespace {
+
+// Another copy of the program (an unpacked folder, a build) must not point
+// every user's Explorer at its own, perhaps user-writable, folder.
+bool isRegisteredServer(const std::wstring& serverPath) {
+    wchar_t registered[MAX_PATH + 1] = {};
+    DWORD bytes = sizeof registered - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                     L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32", nullptr,
+                     RRF_RT_REG_SZ, nullptr, registered, &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    return CompareStringOrdinal(registered, -1, serverPath.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 // Registration goes through DllInstall with the install root named, not
 // through DllRegisterServer: that one picks its root from the token, and a
 // per-user install run elevated would otherwise be registered for all users,
 // with switches it never reads, while the user's own keys are removed.
 bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled) {
+    const std::wstring folder = programFolder();
+    if (folder.empty()) return false;
+    const std::wstring serverPath = folder + L"Corvane.dll";
     const InstallRoot root = installRoot();
+    if (root == InstallRoot::Machine && !isRegisteredServer(serverPath)) return false;
     if (!writeSwitches(root == InstallRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, enabled)) return false;
-    const LoadedLibrary server(programFolder() + L"Corvane.dll");
+    const LoadedLibrary server(serverPath);
     if (server.get() == nullptr) return false;
     const auto install = reinterpret_cast<InstallFunction>(reinterpret_cast<void*>(GetProcAddress(server.get(), "DllInstall")));
     if (install == nullptr) return false;

@@ -10,6 +10,14 @@
 namespace {
 
 constexpr int kBadArgumentsExitCode = 2;
+constexpr UINT kFailureExitCode = 1;
+
+// A crash ends the process as a failure: for the command-line modes the exit
+// code is the only answer, and it must never read as success.
+LONG WINAPI exitOnCrash(EXCEPTION_POINTERS*) {
+    TerminateProcess(GetCurrentProcess(), kFailureExitCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
 
 int run(const cvwin::SettingsCommand& command) {
     using Kind = cvwin::SettingsCommand::Kind;
@@ -25,6 +33,7 @@ int run(const cvwin::SettingsCommand& command) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    SetUnhandledExceptionFilter(exitOnCrash);
     try {
         return run(cvwin::parseSettingsCommand(cvwin::argumentsOf(GetCommandLineW())));
     } catch (...) {

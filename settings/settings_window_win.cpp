@@ -1,6 +1,7 @@
 #include "settings/settings_window_win.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <array>
@@ -174,6 +175,7 @@ const wchar_t* classOf(Kind kind) {
     }
 }
 
+// New fonts for the state's DPI; the caller applies them, then deletes the old ones.
 void makeFonts(WindowState& state) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
@@ -181,8 +183,6 @@ void makeFonts(WindowState& state) {
                                     static_cast<UINT>(state.dpi))) {
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     }
-    if (state.normalFont != nullptr) DeleteObject(state.normalFont);
-    if (state.boldFont != nullptr) DeleteObject(state.boldFont);
     state.normalFont = CreateFontIndirectW(&metrics.lfMessageFont);
     LOGFONTW bold = metrics.lfMessageFont;
     bold.lfWeight = kBoldWeight;
@@ -313,16 +313,23 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
     return wanted;
 }
 
-bool keyExists(HKEY root, const std::wstring& path) {
-    RegistryKey key;
-    return key.open(root, path.c_str(), KEY_READ);
+// Whether the extension's preview handler is Corvane's: a key another program
+// took over for a type switched off is no reason to register again.
+bool servesPreview(HKEY root, const wchar_t* extension) {
+    const std::wstring previewKey = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension +
+                                    L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+    wchar_t clsid[64] = {};
+    DWORD bytes = sizeof clsid - sizeof(wchar_t);
+    if (RegGetValueW(root, previewKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, clsid, &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    return CompareStringOrdinal(clsid, -1, L"{37D924B7-D0BB-4882-883C-8C1646365A50}", -1, TRUE) == CSTR_EQUAL;
 }
 
 bool associationsChanged(HKEY root, const std::array<bool, kServedExtensionCount>& wanted) {
     for (std::size_t i = 0; i < kServedExtensionCount; ++i) {
-        const std::wstring previewKey = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + servedExtension(i) +
-                                        L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
-        if (wanted[i] != keyExists(root, previewKey) || wanted[i] != extensionEnabled(root, servedExtension(i))) return true;
+        const wchar_t* extension = servedExtension(i);
+        if (wanted[i] != servesPreview(root, extension) || wanted[i] != extensionEnabled(root, extension)) return true;
     }
     return false;
 }
@@ -413,8 +420,12 @@ LRESULT onCreate(HWND window) {
 
 void onDpiChanged(HWND window, WindowState& state, int dpi, const RECT& suggested) {
     state.dpi = dpi;
+    const HFONT oldNormal = state.normalFont;
+    const HFONT oldBold = state.boldFont;
     makeFonts(state);
     applyFonts(window, state);
+    DeleteObject(oldNormal);
+    DeleteObject(oldBold);
     loadIcon(window, state);
     SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     layout(window, state);
@@ -506,80 +517,7 @@ unsigned deleteThumbnailCaches() {
     return deleted;
 }
 
-}  // namespace
-
-bool isRestartPending() {
-    std::wstring server = programFolder() + L"Corvane.dll";
-    CharLowerBuffW(server.data(), static_cast<DWORD>(server.size()));
-    RegistryKey key;
-    if (!key.open(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_QUERY_VALUE)) {
-        return false;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_MULTI_SZ || size == 0 || size > kMaxPendingRenameBytes) {
-        return false;
-    }
-    std::vector<wchar_t> names(size / sizeof(wchar_t) + 2, L'\0');
-    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(names.data()),
-                         &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    for (std::size_t at = 0; at < names.size() && names[at] != L'\0';) {
-        std::wstring name(names.data() + at);
-        at += name.size() + 1;
-        CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
-        if (name.find(server) != std::wstring::npos) return true;
-    }
-    return false;
-}
-
-void refreshAllThumbnails(HWND settingsWindow) {
-    constexpr const wchar_t* question =
-        L"This clears every thumbnail stored on this computer and reloads Corvane. They are redrawn as you browse.\n\n"
-        L"To refresh just one file or one folder, right-click it in Explorer instead.\n\n"
-        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few seconds and come back on "
-        L"their own.\n\nContinue?";
-    if (MessageBoxW(settingsWindow, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
-    setStatus(settingsWindow,
-              L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a few seconds.");
-    UpdateWindow(settingsWindow);
-    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    constexpr const wchar_t* stopExplorer = L"cmd.exe /c taskkill /f /im explorer.exe";
-    constexpr DWORD kStopWaitMs = 10000;
-    runHidden(stopExplorer, kStopWaitMs);
-    Sleep(700);
-    runHidden(stopExplorer, kStopWaitMs);
-    Sleep(300);
-    const unsigned deleted = deleteThumbnailCaches();
-    constexpr int kShellChecks = 20;
-    constexpr DWORD kShellCheckMs = 250;
-    bool shell = waitForShell(kShellChecks, kShellCheckMs);
-    if (!shell) {
-        ShellExecuteW(nullptr, L"open", L"explorer.exe", nullptr, nullptr, SW_SHOWNORMAL);
-        shell = waitForShell(kShellChecks, kShellCheckMs);
-    }
-    SetCursor(previous);
-    wchar_t status[256];
-    if (!shell) {
-        std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press Ctrl+Shift+Esc, choose Run "
-                      L"new task, and enter explorer.exe",
-                      deleted);
-    } else if (deleted > 0) {
-        std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so a folder of large "
-                      L"files takes a moment the first time.",
-                      deleted);
-    } else {
-        std::swprintf(status, std::size(status),
-                      L"No stored thumbnails could be removed. Another program may be holding them open.");
-    }
-    setStatus(settingsWindow, status);
-}
-
-int runSettingsWindow() {
+int runWindowLoop() {
     // Named so an installer can tell that the program runs; a second instance still starts.
     CreateMutexW(nullptr, FALSE, L"CorvaneSettings-5B1D93A4-Single");
     CreateMutexW(nullptr, FALSE, L"Global\\CorvaneSettings-5B1D93A4-Single");
@@ -610,6 +548,102 @@ int runSettingsWindow() {
         DispatchMessageW(&message);
     }
     return 0;
+}
+
+}  // namespace
+
+bool isRestartPending() {
+    const std::wstring folder = programFolder();
+    if (folder.empty()) return false;
+    std::wstring server = folder + L"Corvane.dll";
+    CharLowerBuffW(server.data(), static_cast<DWORD>(server.size()));
+    RegistryKey key;
+    if (!key.open(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_QUERY_VALUE)) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ || size == 0 || size > kMaxPendingRenameBytes) {
+        return false;
+    }
+    std::vector<wchar_t> names(size / sizeof(wchar_t) + 2, L'\0');
+    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(names.data()),
+                         &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    // Every string, the empty ones that mark a deletion's missing target included.
+    const std::size_t count = size / sizeof(wchar_t);
+    for (std::size_t at = 0; at < count;) {
+        std::wstring name(names.data() + at);
+        at += name.size() + 1;
+        CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+        if (!name.empty() && name.find(server) != std::wstring::npos) return true;
+    }
+    return false;
+}
+
+void refreshAllThumbnails(HWND settingsWindow) {
+    constexpr const wchar_t* question =
+        L"This clears every thumbnail stored on this computer and reloads Corvane. They are redrawn as you browse.\n\n"
+        L"To refresh just one file or one folder, right-click it in Explorer instead.\n\n"
+        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few seconds and come back on "
+        L"their own.\n\nContinue?";
+    if (MessageBoxW(settingsWindow, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    setStatus(settingsWindow,
+              L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a few seconds.");
+    UpdateWindow(settingsWindow);
+    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    // The system's own cmd.exe, never one beside the program or in the current
+    // folder; and only this session's Explorer, even when run elevated.
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    wchar_t stopExplorer[2 * MAX_PATH];
+    std::swprintf(stopExplorer, std::size(stopExplorer),
+                  L"\"%ls\\cmd.exe\" /c taskkill /f /fi \"SESSION eq %lu\" /im explorer.exe", system, session);
+    constexpr DWORD kStopWaitMs = 10000;
+    runHidden(stopExplorer, kStopWaitMs);
+    Sleep(700);
+    runHidden(stopExplorer, kStopWaitMs);
+    Sleep(300);
+    const unsigned deleted = deleteThumbnailCaches();
+    constexpr int kShellChecks = 20;
+    constexpr DWORD kShellCheckMs = 250;
+    bool shell = waitForShell(kShellChecks, kShellCheckMs);
+    if (!shell) {
+        wchar_t explorer[MAX_PATH] = {};
+        const UINT length = GetWindowsDirectoryW(explorer, MAX_PATH);
+        if (length > 0 && length < MAX_PATH - 16) wcscat_s(explorer, L"\\explorer.exe");
+        ShellExecuteW(nullptr, L"open", explorer, nullptr, nullptr, SW_SHOWNORMAL);
+        shell = waitForShell(kShellChecks, kShellCheckMs);
+    }
+    SetCursor(previous);
+    wchar_t status[256];
+    if (!shell) {
+        std::swprintf(status, std::size(status),
+                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press Ctrl+Shift+Esc, choose Run "
+                      L"new task, and enter explorer.exe",
+                      deleted);
+    } else if (deleted > 0) {
+        std::swprintf(status, std::size(status),
+                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so a folder of large "
+                      L"files takes a moment the first time.",
+                      deleted);
+    } else {
+        std::swprintf(status, std::size(status),
+                      L"No stored thumbnails could be removed. Another program may be holding them open.");
+    }
+    setStatus(settingsWindow, status);
+}
+
+// The shell's calls behind Help and the elevation prompt want the thread in an apartment.
+int runSettingsWindow() {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const int code = runWindowLoop();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return code;
 }
 
 }  // namespace cvwin

@@ -5,6 +5,7 @@
 #include <thumbcache.h>
 
 #include <atomic>
+#include <memory>
 
 #include "settings/dpi_win.h"
 #include "shell/registration_win.h"
@@ -42,10 +43,15 @@ bool isServedName(std::wstring_view name) {
 
 // Calls `visit` with the name of each served file directly in the folder;
 // `visit` returns false to stop.
+// "C:\\" and "C:\\Frames" both take a file name after one backslash.
+std::wstring inFolder(const std::wstring& folder, const std::wstring& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
 template <typename Visit>
 void forEachServedFile(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    HANDLE search = FindFirstFileW(inFolder(folder, L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isServedName(found.cFileName)) continue;
@@ -73,21 +79,34 @@ struct RefreshJob {
     HWND text = nullptr;
     HWND bar = nullptr;
     std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
     std::wstring folder;
 };
 
+// Sent by the worker with the next file's name; the window thread shows it
+// unless Cancel was pressed meanwhile, so "Stopping..." stays.
+constexpr UINT kShowFileMessage = WM_APP + 2;
+
+// The worker shares the job, so a window closed early (or a main thread done
+// waiting) never leaves it working on freed memory.
 DWORD WINAPI refreshWorker(void* context) {
-    auto& job = *static_cast<RefreshJob*>(context);
+    std::shared_ptr<RefreshJob> job(*static_cast<std::shared_ptr<RefreshJob>*>(context));
+    delete static_cast<std::shared_ptr<RefreshJob>*>(context);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    refreshFolder(job.folder, [&](const std::wstring& name, std::size_t index, std::size_t total) {
-        if (job.cancel.load()) return false;
-        SendMessageW(job.bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total > 0 ? total : 1));
-        SendMessageW(job.bar, PBM_SETPOS, index, 0);
-        SetWindowTextW(job.text, name.c_str());
-        return true;
-    });
+    try {
+        refreshFolder(job->folder, [&](const std::wstring& name, std::size_t index, std::size_t total) {
+            if (job->cancel.load()) return false;
+            SendMessageW(job->bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total > 0 ? total : 1));
+            SendMessageW(job->bar, PBM_SETPOS, index, 0);
+            SendMessageW(job->window, kShowFileMessage, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            return true;
+        });
+    } catch (...) {
+        // Out of memory: the walk ends here, the window still closes.
+    }
     if (SUCCEEDED(com)) CoUninitialize();
-    PostMessageW(job.window, kWorkerDoneMessage, 0, 0);
+    job->done.store(true);
+    PostMessageW(job->window, kWorkerDoneMessage, 0, 0);
     return 0;
 }
 
@@ -105,8 +124,11 @@ LRESULT CALLBACK progressProcedure(HWND window, UINT message, WPARAM wParam, LPA
         case WM_CLOSE:
             if (job != nullptr) job->cancel.store(true);
             return 0;  // the window stays until the worker ends
+        case kShowFileMessage:
+            if (job != nullptr && !job->cancel.load()) SetWindowTextW(job->text, reinterpret_cast<const wchar_t*>(lParam));
+            return 0;
         case kWorkerDoneMessage:
-            DestroyWindow(window);
+            if (job != nullptr && job->done.load()) DestroyWindow(window);  // only the worker's own word counts
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -164,12 +186,14 @@ int refreshFolderWithProgress(const std::wstring& folder) {
     InitCommonControlsEx(&controls);
     const std::size_t total = countServedFiles(folder);
     if (total == 0) return 0;
-    RefreshJob job;
-    job.folder = folder;
-    HWND window = createProgressWindow(job, total);
+    auto job = std::make_shared<RefreshJob>();
+    job->folder = folder;
+    HWND window = createProgressWindow(*job, total);
     if (window == nullptr) return 1;
-    HANDLE worker = CreateThread(nullptr, 0, refreshWorker, &job, 0, nullptr);
+    auto* handedOver = new std::shared_ptr<RefreshJob>(job);
+    HANDLE worker = CreateThread(nullptr, 0, refreshWorker, handedOver, 0, nullptr);
     if (worker == nullptr) {
+        delete handedOver;
         DestroyWindow(window);
         return 1;
     }
@@ -221,7 +245,7 @@ void refreshFolder(const std::wstring& folder, const RefreshProgress& progress) 
     std::size_t index = 0;
     forEachServedFile(folder, [&](const std::wstring& name) {
         if (!progress(name, index, total)) return false;
-        const std::wstring path = folder + L"\\" + name;
+        const std::wstring path = inFolder(folder, name);
         if (path.size() >= kPathCapacity) return true;  // too long for the shell's calls: passed over
         refreshFile(path);
         ++index;

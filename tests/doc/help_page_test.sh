@@ -8,17 +8,22 @@ chromium=$1 page=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-if grep -Eq '(src|href)="(https?:)?//' "$page"; then fail "the page loads something from elsewhere"; fi
+command -v "$chromium" >/dev/null || fail "no $chromium: install it with tools/install-deps.sh --tests"
+if grep -Eiq "(src|href|srcset)=[\"']?(https?:)?//|url\(|@import" "$page"; then
+  fail "the page refers to something outside itself"
+fi
 
+# Every name resolves to nothing, so a request to elsewhere shows as a failed load.
 browser() {
   "$chromium" --headless=new --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run \
-    --user-data-dir="$work/profile" --enable-logging=stderr --v=0 "$@" "file://$page"
+    --host-resolver-rules="MAP * ~NOTFOUND" --user-data-dir="$work/profile" --enable-logging=stderr --v=0 \
+    "$@" "file://$page"
 }
 browser --dump-dom >"$work/dom.html" 2>"$work/console.log" || fail "chromium could not load the page"
 browser --screenshot="$work/page.png" --window-size=1000,2400 >/dev/null 2>>"$work/console.log" ||
   fail "chromium could not take a screenshot"
 
-if grep -E 'CONSOLE|Uncaught|ERR_FILE_NOT_FOUND|Failed to load' "$work/console.log"; then
+if grep -E 'CONSOLE|Uncaught|ERR_|Failed to load' "$work/console.log"; then
   fail "the page wrote to the console or failed to load a part"
 fi
 for section in shows settings refresh formats linux uninstall; do
@@ -26,8 +31,8 @@ for section in shows settings refresh formats linux uninstall; do
 done
 for option in "Auto-stretch images" "Brightness" "Color from Bayer data" "Label thumbnails with the file format" \
               "Always use a dark background" "Show image details beside the picture" "Refresh thumbnail" \
-              "Refresh Corvane thumbnails"; do
-  grep -q "$option" "$work/dom.html" || fail "the page does not explain \"$option\""
+              "Refresh Corvane thumbnails" "Refresh thumbnails" "Apply settings"; do
+  grep -q "<dt>$option</dt>\|<strong>$option</strong>" "$work/dom.html" || fail "the page does not explain \"$option\""
 done
 size=$(stat -c %s "$work/page.png")
 (( size > 20000 )) || fail "the screenshot is nearly empty ($size bytes)"

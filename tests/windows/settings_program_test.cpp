@@ -138,6 +138,20 @@ TEST(ThumbnailRefresh, WalksOnlyTheServedFilesDirectlyInTheFolder) {
     std::filesystem::remove_all(folder);
 }
 
+// An all-users install registered elsewhere: this copy must not register
+// itself for every user.
+TEST(SettingsProgram, AnotherCopyDoesNotTakeOverAnAllUsersInstall) {
+    const std::wstring installed = L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}";
+    const std::wstring elsewhere = L"C:\\Program Files\\Corvane\\Corvane.dll";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, (installed + L"\\InprocServer32").c_str(), nullptr, REG_SZ,
+                              elsewhere.c_str(), static_cast<DWORD>((elsewhere.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(runSettings(L"--apply-associations 1111111"), 1u);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kSettingsKey)) << "no switch written for all users";
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, association(L".xisf")));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, installed.c_str());
+}
+
 // Wine's token is always elevated: a registration picked by the token would
 // land machine-wide. The switches and the registration stay with the user.
 TEST(SettingsProgram, AppliesAssociationsUnderTheInstallRootWhateverTheToken) {
@@ -209,8 +223,10 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Registerseq", REG_DWORD, &off, sizeof off);
     RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"AutoStretch", REG_DWORD, &off, sizeof off);
     RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LabelFormat", REG_DWORD, &off, sizeof off);
+    // A deletion (a name, then an empty target) comes first, as installers leave them.
     const std::wstring pendingRename = L"\\??\\" + besideTests(L"Corvane.dll") + L".old";
-    std::wstring renames = pendingRename + L'\0' + L'\0';
+    std::wstring renames = std::wstring(L"\\??\\C:\\windows\\temp\\corvane-test.tmp") + L'\0' + L'\0' +
+                           pendingRename + L'\0' + L'\0' + L'\0';
     const wchar_t* sessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations", REG_MULTI_SZ,
                               renames.c_str(), static_cast<DWORD>(renames.size() * sizeof(wchar_t))),
