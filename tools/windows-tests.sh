@@ -9,6 +9,9 @@ cmake --build --preset windows
 
 export WINEPREFIX=$root/build/windows/wineprefix WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# Menu entries Wine writes for the installer's shortcuts stay in the build
+# folder, not in the host's home.
+export XDG_DATA_HOME=$root/build/windows/xdg/data XDG_CONFIG_HOME=$root/build/windows/xdg/config
 tools/wine-prefix.sh
 # Windows need a display: the tests run inside a virtual X server, and Wine's
 # server is stopped there, before the X server goes. Wine's helpers must not

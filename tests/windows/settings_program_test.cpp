@@ -246,7 +246,10 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     RECT client{};
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, MulDiv(560, dpi, 96));
-    EXPECT_EQ(client.bottom, MulDiv(152 + 618, dpi, 96)) << "40 units lower with the notice";
+    RECT apply{};
+    GetWindowRect(GetDlgItem(window, 1205), &apply);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&apply), 2);
+    EXPECT_EQ(apply.top, MulDiv(152 + 506, dpi, 96)) << "40 units lower with the notice";
 
     EXPECT_NE(SendDlgItemMessageW(window, 1010, STM_GETICON, 0, 0), 0) << "the program's icon shown";
 
