@@ -2,12 +2,13 @@
 ; the user's local programs folder, registered for the current user); with
 ; /ALLUSERS, elevated, under Program Files and registered machine-wide, so the
 ; property handlers and the schema are registered too. Built by the CMake
-; target "installer", which defines VERSION, BINDIR, DOCFILE and OUTFILE.
+; target "installer", which defines VERSION, BINDIR, DOCFILE, ICONFILE and OUTFILE.
 Unicode true
 Target amd64-unicode
 ManifestSupportedOS all
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
+AllowSkipFiles off  ; a file in use fails the install rather than leaving mixed versions
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -15,13 +16,15 @@ SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane"
 !define SETTINGS_KEY "Software\Mirelith\Corvane"
+!define RUNONCE_KEY "Software\Microsoft\Windows\CurrentVersion\RunOnce"
 !define SHORTCUT "Corvane Settings.lnk"
+!define ELEVATION_REQUIRED 740  ; ERROR_ELEVATION_REQUIRED
 
 Name "Corvane ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Corvane"
-Icon "${ICONFILE}"
-UninstallIcon "${ICONFILE}"
+!define MUI_ICON "${ICONFILE}"
+!define MUI_UNICON "${ICONFILE}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "Corvane"
 VIAddVersionKey "CompanyName" "Mirelith"
@@ -39,61 +42,118 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 Mirelith"
 Var AllUsers        ; 1 for the all-users mode
 Var RegisterRoot    ; "user" or "machine", as DllInstall names them
 
-!macro ChooseMode un
-Function ${un}chooseMode
+!macro UseMode un
+Function ${un}useMode  ; $0: 1 for all users
+  StrCpy $AllUsers $0
+  SetRegView 64
+  ${If} $AllUsers == 1
+    StrCpy $RegisterRoot "machine"
+    SetShellVarContext all
+  ${Else}
+    StrCpy $RegisterRoot "user"
+    SetShellVarContext current
+  ${EndIf}
+FunctionEnd
+
+Function ${un}requireAdministrator
+  UserInfo::GetAccountType
+  Pop $1
+  ${If} $1 != "Admin"
+    MessageBox MB_ICONSTOP "Corvane is installed for all users: this needs administrator rights." /SD IDOK
+    SetErrorLevel ${ELEVATION_REQUIRED}
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro UseMode ""
+!insertmacro UseMode "un."
+
+Function .onInit
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/ALLUSERS" $R1
   ${If} ${Errors}
-    StrCpy $AllUsers 0
-    StrCpy $RegisterRoot "user"
-    SetShellVarContext current
+    StrCpy $0 0
   ${Else}
-    StrCpy $AllUsers 1
-    StrCpy $RegisterRoot "machine"
-    SetShellVarContext all
+    StrCpy $0 1
   ${EndIf}
-  SetRegView 64
-FunctionEnd
-!macroend
-!insertmacro ChooseMode ""
-!insertmacro ChooseMode "un."
-
-Function .onInit
-  Call chooseMode
+  Call useMode
   ${If} $AllUsers == 1
-    UserInfo::GetAccountType
-    Pop $0
-    ${If} $0 != "Admin"
-      MessageBox MB_ICONSTOP "Installing Corvane for all users needs administrator rights." /SD IDOK
-      SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+    Call requireAdministrator
+    StrCpy $INSTDIR "$PROGRAMFILES64\Corvane"
+  ${Else}
+    ; A user's own registration would hide the machine's, and its settings
+    ; program would then act on an install it does not belong to.
+    SetRegView 64
+    ReadRegStr $R2 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $R2 != ""
+      MessageBox MB_ICONSTOP "Corvane is already installed for all users in $R2." /SD IDOK
+      SetErrorLevel 1
       Quit
     ${EndIf}
-    StrCpy $INSTDIR "$PROGRAMFILES64\Corvane"
   ${EndIf}
+  ; An earlier install of this mode is upgraded where it is.
+  ReadRegStr $R2 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $R2 != ""
+    StrCpy $INSTDIR $R2
+  ${EndIf}
+FunctionEnd
+
+; For all users the server must lie where only administrators can write:
+; Explorer loads it, and the libraries beside it, in every user's session.
+Function .onVerifyInstDir
+  ${If} $AllUsers == 1
+    StrLen $R3 "$PROGRAMFILES64\"
+    StrCpy $R4 $INSTDIR $R3
+    ${If} $R4 != "$PROGRAMFILES64\"
+      Abort
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; The current user's own install goes when Corvane is installed for all users.
+Function removeUsersOwnInstall
+  ReadRegStr $R2 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $R2 == ""
+  ${OrIfNot} ${FileExists} "$R2\Uninstall.exe"
+    Return
+  ${EndIf}
+  ExecWait '"$R2\Uninstall.exe" /S _?=$R2'
+  Delete "$R2\Uninstall.exe"
+  RMDir "$R2"
 FunctionEnd
 
 ; A server Explorer still has loaded cannot be replaced or deleted, but it can
-; be renamed: it goes out of the way, and is deleted when no longer loaded.
+; be renamed: it goes out of the way and is deleted once no longer loaded.
+; $0 holds the name it got, or "" when it could simply be deleted.
 !macro MoveServerAside un
 Function ${un}moveServerAside
+  StrCpy $0 ""
   Delete "$INSTDIR\Corvane.dll.old-*"
   IfFileExists "$INSTDIR\Corvane.dll" 0 done
   Delete "$INSTDIR\Corvane.dll"
   IfFileExists "$INSTDIR\Corvane.dll" 0 done
-  System::Call "kernel32::GetTickCount() i .r0"
-  Rename "$INSTDIR\Corvane.dll" "$INSTDIR\Corvane.dll.old-$0"
+  System::Call "kernel32::GetTickCount() i .r1"
+  StrCpy $0 "$INSTDIR\Corvane.dll.old-$1"
+  Rename "$INSTDIR\Corvane.dll" "$0"
   done:
 FunctionEnd
 !macroend
 !insertmacro MoveServerAside ""
+!insertmacro MoveServerAside "un."
 
 Section "Corvane"
+  ${If} $AllUsers == 1
+    Call removeUsersOwnInstall
+  ${EndIf}
   SetOutPath "$INSTDIR"
-  ; An older install of this mode is replaced in place: its registration first goes.
   IfFileExists "$INSTDIR\Corvane.dll" 0 +2
     ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:$RegisterRoot "$INSTDIR\Corvane.dll"'
   Call moveServerAside
+  ${If} $0 != ""
+  ${AndIf} $AllUsers == 1
+    Delete /REBOOTOK "$0"
+  ${EndIf}
   File "${BINDIR}/Corvane.dll"
   File "${BINDIR}/Corvane.propdesc"
   File "${BINDIR}/CorvaneSettings.exe"
@@ -102,10 +162,14 @@ Section "Corvane"
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
+  ClearErrors
   ExecWait '"$SYSDIR\regsvr32.exe" /s /n /i:$RegisterRoot "$INSTDIR\Corvane.dll"' $0
-  ${If} $0 != 0
-    DetailPrint "Registering Corvane failed ($0)."
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
+    ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:$RegisterRoot "$INSTDIR\Corvane.dll"'
+    MessageBox MB_ICONSTOP "Corvane could not be registered with Windows." /SD IDOK
     SetErrorLevel 2
+    Abort
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\CorvaneSettings.exe" "" "$INSTDIR\CorvaneSettings.exe" 0
@@ -128,8 +192,19 @@ Section "Corvane"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" "$2"
 SectionEnd
 
+; The mode is the install's own, whatever switch the uninstaller was given:
+; an install is the machine's when the machine's entry names its folder.
 Function un.onInit
-  Call un.chooseMode
+  SetRegView 64
+  ReadRegStr $R2 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  StrCpy $0 0
+  ${If} $R2 == $INSTDIR
+    StrCpy $0 1
+  ${EndIf}
+  Call un.useMode
+  ${If} $AllUsers == 1
+    Call un.requireAdministrator
+  ${EndIf}
 FunctionEnd
 
 ; The settings stay unless /REMOVESETTINGS is given: a later install finds them.
@@ -139,19 +214,17 @@ Section "Uninstall"
   Delete "$INSTDIR\CorvaneSettings.exe"
   Delete "$INSTDIR\doc\index.html"
   RMDir "$INSTDIR\doc"
-  Delete "$INSTDIR\Corvane.dll.old-*"
-  Delete "$INSTDIR\Corvane.dll"
-  IfFileExists "$INSTDIR\Corvane.dll" 0 removed
+  Call un.moveServerAside
+  ${If} $0 != ""
     ; Still loaded by Explorer. For all users it is deleted at the next
-    ; restart (the settings window tells of that); a user may not schedule
-    ; that, so the file moves to the user's temporary folder instead.
+    ; restart; a user may not schedule that, so it is deleted at the user's
+    ; next sign-in instead.
     ${If} $AllUsers == 1
-      Delete /REBOOTOK "$INSTDIR\Corvane.dll"
+      Delete /REBOOTOK "$0"
     ${Else}
-      System::Call "kernel32::GetTickCount() i .r0"
-      Rename "$INSTDIR\Corvane.dll" "$TEMP\Corvane-removed-$0.dll"
+      WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c del /f /q "$0" & rmdir "$INSTDIR"'
     ${EndIf}
-  removed:
+  ${EndIf}
   Delete "$SMPROGRAMS\${SHORTCUT}"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   ${GetParameters} $R0
@@ -159,10 +232,16 @@ Section "Uninstall"
   ${GetOptions} $R0 "/REMOVESETTINGS" $R1
   ${IfNot} ${Errors}
     DeleteRegKey HKCU "${SETTINGS_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Mirelith"
     ${If} $AllUsers == 1
       DeleteRegKey HKLM "${SETTINGS_KEY}"
+      DeleteRegKey /ifempty HKLM "Software\Mirelith"
     ${EndIf}
   ${EndIf}
   Delete "$INSTDIR\Uninstall.exe"
-  RMDir "$INSTDIR"
+  ${If} $AllUsers == 1
+    RMDir /REBOOTOK "$INSTDIR"
+  ${Else}
+    RMDir "$INSTDIR"
+  ${EndIf}
 SectionEnd

@@ -42,6 +42,20 @@ bool writeSwitches(HKEY root, const std::array<bool, kServedExtensionCount>& ena
     return true;
 }
 
+// Another copy of the program (an unpacked folder, a build) must not point
+// every user's Explorer at its own, perhaps user-writable, folder.
+bool isRegisteredServer(const std::wstring& serverPath) {
+    wchar_t registered[MAX_PATH + 1] = {};
+    DWORD bytes = sizeof registered - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                     L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32", nullptr,
+                     RRF_RT_REG_SZ, nullptr, registered, &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    return CompareStringOrdinal(registered, -1, serverPath.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+
 }  // namespace
 
 InstallRoot installRoot() {
@@ -59,22 +73,10 @@ std::wstring programFolder() {
     return path.substr(0, path.rfind(L'\\') + 1);
 }
 
-namespace {
-
-// Another copy of the program (an unpacked folder, a build) must not point
-// every user's Explorer at its own, perhaps user-writable, folder.
-bool isRegisteredServer(const std::wstring& serverPath) {
-    wchar_t registered[MAX_PATH + 1] = {};
-    DWORD bytes = sizeof registered - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE,
-                     L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32", nullptr,
-                     RRF_RT_REG_SZ, nullptr, registered, &bytes) != ERROR_SUCCESS) {
-        return false;
-    }
-    return CompareStringOrdinal(registered, -1, serverPath.c_str(), -1, TRUE) == CSTR_EQUAL;
+bool isMachineServer() {
+    const std::wstring folder = programFolder();
+    return !folder.empty() && isRegisteredServer(folder + L"Corvane.dll");
 }
-
-}  // namespace
 
 // Registration goes through DllInstall with the install root named, not
 // through DllRegisterServer: that one picks its root from the token, and a
@@ -85,7 +87,7 @@ bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled) {
     if (folder.empty()) return false;
     const std::wstring serverPath = folder + L"Corvane.dll";
     const InstallRoot root = installRoot();
-    if (root == InstallRoot::Machine && !isRegisteredServer(serverPath)) return false;
+    if (root == InstallRoot::Machine && !isMachineServer()) return false;
     if (!writeSwitches(root == InstallRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, enabled)) return false;
     const LoadedLibrary server(serverPath);
     if (server.get() == nullptr) return false;

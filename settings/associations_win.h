@@ -14,6 +14,10 @@ InstallRoot installRoot();
 // The folder of the running program, with its trailing backslash.
 std::wstring programFolder();
 
+// Whether the server beside this program is the one registered for all
+// users: only that copy may register again for them.
+bool isMachineServer();
+
 // Writes the file-type switches under the install root and registers the
 // server beside this program again under that same root.
 bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled);

@@ -383,7 +383,9 @@ void saveSettings(HWND window) {
         setStatus(window, applyAssociations(wanted) ? kUpdatedText : kNotUpdatedText);
         return;
     }
-    setStatus(window, applyElevated(wanted));
+    // Elevation is asked for this copy only when it is the one installed for
+    // all users: another (user-writable) copy must never run as administrator.
+    setStatus(window, isMachineServer() ? applyElevated(wanted) : kNotUpdatedText);
 }
 
 bool fileExists(const std::wstring& path) {

@@ -19,13 +19,18 @@ man --warnings -l "$prefix/share/man/man1/corvane.1" >/dev/null 2>"$work/man.log
 
 "$generator" "$work/samples" >/dev/null
 samples=$work/samples
-cp "$samples/bitpix16.fits" "$work/no-extension"
-printf '#Siril sequence file\n' > "$work/no-extension.txt.seq"
+# Without an extension the content decides: the magic rules.
+mkdir -p "$work/bare"
+cp "$samples/format-UInt16.xisf" "$work/bare/xisf"
+cp "$samples/project-source.vmproj" "$work/bare/vmproj"
+cp "$(ls "$samples"/*.seq | head -n 1)" "$work/bare/seq"
+cp "$(ls "$samples"/*.xpsm | head -n 1)" "$work/bare/xpsm"
 
 # The system's types and ours, compiled into a scratch copy of the database.
 mkdir -p "$work/share/mime/packages"
 cp /usr/share/mime/packages/*.xml "$prefix/share/mime/packages/corvane.xml" "$work/share/mime/packages/"
-update-mime-database "$work/share/mime" >/dev/null 2>&1 || fail "update-mime-database rejects the types"
+XDG_DATA_HOME=$work/share XDG_DATA_DIRS=$work/share update-mime-database "$work/share/mime" >"$work/mime.log" 2>&1 || fail "update-mime-database rejects the types"
+[[ ! -s $work/mime.log ]] || fail "update-mime-database: $(cat "$work/mime.log")"
 type_of() {
   HOME=$work XDG_DATA_HOME=$work/share XDG_DATA_DIRS=$work/share gio info -a standard::content-type "$1" 2>/dev/null |
     sed -n 's/^ *standard::content-type: //p'
@@ -40,6 +45,10 @@ expect_type "$samples/bitpix16.fits" application/fits
 expect_type "$samples/project-source.vmproj" application/x-vmproj
 for sample in "$samples"/*.seq; do expect_type "$sample" text/x-siril-seq; done
 for sample in "$samples"/*.xpsm; do expect_type "$sample" application/x-xpsm; done
+expect_type "$work/bare/xisf" image/x-xisf
+expect_type "$work/bare/vmproj" application/x-vmproj
+expect_type "$work/bare/seq" text/x-siril-seq
+expect_type "$work/bare/xpsm" application/x-xpsm
 
 # The thumbnailer's command line, substituted as a file manager does.
 exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/thumbnailers/corvane.thumbnailer")

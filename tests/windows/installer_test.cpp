@@ -8,10 +8,12 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "corvane/version.h"
 #include "windows/beside_tests.h"
 #include "windows/documented_registration.h"
+#include "windows/test_process.h"
 
 namespace {
 
@@ -20,24 +22,12 @@ using cvtest::Lines;
 using cvtest::narrow;
 using cvtest::widen;
 
-constexpr DWORD kSetupWaitMs = 120000;
+constexpr DWORD kSetupWaitMs = 60000;  // under the test's own two minutes, for the longest of three runs
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
 constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
 constexpr const wchar_t* kThumbnailClass = L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}";
 
-DWORD run(std::wstring command) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
-    DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process.hProcess, kSetupWaitMs) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
+DWORD run(const std::wstring& command) { return cvtest::runToEnd(command, kSetupWaitMs); }
 
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
     wchar_t* path = nullptr;
@@ -73,12 +63,13 @@ std::wstring textValue(HKEY root, const wchar_t* key, const wchar_t* name) {
     return value;
 }
 
-void expectListedAsInstalled(HKEY root, const std::wstring& folder) {
+void expectListedAsInstalled(HKEY root, const std::wstring& folder, const std::wstring& mode) {
     EXPECT_EQ(textValue(root, kUninstallKey, L"DisplayName"), L"Corvane");
     EXPECT_EQ(textValue(root, kUninstallKey, L"DisplayVersion"), CORVANE_VERSION_W);
     EXPECT_EQ(textValue(root, kUninstallKey, L"Publisher"), L"Mirelith");
     EXPECT_EQ(textValue(root, kUninstallKey, L"DisplayIcon"), folder + L"\\CorvaneSettings.exe,0");
-    EXPECT_EQ(textValue(root, kUninstallKey, L"UninstallString").find(L"\"" + folder + L"\\Uninstall.exe\""), 0u);
+    EXPECT_EQ(textValue(root, kUninstallKey, L"UninstallString"), L"\"" + folder + L"\\Uninstall.exe\"" + mode);
+    EXPECT_EQ(textValue(root, kUninstallKey, L"QuietUninstallString"), L"\"" + folder + L"\\Uninstall.exe\" /S" + mode);
     DWORD size = 0;
     DWORD bytes = sizeof size;
     EXPECT_EQ(RegGetValueW(root, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD, nullptr, &size, &bytes), ERROR_SUCCESS);
@@ -93,10 +84,14 @@ void expectInstalledFiles(const std::wstring& folder) {
 
 // `_?=` keeps the uninstaller in place, so the test waits for it; it is the
 // one file left, and the test removes it.
-void uninstall(const std::wstring& folder, const wchar_t* mode) {
-    ASSERT_EQ(run(L"\"" + folder + L"\\Uninstall.exe\" /S" + mode + L" _?=" + folder), 0u);
+void uninstall(const std::wstring& folder) {
+    ASSERT_EQ(run(L"\"" + folder + L"\\Uninstall.exe\" /S _?=" + folder), 0u);
+    std::vector<std::wstring> left;
     std::error_code ignored;
-    EXPECT_EQ(std::filesystem::directory_iterator(folder, ignored)->path().filename(), L"Uninstall.exe");
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+        left.push_back(entry.path().filename().wstring());
+    }
+    EXPECT_EQ(left, std::vector<std::wstring>{L"Uninstall.exe"});
     std::filesystem::remove_all(folder, ignored);
 }
 
@@ -108,7 +103,7 @@ TEST(Installer, InstallsForTheUserWithoutRightsAndUninstallsKeepingTheSettings) 
     EXPECT_EQ(missingFrom(HKEY_CURRENT_USER, L"Software\\Classes", cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
               Lines{});
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kThumbnailClass)) << "nothing for all users";
-    expectListedAsInstalled(HKEY_CURRENT_USER, folder);
+    expectListedAsInstalled(HKEY_CURRENT_USER, folder, L"");
     EXPECT_TRUE(std::filesystem::exists(shortcut));
 
     const DWORD brighter = 2;
@@ -116,7 +111,7 @@ TEST(Installer, InstallsForTheUserWithoutRightsAndUninstallsKeepingTheSettings) 
     ASSERT_EQ(run(setupProgram() + L" /S"), 0u) << "installed again over itself";
     expectInstalledFiles(folder);
 
-    uninstall(folder, L"");
+    uninstall(folder);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass));
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
     EXPECT_FALSE(std::filesystem::exists(shortcut));
@@ -129,18 +124,24 @@ TEST(Installer, InstallsForTheUserWithoutRightsAndUninstallsKeepingTheSettings) 
 }
 
 // Wine's token is always elevated, so the all-users mode runs as an administrator would.
-TEST(Installer, InstallsForAllUsersWithThePropertyHandlersAndTheSchema) {
+TEST(Installer, InstallsForAllUsersInPlaceOfTheUsersOwnWithThePropertyHandlers) {
     const std::wstring folder = knownFolder(FOLDERID_ProgramFiles) + L"\\Corvane";
+    ASSERT_EQ(run(setupProgram() + L" /S"), 0u);
     ASSERT_EQ(run(setupProgram() + L" /S /ALLUSERS"), 0u);
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass)) << "the user's own install is gone";
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
+    EXPECT_FALSE(std::filesystem::exists(knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane"));
+    EXPECT_EQ(run(setupProgram() + L" /S"), 1u) << "no user's own install over the machine's";
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass));
     expectInstalledFiles(folder);
     EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Classes", cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
               Lines{});
     EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", cvtest::documentedLists()),
               Lines{});
-    expectListedAsInstalled(HKEY_LOCAL_MACHINE, folder);
+    expectListedAsInstalled(HKEY_LOCAL_MACHINE, folder, L" /ALLUSERS");
     EXPECT_TRUE(std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
 
-    uninstall(folder, L" /ALLUSERS");
+    uninstall(folder);
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kThumbnailClass));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.xisf"));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));

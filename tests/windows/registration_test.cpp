@@ -15,6 +15,7 @@
 #include "shell/registration_win.h"
 #include "windows/beside_tests.h"
 #include "windows/documented_registration.h"
+#include "windows/test_process.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -321,22 +322,7 @@ TEST_F(Registration, AFailureStopsWhereItShouldAndIsNotAnnounced) {
 
 // regsvr32 as an administrator runs it; Wine's token is always elevated.
 DWORD regsvr32(const std::wstring& arguments) {
-    std::wstring command = L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
-    DWORD code = WAIT_TIMEOUT;
-    if (WaitForSingleObject(process.hProcess, kProcessWait) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
-        TerminateProcess(process.hProcess, code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return cvtest::runToEnd(L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"", kProcessWait);
 }
 
 // Removes a real registration however the test ends, so the prefix stays clean.

@@ -13,6 +13,7 @@
 #include "settings/command_line_win.h"
 #include "settings/thumbnail_refresh_win.h"
 #include "windows/beside_tests.h"
+#include "windows/test_process.h"
 
 namespace {
 
@@ -30,38 +31,11 @@ std::wstring association(const wchar_t* extension) {
     return std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension + kPreviewPoint;
 }
 
-struct Started {
-    PROCESS_INFORMATION process{};
-    bool ok = false;
-};
-
-Started startSettings(const std::wstring& arguments) {
-    std::wstring command = L"\"" + besideTests(L"CorvaneSettings.exe") + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    Started started;
-    started.ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                &started.process) != FALSE;
-    return started;
+std::wstring settingsCommand(const std::wstring& arguments) {
+    return L"\"" + besideTests(L"CorvaneSettings.exe") + L"\" " + arguments;
 }
 
-DWORD exitCodeOf(Started& started) {
-    if (!started.ok) return GetLastError();
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(started.process.hProcess, kProcessWaitMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(started.process.hProcess, &code);
-    } else {
-        TerminateProcess(started.process.hProcess, code);
-    }
-    CloseHandle(started.process.hThread);
-    CloseHandle(started.process.hProcess);
-    return code;
-}
-
-DWORD runSettings(const std::wstring& arguments) {
-    Started started = startSettings(arguments);
-    return exitCodeOf(started);
-}
+DWORD runSettings(const std::wstring& arguments) { return cvtest::runToEnd(settingsCommand(arguments), kProcessWaitMs); }
 
 // Removes what a per-user registration and its switches left, through the server itself.
 void removeUserRegistration() {
@@ -232,7 +206,7 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
                               renames.c_str(), static_cast<DWORD>(renames.size() * sizeof(wchar_t))),
               ERROR_SUCCESS);
 
-    Started started = startSettings(L"");
+    cvtest::TestProcess settings(settingsCommand(L""));
     const HWND window = waitForWindow(L"CorvaneSettingsWindow", L"Corvane Settings");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations");
     ASSERT_NE(window, nullptr);
@@ -278,7 +252,7 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     EXPECT_NE(warning, nullptr) << "no help page beside the tests: the warning box";
     if (warning != nullptr) PostMessageW(warning, WM_COMMAND, IDOK, 0);
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(exitCodeOf(started), 0u);
+    EXPECT_EQ(settings.exitCode(kProcessWaitMs), 0u);
     removeUserRegistration();
 }
 
