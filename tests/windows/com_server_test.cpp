@@ -148,6 +148,14 @@ private:
     void* reserved_ = nullptr;
 };
 
+// The lowest free thread-local slot: a library that kept the slot it took
+// (the lowest free one) after unloading would leave a different answer.
+DWORD lowestFreeThreadSlot() {
+    const DWORD slot = TlsAlloc();
+    TlsFree(slot);
+    return slot;
+}
+
 bool hostCatchesItsOwnException() {
     try {
         throw std::runtime_error("the host's own");
@@ -184,11 +192,14 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
         server.unloadAndReserve();
         EXPECT_TRUE(hostCatchesItsOwnException());
     };
+    const DWORD freeSlot = lowestFreeThreadSlot();
     LoadedServer first;
     useAndUnload(first);
+    EXPECT_EQ(lowestFreeThreadSlot(), freeSlot) << "the guard's thread slot went with the library";
     LoadedServer second;
     EXPECT_NE(second.base, first.base) << "a new load, not the old one";
     useAndUnload(second);
+    EXPECT_EQ(lowestFreeThreadSlot(), freeSlot);
 }
 
 // The host takes back control from a fault in its own stream by jumping out
