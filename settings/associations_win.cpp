@@ -42,20 +42,6 @@ bool writeSwitches(HKEY root, const std::array<bool, kServedExtensionCount>& ena
     return true;
 }
 
-// Another copy of the program (an unpacked folder, a build) must not point
-// every user's Explorer at its own, perhaps user-writable, folder.
-bool isRegisteredServer(const std::wstring& serverPath) {
-    wchar_t registered[MAX_PATH + 1] = {};
-    DWORD bytes = sizeof registered - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE,
-                     L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32", nullptr,
-                     RRF_RT_REG_SZ, nullptr, registered, &bytes) != ERROR_SUCCESS) {
-        return false;
-    }
-    return CompareStringOrdinal(registered, -1, serverPath.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-
 }  // namespace
 
 InstallRoot installRoot() {
@@ -65,17 +51,27 @@ InstallRoot installRoot() {
                : InstallRoot::User;
 }
 
-std::wstring programFolder() {
+std::wstring programPath() {
     std::wstring path(kPathCapacity, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), kPathCapacity);
     if (length == 0 || length >= kPathCapacity) return {};
     path.resize(length);
+    return path;
+}
+
+std::wstring programFolder() {
+    const std::wstring path = programPath();
     return path.substr(0, path.rfind(L'\\') + 1);
 }
 
+// Another copy of the program (an unpacked folder, a build) must not point
+// every user's Explorer at its own, perhaps user-writable, folder.
 bool isMachineServer() {
     const std::wstring folder = programFolder();
-    return !folder.empty() && isRegisteredServer(folder + L"Corvane.dll");
+    return !folder.empty() &&
+           registryTextEquals(HKEY_LOCAL_MACHINE,
+                              L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32",
+                              nullptr, folder + L"Corvane.dll");
 }
 
 // Registration goes through DllInstall with the install root named, not

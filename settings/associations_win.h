@@ -11,7 +11,9 @@ namespace cvwin {
 // (Corvane was installed for all users), the user's otherwise.
 InstallRoot installRoot();
 
-// The folder of the running program, with its trailing backslash.
+// The running program's full path, and its folder with the trailing
+// backslash; empty when the path cannot be had whole.
+std::wstring programPath();
 std::wstring programFolder();
 
 // Whether the server beside this program is the one registered for all

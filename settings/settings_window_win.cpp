@@ -13,6 +13,7 @@
 #include "corvane/version.h"
 #include "settings/associations_win.h"
 #include "settings/dpi_win.h"
+#include "shell/file_system_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 
@@ -318,12 +319,7 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
 bool servesPreview(HKEY root, const wchar_t* extension) {
     const std::wstring previewKey = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension +
                                     L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
-    wchar_t clsid[64] = {};
-    DWORD bytes = sizeof clsid - sizeof(wchar_t);
-    if (RegGetValueW(root, previewKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, clsid, &bytes) != ERROR_SUCCESS) {
-        return false;
-    }
-    return CompareStringOrdinal(clsid, -1, L"{37D924B7-D0BB-4882-883C-8C1646365A50}", -1, TRUE) == CSTR_EQUAL;
+    return registryTextEquals(root, previewKey.c_str(), nullptr, L"{37D924B7-D0BB-4882-883C-8C1646365A50}");
 }
 
 bool associationsChanged(HKEY root, const std::array<bool, kServedExtensionCount>& wanted) {
@@ -338,13 +334,6 @@ bool machineRegistrationIncomplete() {
     return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
                         L"{37D924B7-D0BB-4882-883C-8C1646365A50}", RRF_RT_REG_SZ, nullptr, nullptr,
                         nullptr) != ERROR_SUCCESS;
-}
-
-std::wstring programPath() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length < path.size() ? length : 0);
-    return path;
 }
 
 // The elevated run of this program that writes the machine's switches and
@@ -388,16 +377,11 @@ void saveSettings(HWND window) {
     setStatus(window, isMachineServer() ? applyElevated(wanted) : kNotUpdatedText);
 }
 
-bool fileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 void openHelp(HWND window) {
     const std::wstring folder = programFolder();
     for (const wchar_t* candidate : {L"doc\\index.html", L"..\\..\\doc\\index.html"}) {
         const std::wstring path = folder + candidate;
-        if (!fileExists(path)) continue;
+        if (!isFile(path)) continue;
         ShellExecuteW(window, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "settings/dpi_win.h"
+#include "shell/file_system_win.h"
 #include "shell/registration_win.h"
 
 namespace cvwin {
@@ -67,11 +68,6 @@ std::size_t countServedFiles(const std::wstring& folder) {
         return true;
     });
     return count;
-}
-
-bool isFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 struct RefreshJob {

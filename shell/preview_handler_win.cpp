@@ -6,7 +6,6 @@
 #include "preview/listing.h"
 #include "preview/preview_picture.h"
 #include "shell/fault_guard_win.h"
-#include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
 
@@ -46,20 +45,9 @@ BOOL CALLBACK registerWindowClass(INIT_ONCE*, void*, void**) {
 
 // The system's app theme: dark only when "AppsUseLightTheme" is a REG_DWORD 0.
 bool appsUseDarkTheme() {
-    RegistryKey key;
-    if (!key.open(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
-                  KEY_QUERY_VALUE)) {
-        return false;
-    }
-    DWORD value = 1;
-    DWORD size = sizeof value;
-    DWORD type = 0;
-    const ForeignCall call;
-    if (RegQueryValueExW(key.get(), L"AppsUseLightTheme", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    return type == REG_DWORD && size == sizeof value && value == 0;
+    return registryDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                         L"AppsUseLightTheme")
+               .value_or(1) == 0;
 }
 
 // A reference to this library that a job hands back as its very last act,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shell/class_ids_win.h"
+#include "shell/file_system_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
@@ -16,7 +17,6 @@ namespace cvwin {
 namespace {
 
 constexpr DWORD kServerPathCapacity = MAX_PATH;  // characters, with the terminating NUL
-constexpr DWORD kRegistryTextCapacity = 1024;    // characters of a value read back for comparison
 constexpr int kGuidTextCapacity = 39;            // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and NUL
 
 constexpr const wchar_t* kClassesKey = L"Software\\Classes";
@@ -213,15 +213,6 @@ bool setText(HKEY base, const std::wstring& path, const wchar_t* name, const std
            ERROR_SUCCESS;
 }
 
-// Whether the value is a text equal to `expected`, letters compared without case
-// (class identifiers are written in either case).
-bool holds(HKEY base, const std::wstring& path, const wchar_t* name, const std::wstring& expected) {
-    wchar_t text[kRegistryTextCapacity] = {};
-    DWORD bytes = sizeof text - sizeof(wchar_t);
-    if (RegGetValueW(base, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return false;
-    return CompareStringOrdinal(text, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
     RegistryKey key;
     if (key.open(base, path.c_str(), KEY_SET_VALUE)) RegDeleteValueW(key.get(), name);
@@ -262,19 +253,14 @@ void removeStage(Stage stage, HKEY base, const ServerTexts& texts) {
                 case Removal::Tree: RegDeleteTreeW(base, key.c_str()); break;
                 case Removal::Value: deleteValue(base, key, name); break;
                 case Removal::TreeWhileOurs:
-                    if (holds(base, key, name, dataOf(row, served, texts))) RegDeleteTreeW(base, key.c_str());
+                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts))) RegDeleteTreeW(base, key.c_str());
                     break;
                 case Removal::ValueWhileOurs:
-                    if (holds(base, key, name, dataOf(row, served, texts))) deleteValue(base, key, name);
+                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts))) deleteValue(base, key, name);
                     break;
             }
         }
     }
-}
-
-bool fileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // Schema calls want a single-threaded apartment; a thread already in another
@@ -295,7 +281,7 @@ HRESULT registerMachineWide(const std::wstring& serverPath, const RegistrationSy
     if (!writeStage(Stage::PreviewList, system.machineRoot, system.machineRoot, texts)) result = E_ACCESSDENIED;
     if (!writeStage(Stage::PropertyHandlers, system.machineRoot, system.machineRoot, texts)) return E_ACCESSDENIED;
     const std::wstring schema = schemaPathBeside(serverPath);
-    if (!fileExists(schema)) return FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (!isFile(schema)) return FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     const HRESULT registered = system.registerSchema(schema);
     return FAILED(result) || SUCCEEDED(registered) ? result : registered;
 }
@@ -306,7 +292,7 @@ void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSys
     removeStage(Stage::PreviewList, system.machineRoot, texts);
     if (serverPath.empty()) return;
     const std::wstring schema = schemaPathBeside(serverPath);
-    if (fileExists(schema)) system.unregisterSchema(schema);
+    if (isFile(schema)) system.unregisterSchema(schema);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "shell/fault_guard_win.h"
 
 namespace cvwin {
@@ -42,5 +44,17 @@ private:
 
     HKEY key_ = nullptr;
 };
+
+// Whether the value is a text equal to `expected`, letters compared without
+// case (class identifiers and paths are written in either case). A missing
+// value, another type or a text too long for the buffer is not equal.
+inline bool registryTextEquals(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& expected) {
+    constexpr DWORD kTextCapacity = 1024;  // characters, with the terminating NUL
+    wchar_t text[kTextCapacity] = {};
+    DWORD bytes = sizeof text - sizeof(wchar_t);
+    const ForeignCall call;
+    if (RegGetValueW(root, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return false;
+    return CompareStringOrdinal(text, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
 
 }  // namespace cvwin

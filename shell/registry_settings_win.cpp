@@ -32,6 +32,12 @@ bool flag(HKEY key, const wchar_t* name, bool fallback) {
 
 }  // namespace
 
+std::optional<DWORD> registryDword(HKEY root, const wchar_t* path, const wchar_t* name) {
+    RegistryKey key;
+    if (!key.open(root, path, KEY_QUERY_VALUE)) return std::nullopt;
+    return queryDword(key.get(), name);
+}
+
 cv::RenderSettings readRenderSettings() {
     cv::RenderSettings settings;
     RegistryKey key;

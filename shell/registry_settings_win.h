@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 
 #include "core/render_settings.h"
@@ -11,6 +12,9 @@ namespace cvwin {
 // "Software\\Mirelith\\Corvane" under HKEY_CURRENT_USER (settings) or the
 // install root (registration switches).
 inline constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
+
+// A REG_DWORD of exactly 4 bytes under root\path; nothing otherwise.
+std::optional<DWORD> registryDword(HKEY root, const wchar_t* path, const wchar_t* name);
 
 // The user's settings, read afresh; absent or mistyped values take their defaults.
 cv::RenderSettings readRenderSettings();
