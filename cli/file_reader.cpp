@@ -46,4 +46,28 @@ bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t cou
     return true;
 }
 
+// Requests that continue one another, in the file and in memory, become one
+// run; several runs go to the kernel together through the ring.
+bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
+    runs_.clear();
+    for (const cv::ReadRequest& request : requests) {
+        if (!runs_.empty()) {
+            cv::ReadRequest& run = runs_.back();
+            const bool continues = run.destination != nullptr && request.offset == run.offset + run.count &&
+                                   request.destination == static_cast<unsigned char*>(run.destination) + run.count;
+            if (continues && request.count <= size_ - std::min(size_, run.count)) {
+                run.count += request.count;
+                continue;
+            }
+        }
+        runs_.push_back(request);
+    }
+    if (runs_.size() > 1 && !ringRefused_ && !ring_) {
+        ring_ = ReadRing::create();
+        ringRefused_ = !ring_;
+    }
+    if (runs_.size() > 1 && ring_) return ring_->readAll(descriptor_, runs_, *this);
+    return cv::Reader::readRanges(runs_);
+}
+
 }  // namespace corvane_cli

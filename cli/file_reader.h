@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/read_ring.h"
 #include "core/reader.h"
 
 namespace corvane_cli {
@@ -21,12 +23,17 @@ public:
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+    // A batch in as few system calls as the kernel allows.
+    bool readRanges(std::span<const cv::ReadRequest> requests) override;
 
 private:
     FileReader(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
 
     int descriptor_;
     std::uint64_t size_;
+    std::vector<cv::ReadRequest> runs_;
+    std::unique_ptr<ReadRing> ring_;  // made at the first batch of separate ranges
+    bool ringRefused_ = false;
 };
 
 }  // namespace corvane_cli

@@ -19,6 +19,13 @@ bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size)
 
 const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const { return nullptr; }
 
+bool Reader::readRanges(std::span<const ReadRequest> requests) {
+    for (const ReadRequest& request : requests) {
+        if (!read(request.offset, request.destination, request.count)) return false;
+    }
+    return true;
+}
+
 SliceReader::SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t length)
     : underlying_(&underlying), start_(start), length_(length) {}
 

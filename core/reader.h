@@ -1,10 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/read_status.h"
 
 namespace cv {
+
+// One range of a batch of reads.
+struct ReadRequest {
+    std::uint64_t offset;
+    void* destination;
+    std::uint64_t count;
+};
 
 // A random-access, read-only byte source of known size. Nothing buffers:
 // every read goes to the underlying stream or memory, exactly as requested.
@@ -15,6 +23,10 @@ public:
     // True only when all `count` bytes from `offset` were delivered; after a
     // failure the destination's contents are unspecified.
     virtual bool read(std::uint64_t offset, void* destination, std::uint64_t count) = 0;
+    // Reads every request; true only when all were delivered. Sources where a
+    // call costs more than the bytes it moves serve a batch in fewer calls;
+    // the others read the requests one by one, in order.
+    virtual bool readRanges(std::span<const ReadRequest> requests);
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;

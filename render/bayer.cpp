@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/text_utils.h"
+#include "render/avx2_kernels.h"
+#include "render/instruction_set.h"
 #include "render/sample_conversion.h"
 
 namespace cv {
@@ -24,28 +26,39 @@ bool containsWord(std::string_view text, std::span<const std::string_view> words
                        [&](std::string_view word) { return value.find(word) != std::string::npos; });
 }
 
-// One colour's output row from the cell positions that carry it.
-void averagePositions(const float* first, const float* second, std::size_t cells,
-                      const std::array<std::uint8_t, 4>& positions, std::size_t used, float* out) {
+// One colour's output row from the cell positions that carry it, from cell `from` on.
+void averagePositionsFrom(const float* first, const float* second, std::size_t from, std::size_t cells,
+                          const std::array<std::uint8_t, 4>& positions, std::size_t used, float* out) {
     // Samples of one cell position sit two apart, starting in its row at its column.
     auto start = [&](std::uint8_t position) { return (position < 2 ? first : second) + (position & 1u); };
     if (used == 0) {
-        std::fill(out, out + cells, 0.0f);
+        std::fill(out + from, out + cells, 0.0f);
     } else if (used == 1) {
         const float* p = start(positions[0]);
-        for (std::size_t i = 0; i < cells; ++i) out[i] = p[2 * i];
+        for (std::size_t i = from; i < cells; ++i) out[i] = p[2 * i];
     } else if (used == 2) {
         const float* p = start(positions[0]);
         const float* q = start(positions[1]);
-        for (std::size_t i = 0; i < cells; ++i) out[i] = (p[2 * i] + q[2 * i]) / 2.0f;
+        for (std::size_t i = from; i < cells; ++i) out[i] = (p[2 * i] + q[2 * i]) / 2.0f;
     } else {
         const auto count = static_cast<float>(used);
-        for (std::size_t i = 0; i < cells; ++i) {
+        for (std::size_t i = from; i < cells; ++i) {
             float sum = 0.0f;
             for (std::size_t k = 0; k < used; ++k) sum += start(positions[k])[2 * i];
             out[i] = sum / count;
         }
     }
+}
+
+void averagePositions(const float* first, const float* second, std::size_t cells,
+                      const std::array<std::uint8_t, 4>& positions, std::size_t used, float* out) {
+    std::size_t done = 0;
+#if CORVANE_AVX2_KERNELS
+    if (activeInstructionSet() == InstructionSet::Avx2) {
+        done = avx2::averagePositions(first, second, cells, positions, used, out);
+    }
+#endif
+    averagePositionsFrom(first, second, done, cells, positions, used, out);
 }
 
 }  // namespace

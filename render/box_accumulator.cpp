@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "core/text_utils.h"
+#include "render/avx2_kernels.h"
+#include "render/instruction_set.h"
 
 namespace cv {
 
@@ -81,6 +83,18 @@ void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, floa
 }
 #endif
 
+void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* sums, float* maxima) {
+    const std::uint32_t* starts = accumulator.columnStart.data();
+    const std::uint32_t* ends = accumulator.columnEnd.data();
+#if CORVANE_AVX2_KERNELS
+    if (activeInstructionSet() == InstructionSet::Avx2) {
+        avx2::reduceBoxes(values, starts, ends, accumulator.outWidth, sums, maxima);
+        return;
+    }
+#endif
+    for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) reduceBox(values, starts[i], ends[i], sums[i], maxima[i]);
+}
+
 }  // namespace
 
 ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
@@ -122,9 +136,7 @@ void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint
     const std::size_t base = accumulator.index(channel, row, 0);
     float* sums = accumulator.sums.data() + base;
     float* maxima = accumulator.maxima.data() + base;
-    for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
-        reduceBox(values, accumulator.columnStart[i], accumulator.columnEnd[i], sums[i], maxima[i]);
-    }
+    reduceBoxes(accumulator, values, sums, maxima);
     if (channel == 0) {
         std::uint32_t* counts = accumulator.counts.data() + static_cast<std::size_t>(row) * accumulator.outWidth;
         for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/render_settings.h"
@@ -28,6 +29,7 @@ namespace {
 constexpr std::uint32_t kMaxPlanningSize = 512;       // above: plan with 4 x the byte limit
 constexpr std::uint64_t kLargePlanFactor = 4;
 constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
+constexpr std::uint64_t kMaxBatchReadBytes = 4 * 1024 * 1024;  // rows asked of the source in one call
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
 constexpr std::uint32_t kMinRowsForSmoothing = 24;
@@ -88,7 +90,10 @@ private:
     ReadStatus samplePlain();
     ReadStatus sampleBayer();
     ReadStatus readBatch(const std::vector<RowRun>& batch);
-    ReadStatus readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values);
+    ReadStatus readPendingRows(std::uint32_t plane);
+    ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows);
+    std::uint64_t rowOffset(std::uint32_t plane, std::uint64_t row) const;
+    ReadStatus convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot, std::vector<float>& values);
     void prefetchRow(std::uint32_t plane, std::uint64_t row) const;
     void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
     void display(RgbImage& image);
@@ -133,7 +138,11 @@ private:
 
     BoxAccumulator accumulator_;
     StatisticsSampler sampler_;
-    std::vector<std::uint8_t> raw_;
+    std::vector<std::uint8_t> raw_;  // rows read by one call, rowBytes_ apart
+    std::size_t rowsPerCall_ = 1;
+    std::vector<std::uint64_t> pendingRows_;  // gathered for the next call, with their output rows
+    std::vector<std::uint32_t> pendingOutputRows_;
+    std::vector<ReadRequest> requests_;
     std::vector<float> values_;
     std::vector<float> secondValues_;
     std::vector<float> colorRows_;
@@ -305,8 +314,13 @@ ReadStatus RenderJob::planGeometry() {
                                                  options_.workingMemory);
     if (status != ReadStatus::Ok) return status;
     prepareSampler(sampler_, outChannels_);
+    rowsPerCall_ = demosaic_ ? 2 : static_cast<std::size_t>(std::max<std::uint64_t>(kMaxBatchReadBytes / rowBytes_, 1));
+    rowsPerCall_ = std::min<std::size_t>(rowsPerCall_, std::max<std::size_t>(kRowsPerBatch, options_.rowsPerRead));
     try {
-        raw_.resize(static_cast<std::size_t>(rowBytes_ * (demosaic_ ? 2 : 1)));
+        raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
+        pendingRows_.reserve(rowsPerCall_);
+        pendingOutputRows_.reserve(rowsPerCall_);
+        requests_.reserve(rowsPerCall_);
         values_.resize(static_cast<std::size_t>(block.width));
         if (demosaic_) {
             secondValues_.resize(static_cast<std::size_t>(block.width));
@@ -328,14 +342,27 @@ bool RenderJob::mayStartPass(std::uint64_t pass) const {
     return !exhausted_ && !budgetExhausted() && plan_->mayStartPass(pass, options_.maxPasses, progress());
 }
 
-ReadStatus RenderJob::readRow(std::uint32_t plane, std::uint64_t row, std::vector<float>& values) {
-    const std::uint64_t offset = start_ + plane * planeBytes_ + row * rowBytes_;
-    // A source that holds the bytes in memory lends them; the others copy one row.
-    const std::uint8_t* raw = samples_->view(offset, rowBytes_);
-    if (raw == nullptr) {
-        if (readExact(*samples_, offset, raw_.data(), rowBytes_) != ReadStatus::Ok) return ReadStatus::ReadFailed;
-        raw = raw_.data();
+std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const {
+    return start_ + plane * planeBytes_ + row * rowBytes_;
+}
+
+// Asks the source for the rows in one call, each into its slot of raw_; a
+// source that holds the bytes in memory lends them instead.
+ReadStatus RenderJob::readRows(std::uint32_t plane, std::span<const std::uint64_t> rows) {
+    requests_.clear();
+    for (std::size_t slot = 0; slot < rows.size(); ++slot) {
+        const std::uint64_t offset = rowOffset(plane, rows[slot]);
+        if (samples_->view(offset, rowBytes_) != nullptr) continue;
+        requests_.push_back({offset, raw_.data() + slot * rowBytes_, rowBytes_});
     }
+    if (!requests_.empty() && !samples_->readRanges(requests_)) return ReadStatus::ReadFailed;
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot,
+                                     std::vector<float>& values) {
+    const std::uint8_t* raw = samples_->view(rowOffset(plane, row), rowBytes_);
+    if (raw == nullptr) raw = raw_.data() + slot * rowBytes_;
     budget_.bytesRead += rowBytes_;
     ++rowsRead_;
     const ImageBlock& block = *block_;
@@ -351,7 +378,7 @@ ReadStatus RenderJob::readRow(std::uint32_t plane, std::uint64_t row, std::vecto
 void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 #if defined(__SSE__) || defined(_M_X64)
     constexpr std::uint64_t kCacheLine = 64;
-    const std::uint8_t* bytes = samples_->view(start_ + plane * planeBytes_ + row * rowBytes_, rowBytes_);
+    const std::uint8_t* bytes = samples_->view(rowOffset(plane, row), rowBytes_);
     if (bytes == nullptr) return;
     for (std::uint64_t at = 0; at < rowBytes_; at += kCacheLine) {
         _mm_prefetch(reinterpret_cast<const char*>(bytes + at), _MM_HINT_T1);
@@ -373,20 +400,41 @@ void RenderJob::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t p
     prefetchRow(0, 2 * cell + 1);
 }
 
+// Rows are read in the order they are visited, as many per call as raw_
+// holds, and each is converted and added as before.
 ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
     for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            const RowRun& run = batch[i];
-            if (i + 1 < batch.size()) prefetchRow(plane, batch[i + 1].firstRow);
+        for (const RowRun& run : batch) {
             for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
-                const ReadStatus status = readRow(plane, row, values_);
-                if (status != ReadStatus::Ok) return status;
-                accumulateRow(accumulator_, plane, run.outputRow, values_.data());
-                offerRow(sampler_, plane, values_.data(), values_.size());
+                if (pendingRows_.size() == rowsPerCall_) {
+                    const ReadStatus status = readPendingRows(plane);
+                    if (status != ReadStatus::Ok) return status;
+                }
+                pendingRows_.push_back(row);
+                pendingOutputRows_.push_back(run.outputRow);
             }
         }
+        const ReadStatus status = readPendingRows(plane);
+        if (status != ReadStatus::Ok) return status;
     }
     return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::readPendingRows(std::uint32_t plane) {
+    ReadStatus status = readRows(plane, pendingRows_);
+    const std::size_t count = pendingRows_.size();
+    for (std::size_t i = 0; i < count && status == ReadStatus::Ok; ++i) {
+        const std::uint64_t row = pendingRows_[i];
+        // The next row of a run follows in memory; the first of the next run does not.
+        if (i + 1 < count && pendingRows_[i + 1] != row + 1) prefetchRow(plane, pendingRows_[i + 1]);
+        status = convertRowRead(plane, row, i, values_);
+        if (status != ReadStatus::Ok) break;
+        accumulateRow(accumulator_, plane, pendingOutputRows_[i], values_.data());
+        offerRow(sampler_, plane, values_.data(), values_.size());
+    }
+    pendingRows_.clear();
+    pendingOutputRows_.clear();
+    return status;
 }
 
 ReadStatus RenderJob::samplePlain() {
@@ -449,8 +497,10 @@ ReadStatus RenderJob::sampleBayer() {
             if (pass < band.taken) {
                 const std::uint64_t cell = rowInPass(band, pass);
                 prefetchLikelyNextCells(r, pass);
-                ReadStatus status = readRow(0, 2 * cell, values_);
-                if (status == ReadStatus::Ok) status = readRow(0, 2 * cell + 1, secondValues_);
+                const std::uint64_t rowPair[2] = {2 * cell, 2 * cell + 1};
+                ReadStatus status = readRows(0, rowPair);
+                if (status == ReadStatus::Ok) status = convertRowRead(0, rowPair[0], 0, values_);
+                if (status == ReadStatus::Ok) status = convertRowRead(0, rowPair[1], 1, secondValues_);
                 if (status != ReadStatus::Ok) return status;
                 demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
                                 green, blue);

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "render/avx2_kernels.h"
+#include "render/instruction_set.h"
+
 namespace cv {
 
 namespace {
@@ -111,6 +114,15 @@ bool convertRow(const void* raw, std::size_t count, SampleFormat format, bool bi
     // Samples are stored little-endian unless the flag says otherwise; swap
     // exactly when the stored order differs from this machine's.
     const bool swap = bigEndian != (std::endian::native == std::endian::big);
+    std::size_t done = 0;
+#if CORVANE_AVX2_KERNELS
+    if (activeInstructionSet() == InstructionSet::Avx2) {
+        done = avx2::convertSamples(bytes, count, format, swap, scale, offset, destination);
+    }
+#endif
+    bytes += done * bytesPerSample(format);
+    destination += done;
+    count -= done;
     return swap ? convertWithOrder<true>(bytes, count, format, scale, offset, destination)
                 : convertWithOrder<false>(bytes, count, format, scale, offset, destination);
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
-          nlohmann-json3-dev libcli11-dev zlib1g-dev libzstd-dev liblz4-dev libpng-dev)
+          nlohmann-json3-dev libcli11-dev zlib1g-dev libzstd-dev liblz4-dev libpng-dev liburing-dev)
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libclang-rt-14-dev)
 elif [[ "${1:-}" == "--tests" ]]; then

@@ -12,6 +12,7 @@
 
 #include "cli/file_reader.h"
 #include "formats/image_header.h"
+#include "render/instruction_set.h"
 #include "render/render_profiles.h"
 #include "support/generated_samples.h"
 
@@ -54,7 +55,26 @@ std::map<std::string, std::string> readTable(const std::string& path) {
     return table;
 }
 
-TEST(PictureHashes, EveryPictureIsTheOneRecorded) {
+// Pins the pixel loops to one instruction set for the test's length.
+class InstructionSetScope {
+public:
+    explicit InstructionSetScope(cv::InstructionSet set) : previous_(cv::useInstructionSet(set)) {}
+    ~InstructionSetScope() { cv::useInstructionSet(previous_); }
+    InstructionSetScope(const InstructionSetScope&) = delete;
+    InstructionSetScope& operator=(const InstructionSetScope&) = delete;
+
+private:
+    cv::InstructionSet previous_;
+};
+
+class PictureHashes : public ::testing::TestWithParam<cv::InstructionSet> {};
+
+// Each instruction set draws the same pictures, byte for byte.
+TEST_P(PictureHashes, EveryPictureIsTheOneRecorded) {
+    if (GetParam() == cv::InstructionSet::Avx2 && cv::bestInstructionSet() != cv::InstructionSet::Avx2) {
+        GTEST_SKIP() << "this processor has no AVX2";
+    }
+    const InstructionSetScope scope(GetParam());
     std::vector<std::pair<std::string, std::string>> actual;
     auto record = [&](const std::string& name, cv::Reader& reader) {
         actual.emplace_back(name + " thumbnail", pictureLine(reader, false));
@@ -91,5 +111,9 @@ TEST(PictureHashes, EveryPictureIsTheOneRecorded) {
             << name << ": drew " << line << ", recorded " << (found == expected.end() ? "nothing" : found->second);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(InstructionSets, PictureHashes,
+                         ::testing::Values(cv::InstructionSet::Baseline, cv::InstructionSet::Avx2),
+                         [](const auto& set) { return set.param == cv::InstructionSet::Avx2 ? "Avx2" : "Baseline"; });
 
 }  // namespace
