@@ -23,10 +23,13 @@ std::unique_ptr<FileReader> FileReader::open(const std::string& path) {
         ::close(descriptor);
         return nullptr;
     }
-    return std::unique_ptr<FileReader>(new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size)));
+    return std::unique_ptr<FileReader>(
+        new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size)));
 }
 
-FileReader::~FileReader() { ::close(descriptor_); }
+FileReader::~FileReader() {
+    ::close(descriptor_);
+}
 
 bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     if (destination == nullptr) return false;
@@ -53,8 +56,9 @@ bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
     for (const cv::ReadRequest& request : requests) {
         if (!runs_.empty()) {
             cv::ReadRequest& run = runs_.back();
-            const bool continues = run.destination != nullptr && request.offset == run.offset + run.count &&
-                                   request.destination == static_cast<unsigned char*>(run.destination) + run.count;
+            const bool continues =
+                run.destination != nullptr && request.offset == run.offset + run.count &&
+                request.destination == static_cast<unsigned char*>(run.destination) + run.count;
             if (continues && request.count <= size_ - std::min(size_, run.count)) {
                 run.count += request.count;
                 continue;

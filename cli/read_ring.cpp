@@ -23,7 +23,8 @@ ReadRing::~ReadRing() {
     if (!broken_) io_uring_queue_exit(&ring_);
 }
 
-bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests, cv::Reader& plain) {
+bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests,
+                       cv::Reader& plain) {
     bool delivered[kRingDepth];
     while (!requests.empty()) {
         const auto chunk = requests.first(std::min<std::size_t>(kRingDepth, requests.size()));
@@ -31,7 +32,8 @@ bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests
         if (!broken_) submitAndWait(descriptor, chunk, delivered);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
             const cv::ReadRequest& request = chunk[i];
-            if (!delivered[i] && !plain.read(request.offset, request.destination, request.count)) return false;
+            if (!delivered[i] && !plain.read(request.offset, request.destination, request.count))
+                return false;
         }
         requests = requests.subspan(chunk.size());
     }
@@ -42,13 +44,14 @@ bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests
 // one it took: their buffers are the caller's, so none may still be in flight
 // on return. Entries it did not take would go out with a later submission,
 // into buffers no longer ours, so the ring is then given up.
-void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> requests, bool* delivered) {
+void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> requests,
+                             bool* delivered) {
     unsigned queued = 0;
     for (const cv::ReadRequest& request : requests) {
         io_uring_sqe* entry = io_uring_get_sqe(&ring_);
         if (entry == nullptr || request.count > std::numeric_limits<unsigned>::max()) break;
-        io_uring_prep_read(entry, descriptor, request.destination, static_cast<unsigned>(request.count),
-                           request.offset);
+        io_uring_prep_read(entry, descriptor, request.destination,
+                           static_cast<unsigned>(request.count), request.offset);
         io_uring_sqe_set_data64(entry, queued);
         ++queued;
     }
@@ -62,7 +65,8 @@ void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> re
         if (waited < 0) std::terminate();  // the kernel may still write into the caller's buffers
         const std::uint64_t index = io_uring_cqe_get_data64(completion);
         if (index < queued) {
-            delivered[index] = completion->res >= 0 && static_cast<std::uint64_t>(completion->res) == requests[index].count;
+            delivered[index] = completion->res >= 0 &&
+                               static_cast<std::uint64_t>(completion->res) == requests[index].count;
         }
         io_uring_cqe_seen(&ring_, completion);
         ++reaped;

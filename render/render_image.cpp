@@ -90,6 +90,7 @@ private:
     ReadStatus samplePlain();
     ReadStatus sampleBayer();
     ReadStatus readBatch(const std::vector<RowRun>& batch);
+    ReadStatus readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
     ReadStatus readPendingRows(std::uint32_t plane);
     ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows);
     std::uint64_t rowOffset(std::uint32_t plane, std::uint64_t row) const;
@@ -141,6 +142,7 @@ private:
     std::vector<std::uint8_t> raw_;  // rows read by one call, rowBytes_ apart
     std::size_t rowsPerCall_ = 1;
     std::vector<std::uint64_t> pendingRows_;  // gathered for the next call, with their output rows
+    std::size_t nextPending_ = 0;             // mosaics: the pair of rows read ahead to use next
     std::vector<std::uint32_t> pendingOutputRows_;
     std::vector<ReadRequest> requests_;
     std::vector<float> values_;
@@ -314,8 +316,9 @@ ReadStatus RenderJob::planGeometry() {
                                                  options_.workingMemory);
     if (status != ReadStatus::Ok) return status;
     prepareSampler(sampler_, outChannels_);
-    rowsPerCall_ = demosaic_ ? 2 : static_cast<std::size_t>(std::max<std::uint64_t>(kMaxBatchReadBytes / rowBytes_, 1));
+    rowsPerCall_ = static_cast<std::size_t>(std::max<std::uint64_t>(kMaxBatchReadBytes / rowBytes_, 2));
     rowsPerCall_ = std::min<std::size_t>(rowsPerCall_, std::max<std::size_t>(kRowsPerBatch, options_.rowsPerRead));
+    if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
     try {
         raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
         pendingRows_.reserve(rowsPerCall_);
@@ -477,6 +480,32 @@ ReadStatus RenderJob::samplePlain() {
     return ReadStatus::Ok;
 }
 
+// The pair of mosaic rows of `cell`, at `slot` and the next in raw_. After
+// the first pass the rows to come are known, so the pairs of the next output
+// rows are read with it in one call; the first pass picks each row from the
+// progress so far, so it reads one pair at a time.
+ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
+                                   std::size_t& slot) {
+    if (nextPending_ + 1 < pendingRows_.size() && pendingRows_[nextPending_] == 2 * cell) {
+        slot = nextPending_;
+        nextPending_ += 2;
+        return ReadStatus::Ok;
+    }
+    pendingRows_.clear();
+    pendingRows_.push_back(2 * cell);
+    pendingRows_.push_back(2 * cell + 1);
+    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && pendingRows_.size() < rowsPerCall_; ++r) {
+        const Band band = plan_->band(r);
+        if (pass >= band.taken) continue;
+        const std::uint64_t next = rowInPass(band, pass);
+        pendingRows_.push_back(2 * next);
+        pendingRows_.push_back(2 * next + 1);
+    }
+    slot = 0;
+    nextPending_ = 2;
+    return readRows(0, pendingRows_);
+}
+
 ReadStatus RenderJob::sampleBayer() {
     const std::uint64_t cells = workWidth_;
     float* red = colorRows_.data();
@@ -497,10 +526,10 @@ ReadStatus RenderJob::sampleBayer() {
             if (pass < band.taken) {
                 const std::uint64_t cell = rowInPass(band, pass);
                 prefetchLikelyNextCells(r, pass);
-                const std::uint64_t rowPair[2] = {2 * cell, 2 * cell + 1};
-                ReadStatus status = readRows(0, rowPair);
-                if (status == ReadStatus::Ok) status = convertRowRead(0, rowPair[0], 0, values_);
-                if (status == ReadStatus::Ok) status = convertRowRead(0, rowPair[1], 1, secondValues_);
+                std::size_t slot = 0;
+                ReadStatus status = readCellRows(r, pass, cell, slot);
+                if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell, slot, values_);
+                if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell + 1, slot + 1, secondValues_);
                 if (status != ReadStatus::Ok) return status;
                 demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
                                 green, blue);
