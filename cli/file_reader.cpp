@@ -66,6 +66,14 @@ bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
         }
         runs_.push_back(request);
     }
+    // The ring takes offsets as given (-1 means the file position): only runs
+    // read() would accept go to it.
+    const bool runsValid =
+        std::all_of(runs_.begin(), runs_.end(), [this](const cv::ReadRequest& run) {
+            return run.destination != nullptr && run.count <= size_ &&
+                   run.offset <= size_ - run.count;
+        });
+    if (!runsValid) return false;
     if (runs_.size() > 1 && !ringRefused_ && !ring_) {
         ring_ = ReadRing::create();
         ringRefused_ = !ring_;

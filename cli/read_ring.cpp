@@ -14,9 +14,11 @@ constexpr unsigned kRingDepth = 32;  // requests in flight per submission
 }  // namespace
 
 std::unique_ptr<ReadRing> ReadRing::create() {
-    std::unique_ptr<ReadRing> ring(new ReadRing());
-    if (io_uring_queue_init(kRingDepth, &ring->ring_, 0) != 0) return nullptr;
-    return ring;
+    io_uring ring{};
+    if (io_uring_queue_init(kRingDepth, &ring, 0) != 0) return nullptr;
+    std::unique_ptr<ReadRing> owner(new ReadRing());
+    owner->ring_ = ring;
+    return owner;
 }
 
 ReadRing::~ReadRing() {
@@ -48,8 +50,9 @@ void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> re
                              bool* delivered) {
     unsigned queued = 0;
     for (const cv::ReadRequest& request : requests) {
+        if (request.count > std::numeric_limits<unsigned>::max()) break;
         io_uring_sqe* entry = io_uring_get_sqe(&ring_);
-        if (entry == nullptr || request.count > std::numeric_limits<unsigned>::max()) break;
+        if (entry == nullptr) break;
         io_uring_prep_read(entry, descriptor, request.destination,
                            static_cast<unsigned>(request.count), request.offset);
         io_uring_sqe_set_data64(entry, queued);

@@ -1,6 +1,6 @@
 #pragma once
 
-// AVX2 versions of the pixel loops, compiled for any x86 target and chosen at
+// AVX2 versions of the pixel loops, compiled for x86-64 and chosen at
 // run time (render/instruction_set.h). Each handles the leading part of a row
 // in whole vectors and computes every value with the same operations, in the
 // same order, as the baseline loop that finishes the row.
@@ -11,7 +11,7 @@
 
 #include "core/image_data.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #define CORVANE_AVX2_KERNELS 1
 #else
 #define CORVANE_AVX2_KERNELS 0

@@ -494,7 +494,10 @@ ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, 
     pendingRows_.clear();
     pendingRows_.push_back(2 * cell);
     pendingRows_.push_back(2 * cell + 1);
-    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && pendingRows_.size() < rowsPerCall_; ++r) {
+    // Rows read ahead are counted only when used, so read no more than the byte budget still allows.
+    const std::uint64_t rowsLeft = budget_.byteLimit == 0 ? rowsPerCall_ : progress().bytesLeft / rowBytes_;
+    const std::uint64_t rowsAhead = std::min<std::uint64_t>(rowsPerCall_, std::max<std::uint64_t>(rowsLeft, 2));
+    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && pendingRows_.size() < rowsAhead; ++r) {
         const Band band = plan_->band(r);
         if (pass >= band.taken) continue;
         const std::uint64_t next = rowInPass(band, pass);
