@@ -28,6 +28,7 @@ std::unique_ptr<FileReader> FileReader::open(const std::string& path) {
 }
 
 FileReader::~FileReader() {
+    ring_.reset();
     ::close(descriptor_);
 }
 

@@ -12,7 +12,9 @@ namespace corvane_cli {
 
 // A byte source over a file on disk, read with pread. A mapping would save
 // the copy, but each process then pays for building the page tables of every
-// page it touches, which costs more than the copy for a one-shot thumbnail.
+// page it touches, reads rows cold from memory instead of from the cache the
+// copy warmed, and dies of SIGBUS if the file shrinks meanwhile; measured on a
+// 48 MB frame it came out no faster.
 class FileReader final : public cv::Reader {
 public:
     // Null when the file cannot be opened or is not a regular file.
