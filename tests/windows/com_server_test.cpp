@@ -156,6 +156,14 @@ DWORD lowestFreeThreadSlot() {
     return slot;
 }
 
+// The lowest free handle value, by the same reasoning (Wine's handle count is
+// always 0, but handles are given out lowest first there too).
+HANDLE lowestFreeHandle() {
+    HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(probe);
+    return probe;
+}
+
 bool hostCatchesItsOwnException() {
     try {
         throw std::runtime_error("the host's own");
@@ -174,7 +182,8 @@ HRESULT thumbnailFrom(IThumbnailProvider* provider) {
 
 // A library that left a handler behind would be called at the host's next
 // exception, in memory that is no longer its own, and the process would die.
-// Both classes that run guarded work are used before each unload.
+// Both classes that run guarded work are used before each unload; the
+// thumbnail throttle's semaphore, made at the first thumbnail, must go too.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     const std::string bytes = cvtest::generatedSample("bitpix16.fits");
     auto useAndUnload = [&](LoadedServer& server) {
@@ -196,10 +205,13 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     LoadedServer first;
     useAndUnload(first);
     EXPECT_EQ(lowestFreeThreadSlot(), freeSlot) << "the guard's thread slot went with the library";
+    // Taken after a first cycle, which may open handles of the system's own for good.
+    const HANDLE freeHandle = lowestFreeHandle();
     LoadedServer second;
     EXPECT_NE(second.base, first.base) << "a new load, not the old one";
     useAndUnload(second);
     EXPECT_EQ(lowestFreeThreadSlot(), freeSlot);
+    EXPECT_EQ(lowestFreeHandle(), freeHandle) << "the thumbnail throttle's semaphore went with the library";
 }
 
 // The host takes back control from a fault in its own stream by jumping out
