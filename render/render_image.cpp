@@ -94,6 +94,7 @@ private:
     ReadStatus readPendingRows(std::uint32_t plane);
     ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows);
     std::uint64_t rowOffset(std::uint32_t plane, std::uint64_t row) const;
+    const std::uint8_t* rowBytes(std::uint32_t plane, std::uint64_t row, std::size_t slot) const;
     ReadStatus convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot, std::vector<float>& values);
     void prefetchRow(std::uint32_t plane, std::uint64_t row) const;
     void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
@@ -139,7 +140,8 @@ private:
 
     BoxAccumulator accumulator_;
     StatisticsSampler sampler_;
-    std::vector<std::uint8_t> raw_;  // rows read by one call, rowBytes_ apart
+    const std::uint8_t* lent_ = nullptr;  // every plane's samples, when the source holds them in memory
+    std::vector<std::uint8_t> raw_;       // otherwise: the rows read by one call, rowBytes_ apart
     std::size_t rowsPerCall_ = 1;
     std::vector<std::uint64_t> pendingRows_;  // gathered for the next call, with their output rows
     std::size_t nextPending_ = 0;             // mosaics: the pair of rows read ahead to use next
@@ -302,6 +304,7 @@ ReadStatus RenderJob::planGeometry() {
     if (!total) return ReadStatus::TooLarge;
     planeBytes_ = *planeBytes;
     if (start_ > samples_->size() || *total > samples_->size() - start_) return ReadStatus::Malformed;
+    lent_ = samples_->view(start_, *total);
 
     out_ = fitOutput(workWidth_, workHeight_, options_.maxSize);
     fitMemory(out_, outChannels_, options_.workingMemory);
@@ -320,7 +323,7 @@ ReadStatus RenderJob::planGeometry() {
     rowsPerCall_ = std::min<std::size_t>(rowsPerCall_, std::max<std::size_t>(kRowsPerBatch, options_.rowsPerRead));
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
     try {
-        raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
+        if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
         pendingRows_.reserve(rowsPerCall_);
         pendingOutputRows_.reserve(rowsPerCall_);
         requests_.reserve(rowsPerCall_);
@@ -349,23 +352,24 @@ std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const
     return start_ + plane * planeBytes_ + row * rowBytes_;
 }
 
-// Asks the source for the rows in one call, each into its slot of raw_; a
-// source that holds the bytes in memory lends them instead.
+// Asks the source for the rows in one call, each into its slot of raw_,
+// unless the source lends them all.
 ReadStatus RenderJob::readRows(std::uint32_t plane, std::span<const std::uint64_t> rows) {
+    if (lent_ != nullptr) return ReadStatus::Ok;
     requests_.clear();
     for (std::size_t slot = 0; slot < rows.size(); ++slot) {
-        const std::uint64_t offset = rowOffset(plane, rows[slot]);
-        if (samples_->view(offset, rowBytes_) != nullptr) continue;
-        requests_.push_back({offset, raw_.data() + slot * rowBytes_, rowBytes_});
+        requests_.push_back({rowOffset(plane, rows[slot]), raw_.data() + slot * rowBytes_, rowBytes_});
     }
-    if (!requests_.empty() && !samples_->readRanges(requests_)) return ReadStatus::ReadFailed;
-    return ReadStatus::Ok;
+    return samples_->readRanges(requests_) ? ReadStatus::Ok : ReadStatus::ReadFailed;
+}
+
+const std::uint8_t* RenderJob::rowBytes(std::uint32_t plane, std::uint64_t row, std::size_t slot) const {
+    return lent_ != nullptr ? lent_ + plane * planeBytes_ + row * rowBytes_ : raw_.data() + slot * rowBytes_;
 }
 
 ReadStatus RenderJob::convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot,
                                      std::vector<float>& values) {
-    const std::uint8_t* raw = samples_->view(rowOffset(plane, row), rowBytes_);
-    if (raw == nullptr) raw = raw_.data() + slot * rowBytes_;
+    const std::uint8_t* raw = rowBytes(plane, row, slot);
     budget_.bytesRead += rowBytes_;
     ++rowsRead_;
     const ImageBlock& block = *block_;
@@ -381,8 +385,8 @@ ReadStatus RenderJob::convertRowRead(std::uint32_t plane, std::uint64_t row, std
 void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 #if defined(__SSE__) || defined(_M_X64)
     constexpr std::uint64_t kCacheLine = 64;
-    const std::uint8_t* bytes = samples_->view(rowOffset(plane, row), rowBytes_);
-    if (bytes == nullptr) return;
+    if (lent_ == nullptr) return;
+    const std::uint8_t* bytes = rowBytes(plane, row, 0);
     for (std::uint64_t at = 0; at < rowBytes_; at += kCacheLine) {
         _mm_prefetch(reinterpret_cast<const char*>(bytes + at), _MM_HINT_T1);
     }
@@ -425,8 +429,8 @@ ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
 
 ReadStatus RenderJob::readPendingRows(std::uint32_t plane) {
     ReadStatus status = readRows(plane, pendingRows_);
-    const std::size_t count = pendingRows_.size();
-    for (std::size_t i = 0; i < count && status == ReadStatus::Ok; ++i) {
+    const std::size_t count = status == ReadStatus::Ok ? pendingRows_.size() : 0;
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t row = pendingRows_[i];
         // The next row of a run follows in memory; the first of the next run does not.
         if (i + 1 < count && pendingRows_[i + 1] != row + 1) prefetchRow(plane, pendingRows_[i + 1]);
