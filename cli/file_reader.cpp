@@ -71,8 +71,7 @@ bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
     // read() would accept go to it.
     const bool runsValid =
         std::all_of(runs_.begin(), runs_.end(), [this](const cv::ReadRequest& run) {
-            return run.destination != nullptr && run.count <= size_ &&
-                   run.offset <= size_ - run.count;
+            return run.destination != nullptr && cv::rangeWithin(run.offset, run.count, size_);
         });
     if (!runsValid) return false;
     if (runs_.size() > 1 && !ringRefused_ && !ring_) {

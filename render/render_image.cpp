@@ -320,7 +320,9 @@ ReadStatus RenderJob::planGeometry() {
     if (status != ReadStatus::Ok) return status;
     prepareSampler(sampler_, outChannels_);
     rowsPerCall_ = static_cast<std::size_t>(std::max<std::uint64_t>(kMaxBatchReadBytes / rowBytes_, 2));
-    rowsPerCall_ = std::min<std::size_t>(rowsPerCall_, std::max<std::size_t>(kRowsPerBatch, options_.rowsPerRead));
+    // The largest batch: 16 runs of a row, or as many runs of the slow sources' three rows as make up 16 rows.
+    const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, options_.rowsPerRead) - 1;
+    rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
     try {
         if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
@@ -399,7 +401,7 @@ void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 // The next output row is usually r + 1 (always in later passes, and in the
 // first while the budget allows every row), so start loading its two rows.
 void RenderJob::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const {
-    if (outputRow + 1 >= out_.height) return;
+    if (lent_ == nullptr || outputRow + 1 >= out_.height) return;
     const Band next = plan_->band(outputRow + 1);
     if (pass >= next.taken) return;
     const std::uint64_t cell = rowInPass(next, pass);
@@ -490,6 +492,8 @@ ReadStatus RenderJob::samplePlain() {
 // progress so far, so it reads one pair at a time.
 ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
                                    std::size_t& slot) {
+    slot = 0;
+    if (lent_ != nullptr) return ReadStatus::Ok;
     if (nextPending_ + 1 < pendingRows_.size() && pendingRows_[nextPending_] == 2 * cell) {
         slot = nextPending_;
         nextPending_ += 2;
@@ -508,7 +512,6 @@ ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, 
         pendingRows_.push_back(2 * next);
         pendingRows_.push_back(2 * next + 1);
     }
-    slot = 0;
     nextPending_ = 2;
     return readRows(0, pendingRows_);
 }
