@@ -115,9 +115,7 @@ HRESULT loadContent(void* context) {
     } else {
         cv::PreviewPicture loaded;
         if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
-            content.picture = std::move(loaded.picture);
-            content.metadata = std::move(loaded.metadata);
-            content.hasPicture = true;
+            setPicture(content, std::move(loaded.picture), loaded.metadata);
         } else if (!job.cancel->load()) {
             content.statusText = kUnreadableText;
         }

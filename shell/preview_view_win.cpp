@@ -109,32 +109,17 @@ bool showsPicture(const PreviewContent& content) {
            picture.pixels.size() / 3 / picture.width >= picture.height;
 }
 
-// The picture as a 24-bit DIB's pixels: B, G, R, rows padded to 4 bytes.
-std::unique_ptr<BYTE[]> dibPixels(const cv::RgbImage& picture, std::size_t stride) {
-    std::unique_ptr<BYTE[]> pixels(new (std::nothrow) BYTE[stride * picture.height]());
-    if (!pixels) return nullptr;
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
-        const std::uint8_t* in = picture.row(y);
-        BYTE* out = pixels.get() + stride * y;
-        for (std::uint32_t x = 0; x < picture.width; ++x, in += 3, out += 3) {
-            out[0] = in[2];
-            out[1] = in[1];
-            out[2] = in[0];
-        }
-    }
-    return pixels;
+std::size_t dibStride(const cv::RgbImage& picture) {
+    return (3 * static_cast<std::size_t>(picture.width) + 3) & ~std::size_t{3};
 }
 
-// False when the pixel buffer could not be made.
-bool drawPicture(HDC dc, const cv::RgbImage& picture, const RECT& area, int availableWidth, int availableHeight) {
+void drawPicture(HDC dc, const PreviewContent& content, const RECT& area, int availableWidth, int availableHeight) {
+    const cv::RgbImage& picture = content.picture;
     const double scale = std::min({static_cast<double>(availableWidth) / picture.width,
                                    static_cast<double>(availableHeight) / picture.height, 1.0});
     const int width = static_cast<int>(picture.width * scale);
     const int height = static_cast<int>(picture.height * scale);
-    if (width < 1 || height < 1) return true;
-    const std::size_t stride = (3 * static_cast<std::size_t>(picture.width) + 3) & ~std::size_t{3};
-    const auto pixels = dibPixels(picture, stride);
-    if (!pixels) return false;
+    if (width < 1 || height < 1 || content.dibRows.size() < dibStride(picture) * picture.height) return;
     const BITMAPINFO info = topDownBitmapInfo(picture.width, picture.height, 24);
     const int x = area.left + (area.right - width - area.left) / 2;
     const int y = area.top + (area.bottom - height - area.top) / 2;
@@ -142,10 +127,9 @@ bool drawPicture(HDC dc, const cv::RgbImage& picture, const RECT& area, int avai
     POINT previousOrigin{};
     SetBrushOrgEx(dc, 0, 0, &previousOrigin);
     StretchDIBits(dc, x, y, width, height, 0, 0, static_cast<int>(picture.width), static_cast<int>(picture.height),
-                  pixels.get(), &info, DIB_RGB_COLORS, SRCCOPY);
+                  content.dibRows.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     SetStretchBltMode(dc, previousMode);
     SetBrushOrgEx(dc, previousOrigin.x, previousOrigin.y, nullptr);
-    return true;
 }
 
 void paintSidebar(const PreviewView& view, HDC dc, const RECT& area) {
@@ -154,7 +138,7 @@ void paintSidebar(const PreviewView& view, HDC dc, const RECT& area) {
     const Metrics metrics = metricsOf(dc);
     const COLORREF muted = mutedColor(view);
     int y = area.top + metrics.pad;
-    for (const cv::SidebarRow& row : cv::sidebarRows(view.content.metadata)) {
+    for (const cv::SidebarRow& row : view.content.sidebar) {
         if (y + 2 * metrics.lineHeight > area.bottom) break;
         const int left = area.left + metrics.pad;
         const int right = area.right - metrics.pad;
@@ -178,10 +162,7 @@ void paintPicture(const PreviewView& view, HWND window, HDC dc, const RECT& clie
     if (view.showSidebar) area.right -= sidebarWidth;
     const int availableWidth = area.right - area.left - characterWidth;
     const int availableHeight = area.bottom - area.top - characterWidth;
-    if (availableWidth >= 1 && availableHeight >= 1 &&
-        !drawPicture(dc, view.content.picture, area, availableWidth, availableHeight)) {
-        return;
-    }
+    if (availableWidth >= 1 && availableHeight >= 1) drawPicture(dc, view.content, area, availableWidth, availableHeight);
     if (view.showSidebar) paintSidebar(view, dc, {client.right - sidebarWidth, client.top, client.right, client.bottom});
 }
 
@@ -266,6 +247,25 @@ void hideTextBox(const PreviewView& view) {
 }
 
 }  // namespace
+
+void setPicture(PreviewContent& content, cv::RgbImage&& picture, const cv::ImageMetadata& metadata) {
+    const std::size_t stride = dibStride(picture);
+    const bool whole = picture.pixels.size() / 3 / std::max<std::uint32_t>(picture.width, 1) >= picture.height;
+    std::vector<std::uint8_t> rows(whole ? stride * picture.height : 0);
+    for (std::uint32_t y = 0; whole && y < picture.height; ++y) {
+        const std::uint8_t* in = picture.row(y);
+        std::uint8_t* out = rows.data() + stride * y;
+        for (std::uint32_t x = 0; x < picture.width; ++x, in += 3, out += 3) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
+        }
+    }
+    content.sidebar = cv::sidebarRows(metadata);
+    content.dibRows = std::move(rows);
+    content.picture = std::move(picture);
+    content.hasPicture = true;
+}
 
 PreviewView::~PreviewView() {
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(hostFont), static_cast<HGDIOBJ>(listingFont),

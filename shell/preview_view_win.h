@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "metadata/metadata.h"
 #include "preview/preview_listing.h"
+#include "preview/sidebar.h"
 #include "render/rgb_image.h"
 
 namespace cvwin {
@@ -13,7 +16,9 @@ namespace cvwin {
 // What the loading job leaves for the window to show.
 struct PreviewContent {
     cv::RgbImage picture;
-    cv::ImageMetadata metadata;
+    // Made once with the picture, so painting (on every resize) only draws.
+    std::vector<std::uint8_t> dibRows;  // the picture as a 24-bit DIB's rows: B, G, R, padded to 4 bytes
+    std::vector<cv::SidebarRow> sidebar;
     bool hasPicture = false;
     std::wstring statusText;  // centred message; empty for none
     bool listingMode = false;
@@ -77,6 +82,10 @@ constexpr int kTextBoxId = 1002;
 // Paints the whole client area: the listing header, the fitted picture with
 // its sidebar, or the centred message. Serves WM_PAINT and WM_PRINTCLIENT.
 void paintPreview(PreviewView& view, HWND window, HDC dc);
+
+// Gives the content its picture, with the bitmap rows and sidebar rows that
+// painting draws. May throw std::bad_alloc.
+void setPicture(PreviewContent& content, cv::RgbImage&& picture, const cv::ImageMetadata& metadata);
 
 // Creates, places, fills, shows or hides the listing's text box.
 void layoutTextBox(PreviewView& view, HWND window);
