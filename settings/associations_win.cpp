@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "shell/class_ids_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 
@@ -32,7 +33,7 @@ bool writeSwitches(HKEY root, const std::array<bool, kServedExtensionCount>& ena
     RegistryKey key;
     if (!key.create(root, kSettingsKey, KEY_SET_VALUE)) return false;
     for (std::size_t i = 0; i < kServedExtensionCount; ++i) {
-        const std::wstring name = std::wstring(L"Register") + (servedExtension(i) + 1);
+        const std::wstring name = extensionSwitchName(servedExtension(i));
         const DWORD value = enabled[i] ? 1 : 0;
         if (RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                            sizeof value) != ERROR_SUCCESS) {
@@ -70,7 +71,7 @@ bool isMachineServer() {
     const std::wstring folder = programFolder();
     return !folder.empty() &&
            registryTextEquals(HKEY_LOCAL_MACHINE,
-                              L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}\\InprocServer32",
+                              (L"Software\\Classes\\CLSID\\" + guidText(kThumbnailProviderClsid) + L"\\InprocServer32").c_str(),
                               nullptr, folder + L"Corvane.dll");
 }
 

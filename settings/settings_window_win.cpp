@@ -14,6 +14,7 @@
 #include "settings/associations_win.h"
 #include "settings/dpi_win.h"
 #include "shell/file_system_win.h"
+#include "shell/class_ids_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 
@@ -318,8 +319,8 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
 // took over for a type switched off is no reason to register again.
 bool servesPreview(HKEY root, const wchar_t* extension) {
     const std::wstring previewKey = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension +
-                                    L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
-    return registryTextEquals(root, previewKey.c_str(), nullptr, L"{37D924B7-D0BB-4882-883C-8C1646365A50}");
+                                    L"\\ShellEx\\" + kPreviewHandlerPoint;
+    return registryTextEquals(root, previewKey.c_str(), nullptr, guidText(kPreviewHandlerClsid));
 }
 
 bool associationsChanged(HKEY root, const std::array<bool, kServedExtensionCount>& wanted) {
@@ -332,7 +333,7 @@ bool associationsChanged(HKEY root, const std::array<bool, kServedExtensionCount
 
 bool machineRegistrationIncomplete() {
     return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
-                        L"{37D924B7-D0BB-4882-883C-8C1646365A50}", RRF_RT_REG_SZ, nullptr, nullptr,
+                        guidText(kPreviewHandlerClsid).c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
                         nullptr) != ERROR_SUCCESS;
 }
 

@@ -17,7 +17,6 @@ namespace cvwin {
 namespace {
 
 constexpr DWORD kServerPathCapacity = MAX_PATH;  // characters, with the terminating NUL
-constexpr int kGuidTextCapacity = 39;            // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" and NUL
 
 constexpr const wchar_t* kClassesKey = L"Software\\Classes";
 constexpr const wchar_t* kSettingsProgram = L"CorvaneSettings.exe";
@@ -80,12 +79,6 @@ struct RegistryRow {
     Removal removal;
 };
 
-std::wstring guidText(const GUID& guid) {
-    wchar_t text[kGuidTextCapacity] = {};
-    StringFromGUID2(guid, text, kGuidTextCapacity);
-    return text;
-}
-
 // The whole layout: registering writes these rows in order, removing walks
 // the same rows, so the two cannot drift apart.
 std::vector<RegistryRow> buildRows() {
@@ -93,7 +86,7 @@ std::vector<RegistryRow> buildRows() {
     const std::wstring properties = guidText(kPropertyStoreClsid);
     const std::wstring previews = guidText(kPreviewHandlerClsid);
     const std::wstring thumbnailPoint = L"{E357FCCD-A995-4576-B01F-234630154E96}";
-    const std::wstring previewPoint = L"{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+    const std::wstring previewPoint = kPreviewHandlerPoint;
     const std::wstring previewSurrogate = L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}";
     const std::wstring extension = kExtensionPlaceholder;
     const std::wstring association = L"SystemFileAssociations\\" + extension;

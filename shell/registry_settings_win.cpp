@@ -1,6 +1,5 @@
 #include "shell/registry_settings_win.h"
 
-#include <cwchar>
 #include <optional>
 
 #include "shell/fault_guard_win.h"
@@ -10,7 +9,6 @@ namespace cvwin {
 
 namespace {
 
-constexpr std::size_t kValueNameCapacity = 64;  // characters of "Register<ext>"
 
 // The value when it is a REG_DWORD of exactly 4 bytes.
 std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
@@ -52,13 +50,15 @@ cv::RenderSettings readRenderSettings() {
     return settings;
 }
 
-bool extensionEnabled(HKEY root, std::wstring_view extension) {
+std::wstring extensionSwitchName(std::wstring_view extension) {
     if (!extension.empty() && extension.front() == L'.') extension.remove_prefix(1);
+    return L"Register" + std::wstring(extension);
+}
+
+bool extensionEnabled(HKEY root, std::wstring_view extension) {
     RegistryKey key;
     if (!key.open(root, kSettingsKey, KEY_QUERY_VALUE)) return true;
-    wchar_t name[kValueNameCapacity];
-    std::swprintf(name, kValueNameCapacity, L"Register%.*ls", static_cast<int>(extension.size()), extension.data());
-    const auto value = queryDword(key.get(), name);
+    const auto value = queryDword(key.get(), extensionSwitchName(extension).c_str());
     return !value || *value != 0;
 }
 

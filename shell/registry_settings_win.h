@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/render_settings.h"
@@ -22,5 +23,8 @@ cv::RenderSettings readRenderSettings();
 // Whether registration serves the extension (with or without its dot): only a
 // REG_DWORD "Register<ext>" of 0 turns it off.
 bool extensionEnabled(HKEY root, std::wstring_view extension);
+
+// The value that switches an extension, with or without its dot: "Register" and the extension.
+std::wstring extensionSwitchName(std::wstring_view extension);
 
 }  // namespace cvwin
