@@ -17,14 +17,15 @@ namespace cv {
 
 namespace {
 
-// Bytes the arrays take: sums and maxima per channel and box, counts per
-// box, and the two column tables.
+// Bytes the arrays take: sums and maxima per channel and box, the rows
+// added per output row, and the two column tables.
 std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint32_t outHeight,
                                               std::uint32_t channels) {
     const std::uint64_t boxes = static_cast<std::uint64_t>(outWidth) * outHeight;  // < 2^64
-    const auto planes = safeMultiply(boxes, 2ull * channels + 1);
-    if (!planes || *planes > std::numeric_limits<std::uint64_t>::max() - 2ull * outWidth) return std::nullopt;
-    return safeMultiply(*planes + 2ull * outWidth, 4);
+    const auto planes = safeMultiply(boxes, 2ull * channels);
+    const std::uint64_t tables = 2ull * outWidth + outHeight;  // < 2^34
+    if (!planes || *planes > std::numeric_limits<std::uint64_t>::max() - tables) return std::nullopt;
+    return safeMultiply(*planes + tables, 4);
 }
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -122,7 +123,7 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
         const std::size_t boxes = static_cast<std::size_t>(outWidth) * outHeight;
         accumulator.sums.assign(boxes * channels, 0.0f);
         accumulator.maxima.assign(boxes * channels, std::bit_cast<float>(kInitialMaximumBits));
-        accumulator.counts.assign(boxes, 0);
+        accumulator.rowsAdded.assign(outHeight, 0);
     } catch (const std::bad_alloc&) {
         accumulator = BoxAccumulator{};
         return ReadStatus::TooLarge;
@@ -137,12 +138,7 @@ void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint
     float* sums = accumulator.sums.data() + base;
     float* maxima = accumulator.maxima.data() + base;
     reduceBoxes(accumulator, values, sums, maxima);
-    if (channel == 0) {
-        std::uint32_t* counts = accumulator.counts.data() + static_cast<std::size_t>(row) * accumulator.outWidth;
-        for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
-            counts[i] += accumulator.columnEnd[i] - accumulator.columnStart[i];
-        }
-    }
+    if (channel == 0) ++accumulator.rowsAdded[row];
 }
 
 }  // namespace cv

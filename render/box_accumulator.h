@@ -18,7 +18,9 @@ struct BoxAccumulator {
     std::vector<std::uint32_t> columnEnd;
     std::vector<float> sums;     // channel-major: channel, row, column
     std::vector<float> maxima;   // same shape
-    std::vector<std::uint32_t> counts;  // row, column; counted on channel 0
+    // Rows added to each output row, on channel 0: every box of a row takes
+    // the same rows, so its count is that times its width.
+    std::vector<std::uint32_t> rowsAdded;
 
     float sum(std::uint32_t channel, std::uint32_t row, std::uint32_t column) const {
         return sums[index(channel, row, column)];
@@ -27,7 +29,7 @@ struct BoxAccumulator {
         return maxima[index(channel, row, column)];
     }
     std::uint32_t count(std::uint32_t row, std::uint32_t column) const {
-        return counts[static_cast<std::size_t>(row) * outWidth + column];
+        return rowsAdded[row] * (columnEnd[column] - columnStart[column]);
     }
     std::size_t index(std::uint32_t channel, std::uint32_t row, std::uint32_t column) const {
         return (static_cast<std::size_t>(channel) * outHeight + row) * outWidth + column;

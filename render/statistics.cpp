@@ -77,7 +77,7 @@ bool hasSamples(const StatisticsSampler& sampler) {
     return false;
 }
 
-ChannelStatistics computeStatistics(const StatisticsSampler& sampler) {
+ChannelStatistics computeStatistics(StatisticsSampler& sampler) {
     ChannelStatistics statistics;
     statistics.channels = sampler.channels;
     if (!hasSamples(sampler)) return statistics;
@@ -105,7 +105,7 @@ ChannelStatistics computeStatistics(const StatisticsSampler& sampler) {
 
     for (std::uint32_t c = 0; c < sampler.channels; ++c) {
         if (sampler.samples[c].empty()) continue;
-        std::vector<float> values = sampler.samples[c];
+        std::vector<float>& values = sampler.samples[c];
         const float median = upperMedian(values);
         for (float& v : values) v = std::fabs(v - median);
         const float mad = upperMedian(values);
