@@ -88,6 +88,8 @@ private:
     void decideBayer();
     ReadStatus planGeometry();
     ReadStatus samplePlain();
+    bool planRestByBands(std::uint32_t rowsPerRead);
+    ReadStatus sampleRestByBands();
     ReadStatus sampleBayer();
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
@@ -140,6 +142,9 @@ private:
 
     BoxAccumulator accumulator_;
     StatisticsSampler sampler_;
+    SampleSchedule schedule_;          // when the passes after the first go band by band
+    std::vector<std::uint64_t> nextVisit_;  // of each pass, in the order pass after pass would take
+    bool bandsFit_ = false;            // a band's rows but its middle one fit one call
     const std::uint8_t* lent_ = nullptr;  // every plane's samples, when the source holds them in memory
     std::vector<std::uint8_t> raw_;       // otherwise: the rows read by one call, rowBytes_ apart
     std::size_t rowsPerCall_ = 1;
@@ -324,8 +329,11 @@ ReadStatus RenderJob::planGeometry() {
     const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, options_.rowsPerRead) - 1;
     rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
+    const std::uint64_t bandRows = plan_->perBand() - 1;
+    bandsFit_ = !demosaic_ && !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
+    const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandRows)) : rowsPerCall_;
     try {
-        if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * rowsPerCall_);
+        if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * slots);
         pendingRows_.reserve(rowsPerCall_);
         pendingOutputRows_.reserve(rowsPerCall_);
         requests_.reserve(rowsPerCall_);
@@ -450,6 +458,7 @@ ReadStatus RenderJob::samplePlain() {
     std::uint32_t rowsPerRead = options_.rowsPerRead == 0 ? 1 : options_.rowsPerRead;
     std::vector<RowRun> batch;
     for (std::uint64_t pass = 0; pass < plan_->perBand(); ++pass) {
+        if (pass == 1 && planRestByBands(rowsPerRead)) return sampleRestByBands();
         if (pass > 0 && !mayStartPass(pass)) break;
         std::uint64_t r = 0;
         bool passEnded = false;
@@ -483,6 +492,70 @@ ReadStatus RenderJob::samplePlain() {
             }
         }
     }
+    return ReadStatus::Ok;
+}
+
+// Reading each band's remaining rows together takes two runs of the file
+// instead of a read per row. Only after a first pass over every output row,
+// with every row of every band to be read, at one row per visit, and when all
+// the passes left are predicted to fit the budgets: a cut would leave the
+// bands below it thinner than those above.
+bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
+    if (!bandsFit_ || rowsPerRead != 1 || largestSkip_ != 0 || rowsDone_ != out_.height || exhausted_ ||
+        budgetExhausted() || !plan_->mayFinishFrom(1, options_.maxPasses, progress())) {
+        return false;
+    }
+    const std::uint64_t passes = plan_->perBand();
+    try {
+        std::vector<std::uint64_t> bandsTaking(passes + 1, 0);
+        for (std::uint64_t r = 0; r < out_.height; ++r) ++bandsTaking[plan_->band(r).taken];
+        // Pass after pass, pass p visits the bands taking more than p rows.
+        nextVisit_.assign(passes, 0);
+        std::uint64_t visits = 0;
+        std::uint64_t bandsInPass = out_.height - bandsTaking[0] - bandsTaking[1];
+        for (std::uint64_t pass = 1; pass < passes; ++pass) {
+            nextVisit_[pass] = visits;
+            visits += bandsInPass;
+            bandsInPass -= bandsTaking[pass + 1];
+        }
+        pendingRows_.reserve(static_cast<std::size_t>(passes));
+        return schedule_.plan(sampler_, visits, values_.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// Each box still adds its rows pass by pass, so the sums are those of
+// reading pass after pass; the schedule gives the sampler the same values.
+ReadStatus RenderJob::sampleRestByBands() {
+    for (std::uint32_t c = 0; c < sampler_.channels; ++c) schedule_.begin(sampler_, c);
+    for (std::uint64_t r = 0; r < out_.height; ++r) {
+        if (cancelled()) return ReadStatus::Cancelled;
+        const Band band = plan_->band(r);
+        const std::uint64_t middle = rowInPass(band, 0);
+        pendingRows_.clear();
+        for (std::uint64_t row = band.first; row < band.first + band.size; ++row) {
+            if (row != middle) pendingRows_.push_back(row);
+        }
+        for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
+            ReadStatus status = readRows(plane, pendingRows_);
+            for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
+                const std::uint64_t row = rowInPass(band, pass);
+                const auto slot = static_cast<std::size_t>(row - band.first - (row > middle ? 1 : 0));
+                status = convertRowRead(plane, row, slot, values_);
+                if (status != ReadStatus::Ok) break;
+                accumulateRow(accumulator_, plane, static_cast<std::uint32_t>(r), values_.data());
+                schedule_.offer(sampler_, plane, nextVisit_[pass], values_.data());
+            }
+            if (status != ReadStatus::Ok) return status;
+        }
+        for (std::uint64_t pass = 1; pass < band.taken; ++pass) ++nextVisit_[pass];
+        if (budgetExhausted()) {
+            exhausted_ = true;
+            break;
+        }
+    }
+    pendingRows_.clear();
     return ReadStatus::Ok;
 }
 

@@ -74,4 +74,15 @@ bool SamplingPlan::mayStartPass(std::uint64_t pass, std::uint32_t maxPasses, con
     return !(progress.byteLimited && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * outputRows_ > progress.bytesLeft);
 }
 
+bool SamplingPlan::mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const {
+    if (pass == 0 || pass >= perBand_ || (maxPasses != 0 && maxPasses < perBand_) || progress.rowsDone == 0) {
+        return false;
+    }
+    const std::uint64_t passes = perBand_ - pass;
+    const std::uint64_t t = progress.samplingMs;
+    if (t >= allowanceMs_) return false;
+    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > (allowanceMs_ - t) / passes) return false;
+    return !(progress.byteLimited && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * outputRows_ > progress.bytesLeft / passes);
+}
+
 }  // namespace cv

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <new>
 
 #include "render/stretch.h"
 
@@ -68,6 +70,58 @@ void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* va
         }
     }
     sampler.offered[channel] += count;
+}
+
+bool SampleSchedule::plan(const StatisticsSampler& sampler, std::uint64_t rows, std::uint64_t width) {
+    entries_.clear();
+    keepEvery_ = 1;
+    width_ = width;
+    if (sampler.channels == 0 || rows > std::numeric_limits<std::uint32_t>::max() ||
+        width > std::numeric_limits<std::uint32_t>::max()) {
+        return false;
+    }
+    try {
+        entries_.reserve(kMaxSamplesPerChannel);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // offerRow's own steps, on places instead of values.
+    std::uint64_t held = sampler.samples[0].size();
+    std::uint64_t stride = sampler.stride[0];
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        for (std::uint64_t position = 0; position < width; position += stride) {
+            entries_.push_back({static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(position)});
+            if (held + entries_.size() < kMaxSamplesPerChannel) continue;
+            std::size_t kept = 0;
+            for (std::size_t i = held % 2; i < entries_.size(); i += 2) entries_[kept++] = entries_[i];
+            entries_.resize(kept);
+            if (held > 1) keepEvery_ *= 2;  // one held sample is the first, kept either way
+            held = (held + 1) / 2;
+            if (stride < kMaxSamplerStride) stride *= 2;
+        }
+    }
+    strideAfter_ = stride;
+    return true;
+}
+
+void SampleSchedule::begin(StatisticsSampler& sampler, std::uint32_t channel) const {
+    if (channel >= sampler.channels) return;
+    auto& samples = sampler.samples[channel];
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < samples.size(); i += keepEvery_) samples[kept++] = samples[i];
+    samples.resize(kept);
+    sampler.stride[channel] = strideAfter_;
+}
+
+void SampleSchedule::offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row,
+                           const float* values) const {
+    if (channel >= sampler.channels || values == nullptr) return;
+    auto entry = std::lower_bound(entries_.begin(), entries_.end(), row,
+                                  [](const Entry& e, std::uint64_t r) { return e.row < r; });
+    for (; entry != entries_.end() && entry->row == row; ++entry) {
+        sampler.samples[channel].push_back(values[entry->position]);
+    }
+    sampler.offered[channel] += width_;
 }
 
 bool hasSamples(const StatisticsSampler& sampler) {

@@ -24,6 +24,30 @@ void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels);
 void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values, std::size_t count);
 bool hasSamples(const StatisticsSampler& sampler);
 
+// Which values a sampler would keep of `rows` more rows of `width` values
+// offered one after another, worked out before they are read: the rows can
+// then be offered in any order and leave the same samples as offerRow would.
+// Assumes every channel was offered rows of the same lengths so far.
+class SampleSchedule {
+public:
+    // False when the schedule does not fit in memory.
+    [[nodiscard]] bool plan(const StatisticsSampler& sampler, std::uint64_t rows, std::uint64_t width);
+    // Thins what the channel holds as the rows to come would have.
+    void begin(StatisticsSampler& sampler, std::uint32_t channel) const;
+    // Row `row` of the planned order (0 is the first planned), `width` values.
+    void offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row, const float* values) const;
+
+private:
+    struct Entry {
+        std::uint32_t row;
+        std::uint32_t position;
+    };
+    std::vector<Entry> entries_;  // in offering order, so sorted by row
+    std::uint64_t keepEvery_ = 1;  // of the samples held before
+    std::uint64_t strideAfter_ = 1;
+    std::uint64_t width_ = 0;
+};
+
 // Robust figures of each channel, normalised to the range [low, high].
 struct ChannelStatistics {
     std::uint32_t channels = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,6 +33,50 @@ TEST(StatisticsSampler, IgnoresBadOffers) {
     EXPECT_FALSE(cv::hasSamples(sampler));
     cv::offerRow(sampler, 3, &value, 1);
     EXPECT_TRUE(cv::hasSamples(sampler));
+}
+
+// Rows offered through a schedule, in reverse, keep exactly the values
+// offerRow keeps in order: across thinnings of samples held before, strides
+// that double in the middle of a row, and one-value rows.
+TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
+    struct Case {
+        std::size_t width;
+        std::size_t rowsBefore;
+        std::size_t rowsPlanned;
+    };
+    for (const Case& c : {Case{6000, 0, 40}, Case{6000, 7, 300}, Case{7, 3, 20000}, Case{40000, 2, 9},
+                          Case{1, 50000, 3}, Case{1, 0, 0}}) {
+        auto rowOf = [&](std::size_t r) {
+            std::vector<float> row(c.width);
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<float>(r * c.width + i);
+            return row;
+        };
+        cv::StatisticsSampler inOrder;
+        cv::StatisticsSampler scheduled;
+        cv::prepareSampler(inOrder, 1);
+        cv::prepareSampler(scheduled, 1);
+        for (std::size_t r = 0; r < c.rowsBefore; ++r) {
+            for (auto* sampler : {&inOrder, &scheduled}) cv::offerRow(*sampler, 0, rowOf(r).data(), c.width);
+        }
+        for (std::size_t r = 0; r < c.rowsPlanned; ++r) {
+            cv::offerRow(inOrder, 0, rowOf(c.rowsBefore + r).data(), c.width);
+        }
+        cv::SampleSchedule schedule;
+        ASSERT_TRUE(schedule.plan(scheduled, c.rowsPlanned, c.width));
+        schedule.begin(scheduled, 0);
+        for (std::size_t r = c.rowsPlanned; r-- > 0;) {
+            schedule.offer(scheduled, 0, r, rowOf(c.rowsBefore + r).data());
+        }
+        auto kept = [](std::vector<float> values) {
+            std::sort(values.begin(), values.end());
+            return values;
+        };
+        const std::string label = std::to_string(c.width) + " wide, " + std::to_string(c.rowsBefore) + " + " +
+                                  std::to_string(c.rowsPlanned) + " rows";
+        EXPECT_EQ(kept(scheduled.samples[0]), kept(inOrder.samples[0])) << label;
+        EXPECT_EQ(scheduled.stride[0], inOrder.stride[0]) << label;
+        EXPECT_EQ(scheduled.offered[0], inOrder.offered[0]) << label;
+    }
 }
 
 // Independent figures: the upper median and the MAD as the value at m / 2 of
