@@ -65,6 +65,12 @@ void fitMemory(OutputSize& size, std::uint32_t channels, std::uint64_t workingMe
     size.height = std::max<std::uint32_t>(static_cast<std::uint32_t>(size.height * factor), 1);
 }
 
+// Where gatherBandRows put the first file row of working row `cell`.
+std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPerCell) {
+    const std::uint64_t middle = rowInPass(band, 0);
+    return static_cast<std::size_t>((cell - band.first - (cell > middle ? 1 : 0)) * rowsPerCell);
+}
+
 class RenderJob {
 public:
     RenderJob(Reader& reader, const ImageData& data, const RenderOptions& options, RenderBudget& budget)
@@ -90,6 +96,9 @@ private:
     ReadStatus samplePlain();
     bool planRestByBands(std::uint32_t rowsPerRead);
     ReadStatus sampleRestByBands();
+    void gatherBandRows(const Band& band);
+    ReadStatus addBandRows(std::uint32_t outputRow, const Band& band);
+    ReadStatus addBandCells(std::uint32_t outputRow, const Band& band);
     ReadStatus sampleBayer();
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
@@ -145,6 +154,7 @@ private:
     SampleSchedule schedule_;          // when the passes after the first go band by band
     std::vector<std::uint64_t> nextVisit_;  // of each pass, in the order pass after pass would take
     bool bandsFit_ = false;            // a band's rows but its middle one fit one call
+    std::uint32_t rowsPerCell_ = 1;    // file rows of a working row: two for mosaics
     const std::uint8_t* lent_ = nullptr;  // every plane's samples, when the source holds them in memory
     std::vector<std::uint8_t> raw_;       // otherwise: the rows read by one call, rowBytes_ apart
     std::size_t rowsPerCall_ = 1;
@@ -316,9 +326,10 @@ ReadStatus RenderJob::planGeometry() {
 
     const std::uint64_t planning =
         options_.maxSize <= kMaxPlanningSize ? budget_.byteLimit : budget_.byteLimit * kLargePlanFactor;
-    const std::uint64_t bytesPerOutputRow = rowBytes_ * planesRead_;
-    plan_.emplace(workHeight_, out_.height, *total, planning, bytesPerOutputRow * (demosaic_ ? 2 : 1),
-                  bytesPerOutputRow);
+    // A working row of a mosaic is a pair of file rows, and each visit reads both.
+    rowsPerCell_ = demosaic_ ? 2 : 1;
+    const std::uint64_t bytesPerWorkingRow = rowBytes_ * planesRead_ * rowsPerCell_;
+    plan_.emplace(workHeight_, out_.height, *total, planning, bytesPerWorkingRow, bytesPerWorkingRow);
 
     const ReadStatus status = prepareAccumulator(accumulator_, out_.width, out_.height, outChannels_, workWidth_,
                                                  options_.workingMemory);
@@ -329,8 +340,8 @@ ReadStatus RenderJob::planGeometry() {
     const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, options_.rowsPerRead) - 1;
     rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
-    const std::uint64_t bandRows = plan_->perBand() - 1;
-    bandsFit_ = !demosaic_ && !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
+    const std::uint64_t bandRows = (plan_->perBand() - 1) * rowsPerCell_;
+    bandsFit_ = !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
     const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandRows)) : rowsPerCall_;
     try {
         if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * slots);
@@ -519,7 +530,7 @@ bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
             bandsInPass -= bandsTaking[pass + 1];
         }
         pendingRows_.reserve(static_cast<std::size_t>(passes));
-        return schedule_.plan(sampler_, visits, values_.size());
+        return schedule_.plan(sampler_, visits, workWidth_);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -531,32 +542,71 @@ ReadStatus RenderJob::sampleRestByBands() {
     for (std::uint32_t c = 0; c < sampler_.channels; ++c) schedule_.begin(sampler_, c);
     for (std::uint64_t r = 0; r < out_.height; ++r) {
         if (cancelled()) return ReadStatus::Cancelled;
+        // Where the loops pass after pass look at the budget: mosaics before each row, plain images after each batch.
+        if (demosaic_ && budgetExhausted()) {
+            exhausted_ = true;
+            break;
+        }
         const Band band = plan_->band(r);
-        const std::uint64_t middle = rowInPass(band, 0);
-        pendingRows_.clear();
-        for (std::uint64_t row = band.first; row < band.first + band.size; ++row) {
-            if (row != middle) pendingRows_.push_back(row);
-        }
-        for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
-            ReadStatus status = readRows(plane, pendingRows_);
-            for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
-                const std::uint64_t row = rowInPass(band, pass);
-                const auto slot = static_cast<std::size_t>(row - band.first - (row > middle ? 1 : 0));
-                status = convertRowRead(plane, row, slot, values_);
-                if (status != ReadStatus::Ok) break;
-                accumulateRow(accumulator_, plane, static_cast<std::uint32_t>(r), values_.data());
-                schedule_.offer(sampler_, plane, nextVisit_[pass], values_.data());
-            }
-            if (status != ReadStatus::Ok) return status;
-        }
+        gatherBandRows(band);
+        const auto outputRow = static_cast<std::uint32_t>(r);
+        const ReadStatus status = demosaic_ ? addBandCells(outputRow, band) : addBandRows(outputRow, band);
+        if (status != ReadStatus::Ok) return status;
         for (std::uint64_t pass = 1; pass < band.taken; ++pass) ++nextVisit_[pass];
-        if (budgetExhausted()) {
+        if (!demosaic_ && budgetExhausted()) {
             exhausted_ = true;
             break;
         }
     }
     pendingRows_.clear();
     return ReadStatus::Ok;
+}
+
+// The file rows of every working row of the band but the middle one, in
+// order: slot i of raw_ holds the i-th.
+void RenderJob::gatherBandRows(const Band& band) {
+    const std::uint64_t middle = rowInPass(band, 0);
+    pendingRows_.clear();
+    for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
+        if (cell == middle) continue;
+        for (std::uint32_t i = 0; i < rowsPerCell_; ++i) pendingRows_.push_back(cell * rowsPerCell_ + i);
+    }
+}
+
+ReadStatus RenderJob::addBandRows(std::uint32_t outputRow, const Band& band) {
+    for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
+        ReadStatus status = readRows(plane, pendingRows_);
+        for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
+            const std::uint64_t row = rowInPass(band, pass);
+            status = convertRowRead(plane, row, bandSlot(band, row, 1), values_);
+            if (status != ReadStatus::Ok) break;
+            accumulateRow(accumulator_, plane, outputRow, values_.data());
+            schedule_.offer(sampler_, plane, nextVisit_[pass], values_.data());
+        }
+        if (status != ReadStatus::Ok) return status;
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus RenderJob::addBandCells(std::uint32_t outputRow, const Band& band) {
+    const std::uint64_t cells = workWidth_;
+    float* red = colorRows_.data();
+    ReadStatus status = readRows(0, pendingRows_);
+    for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
+        const std::uint64_t cell = rowInPass(band, pass);
+        const std::size_t slot = bandSlot(band, cell, 2);
+        status = convertRowRead(0, 2 * cell, slot, values_);
+        if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell + 1, slot + 1, secondValues_);
+        if (status != ReadStatus::Ok) break;
+        demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
+                        red + cells, red + 2 * cells);
+        for (std::uint32_t c = 0; c < 3; ++c) {
+            const float* colour = red + c * cells;
+            accumulateRow(accumulator_, c, outputRow, colour);
+            schedule_.offer(sampler_, c, nextVisit_[pass], colour);
+        }
+    }
+    return status;
 }
 
 // The pair of mosaic rows of `cell`, at `slot` and the next in raw_. After
@@ -595,6 +645,7 @@ ReadStatus RenderJob::sampleBayer() {
     float* green = red + cells;
     float* blue = green + cells;
     for (std::uint64_t pass = 0; pass < plan_->perBand(); ++pass) {
+        if (pass == 1 && planRestByBands(1)) return sampleRestByBands();
         if (pass > 0 && !mayStartPass(pass)) break;
         std::uint64_t r = 0;
         while (r < out_.height) {

@@ -235,6 +235,19 @@ TEST(RenderImage, ByteBudgetEndsTheFirstPassEarlyAndSmoothsAThinPicture) {
     expectNoBlackRow(result.image);
 }
 
+TEST(RenderImage, MosaicPassTheBytesLeftCannotPayForIsNotStarted) {
+    FitsHeader pattern;
+    pattern.text("BAYERPAT", "RGGB");
+    // 4 x 3000 cells drawn 1 x 1000: three cells a band, each visit two rows of 16 bytes.
+    cvtest::BytesReader bytes(uint16Fits(8, 6000, sky, pattern));
+    const auto result = renderFile(bytes, thumbnail(1000), freshBudget(60000, 50000));
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    ASSERT_TRUE(result.report.demosaiced);
+    EXPECT_FALSE(result.report.budgetExhausted) << "18,000 bytes left, a second pass costs 32,000";
+    EXPECT_EQ(result.report.bytesReadHere, 32000u);
+    expectNoBlackRow(result.image);
+}
+
 TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {
     cvtest::BytesReader bytes(uint16Fits(64, 64, sky));
     cv::ImageData data;
