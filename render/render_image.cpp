@@ -341,7 +341,8 @@ ReadStatus RenderJob::planGeometry() {
     rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
     const std::uint64_t bandRows = (plan_->perBand() - 1) * rowsPerCell_;
-    bandsFit_ = !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
+    const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= plan_->perBand();
+    bandsFit_ = everyPass && !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
     const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandRows)) : rowsPerCall_;
     try {
         if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * slots);
@@ -506,8 +507,9 @@ ReadStatus RenderJob::samplePlain() {
     return ReadStatus::Ok;
 }
 
-// Reading each band's remaining rows together takes two runs of the file
-// instead of a read per row. Only after a first pass over every output row,
+// Reading each band's remaining rows together asks for two runs of the file
+// instead of a row at a time (one call to a source that serves several
+// ranges at once, as the Linux file reader does). Only after a first pass over every output row,
 // with every row of every band to be read, at one row per visit, and when all
 // the passes left are predicted to fit the budgets: a cut would leave the
 // bands below it thinner than those above.
@@ -529,7 +531,9 @@ bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
             visits += bandsInPass;
             bandsInPass -= bandsTaking[pass + 1];
         }
-        pendingRows_.reserve(static_cast<std::size_t>(passes));
+        const auto bandRows = static_cast<std::size_t>((passes - 1) * rowsPerCell_);
+        pendingRows_.reserve(bandRows);
+        requests_.reserve(bandRows);
         return schedule_.plan(sampler_, visits, workWidth_);
     } catch (const std::bad_alloc&) {
         return false;

@@ -9,6 +9,9 @@ namespace {
 constexpr std::uint64_t kMinRowsForTiming = 8;  // output rows before steps adapt
 constexpr std::uint64_t kSamplingShareOf20 = 17;  // of the time limit, less the setup
 constexpr std::uint64_t kMinSamplingShareDivisor = 4;  // at least a quarter of the time limit
+// Finishing every pass at once is promised only within half the time left: the
+// first pass's pace is a rough guide, and a cut then leaves bands uneven.
+constexpr std::uint64_t kFinishMargin = 2;
 
 // a * b / c without overflowing in the product (c > 0, result fits).
 std::uint64_t mulDiv(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
@@ -81,7 +84,8 @@ bool SamplingPlan::mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, co
     const std::uint64_t passes = perBand_ - pass;
     const std::uint64_t t = progress.samplingMs;
     if (t >= allowanceMs_) return false;
-    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > (allowanceMs_ - t) / passes) return false;
+    const std::uint64_t timeLeft = (allowanceMs_ - t) / kFinishMargin;
+    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > timeLeft / passes) return false;
     return !(progress.byteLimited && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * outputRows_ > progress.bytesLeft / passes);
 }
 

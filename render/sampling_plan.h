@@ -52,7 +52,8 @@ public:
     std::uint64_t stepAfter(std::uint64_t outputRow, const SamplingProgress& progress) const;
     // Whether pass `pass` (1 or later) is predicted to fit what is left.
     bool mayStartPass(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const;
-    // Whether every pass from `pass` to the last is predicted to fit what is left.
+    // Whether every pass from `pass` to the last is predicted to fit the bytes
+    // left and half the time left.
     bool mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const;
 
 private:

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <span>
 #include <thread>
+#include <vector>
 
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
@@ -40,7 +42,8 @@ private:
     std::uint64_t dataSize_;
 };
 
-// Counts the reads it passes on, and sleeps before each when asked.
+// Counts the reads it passes on and the ranges asked for in each call, and
+// sleeps before each read when asked.
 class WatchedReader final : public cv::Reader {
 public:
     WatchedReader(cv::Reader& inner, std::chrono::microseconds delay = {}) : inner_(inner), delay_(delay) {}
@@ -50,7 +53,12 @@ public:
         if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
         return inner_.read(offset, destination, count);
     }
+    bool readRanges(std::span<const cv::ReadRequest> requests) override {
+        rangesPerCall.push_back(requests.size());
+        return cv::Reader::readRanges(requests);
+    }
     int reads = 0;
+    std::vector<std::size_t> rangesPerCall;
 
 private:
     cv::Reader& inner_;
@@ -246,6 +254,18 @@ TEST(RenderImage, MosaicPassTheBytesLeftCannotPayForIsNotStarted) {
     EXPECT_FALSE(result.report.budgetExhausted) << "18,000 bytes left, a second pass costs 32,000";
     EXPECT_EQ(result.report.bytesReadHere, 32000u);
     expectNoBlackRow(result.image);
+}
+
+TEST(RenderImage, PassesAfterTheFirstAskForEachBandsRowsInOneCall) {
+    cvtest::BytesReader bytes(uint16Fits(16, 2000, sky));
+    WatchedReader watched(bytes);
+    // 1 x 100 pixels of 20-row bands: the middle rows 16 at a time, then each band's other 19 at once.
+    const auto result = renderFile(watched, thumbnail(100));
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    EXPECT_EQ(result.report.rowsRead, 2000u);
+    const auto& calls = watched.rangesPerCall;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), 19u), 100);
+    EXPECT_EQ(calls.size(), 107u);
 }
 
 TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {

@@ -60,4 +60,16 @@ TEST(SamplingPlan, AnotherPassStartsOnlyWhenItIsPredictedToFit) {
     EXPECT_TRUE(plan.mayStartPass(1, 0, progressOf(5000, 0))) << "nothing measured yet";
 }
 
+TEST(SamplingPlan, EveryPassLeftIsPromisedOnlyWithRoomToSpare) {
+    cv::SamplingPlan plan(4000, 200, 4000, kUnlimited, 1000, 1000);  // 20 passes
+    plan.startSampling(4000, 0);                                       // 3,400 ms to sample
+    EXPECT_TRUE(plan.mayFinishFrom(1, 0, progressOf(50, 200))) << "19 x 50 ms within half of 3,350";
+    EXPECT_FALSE(plan.mayFinishFrom(1, 0, progressOf(100, 200))) << "19 x 100 ms fit 3,300, not its half";
+    EXPECT_TRUE(plan.mayFinishFrom(1, 20, progressOf(50, 200)));
+    EXPECT_FALSE(plan.mayFinishFrom(1, 19, progressOf(50, 200))) << "the pass limit ends it sooner";
+    EXPECT_TRUE(plan.mayFinishFrom(1, 0, progressOf(50, 200, 19 * 200 * 1000)));
+    EXPECT_FALSE(plan.mayFinishFrom(1, 0, progressOf(50, 200, 19 * 200 * 1000 - 1))) << "a byte short";
+    EXPECT_FALSE(plan.mayFinishFrom(0, 0, progressOf(50, 200))) << "the first pass is not promised";
+}
+
 }  // namespace
