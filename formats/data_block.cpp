@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "core/text_utils.h"
 
@@ -55,7 +56,7 @@ bool parseCodecName(std::string_view name, ImageBlock& block) {
 // Inflates in pieces of input and of output, so a long decode can be
 // abandoned between them (input that yields nothing, empty blocks say, is as
 // long a decode as any); the result is what a one-shot `uncompress` gives.
-ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output,
+ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output,
                        const DecodeCheckpoint& checkpoint) {
     if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength) return ReadStatus::TooLarge;
     z_stream stream{};
@@ -85,7 +86,7 @@ ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, s
     return stream.total_out == output.size() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
 
-ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output) {
+ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output) {
     if (sourceLength > kMaxLz4Length || output.size() > kMaxLz4Length) return ReadStatus::TooLarge;
     const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(source),
                                              reinterpret_cast<char*>(output.data()),
@@ -99,7 +100,7 @@ using ZstdContext = std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)>;
 // Frame by frame, one-shot each, through one reused context. Frames that add
 // nothing (skippable or empty ones) are allowed only a few times, so a block
 // made of them ends quickly instead of being walked to its end.
-ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::vector<std::uint8_t>& output,
+ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output,
                       const DecodeCheckpoint& checkpoint) {
     const ZstdContext context(ZSTD_createDCtx(), ZSTD_freeDCtx);
     if (!context) return ReadStatus::TooLarge;
@@ -125,7 +126,7 @@ ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, st
 }
 
 ReadStatus decompress(const std::uint8_t* source, std::uint64_t sourceLength, Codec codec,
-                      std::vector<std::uint8_t>& output, const DecodeCheckpoint& checkpoint) {
+                      std::span<std::uint8_t> output, const DecodeCheckpoint& checkpoint) {
     switch (codec) {
         case Codec::Zlib: return inflateZlib(source, sourceLength, output, checkpoint);
         case Codec::Lz4:
@@ -133,6 +134,25 @@ ReadStatus decompress(const std::uint8_t* source, std::uint64_t sourceLength, Co
         case Codec::Zstd: return decodeZstd(source, sourceLength, output, checkpoint);
         default: return ReadStatus::Unsupported;
     }
+}
+
+// Sizes `output` to the block and fills it: the same steps whatever holds the bytes.
+template <typename Bytes>
+ReadStatus decodeInto(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block, Bytes& output,
+                      std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
+    if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0) return ReadStatus::Malformed;
+    if (block.uncompressedSize > maxSize) return ReadStatus::TooLarge;
+    if (block.uncompressedSize > std::numeric_limits<std::size_t>::max()) return ReadStatus::TooLarge;
+    try {
+        output.assign(static_cast<std::size_t>(block.uncompressedSize), 0);
+        const ReadStatus status = decompress(source, sourceLength, block.codec, output, checkpoint);
+        if (status != ReadStatus::Ok) return status;
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::TooLarge;
+    }
+    // Still-shuffled bytes would draw a scrambled picture as if it were right.
+    if (block.byteShuffled && !unshuffle(output, block.shuffleItemSize)) return ReadStatus::TooLarge;
+    return ReadStatus::Ok;
 }
 
 }  // namespace
@@ -188,22 +208,15 @@ bool parseCompression(std::string_view text, ImageBlock& block) {
 
 ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
                        std::vector<std::uint8_t>& output, std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
-    if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0) return ReadStatus::Malformed;
-    if (block.uncompressedSize > maxSize) return ReadStatus::TooLarge;
-    if (block.uncompressedSize > std::numeric_limits<std::size_t>::max()) return ReadStatus::TooLarge;
-    try {
-        output.assign(static_cast<std::size_t>(block.uncompressedSize), 0);
-        const ReadStatus status = decompress(source, sourceLength, block.codec, output, checkpoint);
-        if (status != ReadStatus::Ok) return status;
-    } catch (const std::bad_alloc&) {
-        return ReadStatus::TooLarge;
-    }
-    // Still-shuffled bytes would draw a scrambled picture as if it were right.
-    if (block.byteShuffled && !unshuffle(output, block.shuffleItemSize)) return ReadStatus::TooLarge;
-    return ReadStatus::Ok;
+    return decodeInto(source, sourceLength, block, output, maxSize, checkpoint);
 }
 
-bool unshuffle(std::vector<std::uint8_t>& buffer, std::uint32_t itemSize) {
+ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
+                       LargeBytes& output, std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
+    return decodeInto(source, sourceLength, block, output, maxSize, checkpoint);
+}
+
+bool unshuffle(std::span<std::uint8_t> buffer, std::uint32_t itemSize) {
     if (buffer.empty() || itemSize < 2) return true;
     const std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[buffer.size()]);
     if (!copy) return false;

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "core/image_data.h"
+#include "core/large_allocator.h"
 #include "core/read_status.h"
 #include "core/reader.h"
 
@@ -28,10 +30,13 @@ using DecodeCheckpoint = std::function<ReadStatus()>;
 [[nodiscard]] ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
                                      const ImageBlock& block, std::vector<std::uint8_t>& output,
                                      std::uint64_t maxSize, const DecodeCheckpoint& checkpoint = {});
+[[nodiscard]] ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
+                                     const ImageBlock& block, LargeBytes& output, std::uint64_t maxSize,
+                                     const DecodeCheckpoint& checkpoint = {});
 
 // Inverse of XISF byte shuffling (byte 0 of every item, then byte 1, ...).
 // False, with the bytes left shuffled, when its working copy cannot be made.
-[[nodiscard]] bool unshuffle(std::vector<std::uint8_t>& buffer, std::uint32_t itemSize);
+[[nodiscard]] bool unshuffle(std::span<std::uint8_t> buffer, std::uint32_t itemSize);
 
 // Reads a byte-shuffled buffer (which must outlive it) as if it had been
 // unshuffled, gathering only the bytes asked for: a large block needs no

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "core/large_allocator.h"
 #include "core/render_settings.h"
 #include "core/text_utils.h"
 #include "formats/data_block.h"
@@ -130,8 +131,8 @@ private:
     const ImageBlock* block_ = nullptr;
     Normalization working_;
     bool usedThumbnail_ = false;
-    std::vector<std::uint8_t> stored_;
-    std::vector<std::uint8_t> decoded_;
+    LargeBytes stored_;
+    LargeBytes decoded_;
     std::optional<MemoryReader> memory_;
     std::optional<UnshufflingReader> unshuffled_;
     Reader* samples_ = nullptr;
@@ -248,7 +249,7 @@ ReadStatus RenderJob::loadSamples() {
         start_ = block.position;
         return ReadStatus::Ok;
     }
-    const std::vector<std::uint8_t>* bytes = &block.inlineData;
+    std::span<const std::uint8_t> bytes = block.inlineData;
     if (block.location == DataLocation::Attachment) {
         if (block.size > options_.maxBlockBytes) return ReadStatus::TooLarge;
         try {
@@ -258,8 +259,8 @@ ReadStatus RenderJob::loadSamples() {
         }
         const ReadStatus status = readStoredBlock(block);
         if (status != ReadStatus::Ok) return status;
-        bytes = &stored_;
-    } else if (bytes->empty()) {
+        bytes = stored_;
+    } else if (bytes.empty()) {
         return ReadStatus::Unsupported;
     }
     start_ = 0;
@@ -268,7 +269,7 @@ ReadStatus RenderJob::loadSamples() {
         ImageBlock decoding;
         decoding.codec = block.codec;
         decoding.uncompressedSize = block.uncompressedSize;
-        const ReadStatus status = decodeBlock(bytes->data(), bytes->size(), decoding, decoded_,
+        const ReadStatus status = decodeBlock(bytes.data(), bytes.size(), decoding, decoded_,
                                               options_.maxBlockBytes, [this] { return checkpoint(); });
         if (status != ReadStatus::Ok) return status;
         stored_ = {};
@@ -278,9 +279,9 @@ ReadStatus RenderJob::loadSamples() {
             samples_ = &*unshuffled_;
             return ReadStatus::Ok;
         }
-        bytes = &decoded_;
+        bytes = decoded_;
     }
-    memory_.emplace(bytes->data(), bytes->size());
+    memory_.emplace(bytes.data(), bytes.size());
     samples_ = &*memory_;
     return ReadStatus::Ok;
 }

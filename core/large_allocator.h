@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace cv {
+
+// From this size on a buffer is given whole huge pages where the system has them.
+constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
+
+// Memory for buffers of many megabytes (a data block as stored and as
+// decoded). On Linux it asks for transparent huge pages: taking tens of
+// thousands of 4 KiB pages one fault at a time can cost more than decoding
+// into them, above all in virtual machines. Elsewhere it is plain memory.
+void* allocateLarge(std::size_t bytes);  // throws std::bad_alloc
+void releaseLarge(void* memory, std::size_t bytes) noexcept;
+
+template <typename T>
+struct LargeAllocator {
+    using value_type = T;
+
+    LargeAllocator() = default;
+    template <typename U>
+    LargeAllocator(const LargeAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t count) {
+        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T*>(allocateLarge(count * sizeof(T)));
+    }
+    void deallocate(T* memory, std::size_t count) noexcept { releaseLarge(memory, count * sizeof(T)); }
+
+    friend bool operator==(const LargeAllocator&, const LargeAllocator&) { return true; }
+};
+
+using LargeBytes = std::vector<std::uint8_t, LargeAllocator<std::uint8_t>>;
+
+}  // namespace cv
