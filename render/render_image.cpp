@@ -272,7 +272,7 @@ ReadStatus RenderJob::loadSamples() {
         const ReadStatus status = decodeBlock(bytes.data(), bytes.size(), decoding, decoded_,
                                               options_.maxBlockBytes, [this] { return checkpoint(); });
         if (status != ReadStatus::Ok) return status;
-        stored_ = {};
+        stored_ = LargeBytes();  // "= {}" would only empty it and keep the memory
         decompressed_ = true;
         if (block.byteShuffled) {
             unshuffled_.emplace(decoded_.data(), decoded_.size(), block.shuffleItemSize);
@@ -811,8 +811,8 @@ bool RenderJob::mayUseMainInstead(ReadStatus status) const {
 ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
     memory_.reset();
     unshuffled_.reset();
-    stored_ = {};
-    decoded_ = {};
+    stored_ = LargeBytes();
+    decoded_ = LargeBytes();
     accumulator_ = {};
     sampler_ = {};
     RenderOptions mainOnly = options_;
