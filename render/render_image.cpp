@@ -104,7 +104,7 @@ private:
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
     ReadStatus readPendingRows(std::uint32_t plane);
-    ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows);
+    ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows, std::uint32_t planes = 1);
     std::uint64_t rowOffset(std::uint32_t plane, std::uint64_t row) const;
     const std::uint8_t* rowBytes(std::uint32_t plane, std::uint64_t row, std::size_t slot) const;
     ReadStatus convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot, std::vector<float>& values);
@@ -154,7 +154,7 @@ private:
     StatisticsSampler sampler_;
     SampleSchedule schedule_;          // when the passes after the first go band by band
     std::vector<std::uint64_t> nextVisit_;  // of each pass, in the order pass after pass would take
-    bool bandsFit_ = false;            // a band's rows but its middle one fit one call
+    bool bandsFit_ = false;            // a band's rows but its middle one, of every plane, fit one call
     std::uint32_t rowsPerCell_ = 1;    // file rows of a working row: two for mosaics
     const std::uint8_t* lent_ = nullptr;  // every plane's samples, when the source holds them in memory
     std::vector<std::uint8_t> raw_;       // otherwise: the rows read by one call, rowBytes_ apart
@@ -341,7 +341,7 @@ ReadStatus RenderJob::planGeometry() {
     const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, options_.rowsPerRead) - 1;
     rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
-    const std::uint64_t bandRows = (plan_->perBand() - 1) * rowsPerCell_;
+    const std::uint64_t bandRows = (plan_->perBand() - 1) * rowsPerCell_ * planesRead_;  // every plane's
     const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= plan_->perBand();
     bandsFit_ = everyPass && !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
     const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandRows)) : rowsPerCall_;
@@ -375,13 +375,18 @@ std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const
     return start_ + plane * planeBytes_ + row * rowBytes_;
 }
 
-// Asks the source for the rows in one call, each into its slot of raw_,
+// Asks the source in one call for the rows of `planes` planes from `plane`
+// on, each into its slot of raw_ (plane by plane, rows.size() slots each),
 // unless the source lends them all.
-ReadStatus RenderJob::readRows(std::uint32_t plane, std::span<const std::uint64_t> rows) {
+ReadStatus RenderJob::readRows(std::uint32_t plane, std::span<const std::uint64_t> rows, std::uint32_t planes) {
     if (lent_ != nullptr) return ReadStatus::Ok;
     requests_.clear();
-    for (std::size_t slot = 0; slot < rows.size(); ++slot) {
-        requests_.push_back({rowOffset(plane, rows[slot]), raw_.data() + slot * rowBytes_, rowBytes_});
+    std::uint8_t* slot = raw_.data();
+    for (std::uint32_t p = plane; p < plane + planes; ++p) {
+        for (const std::uint64_t row : rows) {
+            requests_.push_back({rowOffset(p, row), slot, rowBytes_});
+            slot += rowBytes_;
+        }
     }
     return samples_->readRanges(requests_) ? ReadStatus::Ok : ReadStatus::ReadFailed;
 }
@@ -534,7 +539,7 @@ bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
         }
         const auto bandRows = static_cast<std::size_t>((passes - 1) * rowsPerCell_);
         pendingRows_.reserve(bandRows);
-        requests_.reserve(bandRows);
+        requests_.reserve(bandRows * planesRead_);
         return schedule_.plan(sampler_, visits, workWidth_);
     } catch (const std::bad_alloc&) {
         return false;
@@ -579,18 +584,18 @@ void RenderJob::gatherBandRows(const Band& band) {
 }
 
 ReadStatus RenderJob::addBandRows(std::uint32_t outputRow, const Band& band) {
-    for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
-        ReadStatus status = readRows(plane, pendingRows_);
+    ReadStatus status = readRows(0, pendingRows_, planesRead_);
+    for (std::uint32_t plane = 0; plane < planesRead_ && status == ReadStatus::Ok; ++plane) {
+        const std::size_t planeSlots = plane * pendingRows_.size();
         for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
             const std::uint64_t row = rowInPass(band, pass);
-            status = convertRowRead(plane, row, bandSlot(band, row, 1), values_);
+            status = convertRowRead(plane, row, planeSlots + bandSlot(band, row, 1), values_);
             if (status != ReadStatus::Ok) break;
             accumulateRow(accumulator_, plane, outputRow, values_.data());
             schedule_.offer(sampler_, plane, nextVisit_[pass], values_.data());
         }
-        if (status != ReadStatus::Ok) return status;
     }
-    return ReadStatus::Ok;
+    return status;
 }
 
 ReadStatus RenderJob::addBandCells(std::uint32_t outputRow, const Band& band) {
