@@ -341,10 +341,10 @@ ReadStatus RenderJob::planGeometry() {
     const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, options_.rowsPerRead) - 1;
     rowsPerCall_ = std::min(rowsPerCall_, batchRows);
     if (demosaic_) rowsPerCall_ &= ~std::size_t{1};  // whole pairs
-    const std::uint64_t bandRows = (plan_->perBand() - 1) * rowsPerCell_ * planesRead_;  // every plane's
+    const std::uint64_t bandSlots = (plan_->perBand() - 1) * rowsPerCell_ * planesRead_;  // a band, every plane
     const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= plan_->perBand();
-    bandsFit_ = everyPass && !plan_->subsampled() && bandRows >= 1 && bandRows <= kMaxBatchReadBytes / rowBytes_;
-    const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandRows)) : rowsPerCall_;
+    bandsFit_ = everyPass && !plan_->subsampled() && bandSlots >= 1 && bandSlots <= kMaxBatchReadBytes / rowBytes_;
+    const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandSlots)) : rowsPerCall_;
     try {
         if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * slots);
         pendingRows_.reserve(rowsPerCall_);

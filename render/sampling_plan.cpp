@@ -70,22 +70,22 @@ std::uint64_t SamplingPlan::stepAfter(std::uint64_t outputRow, const SamplingPro
 
 bool SamplingPlan::mayStartPass(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const {
     if (maxPasses != 0 && pass >= maxPasses) return false;
-    if (progress.rowsDone == 0) return true;
-    const std::uint64_t t = progress.samplingMs;
-    if (t >= allowanceMs_) return false;
-    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > allowanceMs_ - t) return false;
-    return !(progress.byteLimited && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * outputRows_ > progress.bytesLeft);
+    return progress.rowsDone == 0 || passesFit(1, 1, progress);
 }
 
 bool SamplingPlan::mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const {
     if (pass == 0 || pass >= perBand_ || (maxPasses != 0 && maxPasses < perBand_) || progress.rowsDone == 0) {
         return false;
     }
-    const std::uint64_t passes = perBand_ - pass;
+    return passesFit(perBand_ - pass, kFinishMargin, progress);
+}
+
+// Whether `passes` more passes at the first pass's pace fit the bytes left
+// and the `share`-th part of the time left.
+bool SamplingPlan::passesFit(std::uint64_t passes, std::uint64_t share, const SamplingProgress& progress) const {
     const std::uint64_t t = progress.samplingMs;
     if (t >= allowanceMs_) return false;
-    const std::uint64_t timeLeft = (allowanceMs_ - t) / kFinishMargin;
-    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > timeLeft / passes) return false;
+    if ((t * 1000 / progress.rowsDone) * outputRows_ / 1000 > (allowanceMs_ - t) / share / passes) return false;
     return !(progress.byteLimited && bytesPerOutputRow_ != 0 && bytesPerOutputRow_ * outputRows_ > progress.bytesLeft / passes);
 }
 

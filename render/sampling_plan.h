@@ -57,6 +57,8 @@ public:
     bool mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const;
 
 private:
+    bool passesFit(std::uint64_t passes, std::uint64_t share, const SamplingProgress& progress) const;
+
     std::uint64_t workingRows_;
     std::uint64_t outputRows_;
     std::uint64_t perBand_;

@@ -103,10 +103,13 @@ void paintMessage(const PreviewView& view, HWND window, HDC dc, const RECT& clie
     DrawTextW(dc, text.c_str(), -1, &target, DT_CENTER | DT_WORDBREAK);
 }
 
+// Pixels for every row the picture claims.
+bool wholePicture(const cv::RgbImage& picture) {
+    return !picture.empty() && picture.pixels.size() / 3 / picture.width >= picture.height;
+}
+
 bool showsPicture(const PreviewContent& content) {
-    const cv::RgbImage& picture = content.picture;
-    return !content.listingMode && content.hasPicture && !picture.empty() &&
-           picture.pixels.size() / 3 / picture.width >= picture.height;
+    return !content.listingMode && content.hasPicture && wholePicture(content.picture);
 }
 
 std::size_t dibStride(const cv::RgbImage& picture) {
@@ -250,7 +253,7 @@ void hideTextBox(const PreviewView& view) {
 
 void setPicture(PreviewContent& content, cv::RgbImage&& picture, const cv::ImageMetadata& metadata) {
     const std::size_t stride = dibStride(picture);
-    const bool whole = picture.pixels.size() / 3 / std::max<std::uint32_t>(picture.width, 1) >= picture.height;
+    const bool whole = wholePicture(picture);
     std::vector<std::uint8_t> rows(whole ? stride * picture.height : 0);
     for (std::uint32_t y = 0; whole && y < picture.height; ++y) {
         const std::uint8_t* in = picture.row(y);
