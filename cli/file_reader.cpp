@@ -24,12 +24,16 @@ std::unique_ptr<FileReader> FileReader::open(const std::string& path) {
         return nullptr;
     }
     return std::unique_ptr<FileReader>(
-        new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size)));
+        new FileReader(descriptor, static_cast<std::uint64_t>(info.st_size), true));
 }
 
 FileReader::~FileReader() {
     ring_.reset();
-    ::close(descriptor_);
+    if (ownsDescriptor_) ::close(descriptor_);
+}
+
+std::unique_ptr<cv::Reader> FileReader::twin() {
+    return std::unique_ptr<cv::Reader>(new FileReader(descriptor_, size_, false));
 }
 
 bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {

@@ -27,12 +27,17 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     // A batch in as few system calls as the kernel allows.
     bool readRanges(std::span<const cv::ReadRequest> requests) override;
+    // Shares the open file: pread takes its own offset, so two threads may
+    // read at once; each twin has its own ring.
+    std::unique_ptr<cv::Reader> twin() override;
 
 private:
-    FileReader(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
+    FileReader(int descriptor, std::uint64_t size, bool ownsDescriptor)
+        : descriptor_(descriptor), size_(size), ownsDescriptor_(ownsDescriptor) {}
 
     int descriptor_;
     std::uint64_t size_;
+    bool ownsDescriptor_;
     std::vector<cv::ReadRequest> runs_;
     std::unique_ptr<ReadRing> ring_;  // made at the first batch of separate ranges
     bool ringRefused_ = false;

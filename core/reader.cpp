@@ -19,6 +19,8 @@ bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size)
 
 const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const { return nullptr; }
 
+std::unique_ptr<Reader> Reader::twin() { return nullptr; }
+
 bool Reader::readRanges(std::span<const ReadRequest> requests) {
     for (const ReadRequest& request : requests) {
         if (!read(request.offset, request.destination, request.count)) return false;

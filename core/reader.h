@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "core/read_status.h"
@@ -30,6 +31,10 @@ public:
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;
+    // Another reader of the same bytes, which a second thread may use while
+    // this one is in use; it must not outlive this one. Null where the source
+    // cannot serve two threads: callers then read with this one alone.
+    virtual std::unique_ptr<Reader> twin();
 };
 
 // A window [start, start + length) of another reader, which must outlive it.

@@ -6,10 +6,13 @@
 #include <xmmintrin.h>
 #endif
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "core/large_allocator.h"
@@ -38,6 +41,7 @@ constexpr std::uint64_t kSmoothBelowPercent = 90;     // of the output rows visi
 constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
 constexpr std::uint64_t kHardLimitFactor = 2;         // times the time limit: past it, work stops
 constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
+constexpr std::uint64_t kMinBytesForTwoLanes = 1024 * 1024;  // fewer: a second thread costs more than it saves
 
 struct OutputSize {
     std::uint32_t width;
@@ -72,10 +76,30 @@ std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPer
     return static_cast<std::size_t>((cell - band.first - (cell > middle ? 1 : 0)) * rowsPerCell);
 }
 
+// What a thread converts rows with. The passes after the first can go to
+// two threads, each adding its own bands through its own source.
+struct RowLane {
+    Reader* source = nullptr;
+    std::unique_ptr<Reader> ownSource;  // a twin of the job's source, for a second thread
+    std::vector<std::uint8_t> raw;      // rows read by one call, rowBytes_ apart, unless the source lends them
+    std::vector<std::uint64_t> rows;    // gathered for the next call
+    std::vector<ReadRequest> requests;
+    std::vector<float> values;
+    std::vector<float> secondValues;
+    std::vector<float> colorRows;
+    std::vector<std::uint64_t> nextVisit;  // of each pass, in the order pass after pass would take
+    std::uint64_t* bytesRead = nullptr;    // where the bytes converted are counted
+    std::uint64_t ownBytesRead = 0;
+    std::uint64_t rowsRead = 0;
+    bool exhausted = false;
+};
+
 class RenderJob {
 public:
     RenderJob(Reader& reader, const ImageData& data, const RenderOptions& options, RenderBudget& budget)
-        : reader_(reader), data_(data), options_(options), budget_(budget), bytesAtStart_(budget.bytesRead) {}
+        : reader_(reader), data_(data), options_(options), budget_(budget), bytesAtStart_(budget.bytesRead) {
+        main_.bytesRead = &budget_.bytesRead;
+    }
 
     ReadStatus run(RgbImage& image, RenderReport* report);
 
@@ -94,20 +118,26 @@ private:
     ReadStatus renderMainInstead(RgbImage& image, RenderReport* report);
     void decideBayer();
     ReadStatus planGeometry();
+    void prepareLane(RowLane& lane, std::size_t slots) const;  // throws std::bad_alloc
     ReadStatus samplePlain();
     bool planRestByBands(std::uint32_t rowsPerRead);
     ReadStatus sampleRestByBands();
-    void gatherBandRows(const Band& band);
-    ReadStatus addBandRows(std::uint32_t outputRow, const Band& band);
-    ReadStatus addBandCells(std::uint32_t outputRow, const Band& band);
+    std::uint64_t secondLaneStart(RowLane& second);
+    ReadStatus addBandsOnTwoLanes(RowLane& second, std::uint64_t split);
+    ReadStatus addBands(RowLane& lane, std::uint64_t first, std::uint64_t end);
+    bool laneExhausted(const RowLane& lane) const;
+    void gatherBandRows(RowLane& lane, const Band& band);
+    ReadStatus addBandRows(RowLane& lane, std::uint32_t outputRow, const Band& band);
+    ReadStatus addBandCells(RowLane& lane, std::uint32_t outputRow, const Band& band);
     ReadStatus sampleBayer();
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
     ReadStatus readPendingRows(std::uint32_t plane);
-    ReadStatus readRows(std::uint32_t plane, std::span<const std::uint64_t> rows, std::uint32_t planes = 1);
+    ReadStatus readRows(RowLane& lane, std::uint32_t plane, std::uint32_t planes = 1);
     std::uint64_t rowOffset(std::uint32_t plane, std::uint64_t row) const;
-    const std::uint8_t* rowBytes(std::uint32_t plane, std::uint64_t row, std::size_t slot) const;
-    ReadStatus convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot, std::vector<float>& values);
+    const std::uint8_t* rowBytes(const RowLane& lane, std::uint32_t plane, std::uint64_t row, std::size_t slot) const;
+    ReadStatus convertRowRead(RowLane& lane, std::uint32_t plane, std::uint64_t row, std::size_t slot,
+                              std::vector<float>& values);
     void prefetchRow(std::uint32_t plane, std::uint64_t row) const;
     void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
     void display(RgbImage& image);
@@ -153,23 +183,19 @@ private:
     BoxAccumulator accumulator_;
     StatisticsSampler sampler_;
     SampleSchedule schedule_;          // when the passes after the first go band by band
-    std::vector<std::uint64_t> nextVisit_;  // of each pass, in the order pass after pass would take
+    std::vector<std::uint8_t> visited_;    // of each planned visit: whether its rows were added
+    std::atomic<bool> lanesStopped_{false};  // a lane failed: the other stops too
     bool bandsFit_ = false;            // a band's rows but its middle one, of every plane, fit one call
     std::uint32_t rowsPerCell_ = 1;    // file rows of a working row: two for mosaics
     const std::uint8_t* lent_ = nullptr;  // every plane's samples, when the source holds them in memory
-    std::vector<std::uint8_t> raw_;       // otherwise: the rows read by one call, rowBytes_ apart
+    RowLane main_;
+    std::size_t bandSlots_ = 0;           // raw rows of a band's call, every plane
     std::size_t rowsPerCall_ = 1;
-    std::vector<std::uint64_t> pendingRows_;  // gathered for the next call, with their output rows
     std::size_t nextPending_ = 0;             // mosaics: the pair of rows read ahead to use next
-    std::vector<std::uint32_t> pendingOutputRows_;
-    std::vector<ReadRequest> requests_;
-    std::vector<float> values_;
-    std::vector<float> secondValues_;
-    std::vector<float> colorRows_;
+    std::vector<std::uint32_t> pendingOutputRows_;  // of main_.rows
 
     std::uint64_t setupMs_ = 0;
     std::uint64_t rowsDone_ = 0;
-    std::uint64_t rowsRead_ = 0;
     std::uint64_t largestSkip_ = 0;
     bool exhausted_ = false;
     bool smoothed_ = false;
@@ -344,21 +370,28 @@ ReadStatus RenderJob::planGeometry() {
     const std::uint64_t bandSlots = (plan_->perBand() - 1) * rowsPerCell_ * planesRead_;  // a band, every plane
     const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= plan_->perBand();
     bandsFit_ = everyPass && !plan_->subsampled() && bandSlots >= 1 && bandSlots <= kMaxBatchReadBytes / rowBytes_;
-    const std::size_t slots = bandsFit_ ? std::max(rowsPerCall_, static_cast<std::size_t>(bandSlots)) : rowsPerCall_;
+    bandSlots_ = bandsFit_ ? static_cast<std::size_t>(bandSlots) : 0;
+    main_.source = samples_;
     try {
-        if (lent_ == nullptr) raw_.resize(static_cast<std::size_t>(rowBytes_) * slots);
-        pendingRows_.reserve(rowsPerCall_);
+        prepareLane(main_, rowsPerCall_);
         pendingOutputRows_.reserve(rowsPerCall_);
-        requests_.reserve(rowsPerCall_);
-        values_.resize(static_cast<std::size_t>(block.width));
-        if (demosaic_) {
-            secondValues_.resize(static_cast<std::size_t>(block.width));
-            colorRows_.resize(static_cast<std::size_t>(workWidth_) * 3);
-        }
     } catch (const std::bad_alloc&) {
         return ReadStatus::TooLarge;
     }
     return ReadStatus::Ok;
+}
+
+// Buffers for calls of `slots` rows, and for a band's when bands fit one call.
+void RenderJob::prepareLane(RowLane& lane, std::size_t slots) const {
+    const std::size_t largest = std::max(slots, bandSlots_);
+    if (lent_ == nullptr) lane.raw.resize(static_cast<std::size_t>(rowBytes_) * largest);
+    lane.rows.reserve(largest);
+    lane.requests.reserve(largest);
+    lane.values.resize(static_cast<std::size_t>(block_->width));
+    if (demosaic_) {
+        lane.secondValues.resize(static_cast<std::size_t>(block_->width));
+        lane.colorRows.resize(static_cast<std::size_t>(workWidth_) * 3);
+    }
 }
 
 std::uint64_t RenderJob::stepAfter(std::uint64_t outputRow) {
@@ -375,31 +408,32 @@ std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const
     return start_ + plane * planeBytes_ + row * rowBytes_;
 }
 
-// Asks the source in one call for the rows of `planes` planes from `plane`
-// on, each into its slot of raw_ (plane by plane, rows.size() slots each),
+// Asks the lane's source in one call for its rows of `planes` planes from `plane`
+// on, each into its slot of the lane's raw rows (plane by plane, a slot per row),
 // unless the source lends them all.
-ReadStatus RenderJob::readRows(std::uint32_t plane, std::span<const std::uint64_t> rows, std::uint32_t planes) {
+ReadStatus RenderJob::readRows(RowLane& lane, std::uint32_t plane, std::uint32_t planes) {
     if (lent_ != nullptr) return ReadStatus::Ok;
-    requests_.clear();
-    std::uint8_t* slot = raw_.data();
+    lane.requests.clear();
+    std::uint8_t* slot = lane.raw.data();
     for (std::uint32_t p = plane; p < plane + planes; ++p) {
-        for (const std::uint64_t row : rows) {
-            requests_.push_back({rowOffset(p, row), slot, rowBytes_});
+        for (const std::uint64_t row : lane.rows) {
+            lane.requests.push_back({rowOffset(p, row), slot, rowBytes_});
             slot += rowBytes_;
         }
     }
-    return samples_->readRanges(requests_) ? ReadStatus::Ok : ReadStatus::ReadFailed;
+    return lane.source->readRanges(lane.requests) ? ReadStatus::Ok : ReadStatus::ReadFailed;
 }
 
-const std::uint8_t* RenderJob::rowBytes(std::uint32_t plane, std::uint64_t row, std::size_t slot) const {
-    return lent_ != nullptr ? lent_ + plane * planeBytes_ + row * rowBytes_ : raw_.data() + slot * rowBytes_;
+const std::uint8_t* RenderJob::rowBytes(const RowLane& lane, std::uint32_t plane, std::uint64_t row,
+                                        std::size_t slot) const {
+    return lent_ != nullptr ? lent_ + plane * planeBytes_ + row * rowBytes_ : lane.raw.data() + slot * rowBytes_;
 }
 
-ReadStatus RenderJob::convertRowRead(std::uint32_t plane, std::uint64_t row, std::size_t slot,
+ReadStatus RenderJob::convertRowRead(RowLane& lane, std::uint32_t plane, std::uint64_t row, std::size_t slot,
                                      std::vector<float>& values) {
-    const std::uint8_t* raw = rowBytes(plane, row, slot);
-    budget_.bytesRead += rowBytes_;
-    ++rowsRead_;
+    const std::uint8_t* raw = rowBytes(lane, plane, row, slot);
+    *lane.bytesRead += rowBytes_;
+    ++lane.rowsRead;
     const ImageBlock& block = *block_;
     if (!convertRow(raw, values.size(), block.sampleFormat, block.bigEndian, working_.scale, working_.offset,
                     values.data())) {
@@ -414,7 +448,7 @@ void RenderJob::prefetchRow(std::uint32_t plane, std::uint64_t row) const {
 #if defined(__SSE__) || defined(_M_X64)
     constexpr std::uint64_t kCacheLine = 64;
     if (lent_ == nullptr) return;
-    const std::uint8_t* bytes = rowBytes(plane, row, 0);
+    const std::uint8_t* bytes = rowBytes(main_, plane, row, 0);
     for (std::uint64_t at = 0; at < rowBytes_; at += kCacheLine) {
         _mm_prefetch(reinterpret_cast<const char*>(bytes + at), _MM_HINT_T1);
     }
@@ -435,17 +469,17 @@ void RenderJob::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t p
     prefetchRow(0, 2 * cell + 1);
 }
 
-// Rows are read in the order they are visited, as many per call as raw_
+// Rows are read in the order they are visited, as many per call as the raw rows
 // holds, and each is converted and added as before.
 ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
     for (std::uint32_t plane = 0; plane < planesRead_; ++plane) {
         for (const RowRun& run : batch) {
             for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
-                if (pendingRows_.size() == rowsPerCall_) {
+                if (main_.rows.size() == rowsPerCall_) {
                     const ReadStatus status = readPendingRows(plane);
                     if (status != ReadStatus::Ok) return status;
                 }
-                pendingRows_.push_back(row);
+                main_.rows.push_back(row);
                 pendingOutputRows_.push_back(run.outputRow);
             }
         }
@@ -456,18 +490,20 @@ ReadStatus RenderJob::readBatch(const std::vector<RowRun>& batch) {
 }
 
 ReadStatus RenderJob::readPendingRows(std::uint32_t plane) {
-    ReadStatus status = readRows(plane, pendingRows_);
-    const std::size_t count = status == ReadStatus::Ok ? pendingRows_.size() : 0;
+    const std::vector<std::uint64_t>& rows = main_.rows;
+    std::vector<float>& values = main_.values;
+    ReadStatus status = readRows(main_, plane);
+    const std::size_t count = status == ReadStatus::Ok ? rows.size() : 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t row = pendingRows_[i];
+        const std::uint64_t row = rows[i];
         // The next row of a run follows in memory; the first of the next run does not.
-        if (i + 1 < count && pendingRows_[i + 1] != row + 1) prefetchRow(plane, pendingRows_[i + 1]);
-        status = convertRowRead(plane, row, i, values_);
+        if (i + 1 < count && rows[i + 1] != row + 1) prefetchRow(plane, rows[i + 1]);
+        status = convertRowRead(main_, plane, row, i, values);
         if (status != ReadStatus::Ok) break;
-        accumulateRow(accumulator_, plane, pendingOutputRows_[i], values_.data());
-        offerRow(sampler_, plane, values_.data(), values_.size());
+        accumulateRow(accumulator_, plane, pendingOutputRows_[i], values.data());
+        offerRow(sampler_, plane, values.data(), values.size());
     }
-    pendingRows_.clear();
+    main_.rows.clear();
     pendingOutputRows_.clear();
     return status;
 }
@@ -499,8 +535,8 @@ ReadStatus RenderJob::samplePlain() {
             if (status != ReadStatus::Ok) return status;
             if (pass == 0) {
                 rowsDone_ += batch.size();
-                if (options_.rowsPerRead == 0 && rowsRead_ > 0) {
-                    rowsPerRead = samplingMs() * 1000 / rowsRead_ < kSlowRowMicroseconds ? 1 : kRowsPerReadOnSlowSources;
+                if (options_.rowsPerRead == 0 && main_.rowsRead > 0) {
+                    rowsPerRead = samplingMs() * 1000 / main_.rowsRead < kSlowRowMicroseconds ? 1 : kRowsPerReadOnSlowSources;
                 }
                 if (budgetExhausted()) exhausted_ = true;
                 if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) passEnded = true;
@@ -529,17 +565,15 @@ bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
         std::vector<std::uint64_t> bandsTaking(passes + 1, 0);
         for (std::uint64_t r = 0; r < out_.height; ++r) ++bandsTaking[plan_->band(r).taken];
         // Pass after pass, pass p visits the bands taking more than p rows.
-        nextVisit_.assign(passes, 0);
+        main_.nextVisit.assign(passes, 0);
         std::uint64_t visits = 0;
         std::uint64_t bandsInPass = out_.height - bandsTaking[0] - bandsTaking[1];
         for (std::uint64_t pass = 1; pass < passes; ++pass) {
-            nextVisit_[pass] = visits;
+            main_.nextVisit[pass] = visits;
             visits += bandsInPass;
             bandsInPass -= bandsTaking[pass + 1];
         }
-        const auto bandRows = static_cast<std::size_t>((passes - 1) * rowsPerCell_);
-        pendingRows_.reserve(bandRows);
-        requests_.reserve(bandRows * planesRead_);
+        visited_.assign(static_cast<std::size_t>(visits), 0);
         return schedule_.plan(sampler_, visits, workWidth_);
     } catch (const std::bad_alloc&) {
         return false;
@@ -550,76 +584,153 @@ bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
 // reading pass after pass; the schedule gives the sampler the same values.
 ReadStatus RenderJob::sampleRestByBands() {
     for (std::uint32_t c = 0; c < sampler_.channels; ++c) schedule_.begin(sampler_, c);
-    for (std::uint64_t r = 0; r < out_.height; ++r) {
+    RowLane second;
+    const std::uint64_t split = secondLaneStart(second);
+    const ReadStatus status = split < out_.height ? addBandsOnTwoLanes(second, split) : addBands(main_, 0, out_.height);
+    exhausted_ = main_.exhausted || second.exhausted;
+    for (std::uint32_t c = 0; c < sampler_.channels; ++c) schedule_.end(sampler_, c, visited_);
+    main_.rows.clear();
+    return status;
+}
+
+// The output row from which a second thread adds the bands, splitting the
+// rows left in two, with `second` ready for it; out_.height when this thread
+// adds them all: the source cannot be read from two threads at once, or the
+// rows left are too few to pay for starting one.
+std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
+    std::uint64_t visits = 0;
+    for (std::uint64_t r = 0; r < out_.height; ++r) visits += plan_->band(r).taken - 1;
+    if (visits * rowsPerCell_ * planesRead_ * rowBytes_ < kMinBytesForTwoLanes) return out_.height;
+    std::uint64_t split = 0;
+    for (std::uint64_t above = 0; split < out_.height && 2 * above < visits; ++split) {
+        above += plan_->band(split).taken - 1;
+    }
+    if (split >= out_.height) return out_.height;
+    try {
+        if (lent_ == nullptr) {
+            second.ownSource = samples_->twin();
+            if (!second.ownSource) return out_.height;
+        }
+        second.source = second.ownSource.get();
+        second.bytesRead = &second.ownBytesRead;
+        prepareLane(second, 0);
+        second.nextVisit = main_.nextVisit;
+    } catch (const std::bad_alloc&) {
+        return out_.height;
+    }
+    for (std::uint64_t r = 0; r < split; ++r) {
+        for (std::uint64_t pass = 1; pass < plan_->band(r).taken; ++pass) ++second.nextVisit[pass];
+    }
+    return split;
+}
+
+// A second thread adds the bands from `split` on while this one adds those
+// above: each writes only its own output rows, samples and visits, and reads
+// through its own source and buffers.
+ReadStatus RenderJob::addBandsOnTwoLanes(RowLane& second, std::uint64_t split) {
+    ReadStatus status = ReadStatus::Ok;
+    ReadStatus secondStatus = ReadStatus::Ok;
+    {
+        std::jthread worker;
+        try {
+            worker = std::jthread([&] {
+                try {
+                    secondStatus = addBands(second, split, out_.height);
+                } catch (...) {  // an exception leaving a thread would end the whole process
+                    secondStatus = ReadStatus::ReadFailed;
+                }
+                if (secondStatus != ReadStatus::Ok) lanesStopped_ = true;
+            });
+        } catch (const std::exception&) {
+            // No thread to be had (none left, or no memory for one): this one adds the second share after its own.
+        }
+        status = addBands(main_, 0, split);
+        if (status != ReadStatus::Ok) lanesStopped_ = true;
+        if (!worker.joinable() && status == ReadStatus::Ok) secondStatus = addBands(second, split, out_.height);
+    }
+    budget_.bytesRead += second.ownBytesRead;
+    main_.rowsRead += second.rowsRead;
+    return status != ReadStatus::Ok ? status : secondStatus;
+}
+
+ReadStatus RenderJob::addBands(RowLane& lane, std::uint64_t first, std::uint64_t end) {
+    for (std::uint64_t r = first; r < end; ++r) {
         if (cancelled()) return ReadStatus::Cancelled;
+        if (lanesStopped_) return ReadStatus::Ok;  // the other lane failed: its status is the render's
         // Where the loops pass after pass look at the budget: mosaics before each row, plain images after each batch.
-        if (demosaic_ && budgetExhausted()) {
-            exhausted_ = true;
+        if (demosaic_ && laneExhausted(lane)) {
+            lane.exhausted = true;
             break;
         }
         const Band band = plan_->band(r);
-        gatherBandRows(band);
+        gatherBandRows(lane, band);
         const auto outputRow = static_cast<std::uint32_t>(r);
-        const ReadStatus status = demosaic_ ? addBandCells(outputRow, band) : addBandRows(outputRow, band);
+        const ReadStatus status =
+            demosaic_ ? addBandCells(lane, outputRow, band) : addBandRows(lane, outputRow, band);
         if (status != ReadStatus::Ok) return status;
-        for (std::uint64_t pass = 1; pass < band.taken; ++pass) ++nextVisit_[pass];
-        if (!demosaic_ && budgetExhausted()) {
-            exhausted_ = true;
+        for (std::uint64_t pass = 1; pass < band.taken; ++pass) visited_[lane.nextVisit[pass]++] = 1;
+        if (!demosaic_ && laneExhausted(lane)) {
+            lane.exhausted = true;
             break;
         }
     }
-    pendingRows_.clear();
     return ReadStatus::Ok;
 }
 
+// A second lane counts its bytes apart and stops on time alone: the bytes of
+// every pass left were found to fit before the bands began.
+bool RenderJob::laneExhausted(const RowLane& lane) const {
+    return lane.bytesRead == &budget_.bytesRead ? budgetExhausted() : elapsedMs() >= budget_.timeLimitMs;
+}
+
 // The file rows of every working row of the band but the middle one, in
-// order: slot i of raw_ holds the i-th.
-void RenderJob::gatherBandRows(const Band& band) {
+// order: slot i of the lane's raw rows holds the i-th.
+void RenderJob::gatherBandRows(RowLane& lane, const Band& band) {
     const std::uint64_t middle = rowInPass(band, 0);
-    pendingRows_.clear();
+    lane.rows.clear();
     for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
         if (cell == middle) continue;
-        for (std::uint32_t i = 0; i < rowsPerCell_; ++i) pendingRows_.push_back(cell * rowsPerCell_ + i);
+        for (std::uint32_t i = 0; i < rowsPerCell_; ++i) lane.rows.push_back(cell * rowsPerCell_ + i);
     }
 }
 
-ReadStatus RenderJob::addBandRows(std::uint32_t outputRow, const Band& band) {
-    ReadStatus status = readRows(0, pendingRows_, planesRead_);
+ReadStatus RenderJob::addBandRows(RowLane& lane, std::uint32_t outputRow, const Band& band) {
+    ReadStatus status = readRows(lane, 0, planesRead_);
     for (std::uint32_t plane = 0; plane < planesRead_ && status == ReadStatus::Ok; ++plane) {
-        const std::size_t planeSlots = plane * pendingRows_.size();
+        const std::size_t planeSlots = plane * lane.rows.size();
         for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
             const std::uint64_t row = rowInPass(band, pass);
-            status = convertRowRead(plane, row, planeSlots + bandSlot(band, row, 1), values_);
+            status = convertRowRead(lane, plane, row, planeSlots + bandSlot(band, row, 1), lane.values);
             if (status != ReadStatus::Ok) break;
-            accumulateRow(accumulator_, plane, outputRow, values_.data());
-            schedule_.offer(sampler_, plane, nextVisit_[pass], values_.data());
+            accumulateRow(accumulator_, plane, outputRow, lane.values.data());
+            schedule_.offer(sampler_, plane, lane.nextVisit[pass], lane.values.data());
         }
     }
     return status;
 }
 
-ReadStatus RenderJob::addBandCells(std::uint32_t outputRow, const Band& band) {
+ReadStatus RenderJob::addBandCells(RowLane& lane, std::uint32_t outputRow, const Band& band) {
     const std::uint64_t cells = workWidth_;
-    float* red = colorRows_.data();
-    ReadStatus status = readRows(0, pendingRows_);
+    float* red = lane.colorRows.data();
+    ReadStatus status = readRows(lane, 0);
     for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
         const std::uint64_t cell = rowInPass(band, pass);
         const std::size_t slot = bandSlot(band, cell, 2);
-        status = convertRowRead(0, 2 * cell, slot, values_);
-        if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell + 1, slot + 1, secondValues_);
+        status = convertRowRead(lane, 0, 2 * cell, slot, lane.values);
+        if (status == ReadStatus::Ok) status = convertRowRead(lane, 0, 2 * cell + 1, slot + 1, lane.secondValues);
         if (status != ReadStatus::Ok) break;
-        demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
+        demosaicRowPair(lane.values.data(), lane.secondValues.data(), static_cast<std::size_t>(cells), pattern_, red,
                         red + cells, red + 2 * cells);
         for (std::uint32_t c = 0; c < 3; ++c) {
             const float* colour = red + c * cells;
             accumulateRow(accumulator_, c, outputRow, colour);
-            schedule_.offer(sampler_, c, nextVisit_[pass], colour);
+            schedule_.offer(sampler_, c, lane.nextVisit[pass], colour);
         }
     }
     return status;
 }
 
-// The pair of mosaic rows of `cell`, at `slot` and the next in raw_. After
+// The pair of mosaic rows of `cell`, at `slot` and the next of the raw rows. After
 // the first pass the rows to come are known, so the pairs of the next output
 // rows are read with it in one call; the first pass picks each row from the
 // progress so far, so it reads one pair at a time.
@@ -627,31 +738,31 @@ ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, 
                                    std::size_t& slot) {
     slot = 0;
     if (lent_ != nullptr) return ReadStatus::Ok;
-    if (nextPending_ + 1 < pendingRows_.size() && pendingRows_[nextPending_] == 2 * cell) {
+    if (nextPending_ + 1 < main_.rows.size() && main_.rows[nextPending_] == 2 * cell) {
         slot = nextPending_;
         nextPending_ += 2;
         return ReadStatus::Ok;
     }
-    pendingRows_.clear();
-    pendingRows_.push_back(2 * cell);
-    pendingRows_.push_back(2 * cell + 1);
+    main_.rows.clear();
+    main_.rows.push_back(2 * cell);
+    main_.rows.push_back(2 * cell + 1);
     // Rows read ahead are counted only when used, so read no more than the byte budget still allows.
     const std::uint64_t rowsLeft = budget_.byteLimit == 0 ? rowsPerCall_ : progress().bytesLeft / rowBytes_;
     const std::uint64_t rowsAhead = std::min<std::uint64_t>(rowsPerCall_, std::max<std::uint64_t>(rowsLeft, 2));
-    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && pendingRows_.size() < rowsAhead; ++r) {
+    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && main_.rows.size() < rowsAhead; ++r) {
         const Band band = plan_->band(r);
         if (pass >= band.taken) continue;
         const std::uint64_t next = rowInPass(band, pass);
-        pendingRows_.push_back(2 * next);
-        pendingRows_.push_back(2 * next + 1);
+        main_.rows.push_back(2 * next);
+        main_.rows.push_back(2 * next + 1);
     }
     nextPending_ = 2;
-    return readRows(0, pendingRows_);
+    return readRows(main_, 0);
 }
 
 ReadStatus RenderJob::sampleBayer() {
     const std::uint64_t cells = workWidth_;
-    float* red = colorRows_.data();
+    float* red = main_.colorRows.data();
     float* green = red + cells;
     float* blue = green + cells;
     for (std::uint64_t pass = 0; pass < plan_->perBand(); ++pass) {
@@ -672,10 +783,10 @@ ReadStatus RenderJob::sampleBayer() {
                 prefetchLikelyNextCells(r, pass);
                 std::size_t slot = 0;
                 ReadStatus status = readCellRows(r, pass, cell, slot);
-                if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell, slot, values_);
-                if (status == ReadStatus::Ok) status = convertRowRead(0, 2 * cell + 1, slot + 1, secondValues_);
+                if (status == ReadStatus::Ok) status = convertRowRead(main_, 0, 2 * cell, slot, main_.values);
+                if (status == ReadStatus::Ok) status = convertRowRead(main_, 0, 2 * cell + 1, slot + 1, main_.secondValues);
                 if (status != ReadStatus::Ok) return status;
-                demosaicRowPair(values_.data(), secondValues_.data(), static_cast<std::size_t>(cells), pattern_, red,
+                demosaicRowPair(main_.values.data(), main_.secondValues.data(), static_cast<std::size_t>(cells), pattern_, red,
                                 green, blue);
                 const auto outputRow = static_cast<std::uint32_t>(r);
                 for (std::uint32_t c = 0; c < 3; ++c) {
@@ -790,7 +901,7 @@ void RenderJob::fillReport(RenderReport& report) const {
     report.sourceHeight = block_->height;
     report.sourceChannels = block_->channels;
     report.bytesReadHere = budget_.bytesRead - bytesAtStart_;
-    report.rowsRead = clamp32(rowsRead_);
+    report.rowsRead = clamp32(main_.rowsRead);
     report.elapsedMs = clamp32(elapsedMs());
     report.rowsSubsampled = plan_->subsampled();
     report.budgetExhausted = exhausted_;

@@ -109,19 +109,36 @@ void SampleSchedule::begin(StatisticsSampler& sampler, std::uint32_t channel) co
     auto& samples = sampler.samples[channel];
     std::size_t kept = 0;
     for (std::size_t i = 0; i < samples.size(); i += keepEvery_) samples[kept++] = samples[i];
-    samples.resize(kept);
+    samples.resize(kept + entries_.size());
     sampler.stride[channel] = strideAfter_;
 }
 
 void SampleSchedule::offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row,
                            const float* values) const {
     if (channel >= sampler.channels || values == nullptr) return;
+    auto& samples = sampler.samples[channel];
+    if (samples.size() < entries_.size()) return;
+    float* places = samples.data() + (samples.size() - entries_.size());
     auto entry = std::lower_bound(entries_.begin(), entries_.end(), row,
                                   [](const Entry& e, std::uint64_t r) { return e.row < r; });
     for (; entry != entries_.end() && entry->row == row; ++entry) {
-        sampler.samples[channel].push_back(values[entry->position]);
+        places[entry - entries_.begin()] = values[entry->position];
     }
-    sampler.offered[channel] += width_;
+}
+
+void SampleSchedule::end(StatisticsSampler& sampler, std::uint32_t channel,
+                         std::span<const std::uint8_t> rowOffered) const {
+    if (channel >= sampler.channels) return;
+    auto& samples = sampler.samples[channel];
+    if (samples.size() < entries_.size()) return;
+    const std::size_t first = samples.size() - entries_.size();
+    std::size_t kept = first;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::uint32_t row = entries_[i].row;
+        if (row < rowOffered.size() && rowOffered[row] != 0) samples[kept++] = samples[first + i];
+    }
+    samples.resize(kept);
+    for (const std::uint8_t offered : rowOffered) sampler.offered[channel] += offered != 0 ? width_ : 0;
 }
 
 bool hasSamples(const StatisticsSampler& sampler) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace cv {
@@ -26,16 +27,22 @@ bool hasSamples(const StatisticsSampler& sampler);
 
 // Which values a sampler would keep of `rows` more rows of `width` values
 // offered one after another, worked out before they are read: the rows can
-// then be offered in any order and leave the same samples as offerRow would.
+// then be offered in any order, by several threads at once, and leave the
+// same samples, in the same order, as offerRow would.
 // Assumes every channel was offered rows of the same lengths so far.
 class SampleSchedule {
 public:
     // False when the schedule does not fit in memory.
     [[nodiscard]] bool plan(const StatisticsSampler& sampler, std::uint64_t rows, std::uint64_t width);
-    // Thins what the channel holds as the rows to come would have.
+    // Thins what the channel holds as the rows to come would have, and makes
+    // room for their samples (within what prepareSampler reserved).
     void begin(StatisticsSampler& sampler, std::uint32_t channel) const;
-    // Row `row` of the planned order (0 is the first planned), `width` values.
+    // Row `row` of the planned order (0 is the first planned), `width` values,
+    // into its own places: each row at most once.
     void offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row, const float* values) const;
+    // Keeps the samples of the rows offered (rowOffered[row] nonzero) and
+    // drops the room left for the others.
+    void end(StatisticsSampler& sampler, std::uint32_t channel, std::span<const std::uint8_t> rowOffered) const;
 
 private:
     struct Entry {

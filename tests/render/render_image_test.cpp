@@ -4,6 +4,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
+#include <limits>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <span>
@@ -266,6 +269,57 @@ TEST(RenderImage, PassesAfterTheFirstAskForEachBandsRowsInOneCall) {
     const auto& calls = watched.rangesPerCall;
     EXPECT_EQ(std::count(calls.begin(), calls.end(), 19u), 100);
     EXPECT_EQ(calls.size(), 107u);
+}
+
+// A source that does not lend its bytes but has twins, which count the
+// bytes they are asked for and fail every read past `twinsFailFrom`.
+class TwinningReader final : public cv::Reader {
+public:
+    TwinningReader(const std::string& bytes, std::uint64_t twinsFailFrom,
+                   std::atomic<std::uint64_t>* counted = nullptr)
+        : bytes_(bytes), memory_(bytes.data(), bytes.size()), failFrom_(twinsFailFrom), counted_(counted) {}
+    std::uint64_t size() const override { return memory_.size(); }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        if (counted_ != nullptr) {
+            *counted_ += count;
+            if (offset + count > failFrom_) return false;
+        }
+        return memory_.read(offset, destination, count);
+    }
+    std::unique_ptr<cv::Reader> twin() override {
+        return std::make_unique<TwinningReader>(bytes_, failFrom_, &twinBytes);
+    }
+    std::atomic<std::uint64_t> twinBytes{0};
+
+private:
+    const std::string& bytes_;
+    cv::MemoryReader memory_;
+    std::uint64_t failFrom_;
+    std::atomic<std::uint64_t>* counted_;
+};
+
+// A source with twins lets a second thread add the lower bands: the same
+// picture and counts as one thread's, unless the twin fails.
+TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
+    FitsHeader pattern;
+    pattern.text("BAYERPAT", "RGGB");
+    auto varied = [](std::uint32_t x, std::uint32_t y) { return 1000 + static_cast<int>((x * y + 3 * x) % 997); };
+    for (const FitsHeader& extra : {FitsHeader{}, pattern}) {
+        const std::string file = uint16Fits(600, 2000, varied, extra);
+        cvtest::BytesReader alone(file);
+        const auto one = renderFile(alone, thumbnail(128));
+        TwinningReader twinned(file, std::numeric_limits<std::uint64_t>::max());
+        const auto two = renderFile(twinned, thumbnail(128));
+        ASSERT_EQ(one.status, cv::ReadStatus::Ok);
+        ASSERT_EQ(two.status, cv::ReadStatus::Ok);
+        EXPECT_EQ(two.image.pixels, one.image.pixels);
+        EXPECT_EQ(two.report.bytesReadHere, one.report.bytesReadHere);
+        EXPECT_EQ(two.report.rowsRead, 2000u);
+        EXPECT_GT(twinned.twinBytes, file.size() / 4);
+
+        TwinningReader failing(file, file.size() / 2);
+        EXPECT_EQ(renderFile(failing, thumbnail(128)).status, cv::ReadStatus::ReadFailed);
+    }
 }
 
 TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {

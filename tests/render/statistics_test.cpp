@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,9 @@ TEST(StatisticsSampler, IgnoresBadOffers) {
 }
 
 // Rows offered through a schedule, in reverse, keep exactly the values
-// offerRow keeps in order: across thinnings of samples held before, strides
-// that double in the middle of a row, and one-value rows.
+// offerRow keeps in order, in its order: across thinnings of samples held
+// before, strides that double in the middle of a row, and one-value rows.
+// Rows never offered leave no samples behind.
 TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
     struct Case {
         std::size_t width;
@@ -63,19 +65,27 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         }
         cv::SampleSchedule schedule;
         ASSERT_TRUE(schedule.plan(scheduled, c.rowsPlanned, c.width));
-        schedule.begin(scheduled, 0);
-        for (std::size_t r = c.rowsPlanned; r-- > 0;) {
-            schedule.offer(scheduled, 0, r, rowOf(c.rowsBefore + r).data());
+        cv::StatisticsSampler partly = scheduled;
+        std::vector<std::uint8_t> all(c.rowsPlanned, 1);
+        std::vector<std::uint8_t> firstHalf(c.rowsPlanned, 0);
+        std::fill(firstHalf.begin(), firstHalf.begin() + static_cast<std::ptrdiff_t>(c.rowsPlanned / 2), 1);
+        for (auto [sampler, offered] : {std::pair{&scheduled, &all}, std::pair{&partly, &firstHalf}}) {
+            schedule.begin(*sampler, 0);
+            for (std::size_t r = c.rowsPlanned; r-- > 0;) {
+                if ((*offered)[r] != 0) schedule.offer(*sampler, 0, r, rowOf(c.rowsBefore + r).data());
+            }
+            schedule.end(*sampler, 0, *offered);
         }
-        auto kept = [](std::vector<float> values) {
-            std::sort(values.begin(), values.end());
-            return values;
-        };
         const std::string label = std::to_string(c.width) + " wide, " + std::to_string(c.rowsBefore) + " + " +
                                   std::to_string(c.rowsPlanned) + " rows";
-        EXPECT_EQ(kept(scheduled.samples[0]), kept(inOrder.samples[0])) << label;
+        EXPECT_EQ(scheduled.samples[0], inOrder.samples[0]) << label;
         EXPECT_EQ(scheduled.stride[0], inOrder.stride[0]) << label;
         EXPECT_EQ(scheduled.offered[0], inOrder.offered[0]) << label;
+        std::vector<float> fromFirstHalf;
+        const auto offeredEnd = static_cast<float>((c.rowsBefore + c.rowsPlanned / 2) * c.width);
+        std::copy_if(inOrder.samples[0].begin(), inOrder.samples[0].end(), std::back_inserter(fromFirstHalf),
+                     [&](float v) { return v < offeredEnd; });
+        EXPECT_EQ(partly.samples[0], fromFirstHalf) << label;
     }
 }
 
