@@ -33,6 +33,21 @@ void* allocateLarge(std::size_t bytes) {
     return ::operator new(bytes);
 }
 
+void prefaultForWriting(void* memory, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t kPage = 4096;
+    if (memory == nullptr || bytes < kPrefaultFromBytes) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
+    const std::uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (start + bytes) & ~(kPage - 1);
+    // Advice only: kernels before 5.14 refuse it, and the pages then come one fault at a time.
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    static_cast<void>(memory);
+    static_cast<void>(bytes);
+#endif
+}
+
 void releaseLarge(void* memory, std::size_t bytes) noexcept {
     if (inHugePages(bytes)) {
         std::free(memory);

@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "core/large_allocator.h"
 #include "core/text_utils.h"
 #include "render/avx2_kernels.h"
 #include "render/instruction_set.h"
@@ -121,6 +122,8 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
             accumulator.columnEnd[i] = static_cast<std::uint32_t>(end);
         }
         const std::size_t boxes = static_cast<std::size_t>(outWidth) * outHeight;
+        reserveResident(accumulator.sums, boxes * channels);
+        reserveResident(accumulator.maxima, boxes * channels);
         accumulator.sums.assign(boxes * channels, 0.0f);
         accumulator.maxima.assign(boxes * channels, std::bit_cast<float>(kInitialMaximumBits));
         accumulator.rowsAdded.assign(outHeight, 0);

@@ -384,7 +384,10 @@ ReadStatus RenderJob::planGeometry() {
 // Buffers for calls of `slots` rows, and for a band's when bands fit one call.
 void RenderJob::prepareLane(RowLane& lane, std::size_t slots) const {
     const std::size_t largest = std::max(slots, bandSlots_);
-    if (lent_ == nullptr) lane.raw.resize(static_cast<std::size_t>(rowBytes_) * largest);
+    if (lent_ == nullptr) {
+        reserveResident(lane.raw, static_cast<std::size_t>(rowBytes_) * largest);
+        lane.raw.resize(static_cast<std::size_t>(rowBytes_) * largest);
+    }
     lane.rows.reserve(largest);
     lane.requests.reserve(largest);
     lane.values.resize(static_cast<std::size_t>(block_->width));

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "core/large_allocator.h"
+
 namespace cv {
 
 bool resizeRgbImage(RgbImage& image, std::uint32_t width, std::uint32_t height) {
@@ -10,6 +12,7 @@ bool resizeRgbImage(RgbImage& image, std::uint32_t width, std::uint32_t height) 
     const std::uint64_t bytes = static_cast<std::uint64_t>(width) * height * 3;
     if (bytes > kMaxRgbImageBytes) return false;
     try {
+        reserveResident(image.pixels, static_cast<std::size_t>(bytes));
         image.pixels.assign(static_cast<std::size_t>(bytes), 0);
     } catch (const std::bad_alloc&) {
         image.pixels.clear();

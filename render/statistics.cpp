@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "core/large_allocator.h"
 #include "render/stretch.h"
 
 namespace cv {
@@ -52,7 +53,7 @@ void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels) {
     sampler.channels = std::min(channels, kMaxStatisticsChannels);
     for (std::uint32_t c = 0; c < kMaxStatisticsChannels; ++c) {
         sampler.samples[c].clear();
-        if (c < sampler.channels) sampler.samples[c].reserve(kMaxSamplesPerChannel);
+        if (c < sampler.channels) reserveResident(sampler.samples[c], kMaxSamplesPerChannel);
         sampler.stride[c] = 1;
         sampler.offered[c] = 0;
     }
@@ -81,7 +82,7 @@ bool SampleSchedule::plan(const StatisticsSampler& sampler, std::uint64_t rows, 
         return false;
     }
     try {
-        entries_.reserve(kMaxSamplesPerChannel);
+        reserveResident(entries_, kMaxSamplesPerChannel);
     } catch (const std::bad_alloc&) {
         return false;
     }
