@@ -3,6 +3,7 @@
 #include <cstdlib>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace cv {
@@ -35,11 +36,12 @@ void* allocateLarge(std::size_t bytes) {
 
 void prefaultForWriting(void* memory, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::uintptr_t kPage = 4096;
-    if (memory == nullptr || bytes < kPrefaultFromBytes) return;
+    static const long pageSize = sysconf(_SC_PAGESIZE);
+    if (memory == nullptr || bytes < kPrefaultFromBytes || pageSize <= 0) return;
+    const auto page = static_cast<std::uintptr_t>(pageSize);  // a power of two
     const auto start = reinterpret_cast<std::uintptr_t>(memory);
-    const std::uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t end = (start + bytes) & ~(kPage - 1);
+    const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (start + bytes) & ~(page - 1);
     // Advice only: kernels before 5.14 refuse it, and the pages then come one fault at a time.
     if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 #else

@@ -601,6 +601,7 @@ ReadStatus RenderJob::sampleRestByBands() {
 // adds them all: the source cannot be read from two threads at once, or the
 // rows left are too few to pay for starting one.
 std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
+    if (!options_.secondThread) return out_.height;
     std::uint64_t visits = 0;
     for (std::uint64_t r = 0; r < out_.height; ++r) visits += plan_->band(r).taken - 1;
     if (visits * rowsPerCell_ * planesRead_ * rowBytes_ < kMinBytesForTwoLanes) return out_.height;
@@ -618,7 +619,7 @@ std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
         second.bytesRead = &second.ownBytesRead;
         prepareLane(second, 0);
         second.nextVisit = main_.nextVisit;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // no twin or no room for its buffers: one thread adds them all
         return out_.height;
     }
     for (std::uint64_t r = 0; r < split; ++r) {
@@ -637,9 +638,12 @@ ReadStatus RenderJob::addBandsOnTwoLanes(RowLane& second, std::uint64_t split) {
         std::jthread worker;
         try {
             worker = std::jthread([&] {
+                // An exception leaving a thread would end the whole process.
                 try {
                     secondStatus = addBands(second, split, out_.height);
-                } catch (...) {  // an exception leaving a thread would end the whole process
+                } catch (const std::bad_alloc&) {
+                    secondStatus = ReadStatus::TooLarge;
+                } catch (...) {
                     secondStatus = ReadStatus::ReadFailed;
                 }
                 if (secondStatus != ReadStatus::Ok) lanesStopped_ = true;
@@ -647,9 +651,16 @@ ReadStatus RenderJob::addBandsOnTwoLanes(RowLane& second, std::uint64_t split) {
         } catch (const std::exception&) {
             // No thread to be had (none left, or no memory for one): this one adds the second share after its own.
         }
-        status = addBands(main_, 0, split);
+        try {
+            status = addBands(main_, 0, split);
+        } catch (...) {
+            lanesStopped_ = true;  // so the worker is joined soon, before the exception goes on
+            throw;
+        }
         if (status != ReadStatus::Ok) lanesStopped_ = true;
-        if (!worker.joinable() && status == ReadStatus::Ok) secondStatus = addBands(second, split, out_.height);
+        if (!worker.joinable() && status == ReadStatus::Ok && !main_.exhausted) {
+            secondStatus = addBands(second, split, out_.height);
+        }
     }
     budget_.bytesRead += second.ownBytesRead;
     main_.rowsRead += second.rowsRead;

@@ -31,6 +31,14 @@ struct RenderOptions {
     std::uint64_t workingMemory = 0x3000000;   // bytes for the accumulator (48 MiB)
     std::uint64_t maxBlockBytes = 0x18000000;  // largest block loaded or decoded (384 MiB)
     std::uint32_t rowsPerRead = 0;             // 0: adaptive
+    // A second thread may add the lower bands of the passes after the first.
+    // Not on Windows: there renders run under a fault guard that holds for the
+    // calling thread alone.
+#if defined(_WIN32)
+    bool secondThread = false;
+#else
+    bool secondThread = true;
+#endif
 };
 
 // Time and bytes a render may spend; shared with the caller, who may set the

@@ -67,9 +67,9 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         ASSERT_TRUE(schedule.plan(scheduled, c.rowsPlanned, c.width));
         cv::StatisticsSampler partly = scheduled;
         std::vector<std::uint8_t> all(c.rowsPlanned, 1);
-        std::vector<std::uint8_t> firstHalf(c.rowsPlanned, 0);
-        std::fill(firstHalf.begin(), firstHalf.begin() + static_cast<std::ptrdiff_t>(c.rowsPlanned / 2), 1);
-        for (auto [sampler, offered] : {std::pair{&scheduled, &all}, std::pair{&partly, &firstHalf}}) {
+        std::vector<std::uint8_t> odd(c.rowsPlanned, 0);
+        for (std::size_t r = 1; r < c.rowsPlanned; r += 2) odd[r] = 1;
+        for (auto [sampler, offered] : {std::pair{&scheduled, &all}, std::pair{&partly, &odd}}) {
             schedule.begin(*sampler, 0);
             for (std::size_t r = c.rowsPlanned; r-- > 0;) {
                 if ((*offered)[r] != 0) schedule.offer(*sampler, 0, r, rowOf(c.rowsBefore + r).data());
@@ -81,11 +81,14 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         EXPECT_EQ(scheduled.samples[0], inOrder.samples[0]) << label;
         EXPECT_EQ(scheduled.stride[0], inOrder.stride[0]) << label;
         EXPECT_EQ(scheduled.offered[0], inOrder.offered[0]) << label;
-        std::vector<float> fromFirstHalf;
-        const auto offeredEnd = static_cast<float>((c.rowsBefore + c.rowsPlanned / 2) * c.width);
-        std::copy_if(inOrder.samples[0].begin(), inOrder.samples[0].end(), std::back_inserter(fromFirstHalf),
-                     [&](float v) { return v < offeredEnd; });
-        EXPECT_EQ(partly.samples[0], fromFirstHalf) << label;
+        std::vector<float> fromOddRows;
+        std::copy_if(inOrder.samples[0].begin(), inOrder.samples[0].end(), std::back_inserter(fromOddRows),
+                     [&](float v) {
+                         const auto row = static_cast<std::size_t>(v) / c.width;
+                         return row < c.rowsBefore || (row - c.rowsBefore) % 2 == 1;
+                     });
+        EXPECT_EQ(partly.samples[0], fromOddRows) << label;
+        EXPECT_EQ(partly.offered[0], (c.rowsBefore + c.rowsPlanned / 2) * c.width) << label;
     }
 }
 
