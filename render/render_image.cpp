@@ -592,7 +592,6 @@ ReadStatus RenderJob::sampleRestByBands() {
     const ReadStatus status = split < out_.height ? addBandsOnTwoLanes(second, split) : addBands(main_, 0, out_.height);
     exhausted_ = main_.exhausted || second.exhausted;
     for (std::uint32_t c = 0; c < sampler_.channels; ++c) schedule_.end(sampler_, c, visited_);
-    main_.rows.clear();
     return status;
 }
 
@@ -602,8 +601,7 @@ ReadStatus RenderJob::sampleRestByBands() {
 // rows left are too few to pay for starting one.
 std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
     if (!options_.secondThread) return out_.height;
-    std::uint64_t visits = 0;
-    for (std::uint64_t r = 0; r < out_.height; ++r) visits += plan_->band(r).taken - 1;
+    const std::uint64_t visits = visited_.size();
     if (visits * rowsPerCell_ * planesRead_ * rowBytes_ < kMinBytesForTwoLanes) return out_.height;
     std::uint64_t split = 0;
     for (std::uint64_t above = 0; split < out_.height && 2 * above < visits; ++split) {
