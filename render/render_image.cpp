@@ -742,10 +742,11 @@ ReadStatus RenderJob::addBandCells(RowLane& lane, std::uint32_t outputRow, const
     return status;
 }
 
-// The pair of mosaic rows of `cell`, at `slot` and the next of the raw rows. After
-// the first pass the rows to come are known, so the pairs of the next output
-// rows are read with it in one call; the first pass picks each row from the
-// progress so far, so it reads one pair at a time.
+// The pair of mosaic rows of `cell`, at `slot` and the next of the raw rows,
+// read in one call with the pairs of the next output rows. After the first
+// pass the rows to come are known. The first pass picks each row from the
+// progress so far, so it reads ahead only while steps of one are what the
+// pace so far gives; pairs read ahead that it then steps over are dropped.
 ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
                                    std::size_t& slot) {
     slot = 0;
@@ -759,9 +760,11 @@ ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, 
     main_.rows.push_back(2 * cell);
     main_.rows.push_back(2 * cell + 1);
     // Rows read ahead are counted only when used, so read no more than the byte budget still allows.
-    const std::uint64_t rowsLeft = budget_.byteLimit == 0 ? rowsPerCall_ : progress().bytesLeft / rowBytes_;
+    const SamplingProgress now = progress();
+    const std::uint64_t rowsLeft = budget_.byteLimit == 0 ? rowsPerCall_ : now.bytesLeft / rowBytes_;
     const std::uint64_t rowsAhead = std::min<std::uint64_t>(rowsPerCall_, std::max<std::uint64_t>(rowsLeft, 2));
-    for (std::uint64_t r = outputRow + 1; pass > 0 && r < out_.height && main_.rows.size() < rowsAhead; ++r) {
+    for (std::uint64_t r = outputRow + 1; r < out_.height && main_.rows.size() < rowsAhead; ++r) {
+        if (pass == 0 && plan_->stepAfter(r - 1, now) != 1) break;
         const Band band = plan_->band(r);
         if (pass >= band.taken) continue;
         const std::uint64_t next = rowInPass(band, pass);

@@ -271,6 +271,21 @@ TEST(RenderImage, PassesAfterTheFirstAskForEachBandsRowsInOneCall) {
     EXPECT_EQ(calls.size(), 107u);
 }
 
+TEST(RenderImage, MosaicsFirstPassAsksForTheNextPairsInOneCall) {
+    FitsHeader pattern;
+    pattern.text("BAYERPAT", "RGGB");
+    cvtest::BytesReader bytes(uint16Fits(8, 6000, sky, pattern));
+    WatchedReader watched(bytes);
+    // 4 x 3000 cells drawn 1 x 1000: the middle pairs 9 at a time (18 rows a call), then each band's other 4 rows.
+    const auto result = renderFile(watched, thumbnail(1000));
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    ASSERT_TRUE(result.report.demosaiced);
+    EXPECT_EQ(result.report.rowsRead, 6000u);
+    const auto& calls = watched.rangesPerCall;
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), 18u), 111);
+    EXPECT_EQ(calls.size(), 112u + 1000u);
+}
+
 // A source that does not lend its bytes but has twins, which count the
 // bytes they are asked for and fail every read past `twinsFailFrom`.
 class TwinningReader final : public cv::Reader {
