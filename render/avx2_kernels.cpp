@@ -122,32 +122,33 @@ CORVANE_AVX2 float horizontalMax(__m128 v) {
 
 // The baseline keeps two four-lane sums, the columns x..x+3 and x+4..x+7 of
 // each group of eight; one eight-lane vector holds both, halves in that order.
+template <bool kMaxima>
 CORVANE_AVX2 void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum,
-                            float& maximum) {
+                            float* maximum) {
     __m256 sums = _mm256_setzero_ps();
-    __m256 maxima = _mm256_set1_ps(maximum);
+    __m256 maxima = _mm256_set1_ps(kMaxima ? *maximum : 0.0f);
     std::uint32_t x = start;
     for (; x + 8 <= end; x += 8) {
         const __m256 v = _mm256_loadu_ps(values + x);
         sums = _mm256_add_ps(sums, v);
-        maxima = _mm256_max_ps(maxima, v);
+        if constexpr (kMaxima) maxima = _mm256_max_ps(maxima, v);
     }
     __m128 sums0 = _mm256_castps256_ps128(sums);
     __m128 maxima0 = _mm256_castps256_ps128(maxima);
     if (x + 4 <= end) {
         const __m128 a = _mm_loadu_ps(values + x);
         sums0 = _mm_add_ps(sums0, a);
-        maxima0 = _mm_max_ps(maxima0, a);
+        if constexpr (kMaxima) maxima0 = _mm_max_ps(maxima0, a);
         x += 4;
     }
     float total = horizontalSum(_mm_add_ps(sums0, _mm256_extractf128_ps(sums, 1)));
-    float largest = horizontalMax(_mm_max_ps(maxima0, _mm256_extractf128_ps(maxima, 1)));
-    for (; x < end; ++x) {
-        total += values[x];
-        largest = std::max(largest, values[x]);
-    }
+    for (std::uint32_t t = x; t < end; ++t) total += values[t];
     sum += total;
-    maximum = largest;
+    if constexpr (kMaxima) {
+        float largest = horizontalMax(_mm_max_ps(maxima0, _mm256_extractf128_ps(maxima, 1)));
+        for (; x < end; ++x) largest = std::max(largest, values[x]);
+        *maximum = largest;
+    }
 }
 
 // Cells i..i+7 of one cell position: every other sample from the row's
@@ -193,8 +194,11 @@ CORVANE_AVX2 std::size_t convertSamples(const unsigned char* source, std::size_t
 CORVANE_AVX2 void reduceBoxes(const float* values, const std::uint32_t* starts,
                               const std::uint32_t* ends, std::uint32_t boxes, float* sums,
                               float* maxima) {
-    for (std::uint32_t i = 0; i < boxes; ++i)
-        reduceBox(values, starts[i], ends[i], sums[i], maxima[i]);
+    if (maxima == nullptr) {
+        for (std::uint32_t i = 0; i < boxes; ++i) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        return;
+    }
+    for (std::uint32_t i = 0; i < boxes; ++i) reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
 }
 
 CORVANE_AVX2 std::size_t averagePositions(const float* first, const float* second,

@@ -25,8 +25,8 @@ namespace cv::avx2 {
 std::size_t convertSamples(const unsigned char* source, std::size_t count, SampleFormat format,
                            bool swap, float scale, float offset, float* destination);
 
-// Adds the sum of each box [starts[i], ends[i]) of `values` to sums[i] and
-// raises maxima[i] to its brightest value.
+// Adds the sum of each box [starts[i], ends[i]) of `values` to sums[i] and,
+// unless `maxima` is null, raises maxima[i] to its brightest value.
 void reduceBoxes(const float* values, const std::uint32_t* starts, const std::uint32_t* ends,
                  std::uint32_t boxes, float* sums, float* maxima);
 

@@ -40,13 +40,14 @@ float horizontalMax(__m128 v) {
     return _mm_cvtss_f32(_mm_max_ss(pairs, _mm_shuffle_ps(pairs, pairs, 1)));
 }
 
-// Sum and maximum of one box, four and eight columns at a time. Boxes are
-// tens of columns wide, so the order of additions differs from a plain loop
-// only by rounding.
-void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float& maximum) {
+// Sum and, with kMaxima, maximum of one box, four and eight columns at a
+// time. Boxes are tens of columns wide, so the order of additions differs
+// from a plain loop only by rounding.
+template <bool kMaxima>
+void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float* maximum) {
     __m128 sums0 = _mm_setzero_ps();
     __m128 sums1 = _mm_setzero_ps();
-    __m128 maxima0 = _mm_set1_ps(maximum);
+    __m128 maxima0 = _mm_set1_ps(kMaxima ? *maximum : 0.0f);
     __m128 maxima1 = maxima0;
     std::uint32_t x = start;
     for (; x + 8 <= end; x += 8) {
@@ -54,34 +55,35 @@ void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, floa
         const __m128 b = _mm_loadu_ps(values + x + 4);
         sums0 = _mm_add_ps(sums0, a);
         sums1 = _mm_add_ps(sums1, b);
-        maxima0 = _mm_max_ps(maxima0, a);
-        maxima1 = _mm_max_ps(maxima1, b);
+        if constexpr (kMaxima) {
+            maxima0 = _mm_max_ps(maxima0, a);
+            maxima1 = _mm_max_ps(maxima1, b);
+        }
     }
     if (x + 4 <= end) {
         const __m128 a = _mm_loadu_ps(values + x);
         sums0 = _mm_add_ps(sums0, a);
-        maxima0 = _mm_max_ps(maxima0, a);
+        if constexpr (kMaxima) maxima0 = _mm_max_ps(maxima0, a);
         x += 4;
     }
     float total = horizontalSum(_mm_add_ps(sums0, sums1));
-    float largest = horizontalMax(_mm_max_ps(maxima0, maxima1));
-    for (; x < end; ++x) {
-        total += values[x];
-        largest = std::max(largest, values[x]);
-    }
+    for (std::uint32_t t = x; t < end; ++t) total += values[t];
     sum += total;
-    maximum = largest;
+    if constexpr (kMaxima) {
+        float largest = horizontalMax(_mm_max_ps(maxima0, maxima1));
+        for (; x < end; ++x) largest = std::max(largest, values[x]);
+        *maximum = largest;
+    }
 }
 #else
-void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float& maximum) {
+template <bool kMaxima>
+void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float* maximum) {
     float total = 0.0f;
-    float largest = maximum;
-    for (std::uint32_t x = start; x < end; ++x) {
-        total += values[x];
-        largest = std::max(largest, values[x]);
-    }
+    for (std::uint32_t x = start; x < end; ++x) total += values[x];
     sum += total;
-    maximum = largest;
+    if constexpr (kMaxima) {
+        for (std::uint32_t x = start; x < end; ++x) *maximum = std::max(*maximum, values[x]);
+    }
 }
 #endif
 
@@ -94,14 +96,22 @@ void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* 
         return;
     }
 #endif
-    for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) reduceBox(values, starts[i], ends[i], sums[i], maxima[i]);
+    if (maxima == nullptr) {
+        for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
+            reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        }
+        return;
+    }
+    for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
+        reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
+    }
 }
 
 }  // namespace
 
 ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
                               std::uint32_t outHeight, std::uint32_t channels,
-                              std::uint64_t sourceWidth, std::uint64_t memoryLimit) {
+                              std::uint64_t sourceWidth, std::uint64_t memoryLimit, bool keepMaxima) {
     if (outWidth == 0 || outHeight == 0 || channels < 1 || channels > kMaxAccumulatorChannels ||
         sourceWidth < 1 || sourceWidth > kMaxAccumulatorSourceWidth) {
         return ReadStatus::Malformed;
@@ -123,9 +133,12 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
         }
         const std::size_t boxes = static_cast<std::size_t>(outWidth) * outHeight;
         reserveResident(accumulator.sums, boxes * channels);
-        reserveResident(accumulator.maxima, boxes * channels);
         accumulator.sums.assign(boxes * channels, 0.0f);
-        accumulator.maxima.assign(boxes * channels, std::bit_cast<float>(kInitialMaximumBits));
+        accumulator.maxima.clear();
+        if (keepMaxima) {
+            reserveResident(accumulator.maxima, boxes * channels);
+            accumulator.maxima.assign(boxes * channels, std::bit_cast<float>(kInitialMaximumBits));
+        }
         accumulator.rowsAdded.assign(outHeight, 0);
     } catch (const std::bad_alloc&) {
         accumulator = BoxAccumulator{};
@@ -139,7 +152,7 @@ void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint
     if (values == nullptr || channel >= accumulator.channels || row >= accumulator.outHeight) return;
     const std::size_t base = accumulator.index(channel, row, 0);
     float* sums = accumulator.sums.data() + base;
-    float* maxima = accumulator.maxima.data() + base;
+    float* maxima = accumulator.maxima.empty() ? nullptr : accumulator.maxima.data() + base;
     reduceBoxes(accumulator, values, sums, maxima);
     if (channel == 0) ++accumulator.rowsAdded[row];
 }

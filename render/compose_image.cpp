@@ -49,8 +49,8 @@ void composeImage(const BoxAccumulator& accumulator, const StretchParameters& pa
     for (std::uint32_t c = 0; c < accumulator.channels; ++c) tables.push_back(buildLookupTable(parameters, c));
     const float range = parameters.high - parameters.low;
     const float scale = range > 0.0f ? 1.0f / range : 0.0f;
-    const PixelContext context{accumulator, tables, peakWeight(parameters, accumulator.channels, peaks.blend),
-                               scale, peaks.noiseSigma > 0.0f && scale > 0.0f, peaks};
+    const float weight = accumulator.maxima.empty() ? 0.0f : peakWeight(parameters, accumulator.channels, peaks.blend);
+    const PixelContext context{accumulator, tables, weight, scale, peaks.noiseSigma > 0.0f && scale > 0.0f, peaks};
     const bool colour = accumulator.channels >= 3;
 
     std::vector<bool> filled(accumulator.outHeight, false);

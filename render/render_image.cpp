@@ -359,7 +359,7 @@ ReadStatus RenderJob::planGeometry() {
     plan_.emplace(workHeight_, out_.height, *total, planning, bytesPerWorkingRow, bytesPerWorkingRow);
 
     const ReadStatus status = prepareAccumulator(accumulator_, out_.width, out_.height, outChannels_, workWidth_,
-                                                 options_.workingMemory);
+                                                 options_.workingMemory, options_.peakBlend > 0.0f);
     if (status != ReadStatus::Ok) return status;
     prepareSampler(sampler_, outChannels_);
     rowsPerCall_ = static_cast<std::size_t>(std::max<std::uint64_t>(kMaxBatchReadBytes / rowBytes_, 2));

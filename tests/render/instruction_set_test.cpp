@@ -98,11 +98,19 @@ TEST_F(WideLoops, AccumulateBoxesOfEveryWidthAlike) {
             expectSameUnderEachSet(
                 [&] {
                     cv::BoxAccumulator accumulator;
+                    cv::BoxAccumulator sumsOnly;
                     EXPECT_EQ(
                         cv::prepareAccumulator(accumulator, outWidth, 1, 1, sourceWidth, 1u << 24),
                         cv::ReadStatus::Ok);
-                    for (const auto& row : rows) cv::accumulateRow(accumulator, 0, 0, row.data());
+                    EXPECT_EQ(cv::prepareAccumulator(sumsOnly, outWidth, 1, 1, sourceWidth, 1u << 24, false),
+                              cv::ReadStatus::Ok);
+                    for (const auto& row : rows) {
+                        cv::accumulateRow(accumulator, 0, 0, row.data());
+                        cv::accumulateRow(sumsOnly, 0, 0, row.data());
+                    }
                     std::vector<std::uint8_t> bytes = bytesOf(accumulator.sums);
+                    EXPECT_EQ(bytesOf(sumsOnly.sums), bytes) << "the sums do not depend on keeping maxima";
+                    EXPECT_TRUE(sumsOnly.maxima.empty());
                     const std::vector<std::uint8_t> maxima = bytesOf(accumulator.maxima);
                     bytes.insert(bytes.end(), maxima.begin(), maxima.end());
                     return bytes;
