@@ -7,8 +7,8 @@
 
 namespace cv {
 
-// Area-averages rows into an output raster while remembering each box's
-// brightest sample. Memory depends on the output size only.
+// Area-averages rows into an output raster, remembering each box's brightest
+// sample when asked to. Memory depends on the output size only.
 struct BoxAccumulator {
     std::uint32_t outWidth = 0;
     std::uint32_t outHeight = 0;
@@ -43,8 +43,9 @@ constexpr std::uint32_t kInitialMaximumBits = 0xFF61B1E6;
 
 // Malformed for a zero size, 1 to 4 channels violated or a source width
 // outside 1 to 100,000; TooLarge when the arrays exceed `memoryLimit` bytes or
-// cannot be allocated. Without `keepMaxima` only the sums are kept: half the
-// memory and work, for pictures that blend no peaks in.
+// cannot be allocated (counting the maxima, kept or not, so that the sizes a
+// budget allows stay the same). Without `keepMaxima` only the sums are kept:
+// half the memory touched and less work, for pictures that blend no peaks in.
 [[nodiscard]] ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
                                             std::uint32_t outHeight, std::uint32_t channels,
                                             std::uint64_t sourceWidth, std::uint64_t memoryLimit,

@@ -746,7 +746,8 @@ ReadStatus RenderJob::addBandCells(RowLane& lane, std::uint32_t outputRow, const
 // read in one call with the pairs of the next output rows. After the first
 // pass the rows to come are known. The first pass picks each row from the
 // progress so far, so it reads ahead only while steps of one are what the
-// pace so far gives; pairs read ahead that it then steps over are dropped.
+// pace so far gives; when a step then differs, the pairs still pending are
+// dropped and each pair needed is read again.
 ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
                                    std::size_t& slot) {
     slot = 0;
@@ -763,7 +764,7 @@ ReadStatus RenderJob::readCellRows(std::uint64_t outputRow, std::uint64_t pass, 
     const SamplingProgress now = progress();
     const std::uint64_t rowsLeft = budget_.byteLimit == 0 ? rowsPerCall_ : now.bytesLeft / rowBytes_;
     const std::uint64_t rowsAhead = std::min<std::uint64_t>(rowsPerCall_, std::max<std::uint64_t>(rowsLeft, 2));
-    for (std::uint64_t r = outputRow + 1; r < out_.height && main_.rows.size() < rowsAhead; ++r) {
+    for (std::uint64_t r = outputRow + 1; r < out_.height && main_.rows.size() + 2 <= rowsAhead; ++r) {
         if (pass == 0 && plan_->stepAfter(r - 1, now) != 1) break;
         const Band band = plan_->band(r);
         if (pass >= band.taken) continue;
@@ -839,7 +840,7 @@ void RenderJob::display(RgbImage& image) {
     peaks.noiseSigma = sigmaCount > 0 ? sigmaSum / static_cast<float>(sigmaCount) : 0.0f;
     peaks.low = options_.peakLow;
     peaks.high = options_.peakHigh;
-    peakWeight_ = peakWeight(stretch_, accumulator_.channels, options_.peakBlend);
+    peakWeight_ = accumulator_.maxima.empty() ? 0.0f : peakWeight(stretch_, accumulator_.channels, options_.peakBlend);
     composeImage(accumulator_, stretch_, peaks, image);
 }
 

@@ -175,6 +175,23 @@ TEST(RenderImage, DemosaicsBayerDataIntoColourAtHalfResolution) {
     EXPECT_FALSE(result.report.stretch.linked) << "each colour is balanced by its own statistics";
 }
 
+TEST(RenderImage, BlendsBoxPeaksInOnlyWhenAsked) {
+    // One bright pixel in a 64 x 64 sky, drawn 8 x 8: its box, at (2, 2), shows it only with peaks blended in.
+    auto star = [](std::uint32_t x, std::uint32_t y) { return x == 20 && y == 20 ? 60000 : sky(x, y); };
+    cvtest::BytesReader plainBytes(uint16Fits(64, 64, star));
+    cvtest::BytesReader blendedBytes(uint16Fits(64, 64, star));
+    cv::RenderOptions peaks = thumbnail(8);
+    peaks.peakBlend = 1.0f;
+    const auto plain = renderFile(plainBytes, thumbnail(8));
+    const auto blended = renderFile(blendedBytes, peaks);
+    ASSERT_EQ(plain.status, cv::ReadStatus::Ok);
+    ASSERT_EQ(blended.status, cv::ReadStatus::Ok);
+    EXPECT_EQ(plain.report.peakWeight, 0.0f);
+    EXPECT_GT(blended.report.peakWeight, 0.0f);
+    EXPECT_GT(blended.image.row(2)[2 * 3], plain.image.row(2)[2 * 3]);
+    EXPECT_EQ(blended.image.row(5)[5 * 3], plain.image.row(5)[5 * 3]) << "a box of sky alone is unchanged";
+}
+
 TEST(RenderImage, KeepsCalibrationFramesAndMonoModeGrey) {
     cvtest::BytesReader dark(orangeMosaic("Dark Frame"));
     const auto darkResult = renderFile(dark, thumbnail());
