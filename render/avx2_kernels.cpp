@@ -194,11 +194,10 @@ CORVANE_AVX2 std::size_t convertSamples(const unsigned char* source, std::size_t
 CORVANE_AVX2 void reduceBoxes(const float* values, const std::uint32_t* starts,
                               const std::uint32_t* ends, std::uint32_t boxes, float* sums,
                               float* maxima) {
-    if (maxima == nullptr) {
-        for (std::uint32_t i = 0; i < boxes; ++i) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
-        return;
+    for (std::uint32_t i = 0; i < boxes; ++i) {
+        if (maxima == nullptr) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        else reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
     }
-    for (std::uint32_t i = 0; i < boxes; ++i) reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
 }
 
 CORVANE_AVX2 std::size_t averagePositions(const float* first, const float* second,

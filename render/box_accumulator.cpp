@@ -96,14 +96,9 @@ void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* 
         return;
     }
 #endif
-    if (maxima == nullptr) {
-        for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
-            reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
-        }
-        return;
-    }
     for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
-        reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
+        if (maxima == nullptr) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        else reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
     }
 }
 

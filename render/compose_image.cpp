@@ -41,9 +41,9 @@ float boxValue(const PixelContext& context, std::uint32_t channel, std::uint32_t
 
 }  // namespace
 
-void composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
-                  const PeakBlend& peaks, RgbImage& image) {
-    if (!resizeRgbImage(image, accumulator.outWidth, accumulator.outHeight)) return;
+float composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
+                   const PeakBlend& peaks, RgbImage& image) {
+    if (!resizeRgbImage(image, accumulator.outWidth, accumulator.outHeight)) return 0.0f;
     std::vector<LookupTable> tables;
     tables.reserve(accumulator.channels);
     for (std::uint32_t c = 0; c < accumulator.channels; ++c) tables.push_back(buildLookupTable(parameters, c));
@@ -72,6 +72,7 @@ void composeImage(const BoxAccumulator& accumulator, const StretchParameters& pa
         }
     }
     fillEmptyRows(filled, image);
+    return weight;
 }
 
 void fillEmptyRows(const std::vector<bool>& filled, RgbImage& image) {

@@ -16,8 +16,9 @@ struct PeakBlend {
 };
 
 // Writes the stretched picture at the accumulator's size; rows that got no
-// samples are interpolated from their filled neighbours.
-void composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
+// samples are interpolated from their filled neighbours. Returns the weight
+// the box maxima were blended in with: 0 when the accumulator kept none.
+float composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
                   const PeakBlend& peaks, RgbImage& image);
 
 // Fills each row without samples from the nearest filled rows above and below.

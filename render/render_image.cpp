@@ -539,7 +539,8 @@ ReadStatus RenderJob::samplePlain() {
             if (pass == 0) {
                 rowsDone_ += batch.size();
                 if (options_.rowsPerRead == 0 && main_.rowsRead > 0) {
-                    rowsPerRead = samplingMs() * 1000 / main_.rowsRead < kSlowRowMicroseconds ? 1 : kRowsPerReadOnSlowSources;
+                    const bool fast = samplingMs() * 1000 / main_.rowsRead < kSlowRowMicroseconds;
+                    rowsPerRead = fast ? 1 : kRowsPerReadOnSlowSources;
                 }
                 if (budgetExhausted()) exhausted_ = true;
                 if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) passEnded = true;
@@ -800,10 +801,12 @@ ReadStatus RenderJob::sampleBayer() {
                 std::size_t slot = 0;
                 ReadStatus status = readCellRows(r, pass, cell, slot);
                 if (status == ReadStatus::Ok) status = convertRowRead(main_, 0, 2 * cell, slot, main_.values);
-                if (status == ReadStatus::Ok) status = convertRowRead(main_, 0, 2 * cell + 1, slot + 1, main_.secondValues);
+                if (status == ReadStatus::Ok) {
+                    status = convertRowRead(main_, 0, 2 * cell + 1, slot + 1, main_.secondValues);
+                }
                 if (status != ReadStatus::Ok) return status;
-                demosaicRowPair(main_.values.data(), main_.secondValues.data(), static_cast<std::size_t>(cells), pattern_, red,
-                                green, blue);
+                demosaicRowPair(main_.values.data(), main_.secondValues.data(), static_cast<std::size_t>(cells),
+                                pattern_, red, green, blue);
                 const auto outputRow = static_cast<std::uint32_t>(r);
                 for (std::uint32_t c = 0; c < 3; ++c) {
                     const float* colour = red + c * cells;
@@ -840,8 +843,7 @@ void RenderJob::display(RgbImage& image) {
     peaks.noiseSigma = sigmaCount > 0 ? sigmaSum / static_cast<float>(sigmaCount) : 0.0f;
     peaks.low = options_.peakLow;
     peaks.high = options_.peakHigh;
-    peakWeight_ = accumulator_.maxima.empty() ? 0.0f : peakWeight(stretch_, accumulator_.channels, options_.peakBlend);
-    composeImage(accumulator_, stretch_, peaks, image);
+    peakWeight_ = composeImage(accumulator_, stretch_, peaks, image);
 }
 
 // Box-reduces the picture to the rows pass 0 visited, then enlarges it back
