@@ -20,6 +20,8 @@ nlohmann::ordered_json statisticsJson(const cv::ChannelStatistics& statistics) {
         {"sigma", firstN(statistics.sigma, statistics.channels)},
         {"low", statistics.low},
         {"high", statistics.high},
+        {"dataLow", statistics.dataLow},
+        {"dataHigh", statistics.dataHigh},
         {"valid", statistics.valid},
     };
 }

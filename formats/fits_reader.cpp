@@ -30,6 +30,7 @@ constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;   // bytes of stored te
 constexpr std::uint64_t kMaxNaxis = 999;
 constexpr std::uint64_t kMaxAxisLength = 100000;           // pixels along axes 1 and 2
 constexpr std::uint64_t kMaxPlanes = 16;                   // NAXIS3
+constexpr std::string_view kPixInsightProgram = "PixInsight";
 
 struct HduInfo {
     std::int32_t bitpix = 0;
@@ -240,12 +241,22 @@ void setBayerPattern(ImageData& data) {
     data.cfaHeight = 2;
 }
 
+// Three planes are a colour picture; other cubes are stacks of grey planes
+// (detector chips, wavelengths), except that PixInsight writes colour with
+// an alpha channel as a fourth plane.
+void setPixInsightAlphaColour(ImageData& data) {
+    if (data.image.channels != 4) return;
+    const KeywordRecord* record = findKeyword(data.keywords, "PROGRAM");
+    if (record == nullptr) return;
+    if (unquoteValue(record->value).starts_with(kPixInsightProgram)) data.image.colorSpace = ColorSpace::RGB;
+}
+
 void fillImageBlock(const HduInfo& info, ImageBlock& image) {
     image.width = info.naxis1;
     image.height = info.naxis2;
     image.channels = info.naxis == 3 ? static_cast<std::uint32_t>(info.naxis3) : 1;
     image.sampleFormat = sampleFormatForBitpix(info.bitpix);
-    image.colorSpace = image.channels >= 3 ? ColorSpace::RGB : ColorSpace::Gray;
+    image.colorSpace = image.channels == 3 ? ColorSpace::RGB : ColorSpace::Gray;
     image.bigEndian = true;
     image.location = DataLocation::Attachment;
     image.position = info.dataOffset;
@@ -314,6 +325,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
 
     const HduInfo& chosen = chooseLargestImage(images);
     fillImageBlock(chosen, data.image);
+    setPixInsightAlphaColour(data);
     setBayerPattern(data);
     data.headerLength = chosen.dataOffset - chosen.headerOffset;
 

@@ -169,6 +169,10 @@ CORVANE_AVX2 __m256 positionSamples(const float* first, const float* second, std
     return cellSamples(position < 2 ? first : second, i, (position & 1u) != 0);
 }
 
+CORVANE_AVX2 __m256 clampUnit(__m256 v) {
+    return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+}
+
 }  // namespace
 
 CORVANE_AVX2 std::size_t convertSamples(const unsigned char* source, std::size_t count,
@@ -223,6 +227,33 @@ CORVANE_AVX2 std::size_t averagePositions(const float* first, const float* secon
             value = _mm256_div_ps(value, count);
         }
         _mm256_storeu_ps(out + i, value);
+    }
+    return i;
+}
+
+CORVANE_AVX2 std::size_t toneRow(const float* sums, const float* counts, std::size_t width,
+                                 const ToneCurve& curve, std::uint8_t* bytes) {
+    if (curve.stepped) return 0;
+    const __m256 low = _mm256_set1_ps(curve.low);
+    const __m256 scale = _mm256_set1_ps(curve.scale);
+    const __m256 shadows = _mm256_set1_ps(curve.shadows);
+    const __m256 inverseSpan = _mm256_set1_ps(curve.inverseSpan);
+    const __m256 midtones = _mm256_set1_ps(curve.midtones);
+    const __m256 midtonesLess1 = _mm256_set1_ps(curve.midtonesLess1);
+    const __m256 twiceLess1 = _mm256_set1_ps(curve.twiceLess1);
+    const __m256 levels = _mm256_set1_ps(255.0f);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    std::size_t i = 0;
+    for (; i + kLanes <= width; i += kLanes) {
+        const __m256 mean = _mm256_div_ps(_mm256_loadu_ps(sums + i), _mm256_loadu_ps(counts + i));
+        const __m256 t = clampUnit(_mm256_mul_ps(_mm256_sub_ps(mean, low), scale));
+        const __m256 x = clampUnit(_mm256_mul_ps(_mm256_sub_ps(t, shadows), inverseSpan));
+        const __m256 y = _mm256_div_ps(_mm256_mul_ps(midtonesLess1, x),
+                                       _mm256_sub_ps(_mm256_mul_ps(twiceLess1, x), midtones));
+        const __m256i level = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clampUnit(y), levels), half));
+        // 0..255 in each 32-bit lane, packed to words and then bytes in lane order.
+        const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(level), _mm256_extracti128_si256(level, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(words, words));
     }
     return i;
 }

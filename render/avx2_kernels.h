@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/image_data.h"
+#include "render/stretch.h"
 
 #if defined(__x86_64__)
 #define CORVANE_AVX2_KERNELS 1
@@ -35,6 +36,11 @@ void reduceBoxes(const float* values, const std::uint32_t* starts, const std::ui
 std::size_t averagePositions(const float* first, const float* second, std::size_t cells,
                              const std::array<std::uint8_t, 4>& positions, std::size_t used,
                              float* out);
+
+// The leading multiple of 8 of a row's box means (sums / counts) through
+// `curve`, as display bytes; returns how many it wrote (0 for a stepped curve).
+std::size_t toneRow(const float* sums, const float* counts, std::size_t width, const ToneCurve& curve,
+                    std::uint8_t* bytes);
 
 }  // namespace cv::avx2
 #endif

@@ -16,7 +16,7 @@ constexpr double kNormalizedSlack = 0.001;  // data within [-0.001, 1.001] count
 constexpr double kLowPercentile = 0.001;
 constexpr double kHighPercentile = 0.999;
 constexpr float kMadToSigma = 1.4826f;
-constexpr float kMinUnitRangeSpan = 1.0f / static_cast<float>(kLookupEntries);
+constexpr float kMinUnitRangeSpan = 1.0f / 4096.0f;
 
 void thin(std::vector<float>& samples) {
     std::size_t kept = 0;
@@ -31,20 +31,23 @@ float upperMedian(std::vector<float>& values) {
     return *middle;
 }
 
-void setRangeFromPercentiles(const StatisticsSampler& sampler, float minimum, float maximum,
-                             ChannelStatistics& statistics) {
+struct PercentilePoints {
+    float low = 0.0f;
+    float high = 0.0f;
+};
+
+// The low and high percentile points of every channel's samples together.
+PercentilePoints percentilePoints(const StatisticsSampler& sampler) {
     std::vector<float> all;
     for (std::uint32_t c = 0; c < sampler.channels; ++c) {
         all.insert(all.end(), sampler.samples[c].begin(), sampler.samples[c].end());
     }
-    std::sort(all.begin(), all.end());
     const double last = static_cast<double>(all.size() - 1);
-    statistics.low = all[static_cast<std::size_t>(last * kLowPercentile)];
-    statistics.high = all[static_cast<std::size_t>(last * kHighPercentile)];
-    if (!(statistics.high > statistics.low)) {
-        statistics.low = minimum;
-        statistics.high = maximum;
-    }
+    const auto lowPlace = all.begin() + static_cast<std::ptrdiff_t>(last * kLowPercentile);
+    const auto highPlace = all.begin() + static_cast<std::ptrdiff_t>(last * kHighPercentile);
+    std::nth_element(all.begin(), highPlace, all.end());
+    std::nth_element(all.begin(), lowPlace, highPlace);
+    return {*lowPlace, *highPlace};
 }
 
 }  // namespace
@@ -162,15 +165,21 @@ ChannelStatistics computeStatistics(StatisticsSampler& sampler) {
             maximum = std::max(maximum, v);
         }
     }
-    // Data spanning less than one step of the stretch's table would all take
-    // one entry and draw flat, so they get their own range as data outside
-    // 0..1 do; constant data keep 0..1 and are drawn at their level.
+    const PercentilePoints points = percentilePoints(sampler);
+    // Data in a sliver of 0..1 (fluxes in physical units, such as 1e-16)
+    // get their own range as data outside 0..1 do: against a zero that far
+    // below, the shadows clipping and the sparing would judge them wrongly.
+    // Constant data keep 0..1 and are drawn at their level.
     const bool narrow = maximum > minimum && maximum - minimum < kMinUnitRangeSpan;
     if (minimum >= -kNormalizedSlack && maximum <= 1.0 + kNormalizedSlack && !narrow) {
         statistics.low = 0.0f;
         statistics.high = 1.0f;
+    } else if (points.high > points.low) {
+        statistics.low = points.low;
+        statistics.high = points.high;
     } else {
-        setRangeFromPercentiles(sampler, minimum, maximum, statistics);
+        statistics.low = minimum;
+        statistics.high = maximum;
     }
     const float range = statistics.high - statistics.low;
     const float scale = range > 0.0f ? 1.0f / range : 0.0f;
@@ -186,6 +195,8 @@ ChannelStatistics computeStatistics(StatisticsSampler& sampler) {
         statistics.mad[c] = mad * scale;
         statistics.sigma[c] = statistics.mad[c] * kMadToSigma;
     }
+    statistics.dataLow = (points.low - statistics.low) * scale;
+    statistics.dataHigh = (points.high - statistics.low) * scale;
     statistics.valid = true;
     return statistics;
 }

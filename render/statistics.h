@@ -64,6 +64,10 @@ struct ChannelStatistics {
     std::array<float, kMaxStatisticsChannels> sigma{};
     float low = 0.0f;
     float high = 1.0f;
+    // The 0.1 % and 99.9 % points of all channels' samples, normalised as
+    // the medians are: how much of the range the data use.
+    float dataLow = 0.0f;
+    float dataHigh = 1.0f;
     bool valid = false;
 };
 

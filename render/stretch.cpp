@@ -9,7 +9,12 @@ namespace {
 
 constexpr float kFullStretchMidtones = 0.02f;   // at or below: a linear image, stretched fully
 constexpr float kSparedMidtones = 0.1f;         // at or above: already bright, left nearly alone
-constexpr float kMaxLookupIndex = static_cast<float>(kLookupEntries - 1);
+
+// NaN goes to 0, as the vector minimum and maximum also send it.
+float clampUnit(float v) {
+    const float above = v > 0.0f ? v : 0.0f;
+    return above < 1.0f ? above : 1.0f;
+}
 
 struct ChannelCurve {
     float shadows = 0.0f;
@@ -17,27 +22,59 @@ struct ChannelCurve {
     float highlights = 1.0f;
 };
 
-// Fades the stretch out for images whose midtones show they are already bright.
-void spareBrightImage(ChannelCurve& curve, float strength) {
-    const float m = curve.midtones;
-    float w = 0.0f;
-    if (m <= kFullStretchMidtones) {
-        w = 1.0f;
-    } else if (m < kSparedMidtones) {
-        const float t = (std::log(m) - std::log(kFullStretchMidtones)) /
+constexpr float kLinearPosition = 0.1f;      // median this low in the data's own range: linear
+constexpr float kProcessedPosition = 0.16f;  // at or above: the midtones alone decide
+constexpr float kFilledSpan = 0.5f;          // spared data spanning less are spread over the display
+
+// Where the data themselves lie, in the normalised range.
+struct DataPoints {
+    float low = 0.0f;
+    float high = 1.0f;
+};
+
+// 0 at or below `from`, 1 at or above `to`, smooth in between.
+float smoothStep(float from, float to, float t) {
+    const float u = std::clamp((t - from) / (to - from), 0.0f, 1.0f);
+    return (3.0f - 2.0f * u) * u * u;
+}
+
+// How fully the stretch applies, 1 for linear data: bright midtones alone
+// do not make an image processed. A stretched picture lifts its median well
+// into the data's own range; linear data keep it near their bottom however
+// bright a pedestal, a gradient or a nebula makes the sky.
+float linearWeight(float midtones, float median, const DataPoints& points) {
+    float byMidtones = 0.0f;
+    if (midtones <= kFullStretchMidtones) {
+        byMidtones = 1.0f;
+    } else if (midtones < kSparedMidtones) {
+        const float t = (std::log(midtones) - std::log(kFullStretchMidtones)) /
                         (std::log(kSparedMidtones) - std::log(kFullStretchMidtones));
-        w = 1.0f - (3.0f - 2.0f * t) * t * t;
+        byMidtones = 1.0f - smoothStep(0.0f, 1.0f, t);
     }
+    if (!(points.high > points.low)) return byMidtones;
+    const float position = (median - points.low) / (points.high - points.low);
+    return std::max(byMidtones, 1.0f - smoothStep(kLinearPosition, kProcessedPosition, position));
+}
+
+// Fades the stretch out for images that are already processed. Fully spared,
+// the curve keeps the midtones and spreads the data's own range over the
+// display when they fill less than half of it, so a dim picture is not drawn murky.
+void spareProcessedImage(ChannelCurve& curve, float median, const DataPoints& points, float strength) {
+    const float m = curve.midtones;
+    const float w = linearWeight(m, median, points);
     const float k = std::clamp(1.0f - (1.0f - w) * strength, 0.0f, 1.0f);
     if (k >= 1.0f) return;
+    const bool spread = points.high - points.low < kFilledSpan && points.high > points.low;
+    const float black = spread ? std::max(points.low, 0.0f) : 0.0f;
+    const float white = spread ? std::min(points.high, 1.0f) : 1.0f;
     const float base = m < 0.5f ? m : 1.0f - m;
     const float spared = std::pow(0.5f, 1.0f - k) * std::pow(base, k);
     curve.midtones = m < 0.5f ? spared : 1.0f - spared;
-    curve.shadows *= k;
-    curve.highlights = 1.0f - (1.0f - curve.highlights) * k;
+    curve.shadows = black + (curve.shadows - black) * k;
+    curve.highlights = white + (curve.highlights - white) * k;
 }
 
-ChannelCurve curveFor(float median, float sigma, const StretchOptions& options) {
+ChannelCurve curveFor(float median, float sigma, const DataPoints& points, const StretchOptions& options) {
     ChannelCurve curve;
     const float d = sigma * options.shadowsClipping;
     if (median <= 0.5f) {
@@ -49,7 +86,7 @@ ChannelCurve curveFor(float median, float sigma, const StretchOptions& options) 
         curve.highlights = std::clamp(median - d, 0.0f, 1.0f);
         curve.midtones = 1.0f - midtonesTransfer(options.targetBackground, curve.highlights - median);
     }
-    if (options.stretchStrength > 0.0f) spareBrightImage(curve, options.stretchStrength);
+    if (options.stretchStrength > 0.0f) spareProcessedImage(curve, median, points, options.stretchStrength);
     if (!(curve.highlights > curve.shadows)) curve = ChannelCurve{};
     return curve;
 }
@@ -87,6 +124,7 @@ StretchParameters computeStretch(const ChannelStatistics& statistics, const Stre
         parameters.identity = true;
         return parameters;
     }
+    const DataPoints points{statistics.dataLow, statistics.dataHigh};
     if (options.linkedChannels) {
         float median = 0.0f;
         float sigma = 0.0f;
@@ -98,55 +136,51 @@ StretchParameters computeStretch(const ChannelStatistics& statistics, const Stre
             ++valid;
         }
         const ChannelCurve curve = curveFor(median / static_cast<float>(valid),
-                                            sigma / static_cast<float>(valid), options);
+                                            sigma / static_cast<float>(valid), points, options);
         for (std::uint32_t c = 0; c < 4; ++c) store(parameters, c, curve);
         return parameters;
     }
     for (std::uint32_t c = 0; c < channels; ++c) {
         if (statistics.channelValid[c]) {
-            store(parameters, c, curveFor(statistics.median[c], statistics.sigma[c], options));
+            store(parameters, c, curveFor(statistics.median[c], statistics.sigma[c], points, options));
         }
     }
     return parameters;
 }
 
-LookupTable buildLookupTable(const StretchParameters& parameters, std::uint32_t channel) {
-    LookupTable table;
-    table.low = parameters.low;
+ToneCurve toneCurve(const StretchParameters& parameters, std::uint32_t channel) {
+    ToneCurve curve;
+    curve.low = parameters.low;
     const float range = parameters.high - parameters.low;
-    table.scale = range > 0.0f ? 1.0f / range : 0.0f;
+    curve.scale = range > 0.0f ? 1.0f / range : 0.0f;
+    if (parameters.identity) return curve;  // shadows 0, span 1, midtones 0.5: y = x exactly
     const std::uint32_t set = (!parameters.linked && channel < 4) ? channel : 0;
     const float c0 = parameters.shadows[set];
     const float h = parameters.highlights[set];
     const float m = parameters.midtones[set];
-    const float r = h > c0 ? 1.0f / (h - c0) : 0.0f;
-    for (std::size_t i = 0; i < kLookupEntries; ++i) {
-        const float level = static_cast<float>(i) / kMaxLookupIndex;
-        if (parameters.identity) {
-            table.entries[i] = level;
-            continue;
-        }
-        const float x = std::clamp((level - c0) * r, 0.0f, 1.0f);
-        if (x <= 0.0f) {
-            table.entries[i] = 0.0f;
-        } else if (x >= 1.0f || m <= 0.0f) {
-            table.entries[i] = 1.0f;
-        } else {
-            table.entries[i] = midtonesTransfer(m, x);
-        }
+    curve.shadows = c0;
+    curve.inverseSpan = h > c0 ? 1.0f / (h - c0) : 0.0f;
+    if (m <= 0.0f || m >= 1.0f) {
+        curve.stepped = true;
+        curve.stepAt = m <= 0.0f ? 0.0f : std::nextafter(1.0f, 0.0f);
+        return curve;
     }
-    return table;
+    curve.midtones = m;
+    curve.midtonesLess1 = m - 1.0f;
+    curve.twiceLess1 = 2.0f * m - 1.0f;
+    return curve;
 }
 
-float lookup(const LookupTable& table, float value) {
-    const float t = (value - table.low) * table.scale;
-    if (!(t > 0.0f)) return table.entries[0];
-    if (t >= 1.0f) return table.entries[kLookupEntries - 1];
-    const float index = std::floor(t * kMaxLookupIndex + 0.5f);
-    if (index < 1.0f) return table.entries[0];
-    if (index >= static_cast<float>(kLookupEntries)) return table.entries[kLookupEntries - 1];
-    return table.entries[static_cast<std::size_t>(index)];
+// The midtones transfer written with no branch for m = 0.5, which it gives
+// exactly (y = -0.5x / -0.5), so the vector loops can use the same formula.
+float applyCurve(const ToneCurve& curve, float value) {
+    const float t = clampUnit((value - curve.low) * curve.scale);
+    const float x = clampUnit((t - curve.shadows) * curve.inverseSpan);
+    if (curve.stepped) return x > curve.stepAt ? 1.0f : 0.0f;
+    return (curve.midtonesLess1 * x) / (curve.twiceLess1 * x - curve.midtones);
 }
+
+std::uint8_t displayByte(float level) { return static_cast<std::uint8_t>(clampUnit(level) * 255.0f + 0.5f); }
 
 float peakWeight(const StretchParameters& parameters, std::uint32_t channels, float peakBlend) {
     if (parameters.identity) return 0.0f;

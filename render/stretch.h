@@ -28,21 +28,30 @@ struct StretchParameters {
     float high = 1.0f;
 };
 
-constexpr std::size_t kLookupEntries = 4096;
-
-// The tone curve of one channel over working values.
-struct LookupTable {
-    std::array<float, kLookupEntries> entries{};
+// The tone curve of one channel over working values, in the form evaluated
+// per value: each output level comes from the curve itself, so smooth data
+// never break into bands however little of the range they use.
+struct ToneCurve {
     float low = 0.0f;
-    float scale = 0.0f;  // 1 / (high - low), 0 when the range is empty
+    float scale = 0.0f;           // 1 / (high - low), 0 when the range is empty
+    float shadows = 0.0f;
+    float inverseSpan = 1.0f;     // 1 / (highlights - shadows)
+    float midtones = 0.5f;        // strictly between 0 and 1 unless `stepAt` is used
+    float midtonesLess1 = -0.5f;  // midtones - 1
+    float twiceLess1 = 0.0f;      // 2 * midtones - 1
+    bool stepped = false;         // a midtones of 0 or 1: 1 above `stepAt`, else 0
+    float stepAt = 0.0f;
 };
 
 // The midtones transfer function: the curve through (0,0), (m,0.5), (1,1).
 float midtonesTransfer(float midtones, float x);
 
 StretchParameters computeStretch(const ChannelStatistics& statistics, const StretchOptions& options);
-LookupTable buildLookupTable(const StretchParameters& parameters, std::uint32_t channel);
-float lookup(const LookupTable& table, float value);
+ToneCurve toneCurve(const StretchParameters& parameters, std::uint32_t channel);
+// The display level, 0..1, of one working value: NaN shows as 0.
+float applyCurve(const ToneCurve& curve, float value);
+// 0..1 as a display byte, rounded to the nearest level.
+std::uint8_t displayByte(float level);
 float peakWeight(const StretchParameters& parameters, std::uint32_t channels, float peakBlend);
 
 }  // namespace cv

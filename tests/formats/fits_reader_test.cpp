@@ -150,9 +150,9 @@ struct GeometryCase {
 TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
     const GeometryCase cases[] = {
         {"RGB cube", {5, 4, 3}, cv::ReadStatus::Ok, 3, cv::ColorSpace::RGB},
-        {"RGB plus alpha", {5, 4, 4}, cv::ReadStatus::Ok, 4, cv::ColorSpace::RGB},
+        {"four planes are a stack", {5, 4, 4}, cv::ReadStatus::Ok, 4, cv::ColorSpace::Gray},
         {"two planes stay gray", {5, 4, 2}, cv::ReadStatus::Ok, 2, cv::ColorSpace::Gray},
-        {"sixteen planes", {5, 4, 16}, cv::ReadStatus::Ok, 16, cv::ColorSpace::RGB},
+        {"sixteen planes", {5, 4, 16}, cv::ReadStatus::Ok, 16, cv::ColorSpace::Gray},
         {"seventeen planes", {5, 4, 17}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
         {"100000 wide", {100000, 1}, cv::ReadStatus::Ok, 1, cv::ColorSpace::Gray},
         {"100001 wide", {100001, 1}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
@@ -171,6 +171,14 @@ TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
         EXPECT_EQ(result.data.image.channels, c.channels) << c.name;
         EXPECT_EQ(result.data.image.colorSpace, c.colorSpace) << c.name;
     }
+}
+
+TEST(ReadFits, FourPlanesFromPixInsightAreColourWithAlpha) {
+    FitsHeader header = primaryImageHeader(8, {5, 4, 4});
+    header.text("PROGRAM", "PixInsight 1.8.9-2");
+    const auto result = read(hdu(header, 5 * 4 * 4));
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    EXPECT_EQ(result.data.image.colorSpace, cv::ColorSpace::RGB);
 }
 
 TEST(ReadFits, ImageWhoseDataRunsPastTheEndIsNoImage) {

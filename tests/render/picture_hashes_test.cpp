@@ -11,15 +11,12 @@
 #include <sstream>
 
 #include "cli/file_reader.h"
-#include "formats/image_header.h"
 #include "render/instruction_set.h"
-#include "render/render_profiles.h"
 #include "support/generated_samples.h"
+#include "support/shell_render.h"
 #include "support/test_readers.h"
 
 namespace {
-
-constexpr std::uint32_t kUnhurriedMs = 600000;  // no picture here may depend on the machine's speed
 
 std::uint64_t fnv1a(const cv::RgbImage& image) {
     std::uint64_t hash = 0xcbf29ce484222325ull;
@@ -30,17 +27,8 @@ std::uint64_t fnv1a(const cv::RgbImage& image) {
 }
 
 std::string pictureLine(cv::Reader& reader, bool preview) {
-    cv::ImageData data;
-    cv::ReadStatus status = cv::readImageHeader(reader, data);
     cv::RgbImage image;
-    if (status == cv::ReadStatus::Ok) {
-        const cv::RenderSettings settings;
-        cv::RenderBudget budget = preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
-        budget.timeLimitMs = kUnhurriedMs;
-        auto options = preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
-        options.rowsPerRead = 1;  // adaptive reading follows the machine's speed
-        status = cv::renderImage(reader, data, options, budget, image);
-    }
+    const cv::ReadStatus status = cvtest::renderAsShellDoes(reader, preview, image);
     std::ostringstream line;
     line << cv::readStatusName(status) << ' ' << image.width << 'x' << image.height << ' ' << std::hex << fnv1a(image);
     return line.str();

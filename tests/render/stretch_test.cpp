@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -43,19 +44,43 @@ TEST(ComputeStretch, LeavesAnAlreadyStretchedImageNearlyAlone) {
     EXPECT_NEAR(stretch.shadows[0], 0.0f, 0.01f);
 }
 
+cv::ChannelStatistics withDataPoints(cv::ChannelStatistics statistics, float low, float high) {
+    statistics.dataLow = low;
+    statistics.dataHigh = high;
+    return statistics;
+}
+
 // Between fully stretched and spared, the curve moves part of the way: it
 // clips nothing at the top, and a moderately bright pixel stays far from white.
 TEST(ComputeStretch, PartlySparesAnImageInTheFadeZone) {
     cv::StretchOptions unspared;
     unspared.stretchStrength = 0.0f;
-    const auto full = cv::computeStretch(monoStatistics(0.1f, 0.01f), unspared);
-    const auto faded = cv::computeStretch(monoStatistics(0.1f, 0.01f), cv::StretchOptions{});
+    const auto statistics = withDataPoints(monoStatistics(0.1f, 0.01f), 0.0f, 0.6f);
+    const auto full = cv::computeStretch(statistics, unspared);
+    const auto faded = cv::computeStretch(statistics, cv::StretchOptions{});
     EXPECT_EQ(faded.highlights[0], 1.0f);
     EXPECT_GT(faded.shadows[0], 0.0f);
     EXPECT_LT(faded.shadows[0], full.shadows[0]);
     EXPECT_GT(faded.midtones[0], full.midtones[0]);
     EXPECT_LT(faded.midtones[0], 0.5f);
-    EXPECT_NEAR(cv::lookup(cv::buildLookupTable(faded, 0), 0.3f), 0.34f, 0.02f);
+    EXPECT_NEAR(cv::applyCurve(cv::toneCurve(faded, 0), 0.3f), 0.34f, 0.02f);
+}
+
+// A bright sky on a pedestal is still linear when its median sits near the
+// bottom of the data's own range; a spared image that fills little of the
+// range is spread over the display between its percentile points.
+TEST(ComputeStretch, SparesByWhereTheMedianSitsAndSpreadsNarrowData) {
+    cv::StretchOptions unspared;
+    unspared.stretchStrength = 0.0f;
+    const auto pedestal = withDataPoints(monoStatistics(0.1f, 0.01f), 0.07f, 0.47f);
+    EXPECT_EQ(cv::computeStretch(pedestal, cv::StretchOptions{}).midtones[0],
+              cv::computeStretch(pedestal, unspared).midtones[0]);
+
+    const auto dim = cv::computeStretch(withDataPoints(monoStatistics(0.145f, 0.059f), 0.072f, 0.314f),
+                                        cv::StretchOptions{});
+    EXPECT_FLOAT_EQ(dim.shadows[0], 0.072f);
+    EXPECT_FLOAT_EQ(dim.highlights[0], 0.314f);
+    EXPECT_FLOAT_EQ(dim.midtones[0], 0.5f);
 }
 
 TEST(ComputeStretch, CalibrationFramesWithoutSparingGetTheFullStretch) {
@@ -97,38 +122,44 @@ TEST(ComputeStretch, UnlinkedChannelsGetTheirOwnCurves) {
     EXPECT_EQ(stretch.shadows[2], 0.0f);
 }
 
-TEST(LookupTable, IdentityMapsHalfToByte128) {
+TEST(ToneCurve, IdentityMapsHalfToByte128) {
     cv::StretchParameters identity;
     identity.identity = true;
-    const auto table = cv::buildLookupTable(identity, 0);
-    const float value = cv::lookup(table, 0.5f);
-    EXPECT_EQ(static_cast<int>(value * 255.0f + 0.5f), 128);
-    EXPECT_EQ(cv::lookup(table, -1.0f), 0.0f);
-    EXPECT_EQ(cv::lookup(table, 2.0f), 1.0f);
-    EXPECT_EQ(cv::lookup(table, std::nanf("")), 0.0f);
+    const auto curve = cv::toneCurve(identity, 0);
+    EXPECT_EQ(cv::displayByte(cv::applyCurve(curve, 0.5f)), 128);
+    EXPECT_EQ(cv::applyCurve(curve, -1.0f), 0.0f);
+    EXPECT_EQ(cv::applyCurve(curve, 2.0f), 1.0f);
+    EXPECT_EQ(cv::applyCurve(curve, std::nanf("")), 0.0f);
 }
 
-TEST(LookupTable, FollowsTheStretchCurve) {
+// A 16-bit sky at 1 % of the range: one unit of the data never moves the
+// picture by more than one grey level, so smooth skies draw without bands.
+TEST(ToneCurve, FollowsTheStretchCurveOneDataUnitAtATime) {
     const auto stretch = cv::computeStretch(monoStatistics(0.01f, 0.002f), cv::StretchOptions{});
-    const auto table = cv::buildLookupTable(stretch, 0);
-    EXPECT_EQ(table.entries[0], 0.0f);
-    EXPECT_EQ(table.entries[4095], 1.0f);
-    // The median lands near the target background, within one table step.
-    EXPECT_NEAR(cv::lookup(table, 0.01f), 0.25f, 0.03f);
-    for (std::size_t i = 1; i < table.entries.size(); ++i) ASSERT_GE(table.entries[i], table.entries[i - 1]);
+    const auto curve = cv::toneCurve(stretch, 0);
+    EXPECT_EQ(cv::applyCurve(curve, 0.0f), 0.0f);
+    EXPECT_FLOAT_EQ(cv::applyCurve(curve, 1.0f), 1.0f);
+    EXPECT_NEAR(cv::applyCurve(curve, 0.01f), 0.25f, 2e-3f);
+    int previous = 0;
+    int largestStep = 0;
+    for (int unit = 0; unit <= 65535; ++unit) {
+        const int level = cv::displayByte(cv::applyCurve(curve, static_cast<float>(unit) / 65535.0f));
+        ASSERT_GE(level, previous) << "unit " << unit;
+        largestStep = std::max(largestStep, level - previous);
+        previous = level;
+    }
+    EXPECT_LE(largestStep, 1);
 }
 
-TEST(PeakWeight, GrowsWithTheStrengthOfTheStretch) {
-    cv::StretchParameters strong;
-    strong.linked = true;
-    strong.midtones[0] = 0.0f;
-    EXPECT_EQ(cv::peakWeight(strong, 1, 1.0f), 1.0f);
-    EXPECT_EQ(cv::peakWeight(strong, 1, 0.0f), 0.0f);
-    cv::StretchParameters neutral;
-    neutral.linked = true;
-    EXPECT_EQ(cv::peakWeight(neutral, 1, 1.0f), 0.0f);
-    strong.identity = true;
-    EXPECT_EQ(cv::peakWeight(strong, 1, 1.0f), 0.0f);
+TEST(ToneCurve, StepsWhereTheMidtonesReachAnEnd) {
+    cv::StretchParameters stretch;
+    stretch.linked = true;
+    stretch.midtones[0] = 0.0f;
+    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 0.0f), 0.0f);
+    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 1e-6f), 1.0f);
+    stretch.midtones[0] = 1.0f;
+    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 0.999f), 0.0f);
+    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 1.0f), 1.0f);
 }
 
 }  // namespace

@@ -62,6 +62,33 @@ std::string uint16Image(std::uint32_t width, std::uint32_t height, std::uint32_t
     return image(header, bigEndianBytes(unsigned16(starField(width, height, channels, seed))));
 }
 
+// A 16-bit light frame of a sky as `options` shape it.
+std::string uint16Sky(const StarFieldOptions& options, const char* object) {
+    FitsHeader header = primaryImageHeader(16, {options.width, options.height});
+    header.real("BZERO", 32768.0).real("BSCALE", 1.0);
+    addObservation(header, object, "L");
+    return image(header, bigEndianBytes(unsigned16(renderStarField(options))));
+}
+
+// The sky sits on a camera offset and strong light pollution, and its noise
+// is wide: linear, though far from black.
+std::string pedestalSky() {
+    StarFieldOptions options;
+    options.seed = 81;
+    options.background = 0.08;
+    options.gradient = 0.05;
+    options.noise = 0.004;
+    return uint16Sky(options, "M 101");
+}
+
+// A bright nebula fills the frame: a linear frame whose histogram is wide.
+std::string nebulaFilledSky() {
+    StarFieldOptions options;
+    options.seed = 82;
+    options.nebula = 0.06;
+    return uint16Sky(options, "IC 1396");
+}
+
 std::string float32Image(std::uint32_t width, std::uint32_t height, std::uint64_t seed) {
     FitsHeader header = primaryImageHeader(-32, {width, height});
     addObservation(header, "NGC 7000", "Ha");
@@ -222,6 +249,8 @@ std::vector<SampleFile> fitsSamples(bool large) {
         {"long-header.fits", longHeader},
         {"starfield-1024x768.fits", [] { return uint16Image(1024, 768, 1, 1024); }},
         {"starfield-1920x1280.fits", [] { return uint16Image(1920, 1280, 1, 1920); }},
+        {"sky-on-pedestal.fits", pedestalSky},
+        {"sky-filled-by-nebula.fits", nebulaFilledSky},
     };
     if (large) {
         samples.push_back({"starfield-6000x4000-u16.fits", [] { return uint16Image(6000, 4000, 1, 6000); }});

@@ -8,6 +8,40 @@ namespace cvsamples {
 namespace {
 
 constexpr double kMaxStarRadius = 4.0;  // in sigmas; the profile is negligible beyond
+constexpr int kNebulaClouds = 14;
+
+struct Cloud {
+    double x;
+    double y;
+    double radius;
+    double strength;
+};
+
+// Overlapping broad clouds, a few of them dark lanes, scaled so the
+// brightest part of the field reaches about `options.nebula`.
+std::vector<Cloud> placeClouds(const StarFieldOptions& options, SampleRandom& random) {
+    std::vector<Cloud> clouds;
+    const double size = std::max(options.width, options.height);
+    for (int i = 0; i < kNebulaClouds; ++i) {
+        Cloud cloud{};
+        cloud.x = random.uniform() * options.width;
+        cloud.y = random.uniform() * options.height;
+        cloud.radius = size * (0.08 + 0.3 * random.uniform());
+        cloud.strength = options.nebula * (i % 5 == 4 ? -0.5 : 0.3 + 0.4 * random.uniform());
+        clouds.push_back(cloud);
+    }
+    return clouds;
+}
+
+double nebulaAt(const std::vector<Cloud>& clouds, double x, double y) {
+    double glow = 0.0;
+    for (const Cloud& cloud : clouds) {
+        const double dx = x - cloud.x;
+        const double dy = y - cloud.y;
+        glow += cloud.strength * std::exp(-(dx * dx + dy * dy) / (2.0 * cloud.radius * cloud.radius));
+    }
+    return std::max(glow, 0.0);
+}
 
 struct Star {
     double x;
@@ -81,6 +115,7 @@ std::vector<float> renderStarField(const StarFieldOptions& options) {
     SampleRandom random(options.seed);
     const std::size_t planeSize = static_cast<std::size_t>(options.width) * options.height;
     std::vector<float> planes(planeSize * options.channels);
+    const std::vector<Cloud> clouds = options.nebula > 0.0 ? placeClouds(options, random) : std::vector<Cloud>{};
     for (std::uint32_t c = 0; c < options.channels; ++c) {
         // Colour channels differ a little in sky brightness, as real skies do.
         const double tint = options.channels == 1 ? 1.0 : 0.85 + 0.15 * c;
@@ -88,7 +123,8 @@ std::vector<float> renderStarField(const StarFieldOptions& options) {
             for (std::uint32_t x = 0; x < options.width; ++x) {
                 const double across = (static_cast<double>(x) / options.width +
                                        static_cast<double>(y) / options.height) / 2.0;
-                const double sky = (options.background + options.gradient * across) * tint;
+                const double glow = clouds.empty() ? 0.0 : nebulaAt(clouds, x, y);
+                const double sky = (options.background + options.gradient * across + glow) * tint;
                 planes[c * planeSize + static_cast<std::size_t>(y) * options.width + x] =
                     static_cast<float>(sky + options.noise * random.gaussian());
             }

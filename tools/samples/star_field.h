@@ -17,6 +17,7 @@ struct StarFieldOptions {
     double gradient = 0.01;         // extra background across the frame (light pollution)
     double noise = 0.0012;          // standard deviation, of full scale
     double starsPerMegapixel = 120;
+    double nebula = 0.0;            // peak of broad glowing clouds filling the field, of full scale
 };
 
 // Planes of width * height values in 0..1, channel 0 first.
