@@ -16,7 +16,7 @@ constexpr double kNormalizedSlack = 0.001;  // data within [-0.001, 1.001] count
 constexpr double kLowPercentile = 0.001;
 constexpr double kHighPercentile = 0.999;
 constexpr float kMadToSigma = 1.4826f;
-constexpr float kMinUnitRangeSpan = 1.0f / 4096.0f;
+constexpr float kMinUnitRangeSpan = 1.0f / 4096.0f;  // 16 units of 16-bit data
 
 void thin(std::vector<float>& samples) {
     std::size_t kept = 0;

@@ -72,7 +72,8 @@ struct ChannelStatistics {
 };
 
 // The samples are used up in place (reordered, then replaced by their
-// deviations): copying them would cost a fresh 128 KiB per channel.
+// deviations) rather than copied for each median; only the percentile
+// points take one pooled copy of every channel.
 ChannelStatistics computeStatistics(StatisticsSampler& sampler);
 
 }  // namespace cv

@@ -24,7 +24,9 @@ struct ChannelCurve {
 
 constexpr float kLinearPosition = 0.1f;      // median this low in the data's own range: linear
 constexpr float kProcessedPosition = 0.16f;  // at or above: the midtones alone decide
-constexpr float kFilledSpan = 0.5f;          // spared data spanning less are spread over the display
+constexpr float kNoiseLimitedSigmas = 4.0f;  // a linear sky's darkest 0.1 % lie ~3 sigmas below it
+constexpr float kSpreadFullSpan = 0.35f;     // spared data spanning less are spread over the display
+constexpr float kSpreadNoneSpan = 0.5f;      // and from this span on not at all
 
 // Where the data themselves lie, in the normalised range.
 struct DataPoints {
@@ -38,35 +40,40 @@ float smoothStep(float from, float to, float t) {
     return (3.0f - 2.0f * u) * u * u;
 }
 
+float weightByMidtones(float midtones) {
+    if (midtones <= kFullStretchMidtones) return 1.0f;
+    if (midtones >= kSparedMidtones) return 0.0f;
+    const float t = (std::log(midtones) - std::log(kFullStretchMidtones)) /
+                    (std::log(kSparedMidtones) - std::log(kFullStretchMidtones));
+    return 1.0f - smoothStep(0.0f, 1.0f, t);
+}
+
 // How fully the stretch applies, 1 for linear data: bright midtones alone
-// do not make an image processed. A stretched picture lifts its median well
-// into the data's own range; linear data keep it near their bottom however
-// bright a pedestal, a gradient or a nebula makes the sky.
-float linearWeight(float midtones, float median, const DataPoints& points) {
-    float byMidtones = 0.0f;
-    if (midtones <= kFullStretchMidtones) {
-        byMidtones = 1.0f;
-    } else if (midtones < kSparedMidtones) {
-        const float t = (std::log(midtones) - std::log(kFullStretchMidtones)) /
-                        (std::log(kSparedMidtones) - std::log(kFullStretchMidtones));
-        byMidtones = 1.0f - smoothStep(0.0f, 1.0f, t);
-    }
-    if (!(points.high > points.low)) return byMidtones;
+// do not make an image processed. A linear sky, however bright a pedestal or
+// a gradient makes it, keeps its median near the bottom of the data's own
+// range and within a few noise sigmas of its darkest pixels; a stretched
+// picture lifts its median higher, or clips its black point far below it.
+float linearWeight(float midtones, float median, float sigma, const DataPoints& points) {
+    const float byMidtones = weightByMidtones(midtones);
+    const bool noiseLimited = median <= 0.5f && median - points.low <= kNoiseLimitedSigmas * sigma;
+    if (!noiseLimited || !(points.high > points.low)) return byMidtones;
     const float position = (median - points.low) / (points.high - points.low);
     return std::max(byMidtones, 1.0f - smoothStep(kLinearPosition, kProcessedPosition, position));
 }
 
 // Fades the stretch out for images that are already processed. Fully spared,
 // the curve keeps the midtones and spreads the data's own range over the
-// display when they fill less than half of it, so a dim picture is not drawn murky.
-void spareProcessedImage(ChannelCurve& curve, float median, const DataPoints& points, float strength) {
+// display when they fill little of it, so a dim picture is not drawn murky.
+void spareProcessedImage(ChannelCurve& curve, float median, float sigma, const DataPoints& points,
+                         float strength) {
     const float m = curve.midtones;
-    const float w = linearWeight(m, median, points);
+    const float w = linearWeight(m, median, sigma, points);
     const float k = std::clamp(1.0f - (1.0f - w) * strength, 0.0f, 1.0f);
     if (k >= 1.0f) return;
-    const bool spread = points.high - points.low < kFilledSpan && points.high > points.low;
-    const float black = spread ? std::max(points.low, 0.0f) : 0.0f;
-    const float white = spread ? std::min(points.high, 1.0f) : 1.0f;
+    const float span = points.high - points.low;
+    const float spread = span > 0.0f ? 1.0f - smoothStep(kSpreadFullSpan, kSpreadNoneSpan, span) : 0.0f;
+    const float black = std::clamp(points.low, 0.0f, 1.0f) * spread;
+    const float white = 1.0f - (1.0f - std::clamp(points.high, 0.0f, 1.0f)) * spread;
     const float base = m < 0.5f ? m : 1.0f - m;
     const float spared = std::pow(0.5f, 1.0f - k) * std::pow(base, k);
     curve.midtones = m < 0.5f ? spared : 1.0f - spared;
@@ -86,7 +93,7 @@ ChannelCurve curveFor(float median, float sigma, const DataPoints& points, const
         curve.highlights = std::clamp(median - d, 0.0f, 1.0f);
         curve.midtones = 1.0f - midtonesTransfer(options.targetBackground, curve.highlights - median);
     }
-    if (options.stretchStrength > 0.0f) spareProcessedImage(curve, median, points, options.stretchStrength);
+    if (options.stretchStrength > 0.0f) spareProcessedImage(curve, median, sigma, points, options.stretchStrength);
     if (!(curve.highlights > curve.shadows)) curve = ChannelCurve{};
     return curve;
 }

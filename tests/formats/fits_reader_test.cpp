@@ -173,14 +173,6 @@ TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
     }
 }
 
-TEST(ReadFits, FourPlanesFromPixInsightAreColourWithAlpha) {
-    FitsHeader header = primaryImageHeader(8, {5, 4, 4});
-    header.text("PROGRAM", "PixInsight 1.8.9-2");
-    const auto result = read(hdu(header, 5 * 4 * 4));
-    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
-    EXPECT_EQ(result.data.image.colorSpace, cv::ColorSpace::RGB);
-}
-
 TEST(ReadFits, ImageWhoseDataRunsPastTheEndIsNoImage) {
     std::string bytes = cvtest::primaryImage(100, 100);
     bytes.resize(bytes.size() - 2880);

@@ -143,31 +143,29 @@ TEST_F(WideLoops, DemosaicEveryPatternAlike) {
 TEST_F(WideLoops, ComposeEveryCurveAlike) {
     cv::StretchParameters identity;
     identity.identity = true;
-    cv::StretchParameters strong;  // shadows above some values, a steep midtones
+    cv::StretchParameters strong;  // shadows above some values, midtones steep to shallow, range beyond 0..1
     strong.shadows = {0.1f, 0.1f, 0.1f, 0.1f};
     strong.midtones = {0.01f, 0.2f, 0.7f, 0.5f};
     strong.low = -1.5f;
     strong.high = 1.7f;
     cv::StretchParameters flat = strong;  // highlights below shadows: all black
     flat.highlights = {0.05f, 0.05f, 0.05f, 0.05f};
-    const std::pair<cv::StretchParameters, const char*> curves[] = {
-        {identity, "identity"}, {strong, "strong"}, {flat, "flat"}};
-    for (const auto& [parameters, name] : curves) {
+    for (const cv::StretchParameters& parameters : {identity, strong, flat}) {
         for (const std::uint32_t channels : {1u, 3u}) {
             for (std::uint32_t width = 1; width <= 40; ++width) {
                 std::vector<float> row = randomFloats(width * 2);
                 row[0] = std::numeric_limits<float>::quiet_NaN();
                 expectSameUnderEachSet(
                     [&] {
-                        cv::BoxAccumulator accumulator;
-                        EXPECT_EQ(cv::prepareAccumulator(accumulator, width, 1, channels, width * 2, 1u << 24, false),
+                        cv::BoxAccumulator boxes;
+                        EXPECT_EQ(cv::prepareAccumulator(boxes, width, 1, channels, width * 2, 1u << 24, false),
                                   cv::ReadStatus::Ok);
-                        for (std::uint32_t c = 0; c < channels; ++c) cv::accumulateRow(accumulator, c, 0, row.data());
+                        for (std::uint32_t c = 0; c < channels; ++c) cv::accumulateRow(boxes, c, 0, row.data());
                         cv::RgbImage image;
-                        cv::composeImage(accumulator, parameters, cv::PeakBlend{}, image);
+                        cv::composeImage(boxes, parameters, cv::PeakBlend{}, image);
                         return image.pixels;
                     },
-                    std::string(name) + ", " + std::to_string(width) + " boxes of " + std::to_string(channels));
+                    std::to_string(width) + " boxes of " + std::to_string(channels) + " channels");
             }
         }
     }

@@ -7,8 +7,10 @@
 
 namespace {
 
-cv::ChannelStatistics monoStatistics(float median, float sigma) {
+cv::ChannelStatistics monoStatistics(float median, float sigma, float dataLow = 0.0f, float dataHigh = 1.0f) {
     cv::ChannelStatistics statistics;
+    statistics.dataLow = dataLow;
+    statistics.dataHigh = dataHigh;
     statistics.channels = 1;
     statistics.channelValid[0] = true;
     statistics.median[0] = median;
@@ -44,18 +46,12 @@ TEST(ComputeStretch, LeavesAnAlreadyStretchedImageNearlyAlone) {
     EXPECT_NEAR(stretch.shadows[0], 0.0f, 0.01f);
 }
 
-cv::ChannelStatistics withDataPoints(cv::ChannelStatistics statistics, float low, float high) {
-    statistics.dataLow = low;
-    statistics.dataHigh = high;
-    return statistics;
-}
-
 // Between fully stretched and spared, the curve moves part of the way: it
 // clips nothing at the top, and a moderately bright pixel stays far from white.
 TEST(ComputeStretch, PartlySparesAnImageInTheFadeZone) {
     cv::StretchOptions unspared;
     unspared.stretchStrength = 0.0f;
-    const auto statistics = withDataPoints(monoStatistics(0.1f, 0.01f), 0.0f, 0.6f);
+    const auto statistics = monoStatistics(0.1f, 0.01f, 0.0f, 0.6f);
     const auto full = cv::computeStretch(statistics, unspared);
     const auto faded = cv::computeStretch(statistics, cv::StretchOptions{});
     EXPECT_EQ(faded.highlights[0], 1.0f);
@@ -72,12 +68,11 @@ TEST(ComputeStretch, PartlySparesAnImageInTheFadeZone) {
 TEST(ComputeStretch, SparesByWhereTheMedianSitsAndSpreadsNarrowData) {
     cv::StretchOptions unspared;
     unspared.stretchStrength = 0.0f;
-    const auto pedestal = withDataPoints(monoStatistics(0.1f, 0.01f), 0.07f, 0.47f);
+    const auto pedestal = monoStatistics(0.1f, 0.01f, 0.07f, 0.47f);
     EXPECT_EQ(cv::computeStretch(pedestal, cv::StretchOptions{}).midtones[0],
               cv::computeStretch(pedestal, unspared).midtones[0]);
 
-    const auto dim = cv::computeStretch(withDataPoints(monoStatistics(0.145f, 0.059f), 0.072f, 0.314f),
-                                        cv::StretchOptions{});
+    const auto dim = cv::computeStretch(monoStatistics(0.145f, 0.059f, 0.072f, 0.314f), cv::StretchOptions{});
     EXPECT_FLOAT_EQ(dim.shadows[0], 0.072f);
     EXPECT_FLOAT_EQ(dim.highlights[0], 0.314f);
     EXPECT_FLOAT_EQ(dim.midtones[0], 0.5f);
@@ -151,15 +146,17 @@ TEST(ToneCurve, FollowsTheStretchCurveOneDataUnitAtATime) {
     EXPECT_LE(largestStep, 1);
 }
 
-TEST(ToneCurve, StepsWhereTheMidtonesReachAnEnd) {
-    cv::StretchParameters stretch;
-    stretch.linked = true;
-    stretch.midtones[0] = 0.0f;
-    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 0.0f), 0.0f);
-    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 1e-6f), 1.0f);
-    stretch.midtones[0] = 1.0f;
-    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 0.999f), 0.0f);
-    EXPECT_EQ(cv::applyCurve(cv::toneCurve(stretch, 0), 1.0f), 1.0f);
+TEST(PeakWeight, GrowsWithTheStrengthOfTheStretch) {
+    cv::StretchParameters strong;
+    strong.linked = true;
+    strong.midtones[0] = 0.0f;
+    EXPECT_EQ(cv::peakWeight(strong, 1, 1.0f), 1.0f);
+    EXPECT_EQ(cv::peakWeight(strong, 1, 0.0f), 0.0f);
+    cv::StretchParameters neutral;
+    neutral.linked = true;
+    EXPECT_EQ(cv::peakWeight(neutral, 1, 1.0f), 0.0f);
+    strong.identity = true;
+    EXPECT_EQ(cv::peakWeight(strong, 1, 1.0f), 0.0f);
 }
 
 }  // namespace

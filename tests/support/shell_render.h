@@ -7,9 +7,7 @@ namespace cvtest {
 
 constexpr std::uint32_t kUnhurriedMs = 600000;  // no picture here may depend on the machine's speed
 
-// A file drawn as the thumbnail provider (256 px) or the preview pane's full
-// pass draws it, with the default settings; the status is the header's or
-// the render's.
+// A file drawn as the thumbnail provider or the preview pane's full pass draws it.
 inline cv::ReadStatus renderAsShellDoes(cv::Reader& reader, bool preview, cv::RgbImage& image) {
     cv::ImageData data;
     cv::ReadStatus status = cv::readImageHeader(reader, data);

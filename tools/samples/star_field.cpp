@@ -17,8 +17,8 @@ struct Cloud {
     double strength;
 };
 
-// Overlapping broad clouds, a few of them dark lanes, scaled so the
-// brightest part of the field reaches about `options.nebula`.
+// Overlapping broad clouds, each up to 0.7 of `options.nebula`, some of them
+// dark lanes.
 std::vector<Cloud> placeClouds(const StarFieldOptions& options, SampleRandom& random) {
     std::vector<Cloud> clouds;
     const double size = std::max(options.width, options.height);
