@@ -22,6 +22,7 @@
 #include "render/bayer.h"
 #include "render/box_accumulator.h"
 #include "render/compose_image.h"
+#include "render/first_pass_smoothing.h"
 #include "render/sample_conversion.h"
 #include "render/sampling_plan.h"
 #include "render/working_range.h"
@@ -36,8 +37,6 @@ constexpr std::size_t kRowsPerBatch = 16;             // when reading one row pe
 constexpr std::uint64_t kMaxBatchReadBytes = 4 * 1024 * 1024;  // rows asked of the source in one call
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
-constexpr std::uint32_t kMinRowsForSmoothing = 24;
-constexpr std::uint64_t kSmoothBelowPercent = 90;     // of the output rows visited in pass 0
 constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
 constexpr std::uint64_t kHardLimitFactor = 2;         // times the time limit: past it, work stops
 constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
@@ -141,7 +140,6 @@ private:
     void prefetchRow(std::uint32_t plane, std::uint64_t row) const;
     void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
     void display(RgbImage& image);
-    void smoothThinFirstPass(RgbImage& image);
     void fillReport(RenderReport& report) const;
 
     std::uint64_t elapsedMs() const;
@@ -846,70 +844,6 @@ void RenderJob::display(RgbImage& image) {
     peakWeight_ = composeImage(accumulator_, stretch_, peaks, image);
 }
 
-// Box-reduces the picture to the rows pass 0 visited, then enlarges it back
-// bilinearly, so a coarse first pass shows as soft rather than banded.
-void RenderJob::smoothThinFirstPass(RgbImage& image) {
-    const std::uint64_t height = out_.height;
-    if (!options_.smoothPartial || image.empty() || rowsDone_ < kMinRowsForSmoothing || rowsDone_ >= height ||
-        rowsDone_ * 100 >= height * kSmoothBelowPercent) {
-        return;
-    }
-    const std::uint64_t width = image.width;
-    const std::uint64_t smallHeight = rowsDone_;
-    const std::uint64_t smallWidth = std::max<std::uint64_t>((width * rowsDone_ + height / 2) / height, 1);
-    std::vector<std::uint8_t> small(static_cast<std::size_t>(smallWidth * smallHeight * 3));
-    for (std::uint64_t sy = 0; sy < smallHeight; ++sy) {
-        const Band rows = bandOf(sy, smallHeight, height, kWholeBand);
-        for (std::uint64_t sx = 0; sx < smallWidth; ++sx) {
-            const Band columns = bandOf(sx, smallWidth, width, kWholeBand);
-            std::uint64_t sums[3] = {0, 0, 0};
-            for (std::uint64_t y = rows.first; y < rows.first + rows.size; ++y) {
-                const std::uint8_t* pixel = image.row(static_cast<std::uint32_t>(y)) + columns.first * 3;
-                for (std::uint64_t x = 0; x < columns.size; ++x, pixel += 3) {
-                    for (int c = 0; c < 3; ++c) sums[c] += pixel[c];
-                }
-            }
-            const std::uint64_t count = std::max<std::uint64_t>(rows.size * columns.size, 1);
-            std::uint8_t* out = &small[static_cast<std::size_t>((sy * smallWidth + sx) * 3)];
-            for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>(sums[c] / count);
-        }
-    }
-    struct Tap {
-        std::uint64_t index;
-        std::uint64_t next;
-        double fraction;
-    };
-    auto taps = [](std::uint64_t targets, std::uint64_t sources) {
-        std::vector<Tap> result(static_cast<std::size_t>(targets));
-        const double ratio = static_cast<double>(sources) / static_cast<double>(targets);
-        for (std::uint64_t t = 0; t < targets; ++t) {
-            const double position = std::max((static_cast<double>(t) + 0.5) * ratio - 0.5, 0.0);
-            const auto index = std::min(static_cast<std::uint64_t>(position), sources - 1);
-            result[t] = {index, std::min(index + 1, sources - 1), position - static_cast<double>(index)};
-        }
-        return result;
-    };
-    const std::vector<Tap> columnTaps = taps(width, smallWidth);
-    const std::vector<Tap> rowTaps = taps(height, smallHeight);
-    auto at = [&](std::uint64_t y, std::uint64_t x, int c) {
-        return static_cast<double>(small[static_cast<std::size_t>((y * smallWidth + x) * 3 + static_cast<std::uint64_t>(c))]);
-    };
-    for (std::uint64_t y = 0; y < height; ++y) {
-        const Tap& ry = rowTaps[static_cast<std::size_t>(y)];
-        std::uint8_t* out = image.row(static_cast<std::uint32_t>(y));
-        for (std::uint64_t x = 0; x < width; ++x) {
-            const Tap& rx = columnTaps[static_cast<std::size_t>(x)];
-            for (int c = 0; c < 3; ++c) {
-                const double top = at(ry.index, rx.index, c) + (at(ry.index, rx.next, c) - at(ry.index, rx.index, c)) * rx.fraction;
-                const double bottom = at(ry.next, rx.index, c) + (at(ry.next, rx.next, c) - at(ry.next, rx.index, c)) * rx.fraction;
-                const double value = top + (bottom - top) * ry.fraction + 0.5;
-                out[x * 3 + static_cast<std::uint64_t>(c)] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
-            }
-        }
-    }
-    smoothed_ = true;
-}
-
 void RenderJob::fillReport(RenderReport& report) const {
     auto clamp32 = [](std::uint64_t v) {
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, std::numeric_limits<std::uint32_t>::max()));
@@ -977,7 +911,7 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
 
     if (!hasSamples(sampler_)) return usedThumbnail_ ? renderMainInstead(image, report) : ReadStatus::Malformed;
     display(image);
-    smoothThinFirstPass(image);
+    smoothed_ = options_.smoothPartial && smoothThinFirstPass(image, rowsDone_);
     if (report != nullptr) fillReport(*report);
     return exhausted_ ? ReadStatus::Partial : ReadStatus::Ok;
 }
