@@ -21,6 +21,7 @@
 #include "formats/data_block.h"
 #include "render/bayer.h"
 #include "render/box_accumulator.h"
+#include "render/budget_clock.h"
 #include "render/compose_image.h"
 #include "render/first_pass_smoothing.h"
 #include "render/sample_conversion.h"
@@ -38,7 +39,6 @@ constexpr std::uint64_t kMaxBatchReadBytes = 4 * 1024 * 1024;  // rows asked of 
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
 constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
-constexpr std::uint64_t kHardLimitFactor = 2;         // times the time limit: past it, work stops
 constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
 constexpr std::uint64_t kMinBytesForTwoLanes = 1024 * 1024;  // fewer: a second thread costs more than it saves
 
@@ -142,10 +142,7 @@ private:
     void display(RgbImage& image);
     void fillReport(RenderReport& report) const;
 
-    std::uint64_t elapsedMs() const;
     std::uint64_t samplingMs() const;
-    bool budgetExhausted() const;
-    bool cancelled() const;
     SamplingProgress progress() const;
     std::uint64_t stepAfter(std::uint64_t outputRow);
     bool mayStartPass(std::uint64_t pass) const;
@@ -154,6 +151,7 @@ private:
     const ImageData& data_;
     const RenderOptions& options_;
     RenderBudget& budget_;
+    const BudgetClock clock_{budget_};
     const std::uint64_t bytesAtStart_;
 
     const ImageBlock* block_ = nullptr;
@@ -202,23 +200,9 @@ private:
     float peakWeight_ = 0.0f;
 };
 
-std::uint64_t RenderJob::elapsedMs() const {
-    const std::int64_t elapsed = steadyNowNs() - budget_.startTime;
-    return elapsed > 0 ? static_cast<std::uint64_t>(elapsed) / 1000000 : 0;
-}
-
 std::uint64_t RenderJob::samplingMs() const {
-    const std::uint64_t elapsed = elapsedMs();
+    const std::uint64_t elapsed = clock_.elapsedMs();
     return elapsed > setupMs_ ? elapsed - setupMs_ : 0;
-}
-
-bool RenderJob::budgetExhausted() const {
-    if (budget_.byteLimit != 0 && budget_.bytesRead >= budget_.byteLimit) return true;
-    return elapsedMs() >= budget_.timeLimitMs;
-}
-
-bool RenderJob::cancelled() const {
-    return budget_.cancelFlag != nullptr && budget_.cancelFlag->load(std::memory_order_relaxed);
 }
 
 SamplingProgress RenderJob::progress() const {
@@ -250,8 +234,8 @@ ReadStatus RenderJob::chooseSource() {
 // Between the pieces of loading a block: the caller may stop us, and a load
 // that runs past the hard time limit has no picture worth waiting for.
 ReadStatus RenderJob::checkpoint() const {
-    if (cancelled()) return ReadStatus::Cancelled;
-    if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) return ReadStatus::TooLarge;
+    if (clock_.cancelled()) return ReadStatus::Cancelled;
+    if (clock_.pastHardLimit()) return ReadStatus::TooLarge;
     return ReadStatus::Ok;
 }
 
@@ -402,7 +386,7 @@ std::uint64_t RenderJob::stepAfter(std::uint64_t outputRow) {
 }
 
 bool RenderJob::mayStartPass(std::uint64_t pass) const {
-    return !exhausted_ && !budgetExhausted() && plan_->mayStartPass(pass, options_.maxPasses, progress());
+    return !exhausted_ && !clock_.exhausted() && plan_->mayStartPass(pass, options_.maxPasses, progress());
 }
 
 std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const {
@@ -518,7 +502,7 @@ ReadStatus RenderJob::samplePlain() {
         std::uint64_t r = 0;
         bool passEnded = false;
         while (r < out_.height && !passEnded) {
-            if (cancelled()) return ReadStatus::Cancelled;
+            if (clock_.cancelled()) return ReadStatus::Cancelled;
             const std::size_t batchLimit = rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
             batch.clear();
             while (r < out_.height && batch.size() < batchLimit) {
@@ -540,9 +524,9 @@ ReadStatus RenderJob::samplePlain() {
                     const bool fast = samplingMs() * 1000 / main_.rowsRead < kSlowRowMicroseconds;
                     rowsPerRead = fast ? 1 : kRowsPerReadOnSlowSources;
                 }
-                if (budgetExhausted()) exhausted_ = true;
-                if (elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) passEnded = true;
-            } else if (budgetExhausted()) {
+                if (clock_.exhausted()) exhausted_ = true;
+                if (clock_.pastHardLimit()) passEnded = true;
+            } else if (clock_.exhausted()) {
                 exhausted_ = true;
                 return ReadStatus::Ok;
             }
@@ -559,7 +543,7 @@ ReadStatus RenderJob::samplePlain() {
 // bands below it thinner than those above.
 bool RenderJob::planRestByBands(std::uint32_t rowsPerRead) {
     if (!bandsFit_ || rowsPerRead != 1 || largestSkip_ != 0 || rowsDone_ != out_.height || exhausted_ ||
-        budgetExhausted() || !plan_->mayFinishFrom(1, options_.maxPasses, progress())) {
+        clock_.exhausted() || !plan_->mayFinishFrom(1, options_.maxPasses, progress())) {
         return false;
     }
     const std::uint64_t passes = plan_->perBand();
@@ -666,7 +650,7 @@ ReadStatus RenderJob::addBandsOnTwoLanes(RowLane& second, std::uint64_t split) {
 
 ReadStatus RenderJob::addBands(RowLane& lane, std::uint64_t first, std::uint64_t end) {
     for (std::uint64_t r = first; r < end; ++r) {
-        if (cancelled()) return ReadStatus::Cancelled;
+        if (clock_.cancelled()) return ReadStatus::Cancelled;
         if (lanesStopped_) return ReadStatus::Ok;  // the other lane failed: its status is the render's
         // Where the loops pass after pass look at the budget: mosaics before each row, plain images after each batch.
         if (demosaic_ && laneExhausted(lane)) {
@@ -691,7 +675,7 @@ ReadStatus RenderJob::addBands(RowLane& lane, std::uint64_t first, std::uint64_t
 // A second lane counts its bytes apart and stops on time alone: the bytes of
 // every pass left were found to fit before the bands began.
 bool RenderJob::laneExhausted(const RowLane& lane) const {
-    return lane.bytesRead == &budget_.bytesRead ? budgetExhausted() : elapsedMs() >= budget_.timeLimitMs;
+    return lane.bytesRead == &budget_.bytesRead ? clock_.exhausted() : clock_.timeUp();
 }
 
 // The file rows of every working row of the band but the middle one, in
@@ -785,12 +769,12 @@ ReadStatus RenderJob::sampleBayer() {
         if (pass > 0 && !mayStartPass(pass)) break;
         std::uint64_t r = 0;
         while (r < out_.height) {
-            if (cancelled()) return ReadStatus::Cancelled;
-            if (budgetExhausted()) {
+            if (clock_.cancelled()) return ReadStatus::Cancelled;
+            if (clock_.exhausted()) {
                 exhausted_ = true;
                 if (pass > 0) return ReadStatus::Ok;
             }
-            if (pass == 0 && elapsedMs() > kHardLimitFactor * budget_.timeLimitMs) break;
+            if (pass == 0 && clock_.pastHardLimit()) break;
             if (pass == 0) ++rowsDone_;
             const Band band = plan_->band(r);
             if (pass < band.taken) {
@@ -854,7 +838,7 @@ void RenderJob::fillReport(RenderReport& report) const {
     report.sourceChannels = block_->channels;
     report.bytesReadHere = budget_.bytesRead - bytesAtStart_;
     report.rowsRead = clamp32(main_.rowsRead);
-    report.elapsedMs = clamp32(elapsedMs());
+    report.elapsedMs = clamp32(clock_.elapsedMs());
     report.rowsSubsampled = plan_->subsampled();
     report.budgetExhausted = exhausted_;
     report.firstPassRows = clamp32(rowsDone_);
@@ -891,7 +875,7 @@ ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
 
 ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     image = RgbImage{};
-    if (cancelled()) return ReadStatus::Cancelled;
+    if (clock_.cancelled()) return ReadStatus::Cancelled;
     ReadStatus status = chooseSource();
     if (status != ReadStatus::Ok) return status;
     status = loadSamples();
@@ -903,7 +887,7 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     status = planGeometry();
     if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
 
-    setupMs_ = elapsedMs();
+    setupMs_ = clock_.elapsedMs();
     plan_->startSampling(budget_.timeLimitMs, setupMs_);
 
     status = demosaic_ ? sampleBayer() : samplePlain();

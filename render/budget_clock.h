@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "render/render_image.h"
+
+namespace cv {
+
+constexpr std::uint64_t kHardLimitFactor = 2;  // times the time limit: past it, work stops
+
+// What a render's budget allows from here: its time and bytes so far, read
+// afresh on every question, and whether the caller asked to stop.
+class BudgetClock {
+public:
+    explicit BudgetClock(const RenderBudget& budget) : budget_(budget) {}
+
+    std::uint64_t elapsedMs() const;
+    bool timeUp() const { return elapsedMs() >= budget_.timeLimitMs; }
+    // So far past the time limit that no picture is worth waiting for.
+    bool pastHardLimit() const { return elapsedMs() > kHardLimitFactor * budget_.timeLimitMs; }
+    // The byte limit (when there is one) or the time limit is reached.
+    bool exhausted() const;
+    bool cancelled() const;
+
+private:
+    const RenderBudget& budget_;
+};
+
+}  // namespace cv
