@@ -16,10 +16,6 @@
 
 namespace cv {
 
-namespace {
-
-// Bytes the arrays take: sums and maxima per channel and box, the rows
-// added per output row, and the two column tables.
 std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint32_t outHeight,
                                               std::uint32_t channels) {
     const std::uint64_t boxes = static_cast<std::uint64_t>(outWidth) * outHeight;  // < 2^64
@@ -28,6 +24,8 @@ std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint3
     if (!planes || *planes > std::numeric_limits<std::uint64_t>::max() - tables) return std::nullopt;
     return safeMultiply(*planes + tables, 4);
 }
+
+namespace {
 
 #if defined(__SSE2__) || defined(_M_X64)
 float horizontalSum(__m128 v) {

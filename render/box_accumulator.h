@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/read_status.h"
@@ -46,6 +47,11 @@ constexpr std::uint32_t kInitialMaximumBits = 0xFF61B1E6;
 // cannot be allocated (counting the maxima, kept or not, so that the sizes a
 // budget allows stay the same). Without `keepMaxima` only the sums are kept:
 // half the memory touched and less work, for pictures that blend no peaks in.
+// Bytes the arrays take: sums and maxima per channel and box, the rows
+// added per output row, and the two column tables; nothing on overflow.
+std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint32_t outHeight,
+                                              std::uint32_t channels);
+
 [[nodiscard]] ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
                                             std::uint32_t outHeight, std::uint32_t channels,
                                             std::uint64_t sourceWidth, std::uint64_t memoryLimit,

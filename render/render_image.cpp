@@ -5,7 +5,6 @@
 #if defined(__SSE__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
-#include <cmath>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -24,6 +23,7 @@
 #include "render/budget_clock.h"
 #include "render/compose_image.h"
 #include "render/first_pass_smoothing.h"
+#include "render/output_geometry.h"
 #include "render/sample_conversion.h"
 #include "render/sampling_plan.h"
 #include "render/working_range.h"
@@ -38,36 +38,8 @@ constexpr std::size_t kRowsPerBatch = 16;             // when reading one row pe
 constexpr std::uint64_t kMaxBatchReadBytes = 4 * 1024 * 1024;  // rows asked of the source in one call
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
-constexpr double kBytesPerAccumulatorColumn = 8.0;    // the two column tables
 constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
 constexpr std::uint64_t kMinBytesForTwoLanes = 1024 * 1024;  // fewer: a second thread costs more than it saves
-
-struct OutputSize {
-    std::uint32_t width;
-    std::uint32_t height;
-};
-
-OutputSize fitOutput(std::uint64_t width, std::uint64_t height, std::uint32_t maxSize) {
-    const std::uint64_t m = maxSize == 0 ? 1 : maxSize;
-    if (width <= m && height <= m) {
-        return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
-    }
-    const std::uint64_t longer = std::max(width, height);
-    const std::uint64_t shorter = std::min(width, height);
-    const auto scaled = static_cast<std::uint32_t>(
-        std::max<std::uint64_t>((shorter * m + longer / 2) / longer, 1));  // readers cap sides at 100,000 px
-    const auto full = static_cast<std::uint32_t>(m);
-    return width >= height ? OutputSize{full, scaled} : OutputSize{scaled, full};
-}
-
-void fitMemory(OutputSize& size, std::uint32_t channels, std::uint64_t workingMemory) {
-    const double need = static_cast<double>(size.width) * size.height * (channels * 8.0 + 4.0);
-    const double avail = std::max(0.0, static_cast<double>(workingMemory) - kBytesPerAccumulatorColumn * size.width);
-    if (need <= avail || avail <= 0.0) return;
-    const double factor = std::sqrt(avail / need);
-    size.width = std::max<std::uint32_t>(static_cast<std::uint32_t>(size.width * factor), 1);
-    size.height = std::max<std::uint32_t>(static_cast<std::uint32_t>(size.height * factor), 1);
-}
 
 // Where gatherBandRows put the first file row of working row `cell`.
 std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPerCell) {
