@@ -71,7 +71,7 @@ done
 package=$(ls "$work"/package/corvane_*.deb)
 contents=$(dpkg-deb -c "$package")
 for file in ./usr/bin/corvane ./usr/share/thumbnailers/corvane.thumbnailer ./usr/share/mime/packages/corvane.xml \
-            ./usr/share/man/man1/corvane.1; do
+            ./usr/share/man/man1/corvane.1 ./usr/share/doc/corvane/copyright; do
   grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
 done
 depends=$(dpkg-deb -f "$package" Depends)
