@@ -24,7 +24,7 @@ constexpr std::size_t kMaxRecords = 512;                      // keywords, and p
 constexpr std::size_t kDecodedCapacity = 4096;                // bytes per decoded attribute, with its zero
 constexpr std::uint64_t kMaxImageSide = 100000;               // pixels
 constexpr std::uint32_t kMaxChannels = 16;
-constexpr std::uint64_t kMaxThumbnailSide = 1024;             // pixels
+constexpr std::uint64_t kMaxEmbeddedThumbnailSide = 1024;     // pixels: larger ones are not thumbnails
 constexpr std::uint32_t kMaxImageCount = 0xFFFFFFFF;
 
 // Splits "a:b:c" into exactly `count` fields.
@@ -246,7 +246,7 @@ void ChosenImageReader::readThumbnail() {
         if (parsed) takePayloadEvent(event, payload);
     });
     if (!parsed || !payload.decode()) return;
-    if (candidate.width > kMaxThumbnailSide || candidate.height > kMaxThumbnailSide) return;
+    if (candidate.width > kMaxEmbeddedThumbnailSide || candidate.height > kMaxEmbeddedThumbnailSide) return;
     if (candidate.sampleFormat != SampleFormat::UInt8 && candidate.sampleFormat != SampleFormat::UInt16) return;
     data_.thumbnail = std::move(candidate);
     data_.hasThumbnail = true;
