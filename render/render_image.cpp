@@ -10,14 +10,12 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <span>
 #include <thread>
 #include <vector>
 
 #include "core/large_allocator.h"
 #include "core/render_settings.h"
 #include "core/text_utils.h"
-#include "formats/data_block.h"
 #include "render/bayer.h"
 #include "render/box_accumulator.h"
 #include "render/budget_clock.h"
@@ -25,6 +23,7 @@
 #include "render/first_pass_smoothing.h"
 #include "render/output_geometry.h"
 #include "render/sample_conversion.h"
+#include "render/sample_source.h"
 #include "render/sampling_plan.h"
 #include "render/working_range.h"
 
@@ -38,7 +37,6 @@ constexpr std::size_t kRowsPerBatch = 16;             // when reading one row pe
 constexpr std::uint64_t kMaxBatchReadBytes = 4 * 1024 * 1024;  // rows asked of the source in one call
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
-constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored blocks are read in pieces
 constexpr std::uint64_t kMinBytesForTwoLanes = 1024 * 1024;  // fewer: a second thread costs more than it saves
 
 // Where gatherBandRows put the first file row of working row `cell`.
@@ -83,7 +81,6 @@ private:
 
     ReadStatus chooseSource();
     ReadStatus loadSamples();
-    ReadStatus readStoredBlock(const ImageBlock& block);
     ReadStatus checkpoint() const;
     bool mayUseMainInstead(ReadStatus status) const;
     ReadStatus renderMainInstead(RgbImage& image, RenderReport* report);
@@ -129,13 +126,9 @@ private:
     const ImageBlock* block_ = nullptr;
     Normalization working_;
     bool usedThumbnail_ = false;
-    LargeBytes stored_;
-    LargeBytes decoded_;
-    std::optional<MemoryReader> memory_;
-    std::optional<UnshufflingReader> unshuffled_;
-    Reader* samples_ = nullptr;
+    SampleSource source_;
+    Reader* samples_ = nullptr;  // source_'s, once loaded
     std::uint64_t start_ = 0;
-    bool decompressed_ = false;
 
     bool demosaic_ = false;
     BayerPattern pattern_;
@@ -211,58 +204,11 @@ ReadStatus RenderJob::checkpoint() const {
     return ReadStatus::Ok;
 }
 
-ReadStatus RenderJob::readStoredBlock(const ImageBlock& block) {
-    for (std::uint64_t done = 0; done < block.size;) {
-        const std::uint64_t piece = std::min(block.size - done, kBlockReadPieceBytes);
-        ReadStatus status = readExact(reader_, block.position + done, stored_.data() + done, piece);
-        if (status == ReadStatus::Ok) status = checkpoint();
-        if (status != ReadStatus::Ok) return status;
-        done += piece;
-    }
-    return ReadStatus::Ok;
-}
-
 ReadStatus RenderJob::loadSamples() {
-    const ImageBlock& block = *block_;
-    if (block.location == DataLocation::Attachment && block.codec == Codec::None) {
-        samples_ = &reader_;
-        start_ = block.position;
-        return ReadStatus::Ok;
-    }
-    std::span<const std::uint8_t> bytes = block.inlineData;
-    if (block.location == DataLocation::Attachment) {
-        if (block.size > options_.maxBlockBytes) return ReadStatus::TooLarge;
-        try {
-            stored_.assign(static_cast<std::size_t>(block.size), 0);
-        } catch (const std::bad_alloc&) {
-            return ReadStatus::TooLarge;
-        }
-        const ReadStatus status = readStoredBlock(block);
-        if (status != ReadStatus::Ok) return status;
-        bytes = stored_;
-    } else if (bytes.empty()) {
-        return ReadStatus::Unsupported;
-    }
-    start_ = 0;
-    if (block.codec != Codec::None) {
-        // Shuffled bytes stay as decoded; the rows sampled are gathered as they are read.
-        ImageBlock decoding;
-        decoding.codec = block.codec;
-        decoding.uncompressedSize = block.uncompressedSize;
-        const ReadStatus status = decodeBlock(bytes.data(), bytes.size(), decoding, decoded_,
-                                              options_.maxBlockBytes, [this] { return checkpoint(); });
-        if (status != ReadStatus::Ok) return status;
-        stored_ = LargeBytes();  // "= {}" would only empty it and keep the memory
-        decompressed_ = true;
-        if (block.byteShuffled) {
-            unshuffled_.emplace(decoded_.data(), decoded_.size(), block.shuffleItemSize);
-            samples_ = &*unshuffled_;
-            return ReadStatus::Ok;
-        }
-        bytes = decoded_;
-    }
-    memory_.emplace(bytes.data(), bytes.size());
-    samples_ = &*memory_;
+    const ReadStatus status = source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
+    if (status != ReadStatus::Ok) return status;
+    samples_ = &source_.samples();
+    start_ = source_.start();
     return ReadStatus::Ok;
 }
 
@@ -819,7 +765,7 @@ void RenderJob::fillReport(RenderReport& report) const {
     report.smoothed = smoothed_;
     report.usedEmbeddedThumbnail = usedThumbnail_;
     report.demosaiced = demosaic_;
-    report.decompressed = decompressed_;
+    report.decompressed = source_.decompressed();
     report.statistics = statistics_;
     report.stretch = stretch_;
     report.peakWeight = peakWeight_;
@@ -833,10 +779,7 @@ bool RenderJob::mayUseMainInstead(ReadStatus status) const {
 }
 
 ReadStatus RenderJob::renderMainInstead(RgbImage& image, RenderReport* report) {
-    memory_.reset();
-    unshuffled_.reset();
-    stored_ = LargeBytes();
-    decoded_ = LargeBytes();
+    source_.release();
     accumulator_ = {};
     sampler_ = {};
     RenderOptions mainOnly = options_;
