@@ -61,6 +61,7 @@ struct RowLane {
     std::uint64_t ownBytesRead = 0;
     std::uint64_t rowsRead = 0;
     bool exhausted = false;
+    bool isSecondLane = false;  // counts its bytes apart from the budget
 };
 
 class RenderJob {
@@ -516,6 +517,7 @@ std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
         }
         second.source = second.ownSource.get();
         second.bytesRead = &second.ownBytesRead;
+        second.isSecondLane = true;
         prepareLane(second, 0);
         second.nextVisit = main_.nextVisit;
     } catch (const std::exception&) {  // no twin or no room for its buffers: one thread adds them all
@@ -593,7 +595,7 @@ ReadStatus RenderJob::addBands(RowLane& lane, std::uint64_t first, std::uint64_t
 // A second lane counts its bytes apart and stops on time alone: the bytes of
 // every pass left were found to fit before the bands began.
 bool RenderJob::laneExhausted(const RowLane& lane) const {
-    return lane.bytesRead == &budget_.bytesRead ? clock_.exhausted() : clock_.timeUp();
+    return lane.isSecondLane ? clock_.timeUp() : clock_.exhausted();
 }
 
 // The file rows of every working row of the band but the middle one, in
