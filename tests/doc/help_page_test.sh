@@ -8,7 +8,8 @@ chromium=$1 page=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-command -v "$chromium" >/dev/null || fail "no $chromium: install it with tools/install-deps.sh --tests"
+source "$(dirname "$0")/../support/need_tool.sh"
+need "$chromium" "install it with tools/install-deps.sh --tests"
 if grep -Eiq "(src|href|srcset)=[\"']?(https?:)?//|url\(|@import" "$page"; then
   fail "the page refers to something outside itself"
 fi
