@@ -8,7 +8,7 @@
 #include "cli/metadata_json.h"
 #include "formats/image_header.h"
 #include "formats/xpsm_reader.h"
-#include "sequence/siril_sequence.h"
+#include "formats/siril_sequence.h"
 #include "metadata/property_list.h"
 
 namespace corvane_cli {

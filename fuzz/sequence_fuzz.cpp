@@ -1,7 +1,8 @@
 // Any bytes as a Siril sequence: recognition, reading, report and listing.
 #include <cstdint>
 
-#include "sequence/siril_sequence.h"
+#include "formats/siril_sequence.h"
+#include "preview/sequence_listing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     cv::MemoryReader reader(data, size);

@@ -6,7 +6,7 @@
 
 #include "core/reader.h"
 #include "formats/xpsm_reader.h"
-#include "sequence/siril_sequence.h"
+#include "formats/siril_sequence.h"
 #include "metadata/metadata.h"
 #include "metadata/property_keys.h"
 

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "core/utf16.h"
-#include "sequence/siril_sequence.h"
+#include "formats/siril_sequence.h"
+#include "preview/sequence_listing.h"
 
 namespace cv {
 

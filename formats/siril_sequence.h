@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/reader.h"
-#include "preview/preview_listing.h"
 
 namespace cv {
 
@@ -52,13 +51,7 @@ std::uint32_t frameCount(const SequenceInfo& info);
 bool isRegistered(const SequenceInfo& info);
 std::optional<double> medianFwhm(const SequenceInfo& info);
 const char* sequenceTypeName(const SequenceInfo& info);
-
-// The preview's text: quality figures, excluded frames and a table; CR LF line ends.
-std::string sequenceReport(const SequenceInfo& info);
-
-// Title, subtitle, note and report of a sequence.
-PreviewListing sequenceListing(const SequenceInfo& info);
-// The same, read from a file; nothing when it cannot be read.
-std::optional<PreviewListing> buildSequenceListing(Reader& reader);
+// The median of some figures (the mean of the middle two for an even count); not empty.
+double medianOf(std::vector<double> values);
 
 }  // namespace cv

@@ -1,4 +1,5 @@
-#include "sequence/siril_sequence.h"
+#include "formats/siril_sequence.h"
+#include "preview/sequence_listing.h"
 
 #include <gtest/gtest.h>
 
