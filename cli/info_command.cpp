@@ -6,9 +6,10 @@
 #include "cli/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
+#include "formats/file_class.h"
 #include "formats/image_header.h"
-#include "formats/xpsm_reader.h"
 #include "formats/siril_sequence.h"
+#include "formats/xpsm_reader.h"
 #include "metadata/property_list.h"
 
 namespace corvane_cli {
@@ -112,14 +113,15 @@ int reportTextKind(const InfoOptions& options, const char* kind, cv::ReadStatus 
 }
 
 int reportOtherKinds(const InfoOptions& options, cv::Reader& reader, const cv::ImageData& notAnImage) {
-    if (cv::isSirilSequence(reader)) {
+    const cv::FileClass kind = cv::classifyFile(reader);
+    if (kind == cv::FileClass::SirilSequence) {
         cv::SequenceInfo info;
         const cv::ReadStatus status = cv::parseSequence(reader, info);
         const std::string summary = std::to_string(cv::frameCount(info)) + " frames, " +
                                     std::to_string(info.selectedFrames) + " selected";
         return reportTextKind(options, "Siril sequence", status, cv::sequencePropertyList(info), summary);
     }
-    if (cv::isXpsm(reader)) {
+    if (kind == cv::FileClass::ProcessIcons) {
         cv::XpsmDocument document;
         const cv::ReadStatus status = cv::readXpsm(reader, document);
         const std::string summary = std::to_string(document.icons.size()) + " icons, " +

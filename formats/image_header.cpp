@@ -1,5 +1,6 @@
 #include "formats/image_header.h"
 
+#include "formats/file_class.h"
 #include "formats/fits_reader.h"
 #include "formats/project_reader.h"
 #include "formats/xisf_reader.h"
@@ -30,10 +31,12 @@ ReadStatus readProject(Reader& reader, ImageData& data) {
 
 ReadStatus readImageHeader(Reader& reader, ImageData& data, std::int32_t imageIndex) {
     data.reset();
-    if (isXisf(reader)) return readXisf(reader, data, imageIndex);
-    if (isFits(reader)) return readFits(reader, data);
-    if (isProject(reader)) return readProject(reader, data);
-    return ReadStatus::NotRecognized;
+    switch (classifyFile(reader)) {
+        case FileClass::Xisf: return readXisf(reader, data, imageIndex);
+        case FileClass::Fits: return readFits(reader, data);
+        case FileClass::Project: return readProject(reader, data);
+        default: return ReadStatus::NotRecognized;
+    }
 }
 
 }  // namespace cv

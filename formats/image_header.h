@@ -10,8 +10,8 @@ namespace cv {
 // Passed as the image index to let the reader choose the main image itself.
 constexpr std::int32_t kChooseMainImage = -1;
 
-// Recognises the file by its first bytes (XISF first, then FITS, then a
-// Vellumar project) and lets the matching reader fill `data`, headers only.
+// Recognises the file by its first bytes (classifyFile) and lets the
+// matching reader fill `data`, headers only; other kinds are NotRecognized.
 // The record is reset first; after a failure it must not be used for
 // rendering. std::bad_alloc from the FITS reader is left to the caller.
 [[nodiscard]] ReadStatus readImageHeader(Reader& reader, ImageData& data,

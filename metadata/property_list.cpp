@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "formats/file_class.h"
 #include "formats/image_header.h"
 
 namespace cv {
@@ -104,15 +105,17 @@ PropertyList xpsmPropertyList(const XpsmDocument& document) {
 
 ReadStatus readPropertyList(Reader& reader, PropertyList& list) {
     list.clear();
-    ImageData image;
-    ReadStatus status = readImageHeader(reader, image);
-    if (status == ReadStatus::Ok) {
-        list = imagePropertyList(extractMetadata(image));
-    } else if (status == ReadStatus::NotRecognized && isSirilSequence(reader)) {
+    const FileClass kind = classifyFile(reader);
+    ReadStatus status = ReadStatus::NotRecognized;
+    if (isImageClass(kind)) {
+        ImageData image;
+        status = readImageHeader(reader, image);
+        if (status == ReadStatus::Ok) list = imagePropertyList(extractMetadata(image));
+    } else if (kind == FileClass::SirilSequence) {
         SequenceInfo sequence;
         status = parseSequence(reader, sequence);
         if (status == ReadStatus::Ok) list = sequencePropertyList(sequence);
-    } else if (status == ReadStatus::NotRecognized && isXpsm(reader)) {
+    } else if (kind == FileClass::ProcessIcons) {
         XpsmDocument document;
         status = readXpsm(reader, document);
         if (status == ReadStatus::Ok) list = xpsmPropertyList(document);

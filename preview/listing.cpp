@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/utf16.h"
+#include "formats/file_class.h"
 #include "formats/siril_sequence.h"
 #include "preview/sequence_listing.h"
 
@@ -34,14 +35,15 @@ PreviewListing buildXpsmListing(const XpsmDocument& document) {
 
 ListingResult buildListing(Reader& reader) {
     ListingResult result;
-    if (isSirilSequence(reader)) {
+    const FileClass kind = classifyFile(reader);
+    if (kind == FileClass::SirilSequence) {
         SequenceInfo info;
         result.status = parseSequence(reader, info);
         result.outcome = result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;
         if (result.status == ReadStatus::Ok) result.listing = sequenceListing(info);
         return result;
     }
-    if (!isXpsm(reader)) return result;
+    if (kind != FileClass::ProcessIcons) return result;
     XpsmDocument document;
     result.status = readXpsm(reader, document);
     result.outcome = result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;

@@ -17,8 +17,8 @@ struct ListingResult {
 // The texts of a process-icon file: count, class summary, creator, listing.
 PreviewListing buildXpsmListing(const XpsmDocument& document);
 
-// Tries the text kinds in the preview's order: a Siril sequence, then a
-// process-icon file. Anything else is not a text kind.
+// The texts of a Siril sequence or a process-icon file, as classifyFile
+// tells them; any other file is not a text kind.
 ListingResult buildListing(Reader& reader);
 
 }  // namespace cv

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/reader.h"
+
+namespace cv {
+
+enum class FileClass { Xisf, Fits, Project, SirilSequence, ProcessIcons, Unknown };
+
+// What kind of file the first bytes say this is, in the one order every
+// caller uses: the exact signatures at byte 0 first (XISF, FITS, a Vellumar
+// project), then the text kinds, which are told by their content (a Siril
+// sequence by its first lines, process icons by an XML root of xpsm), so a
+// text rule never claims a file a signature names.
+FileClass classifyFile(Reader& reader);
+
+// XISF, FITS or a project: the kinds readImageHeader reads.
+inline bool isImageClass(FileClass kind) {
+    return kind == FileClass::Xisf || kind == FileClass::Fits || kind == FileClass::Project;
+}
+
+}  // namespace cv
