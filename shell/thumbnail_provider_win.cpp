@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "formats/image_header.h"
-#include "render/format_label_win.h"
+#include "shell/format_label_win.h"
 #include "render/render_profiles.h"
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"

@@ -1,4 +1,4 @@
-#include "render/format_label_win.h"
+#include "shell/format_label_win.h"
 
 #include <windows.h>
 
