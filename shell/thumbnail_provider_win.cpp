@@ -125,8 +125,8 @@ HRESULT ThumbnailProvider::runPipeline(void* context) {
     const cv::ReadStatus status =
         cv::renderImage(*call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
     if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial) return E_FAIL;
-    const cv::RenderSettings labelSettings = readRenderSettings();
-    if (labelSettings.labelFormat) drawFormatLabel(image, data.kind, labelSettings.labelCorner);
+    // The settings read once: a change made meanwhile cannot give the label other settings than the picture.
+    if (settings.labelFormat) drawFormatLabel(image, data.kind, settings.labelCorner);
     *call.bitmap = createThumbnailBitmap(image);
     return *call.bitmap != nullptr ? S_OK : E_FAIL;
 }
