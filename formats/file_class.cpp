@@ -8,10 +8,15 @@
 
 namespace cv {
 
-FileClass classifyFile(Reader& reader) {
+FileClass classifyImageFile(Reader& reader) {
     if (isXisf(reader)) return FileClass::Xisf;
     if (isFits(reader)) return FileClass::Fits;
     if (isProject(reader)) return FileClass::Project;
+    return FileClass::Unknown;
+}
+
+FileClass classifyFile(Reader& reader) {
+    if (const FileClass image = classifyImageFile(reader); image != FileClass::Unknown) return image;
     if (isSirilSequence(reader)) return FileClass::SirilSequence;
     if (isXpsm(reader)) return FileClass::ProcessIcons;
     return FileClass::Unknown;

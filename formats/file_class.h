@@ -13,9 +13,8 @@ enum class FileClass { Xisf, Fits, Project, SirilSequence, ProcessIcons, Unknown
 // text rule never claims a file a signature names.
 FileClass classifyFile(Reader& reader);
 
-// XISF, FITS or a project: the kinds readImageHeader reads.
-inline bool isImageClass(FileClass kind) {
-    return kind == FileClass::Xisf || kind == FileClass::Fits || kind == FileClass::Project;
-}
+// The signatures alone: Xisf, Fits, Project or Unknown, without looking
+// further into a file that has none.
+FileClass classifyImageFile(Reader& reader);
 
 }  // namespace cv

@@ -31,7 +31,7 @@ ReadStatus readProject(Reader& reader, ImageData& data) {
 
 ReadStatus readImageHeader(Reader& reader, ImageData& data, std::int32_t imageIndex) {
     data.reset();
-    switch (classifyFile(reader)) {
+    switch (classifyImageFile(reader)) {
         case FileClass::Xisf: return readXisf(reader, data, imageIndex);
         case FileClass::Fits: return readFits(reader, data);
         case FileClass::Project: return readProject(reader, data);

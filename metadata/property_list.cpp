@@ -105,13 +105,12 @@ PropertyList xpsmPropertyList(const XpsmDocument& document) {
 
 ReadStatus readPropertyList(Reader& reader, PropertyList& list) {
     list.clear();
+    ImageData image;
+    ReadStatus status = readImageHeader(reader, image);
+    if (status == ReadStatus::Ok) list = imagePropertyList(extractMetadata(image));
+    if (status != ReadStatus::NotRecognized) return status;
     const FileClass kind = classifyFile(reader);
-    ReadStatus status = ReadStatus::NotRecognized;
-    if (isImageClass(kind)) {
-        ImageData image;
-        status = readImageHeader(reader, image);
-        if (status == ReadStatus::Ok) list = imagePropertyList(extractMetadata(image));
-    } else if (kind == FileClass::SirilSequence) {
+    if (kind == FileClass::SirilSequence) {
         SequenceInfo sequence;
         status = parseSequence(reader, sequence);
         if (status == ReadStatus::Ok) list = sequencePropertyList(sequence);

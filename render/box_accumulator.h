@@ -42,16 +42,16 @@ constexpr std::uint64_t kMaxAccumulatorSourceWidth = 100000;  // samples per row
 // Initial box maximum: -3.0e38 (bits 0xFF61B1E6), below any working value.
 constexpr std::uint32_t kInitialMaximumBits = 0xFF61B1E6;
 
-// Malformed for a zero size, 1 to 4 channels violated or a source width
-// outside 1 to 100,000; TooLarge when the arrays exceed `memoryLimit` bytes or
-// cannot be allocated (counting the maxima, kept or not, so that the sizes a
-// budget allows stay the same). Without `keepMaxima` only the sums are kept:
-// half the memory touched and less work, for pictures that blend no peaks in.
 // Bytes the arrays take: sums and maxima per channel and box, the rows
 // added per output row, and the two column tables; nothing on overflow.
 std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint32_t outHeight,
                                               std::uint32_t channels);
 
+// Malformed for a zero size, 1 to 4 channels violated or a source width
+// outside 1 to 100,000; TooLarge when the arrays exceed `memoryLimit` bytes or
+// cannot be allocated (counting the maxima, kept or not, so that the sizes a
+// budget allows stay the same). Without `keepMaxima` only the sums are kept:
+// half the memory touched and less work, for pictures that blend no peaks in.
 [[nodiscard]] ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
                                             std::uint32_t outHeight, std::uint32_t channels,
                                             std::uint64_t sourceWidth, std::uint64_t memoryLimit,

@@ -6,8 +6,6 @@
 
 namespace cv {
 
-constexpr std::uint64_t kHardLimitFactor = 2;  // times the time limit: past it, work stops
-
 // What a render's budget allows from here: its time and bytes so far, read
 // afresh on every question, and whether the caller asked to stop.
 class BudgetClock {
@@ -23,6 +21,8 @@ public:
     bool cancelled() const;
 
 private:
+    static constexpr std::uint64_t kHardLimitFactor = 2;  // times the time limit: past it, work stops
+
     const RenderBudget& budget_;
 };
 

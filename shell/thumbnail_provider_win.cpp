@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "formats/image_header.h"
-#include "shell/format_label_win.h"
 #include "render/render_profiles.h"
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
+#include "shell/format_label_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
 

@@ -9,7 +9,7 @@ build=$(cd "$1" && pwd) generator=$(realpath "$2") work=$(realpath -m "$3")
 rm -rf "$work" && mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 source "$(dirname "$0")/../support/need_tool.sh"
-for tool in man update-mime-database gio cpack dpkg-deb; do need "$tool" "install it with tools/install-deps.sh --tests"; done
+for tool in man update-mime-database gio file cpack dpkg-deb dpkg-shlibdeps; do need "$tool" "install it with tools/install-deps.sh --tests"; done
 
 prefix=$work/usr
 cmake --install "$build" --prefix "$prefix" >/dev/null
