@@ -128,8 +128,6 @@ private:
     Normalization working_;
     bool usedThumbnail_ = false;
     SampleSource source_;
-    Reader* samples_ = nullptr;  // source_'s, once loaded
-    std::uint64_t start_ = 0;
 
     bool demosaic_ = false;
     BayerPattern pattern_;
@@ -206,11 +204,7 @@ ReadStatus RenderJob::checkpoint() const {
 }
 
 ReadStatus RenderJob::loadSamples() {
-    const ReadStatus status = source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
-    if (status != ReadStatus::Ok) return status;
-    samples_ = &source_.samples();
-    start_ = source_.start();
-    return ReadStatus::Ok;
+    return source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
 }
 
 void RenderJob::decideBayer() {
@@ -222,7 +216,7 @@ void RenderJob::decideBayer() {
         if (options_.cfaMode == kCfaAutomatic && frameTypeMatches(data_, kColorlessFrameWords)) return;
         patternText = data_.cfaPattern;
     } else if (options_.cfaMode == kCfaAlwaysColor &&
-               probeBayer(*samples_, start_, rowBytes_, block.width, block.height, block.sampleFormat,
+               probeBayer(source_.samples(), source_.start(), rowBytes_, block.width, block.height, block.sampleFormat,
                           block.bigEndian, working_.scale, working_.offset)) {
         patternText = "RGGB";
     } else {
@@ -246,8 +240,10 @@ ReadStatus RenderJob::planGeometry() {
     const auto total = planeBytes ? safeMultiply(*planeBytes, planesRead_) : std::nullopt;
     if (!total) return ReadStatus::TooLarge;
     planeBytes_ = *planeBytes;
-    if (start_ > samples_->size() || *total > samples_->size() - start_) return ReadStatus::Malformed;
-    lent_ = samples_->view(start_, *total);
+    Reader& samples = source_.samples();
+    const std::uint64_t start = source_.start();
+    if (start > samples.size() || *total > samples.size() - start) return ReadStatus::Malformed;
+    lent_ = samples.view(start, *total);
 
     out_ = fitOutput(workWidth_, workHeight_, options_.maxSize);
     fitMemory(out_, outChannels_, options_.workingMemory);
@@ -272,7 +268,7 @@ ReadStatus RenderJob::planGeometry() {
     const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= plan_->perBand();
     bandsFit_ = everyPass && !plan_->subsampled() && bandSlots >= 1 && bandSlots <= kMaxBatchReadBytes / rowBytes_;
     bandSlots_ = bandsFit_ ? static_cast<std::size_t>(bandSlots) : 0;
-    main_.source = samples_;
+    main_.source = &source_.samples();
     try {
         prepareLane(main_, rowsPerCall_);
         pendingOutputRows_.reserve(rowsPerCall_);
@@ -309,7 +305,7 @@ bool RenderJob::mayStartPass(std::uint64_t pass) const {
 }
 
 std::uint64_t RenderJob::rowOffset(std::uint32_t plane, std::uint64_t row) const {
-    return start_ + plane * planeBytes_ + row * rowBytes_;
+    return source_.start() + plane * planeBytes_ + row * rowBytes_;
 }
 
 // Asks the lane's source in one call for its rows of `planes` planes from `plane`
@@ -512,7 +508,7 @@ std::uint64_t RenderJob::secondLaneStart(RowLane& second) {
     if (split >= out_.height) return out_.height;
     try {
         if (lent_ == nullptr) {
-            second.ownSource = samples_->twin();
+            second.ownSource = source_.samples().twin();
             if (!second.ownSource) return out_.height;
         }
         second.source = second.ownSource.get();

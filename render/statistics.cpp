@@ -36,18 +36,25 @@ struct PercentilePoints {
     float high = 0.0f;
 };
 
-// The low and high percentile points of every channel's samples together.
-PercentilePoints percentilePoints(const StatisticsSampler& sampler) {
+// The low and high percentile points of `values`, which it reorders.
+PercentilePoints percentilePointsOf(std::vector<float>& values) {
+    const double last = static_cast<double>(values.size() - 1);
+    const auto lowPlace = values.begin() + static_cast<std::ptrdiff_t>(last * kLowPercentile);
+    const auto highPlace = values.begin() + static_cast<std::ptrdiff_t>(last * kHighPercentile);
+    std::nth_element(values.begin(), highPlace, values.end());
+    std::nth_element(values.begin(), lowPlace, highPlace);
+    return {*lowPlace, *highPlace};
+}
+
+// Of every channel's samples together. One channel's are used in place (the
+// medians that follow do not depend on their order); several are pooled.
+PercentilePoints percentilePoints(StatisticsSampler& sampler) {
+    if (sampler.channels == 1) return percentilePointsOf(sampler.samples[0]);
     std::vector<float> all;
     for (std::uint32_t c = 0; c < sampler.channels; ++c) {
         all.insert(all.end(), sampler.samples[c].begin(), sampler.samples[c].end());
     }
-    const double last = static_cast<double>(all.size() - 1);
-    const auto lowPlace = all.begin() + static_cast<std::ptrdiff_t>(last * kLowPercentile);
-    const auto highPlace = all.begin() + static_cast<std::ptrdiff_t>(last * kHighPercentile);
-    std::nth_element(all.begin(), highPlace, all.end());
-    std::nth_element(all.begin(), lowPlace, highPlace);
-    return {*lowPlace, *highPlace};
+    return percentilePointsOf(all);
 }
 
 }  // namespace

@@ -72,8 +72,8 @@ struct ChannelStatistics {
 };
 
 // The samples are used up in place (reordered, then replaced by their
-// deviations) rather than copied for each median; only the percentile
-// points take one pooled copy of every channel.
+// deviations) rather than copied; only the percentile points of several
+// channels take one pooled copy.
 ChannelStatistics computeStatistics(StatisticsSampler& sampler);
 
 }  // namespace cv
