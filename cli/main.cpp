@@ -34,10 +34,14 @@ int main(int argc, char** argv) {
     thumbnailCommand->add_flag("--no-stretch", noStretch, "Show the data as stored, without the automatic stretch");
     thumbnailCommand->add_option("--brightness", thumbnail.settings.brightness, "darker, standard or brighter")
         ->transform(CLI::CheckedTransformer(
-            std::map<std::string, std::uint32_t>{{"darker", 0}, {"standard", 1}, {"brighter", 2}}));
+            std::map<std::string, cv::Brightness>{{"darker", cv::Brightness::Darker},
+                                                 {"standard", cv::Brightness::Standard},
+                                                 {"brighter", cv::Brightness::Brighter}}));
     thumbnailCommand->add_option("--cfa", thumbnail.settings.cfaMode, "Colour from Bayer data: auto, color or mono")
         ->transform(CLI::CheckedTransformer(
-            std::map<std::string, std::uint32_t>{{"auto", 0}, {"color", 1}, {"mono", 2}}));
+            std::map<std::string, cv::CfaMode>{{"auto", cv::CfaMode::Automatic},
+                                              {"color", cv::CfaMode::AlwaysColor},
+                                              {"mono", cv::CfaMode::AlwaysMono}}));
     thumbnailCommand->add_flag("--preview", thumbnail.preview, "Render as the preview pane's full pass (1400 px)");
     thumbnailCommand->add_flag("--report", thumbnail.report, "Print the render report as JSON");
 

@@ -2,18 +2,28 @@
 
 namespace cv {
 
-std::uint32_t clampLabelCorner(std::uint32_t stored) { return stored < 3 ? stored : 3; }
+LabelCorner storedLabelCorner(std::uint32_t stored) {
+    return stored <= static_cast<std::uint32_t>(LabelCorner::BottomRight) ? static_cast<LabelCorner>(stored)
+                                                                           : LabelCorner::BottomRight;
+}
 
-std::uint32_t clampBrightness(std::uint32_t stored) { return stored < 3 ? stored : 1; }
+Brightness storedBrightness(std::uint32_t stored) {
+    return stored <= static_cast<std::uint32_t>(Brightness::Brighter) ? static_cast<Brightness>(stored)
+                                                                       : Brightness::Standard;
+}
 
-std::uint32_t clampCfaMode(std::uint32_t stored) { return stored < 3 ? stored : kCfaAutomatic; }
+CfaMode storedCfaMode(std::uint32_t stored) {
+    return stored <= static_cast<std::uint32_t>(CfaMode::AlwaysMono) ? static_cast<CfaMode>(stored)
+                                                                      : CfaMode::Automatic;
+}
 
-float targetBackgroundFor(std::uint32_t brightness) {
+float targetBackgroundFor(Brightness brightness) {
     switch (brightness) {
-        case 0: return 0.15f;
-        case 2: return 0.35f;
-        default: return 0.25f;
+        case Brightness::Darker: return 0.15f;
+        case Brightness::Brighter: return 0.35f;
+        case Brightness::Standard: break;
     }
+    return 0.25f;
 }
 
 }  // namespace cv

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     cv::RenderOptions options;
     options.maxSize = 64;
-    options.cfaMode = static_cast<std::uint32_t>(size % 3);  // automatic, always colour, always mono
+    options.cfaMode = cv::storedCfaMode(static_cast<std::uint32_t>(size % 3));
     options.workingMemory = kWorkingMemory;
     options.maxBlockBytes = kMaxBlockBytes;
     cv::RenderBudget budget;

@@ -18,6 +18,7 @@ struct PixelContext {
     float scale;       // 1 / (high - low), or 0
     bool detectPeaks;
     const PeakBlend& peaks;
+    float noiseSigma;
 };
 
 float boxValue(const PixelContext& context, std::uint32_t channel, std::uint32_t row,
@@ -47,7 +48,7 @@ void composeWithPeaks(const PixelContext& context, bool colour, std::vector<bool
             if (n == 0) continue;
             filled[y] = true;
             const float threshold = (context.detectPeaks && n >= 2)
-                                        ? std::sqrt(2.0f * std::log(static_cast<float>(n))) * context.peaks.noiseSigma
+                                        ? std::sqrt(2.0f * std::log(static_cast<float>(n))) * context.noiseSigma
                                         : 0.0f;
             if (colour) {
                 for (std::uint32_t c = 0; c < 3; ++c) out[c] = displayByte(boxValue(context, c, y, x, n, threshold));
@@ -95,7 +96,7 @@ void composeMeans(const BoxAccumulator& accumulator, const std::vector<ToneCurve
 }  // namespace
 
 float composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
-                   const PeakBlend& peaks, RgbImage& image) {
+                   const PeakBlend& peaks, float noiseSigma, RgbImage& image) {
     if (!resizeRgbImage(image, accumulator.outWidth, accumulator.outHeight)) return 0.0f;
     std::vector<ToneCurve> curves;
     curves.reserve(accumulator.channels);
@@ -109,7 +110,7 @@ float composeImage(const BoxAccumulator& accumulator, const StretchParameters& p
     if (weight == 0.0f) {
         composeMeans(accumulator, curves, colour, filled, image);
     } else {
-        const PixelContext context{accumulator, curves, weight, scale, peaks.noiseSigma > 0.0f && scale > 0.0f, peaks};
+        const PixelContext context{accumulator, curves, weight, scale, noiseSigma > 0.0f && scale > 0.0f, peaks, noiseSigma};
         composeWithPeaks(context, colour, filled, image);
     }
     fillEmptyRows(filled, image);

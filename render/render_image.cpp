@@ -210,12 +210,12 @@ ReadStatus RenderJob::loadSamples() {
 void RenderJob::decideBayer() {
     const ImageBlock& block = *block_;
     if (usedThumbnail_ || block.channels != 1 || options_.monochrome) return;
-    if (options_.cfaMode == kCfaAlwaysMono) return;
+    if (options_.cfaMode == CfaMode::AlwaysMono) return;
     std::string patternText;
     if (hasBayerPattern(data_)) {
-        if (options_.cfaMode == kCfaAutomatic && frameTypeMatches(data_, kColorlessFrameWords)) return;
+        if (options_.cfaMode == CfaMode::Automatic && frameTypeMatches(data_, kColorlessFrameWords)) return;
         patternText = data_.cfaPattern;
-    } else if (options_.cfaMode == kCfaAlwaysColor &&
+    } else if (options_.cfaMode == CfaMode::AlwaysColor &&
                probeBayer(source_.samples(), source_.start(), rowBytes_, block.width, block.height, block.sampleFormat,
                           block.bigEndian, working_.scale, working_.offset)) {
         patternText = "RGGB";
@@ -738,10 +738,10 @@ void RenderJob::display(RgbImage& image) {
     }
     PeakBlend peaks;
     peaks.blend = options_.peakBlend;
-    peaks.noiseSigma = sigmaCount > 0 ? sigmaSum / static_cast<float>(sigmaCount) : 0.0f;
     peaks.low = options_.peakLow;
     peaks.high = options_.peakHigh;
-    peakWeight_ = composeImage(accumulator_, stretch_, peaks, image);
+    const float noiseSigma = sigmaCount > 0 ? sigmaSum / static_cast<float>(sigmaCount) : 0.0f;
+    peakWeight_ = composeImage(accumulator_, stretch_, peaks, noiseSigma, image);
 }
 
 void RenderJob::fillReport(RenderReport& report) const {

@@ -5,6 +5,7 @@
 
 #include "core/image_data.h"
 #include "core/reader.h"
+#include "core/render_settings.h"
 #include "render/rgb_image.h"
 #include "render/statistics.h"
 #include "render/stretch.h"
@@ -23,7 +24,7 @@ struct RenderOptions {
     bool autoStretch = true;
     float stretchStrength = 1.0f;
     bool monochrome = false;
-    std::uint32_t cfaMode = 0;  // 0 automatic, 1 always colour, 2 always mono
+    CfaMode cfaMode = CfaMode::Automatic;
     bool useEmbeddedThumbnail = true;
     std::uint32_t maxPasses = 0;  // 0: no limit
     bool smoothPartial = true;

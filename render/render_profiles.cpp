@@ -15,7 +15,7 @@ RenderOptions commonOptions(const RenderSettings& settings) {
     options.monochrome = false;
     options.targetBackground = targetBackgroundFor(settings.brightness);
     options.autoStretch = settings.autoStretch;
-    options.cfaMode = clampCfaMode(settings.cfaMode);
+    options.cfaMode = settings.cfaMode;
     options.useEmbeddedThumbnail = true;
     options.workingMemory = 0x3000000;
     options.maxBlockBytes = 0x18000000;

@@ -244,9 +244,9 @@ void loadControls(HWND window) {
     setChecked(window, kLabelFormatId, settings.labelFormat);
     setChecked(window, kDarkBackgroundId, settings.previewDarkBackground);
     setChecked(window, kSidebarId, settings.previewSidebar);
-    fillList(window, kLabelCornerId, kCorners, std::size(kCorners), settings.labelCorner);
-    fillList(window, kBrightnessId, kBrightnessNames, std::size(kBrightnessNames), settings.brightness);
-    fillList(window, kCfaId, kCfaNames, std::size(kCfaNames), settings.cfaMode);
+    fillList(window, kLabelCornerId, kCorners, std::size(kCorners), static_cast<DWORD>(settings.labelCorner));
+    fillList(window, kBrightnessId, kBrightnessNames, std::size(kBrightnessNames), static_cast<DWORD>(settings.brightness));
+    fillList(window, kCfaId, kCfaNames, std::size(kCfaNames), static_cast<DWORD>(settings.cfaMode));
     EnableWindow(item(window, kLabelCornerId), settings.labelFormat);
     const HKEY root = rootKey(installRoot());
     for (std::size_t box = 0; box < kFileTypeExtensions.size(); ++box) {
@@ -278,11 +278,11 @@ bool writeOptions(const cv::RenderSettings& settings) {
     const std::pair<const wchar_t*, DWORD> values[] = {
         {L"AutoStretch", settings.autoStretch},
         {L"LabelFormat", settings.labelFormat},
-        {L"LabelCorner", settings.labelCorner},
+        {L"LabelCorner", static_cast<DWORD>(settings.labelCorner)},
         {L"PreviewDarkBackground", settings.previewDarkBackground},
         {L"PreviewSidebar", settings.previewSidebar},
-        {L"Brightness", settings.brightness},
-        {L"CfaMode", settings.cfaMode},
+        {L"Brightness", static_cast<DWORD>(settings.brightness)},
+        {L"CfaMode", static_cast<DWORD>(settings.cfaMode)},
     };
     bool written = true;
     for (const auto& [name, value] : values) {
@@ -297,11 +297,11 @@ cv::RenderSettings optionsFrom(HWND window) {
     cv::RenderSettings settings;
     settings.autoStretch = isChecked(window, kAutoStretchId);
     settings.labelFormat = isChecked(window, kLabelFormatId);
-    settings.labelCorner = selection(window, kLabelCornerId);
+    settings.labelCorner = cv::storedLabelCorner(selection(window, kLabelCornerId));
     settings.previewDarkBackground = isChecked(window, kDarkBackgroundId);
     settings.previewSidebar = isChecked(window, kSidebarId);
-    settings.brightness = selection(window, kBrightnessId);
-    settings.cfaMode = selection(window, kCfaId);
+    settings.brightness = cv::storedBrightness(selection(window, kBrightnessId));
+    settings.cfaMode = cv::storedCfaMode(selection(window, kCfaId));
     return settings;
 }
 

@@ -107,7 +107,7 @@ const std::uint8_t* drawBadgeText(GdiResources& gdi, const Badge& badge, int hei
 
 }  // namespace
 
-bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, std::uint32_t corner) {
+bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, cv::LabelCorner corner) {
     Badge badge{};
     if (!badgeFor(kind, badge) || image.empty()) return false;
     const int width = static_cast<int>(image.width);
@@ -123,8 +123,10 @@ bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, std::uint32_t corne
     const int w = size.cx;
     if (coverage == nullptr || w + 2 * margin > width) return false;
 
-    const int x0 = (corner == 1 || corner == 3) ? width - w - margin : margin;
-    const int y0 = (corner == 2 || corner == 3) ? height - margin - h : margin;
+    const bool right = corner == cv::LabelCorner::TopRight || corner == cv::LabelCorner::BottomRight;
+    const bool bottom = corner == cv::LabelCorner::BottomLeft || corner == cv::LabelCorner::BottomRight;
+    const int x0 = right ? width - w - margin : margin;
+    const int y0 = bottom ? height - margin - h : margin;
     for (int j = 0; j < h; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= height) continue;

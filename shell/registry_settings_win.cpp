@@ -42,11 +42,11 @@ cv::RenderSettings readRenderSettings() {
     if (!key.open(HKEY_CURRENT_USER, kSettingsKey, KEY_QUERY_VALUE)) return settings;
     settings.autoStretch = flag(key.get(), L"AutoStretch", settings.autoStretch);
     settings.labelFormat = flag(key.get(), L"LabelFormat", settings.labelFormat);
-    settings.labelCorner = cv::clampLabelCorner(queryDword(key.get(), L"LabelCorner").value_or(settings.labelCorner));
+    if (const auto corner = queryDword(key.get(), L"LabelCorner")) settings.labelCorner = cv::storedLabelCorner(*corner);
     settings.previewDarkBackground = flag(key.get(), L"PreviewDarkBackground", settings.previewDarkBackground);
     settings.previewSidebar = flag(key.get(), L"PreviewSidebar", settings.previewSidebar);
-    settings.brightness = cv::clampBrightness(queryDword(key.get(), L"Brightness").value_or(settings.brightness));
-    settings.cfaMode = cv::clampCfaMode(queryDword(key.get(), L"CfaMode").value_or(settings.cfaMode));
+    if (const auto brightness = queryDword(key.get(), L"Brightness")) settings.brightness = cv::storedBrightness(*brightness);
+    if (const auto cfaMode = queryDword(key.get(), L"CfaMode")) settings.cfaMode = cv::storedCfaMode(*cfaMode);
     return settings;
 }
 

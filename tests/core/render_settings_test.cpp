@@ -10,37 +10,34 @@ TEST(RenderSettings, DefaultsAreWhatANewUserGets) {
     const cv::RenderSettings settings;
     EXPECT_TRUE(settings.autoStretch);
     EXPECT_FALSE(settings.labelFormat);
-    EXPECT_EQ(settings.labelCorner, 3u);
-    EXPECT_EQ(settings.brightness, 1u);
-    EXPECT_EQ(settings.cfaMode, 0u);
+    EXPECT_EQ(settings.labelCorner, cv::LabelCorner::BottomRight);
+    EXPECT_EQ(settings.brightness, cv::Brightness::Standard);
+    EXPECT_EQ(settings.cfaMode, cv::CfaMode::Automatic);
     EXPECT_TRUE(settings.previewDarkBackground);
     EXPECT_TRUE(settings.previewSidebar);
 }
 
 TEST(RenderSettings, OutOfRangeValuesFallBack) {
-    EXPECT_EQ(cv::clampLabelCorner(7), 3u);
-    EXPECT_EQ(cv::clampLabelCorner(2), 2u);
-    EXPECT_EQ(cv::clampBrightness(5), 1u);
-    EXPECT_EQ(cv::clampBrightness(0), 0u);
-    EXPECT_EQ(cv::clampCfaMode(4), 0u);
-    EXPECT_EQ(cv::clampCfaMode(2), 2u);
+    EXPECT_EQ(cv::storedLabelCorner(7), cv::LabelCorner::BottomRight);
+    EXPECT_EQ(cv::storedLabelCorner(2), cv::LabelCorner::BottomLeft);
+    EXPECT_EQ(cv::storedBrightness(5), cv::Brightness::Standard);
+    EXPECT_EQ(cv::storedBrightness(0), cv::Brightness::Darker);
+    EXPECT_EQ(cv::storedCfaMode(4), cv::CfaMode::Automatic);
+    EXPECT_EQ(cv::storedCfaMode(2), cv::CfaMode::AlwaysMono);
 }
 
 TEST(RenderSettings, BrightnessSelectsTheTargetBackground) {
-    EXPECT_EQ(cv::targetBackgroundFor(0), 0.15f);
-    EXPECT_EQ(cv::targetBackgroundFor(1), 0.25f);
-    EXPECT_EQ(cv::targetBackgroundFor(2), 0.35f);
-    EXPECT_EQ(cv::targetBackgroundFor(9), 0.25f);
+    EXPECT_EQ(cv::targetBackgroundFor(cv::Brightness::Darker), 0.15f);
+    EXPECT_EQ(cv::targetBackgroundFor(cv::Brightness::Standard), 0.25f);
+    EXPECT_EQ(cv::targetBackgroundFor(cv::Brightness::Brighter), 0.35f);
 }
 
 TEST(RenderProfiles, ThumbnailAndPreviewUseTheirOwnBudgets) {
     cv::RenderSettings settings;
-    settings.brightness = 2;
-    settings.cfaMode = 7;
+    settings.brightness = cv::Brightness::Brighter;
     const auto thumbnail = cv::thumbnailOptions(0, settings);
     EXPECT_EQ(thumbnail.maxSize, 256u);
     EXPECT_EQ(thumbnail.targetBackground, 0.35f);
-    EXPECT_EQ(thumbnail.cfaMode, 0u) << "a stored 7 reads as automatic";
     EXPECT_TRUE(thumbnail.smoothPartial);
     EXPECT_EQ(thumbnail.maxPasses, 0u);
     EXPECT_EQ(thumbnail.workingMemory, 0x3000000u);

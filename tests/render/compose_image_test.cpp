@@ -62,7 +62,7 @@ TEST(ComposeImage, InterpolatesRowsWithoutSamples) {
     cv::StretchParameters identity;
     identity.identity = true;
     cv::RgbImage image;
-    cv::composeImage(accumulator, identity, cv::PeakBlend{}, image);
+    cv::composeImage(accumulator, identity, cv::PeakBlend{}, 0.0f, image);
     ASSERT_EQ(image.height, 5u);
     const int expected[] = {0, 25, 50, 75, 100};
     for (std::uint32_t y = 0; y < 5; ++y) EXPECT_EQ(image.row(y)[0], expected[y]) << "row " << y;
@@ -75,11 +75,11 @@ TEST(ComposeImage, CopiesTheNearestRowAtTheEdgesAndLeavesAnEmptyImageBlack) {
     cv::StretchParameters identity;
     identity.identity = true;
     cv::RgbImage image;
-    cv::composeImage(accumulator, identity, cv::PeakBlend{}, image);
+    cv::composeImage(accumulator, identity, cv::PeakBlend{}, 0.0f, image);
     for (std::uint32_t y = 0; y < 4; ++y) EXPECT_EQ(image.row(y)[1], 128) << "row " << y;
 
     cv::BoxAccumulator empty = oneColumn(3);
-    cv::composeImage(empty, identity, cv::PeakBlend{}, image);
+    cv::composeImage(empty, identity, cv::PeakBlend{}, 0.0f, image);
     for (std::uint8_t byte : image.pixels) EXPECT_EQ(byte, 0);
 }
 
@@ -87,12 +87,12 @@ TEST(ComposeImage, BlendsPeaksOnlyIntoBoxesWithSeveralSamples) {
     cv::StretchParameters stretch;
     stretch.linked = true;
     stretch.midtones[0] = 0.05f;  // a strong stretch: peak weight 0.9^3
-    cv::PeakBlend peaks{1.0f, 0.001f, 1.0f, 2.0f};
+    cv::PeakBlend peaks{1.0f, 1.0f, 2.0f};
     cv::BoxAccumulator single = oneColumn(1);
     const float star = 0.9f;
     cv::accumulateRow(single, 0, 0, &star);
     cv::RgbImage image;
-    cv::composeImage(single, stretch, peaks, image);
+    cv::composeImage(single, stretch, peaks, 0.001f, image);
     const auto curve = cv::toneCurve(stretch, 0);
     EXPECT_EQ(image.row(0)[0], cv::displayByte(cv::applyCurve(curve, 0.9f)))
         << "a box with one sample shows its mean";
@@ -102,7 +102,7 @@ TEST(ComposeImage, BlendsPeaksOnlyIntoBoxesWithSeveralSamples) {
     std::vector<float> row(16, 0.01f);
     row[7] = 0.9f;
     cv::accumulateRow(wide, 0, 0, row.data());
-    cv::composeImage(wide, stretch, peaks, image);
+    cv::composeImage(wide, stretch, peaks, 0.001f, image);
     const float mean = (15 * 0.01f + 0.9f) / 16;
     EXPECT_GT(image.row(0)[0], cv::displayByte(cv::applyCurve(curve, mean)))
         << "a star smaller than its box keeps some of its brightness";

@@ -156,7 +156,7 @@ TEST_F(WideLoops, ComposeEveryWidthAlike) {
                 EXPECT_EQ(cv::prepareAccumulator(boxes, width, 1, 3, width * 2, 1u << 24, false), cv::ReadStatus::Ok);
                 for (std::uint32_t c = 0; c < 3; ++c) cv::accumulateRow(boxes, c, 0, row.data());
                 cv::RgbImage image;
-                cv::composeImage(boxes, curve, cv::PeakBlend{}, image);
+                cv::composeImage(boxes, curve, cv::PeakBlend{}, 0.0f, image);
                 return image.pixels;
             },
             std::to_string(width) + " boxes");

@@ -202,11 +202,11 @@ TEST(RenderImage, KeepsCalibrationFramesAndMonoModeGrey) {
 
     cvtest::BytesReader light(orangeMosaic("Light Frame"));
     cv::RenderOptions mono = thumbnail();
-    mono.cfaMode = cv::kCfaAlwaysMono;
+    mono.cfaMode = cv::CfaMode::AlwaysMono;
     EXPECT_FALSE(renderFile(light, mono).report.demosaiced);
 
     cv::RenderOptions colour = thumbnail();
-    colour.cfaMode = cv::kCfaAlwaysColor;
+    colour.cfaMode = cv::CfaMode::AlwaysColor;
     cvtest::BytesReader darkAgain(orangeMosaic("Dark Frame"));
     EXPECT_TRUE(renderFile(darkAgain, colour).report.demosaiced) << "always colour ignores the frame type";
 }
@@ -216,7 +216,7 @@ TEST(RenderImage, ProbesForAMosaicOnlyInAlwaysColourMode) {
         return uint16Fits(64, 64, [levels](std::uint32_t x, std::uint32_t y) { return levels[(y % 2) * 2 + (x % 2)]; });
     };
     cv::RenderOptions colour = thumbnail();
-    colour.cfaMode = cv::kCfaAlwaysColor;
+    colour.cfaMode = cv::CfaMode::AlwaysColor;
     cvtest::BytesReader mosaic(cells({1000, 1030, 1000, 1010}));
     EXPECT_TRUE(renderFile(mosaic, colour).report.demosaiced);
     cvtest::BytesReader flat(cells({1000, 1010, 1000, 1005}));

@@ -15,7 +15,7 @@ bool isBadge(const cv::RgbImage& image, std::uint32_t x, std::uint32_t y) { retu
 
 TEST(FormatLabel, SitsElevenPixelsInFromTheChosenCorner) {
     cv::RgbImage image = grey(256, 171);  // badge height 40, margin 11
-    ASSERT_TRUE(cvwin::drawFormatLabel(image, cv::FileKind::Fits, 3));
+    ASSERT_TRUE(cvwin::drawFormatLabel(image, cv::FileKind::Fits, cv::LabelCorner::BottomRight));
     EXPECT_FALSE(isBadge(image, 255 - 11, 171 - 11)) << "the margin stays clear";
     EXPECT_TRUE(isBadge(image, 255 - 11 - 20, 171 - 11 - 20));
     std::uint32_t top = 171, bottom = 0, left = 256;
@@ -47,11 +47,11 @@ TEST(FormatLabel, SitsElevenPixelsInFromTheChosenCorner) {
 
 TEST(FormatLabel, LeavesSmallFlatOrUnknownPicturesAlone) {
     cv::RgbImage small = grey(64, 64);
-    EXPECT_FALSE(cvwin::drawFormatLabel(small, cv::FileKind::Xisf, 0)) << "badge height 10 is below 13";
+    EXPECT_FALSE(cvwin::drawFormatLabel(small, cv::FileKind::Xisf, cv::LabelCorner::TopLeft)) << "badge height 10 is below 13";
     cv::RgbImage flat = grey(256, 60);
-    EXPECT_FALSE(cvwin::drawFormatLabel(flat, cv::FileKind::Xisf, 0)) << "40 exceeds 60 x 0.4";
+    EXPECT_FALSE(cvwin::drawFormatLabel(flat, cv::FileKind::Xisf, cv::LabelCorner::TopLeft)) << "40 exceeds 60 x 0.4";
     cv::RgbImage normal = grey(256, 171);
-    EXPECT_FALSE(cvwin::drawFormatLabel(normal, cv::FileKind::Unknown, 0));
+    EXPECT_FALSE(cvwin::drawFormatLabel(normal, cv::FileKind::Unknown, cv::LabelCorner::TopLeft));
     for (std::uint8_t byte : normal.pixels) ASSERT_EQ(byte, 10);
 }
 

@@ -32,9 +32,9 @@ TEST_F(RegistrySettings, AbsentKeyGivesTheDefaults) {
     const cv::RenderSettings settings = cvwin::readRenderSettings();
     EXPECT_TRUE(settings.autoStretch);
     EXPECT_FALSE(settings.labelFormat);
-    EXPECT_EQ(settings.labelCorner, 3u);
-    EXPECT_EQ(settings.brightness, 1u);
-    EXPECT_EQ(settings.cfaMode, 0u);
+    EXPECT_EQ(settings.labelCorner, cv::LabelCorner::BottomRight);
+    EXPECT_EQ(settings.brightness, cv::Brightness::Standard);
+    EXPECT_EQ(settings.cfaMode, cv::CfaMode::Automatic);
 }
 
 TEST_F(RegistrySettings, OutOfRangeAndMistypedValuesFallBack) {
@@ -44,9 +44,9 @@ TEST_F(RegistrySettings, OutOfRangeAndMistypedValuesFallBack) {
     writeString(L"AutoStretch", L"0");
     writeDword(L"LabelFormat", 9);
     const cv::RenderSettings settings = cvwin::readRenderSettings();
-    EXPECT_EQ(settings.labelCorner, 3u);
-    EXPECT_EQ(settings.brightness, 1u);
-    EXPECT_EQ(settings.cfaMode, 0u);
+    EXPECT_EQ(settings.labelCorner, cv::LabelCorner::BottomRight);
+    EXPECT_EQ(settings.brightness, cv::Brightness::Standard);
+    EXPECT_EQ(settings.cfaMode, cv::CfaMode::Automatic);
     EXPECT_TRUE(settings.autoStretch) << "only a REG_DWORD counts";
     EXPECT_TRUE(settings.labelFormat) << "any non-zero switch is on";
 }
