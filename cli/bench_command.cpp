@@ -54,11 +54,13 @@ Sample renderOnce(const std::string& path, FileReader& reader, std::uint32_t siz
     cv::ImageData data;
     sample.status = cv::readImageHeader(reader, data);
     if (sample.status != cv::ReadStatus::Ok) return sample;
-    cv::RenderBudget budget = cv::thumbnailBudget();
+    cv::RenderOptions options = cv::thumbnailOptions(size, cv::RenderSettings{});
+    options.secondThread = true;  // as the tool's thumbnails are drawn
     cv::RgbImage image;
-    sample.status = cv::renderImage(reader, data, cv::thumbnailOptions(size, cv::RenderSettings{}), budget, image);
+    cv::RenderReport report;
+    sample.status = cv::renderImage(reader, data, options, cv::thumbnailBudget(), image, &report);
     sample.renderMs = millisecondsSince(start);
-    sample.bytesRead = budget.bytesRead;
+    sample.bytesRead = report.bytesReadHere;
     return sample;
 }
 

@@ -28,7 +28,8 @@ Rendered render(cv::Reader& reader, const ThumbnailOptions& options) {
     if (result.status != cv::ReadStatus::Ok) return result;
     cv::RenderOptions renderOptions = options.preview ? cv::previewOptions(false, options.settings)
                                                       : cv::thumbnailOptions(options.size, options.settings);
-    cv::RenderBudget budget = options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
+    renderOptions.secondThread = true;
+    const cv::RenderBudget budget = options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
     result.status = cv::renderImage(reader, data, renderOptions, budget, result.image, &result.report);
     if (result.status != cv::ReadStatus::Ok && result.status != cv::ReadStatus::Partial) return result;
     if (result.image.empty()) {

@@ -8,7 +8,7 @@ std::uint64_t BudgetClock::elapsedMs() const {
 }
 
 bool BudgetClock::exhausted() const {
-    if (budget_.byteLimit != 0 && budget_.bytesRead >= budget_.byteLimit) return true;
+    if (budget_.byteLimit != 0 && bytesRead_ >= budget_.byteLimit) return true;
     return timeUp();
 }
 

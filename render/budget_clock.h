@@ -6,11 +6,12 @@
 
 namespace cv {
 
-// What a render's budget allows from here: its time and bytes so far, read
-// afresh on every question, and whether the caller asked to stop.
+// What a render's budget allows from here: its time and the bytes counted
+// in `bytesRead` so far, read afresh on every question, and whether the
+// caller asked to stop.
 class BudgetClock {
 public:
-    explicit BudgetClock(const RenderBudget& budget) : budget_(budget) {}
+    BudgetClock(const RenderBudget& budget, const std::uint64_t& bytesRead) : budget_(budget), bytesRead_(bytesRead) {}
 
     std::uint64_t elapsedMs() const;
     bool timeUp() const { return elapsedMs() >= budget_.timeLimitMs; }
@@ -24,6 +25,7 @@ private:
     static constexpr std::uint64_t kHardLimitFactor = 2;  // times the time limit: past it, work stops
 
     const RenderBudget& budget_;
+    const std::uint64_t& bytesRead_;
 };
 
 }  // namespace cv

@@ -6,20 +6,9 @@ namespace {
 
 RenderOptions commonOptions(const RenderSettings& settings) {
     RenderOptions options;
-    options.peakBlend = 0.0f;
-    options.peakLow = 1.0f;
-    options.peakHigh = 2.0f;
-    options.shadowsClipping = -2.8f;
-    options.stretchStrength = 1.0f;
-    options.linkedChannels = true;
-    options.monochrome = false;
-    options.targetBackground = targetBackgroundFor(settings.brightness);
-    options.autoStretch = settings.autoStretch;
+    options.stretch.targetBackground = targetBackgroundFor(settings.brightness);
+    options.stretch.autoStretch = settings.autoStretch;
     options.cfaMode = settings.cfaMode;
-    options.useEmbeddedThumbnail = true;
-    options.workingMemory = 0x3000000;
-    options.maxBlockBytes = 0x18000000;
-    options.rowsPerRead = 0;
     return options;
 }
 

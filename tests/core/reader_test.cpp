@@ -118,7 +118,8 @@ TEST(ReadStatusName, NamesEveryStatusAndFlagsStrangers) {
     EXPECT_STREQ(cv::readStatusName(cv::ReadStatus::NotRecognized), "NotRecognized");
     EXPECT_STREQ(cv::readStatusName(cv::ReadStatus::Truncated), "Truncated");
     EXPECT_STREQ(cv::readStatusName(cv::ReadStatus::Partial), "Partial");
-    EXPECT_STREQ(cv::readStatusName(static_cast<cv::ReadStatus>(9)), "Unknown");
+    EXPECT_STREQ(cv::readStatusName(cv::ReadStatus::TimedOut), "TimedOut");
+    EXPECT_STREQ(cv::readStatusName(static_cast<cv::ReadStatus>(10)), "Unknown");
 }
 
 }  // namespace

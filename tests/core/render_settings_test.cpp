@@ -37,7 +37,7 @@ TEST(RenderProfiles, ThumbnailAndPreviewUseTheirOwnBudgets) {
     settings.brightness = cv::Brightness::Brighter;
     const auto thumbnail = cv::thumbnailOptions(0, settings);
     EXPECT_EQ(thumbnail.maxSize, 256u);
-    EXPECT_EQ(thumbnail.targetBackground, 0.35f);
+    EXPECT_EQ(thumbnail.stretch.targetBackground, 0.35f);
     EXPECT_TRUE(thumbnail.smoothPartial);
     EXPECT_EQ(thumbnail.maxPasses, 0u);
     EXPECT_EQ(thumbnail.workingMemory, 0x3000000u);

@@ -12,7 +12,8 @@ TEST(BudgetClock, AnswersFromTheBudgetAsItStandsNow) {
     cv::RenderBudget budget;
     budget.timeLimitMs = 2000;
     budget.startTime = cv::steadyNowNs() - 3000 * kNsPerMs;  // started three seconds ago
-    const cv::BudgetClock clock(budget);
+    std::uint64_t bytesRead = 0;
+    const cv::BudgetClock clock(budget, bytesRead);
     EXPECT_GE(clock.elapsedMs(), 3000u);
     EXPECT_TRUE(clock.timeUp());
     EXPECT_FALSE(clock.pastHardLimit()) << "the hard limit is twice the time limit";
@@ -22,7 +23,7 @@ TEST(BudgetClock, AnswersFromTheBudgetAsItStandsNow) {
     budget.timeLimitMs = 600000;
     budget.byteLimit = 100;
     EXPECT_FALSE(clock.exhausted());
-    budget.bytesRead = 100;
+    bytesRead = 100;
     EXPECT_TRUE(clock.exhausted());
     budget.byteLimit = 0;
     EXPECT_FALSE(clock.exhausted()) << "no byte limit";

@@ -181,7 +181,7 @@ TEST(RenderImage, BlendsBoxPeaksInOnlyWhenAsked) {
     cvtest::BytesReader plainBytes(uint16Fits(64, 64, star));
     cvtest::BytesReader blendedBytes(uint16Fits(64, 64, star));
     cv::RenderOptions peaks = thumbnail(8);
-    peaks.peakBlend = 1.0f;
+    peaks.peaks.blend = 1.0f;
     const auto plain = renderFile(plainBytes, thumbnail(8));
     const auto blended = renderFile(blendedBytes, peaks);
     ASSERT_EQ(plain.status, cv::ReadStatus::Ok);
@@ -344,8 +344,10 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
         TwinningReader twinned(file, std::numeric_limits<std::uint64_t>::max());
         cv::MemoryReader lending(file.data(), file.size());
         ASSERT_EQ(one.status, cv::ReadStatus::Ok);
+        cv::RenderOptions twoLanes = thumbnail(128);
+        twoLanes.secondThread = true;
         for (cv::Reader* reader : {static_cast<cv::Reader*>(&twinned), static_cast<cv::Reader*>(&lending)}) {
-            const auto two = renderFile(*reader, thumbnail(128));
+            const auto two = renderFile(*reader, twoLanes);
             ASSERT_EQ(two.status, cv::ReadStatus::Ok);
             EXPECT_EQ(two.image.pixels, one.image.pixels);
             for (std::uint32_t c = 0; c < 3; ++c) {
@@ -358,7 +360,7 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
         EXPECT_GT(twinned.twinBytes, file.size() / 4);
 
         TwinningReader failing(file, file.size() / 2);
-        EXPECT_EQ(renderFile(failing, thumbnail(128)).status, cv::ReadStatus::ReadFailed);
+        EXPECT_EQ(renderFile(failing, twoLanes).status, cv::ReadStatus::ReadFailed);
     }
 }
 

@@ -1,0 +1,114 @@
+#include "render/band_reader.h"
+
+#include <new>
+
+#include "render/second_lane.h"
+
+namespace cv {
+
+namespace {
+
+// Where gatherRows put the first file row of working row `cell`.
+std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPerCell) {
+    const std::uint64_t middle = rowInPass(band, 0);
+    return static_cast<std::size_t>((cell - band.first - (cell > middle ? 1 : 0)) * rowsPerCell);
+}
+
+}  // namespace
+
+bool BandReader::plan(std::uint32_t rowsPerRead) {
+    const SamplingState& s = s_;
+    if (s.bandSlots == 0 || rowsPerRead != 1 || s.largestSkip != 0 || s.rowsDone != s.out.height || s.exhausted ||
+        s.clock.exhausted() || !s.plan.mayFinishFrom(1, s.options.maxPasses, s.progress())) {
+        return false;
+    }
+    const std::uint64_t passes = s.plan.perBand();
+    try {
+        std::vector<std::uint64_t> bandsTaking(passes + 1, 0);
+        for (std::uint64_t r = 0; r < s.out.height; ++r) ++bandsTaking[s.plan.band(r).taken];
+        // Pass after pass, pass p visits the bands taking more than p rows.
+        s_.main.nextVisit.assign(passes, 0);
+        std::uint64_t visits = 0;
+        std::uint64_t bandsInPass = s.out.height - bandsTaking[0] - bandsTaking[1];
+        for (std::uint64_t pass = 1; pass < passes; ++pass) {
+            s_.main.nextVisit[pass] = visits;
+            visits += bandsInPass;
+            bandsInPass -= bandsTaking[pass + 1];
+        }
+        visited_.assign(static_cast<std::size_t>(visits), 0);
+        return schedule_.plan(s.sampler, visits, s.reader.cellWidth());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+ReadStatus BandReader::sampleRest() {
+    for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
+    RowLane second;
+    const std::uint64_t split = prepareSecondLane(*this, second);
+    const ReadStatus status =
+        split < s_.out.height ? addBandsOnTwoLanes(*this, second, split) : addBands(s_.main, 0, s_.out.height);
+    s_.exhausted = s_.main.exhausted || second.exhausted;
+    for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.end(s_.sampler, c, visited_);
+    return status;
+}
+
+ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_t end) {
+    const bool mosaic = s_.reader.mosaic();
+    for (std::uint64_t r = first; r < end; ++r) {
+        if (s_.clock.cancelled()) return ReadStatus::Cancelled;
+        if (lanesStopped_) return ReadStatus::Ok;  // the other lane failed: its status is the render's
+        // Where the loops pass after pass look at the budget: mosaics before each row, plain images after each batch.
+        if (mosaic && laneExhausted(lane)) {
+            lane.exhausted = true;
+            break;
+        }
+        const Band band = s_.plan.band(r);
+        gatherRows(lane, band);
+        const ReadStatus status = addBand(lane, static_cast<std::uint32_t>(r), band);
+        if (status != ReadStatus::Ok) return status;
+        for (std::uint64_t pass = 1; pass < band.taken; ++pass) visited_[lane.nextVisit[pass]++] = 1;
+        if (!mosaic && laneExhausted(lane)) {
+            lane.exhausted = true;
+            break;
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+// A second lane counts its bytes apart and stops on time alone: the bytes of
+// every pass left were found to fit before the bands began.
+bool BandReader::laneExhausted(const RowLane& lane) const {
+    return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
+}
+
+// The file rows of every working row of the band but the middle one, in
+// order: slot i of a plane's fetch holds the i-th.
+void BandReader::gatherRows(RowLane& lane, const Band& band) const {
+    const std::uint64_t middle = rowInPass(band, 0);
+    const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
+    lane.rows.clear();
+    for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
+        if (cell == middle) continue;
+        for (std::uint32_t i = 0; i < rowsPerCell; ++i) lane.rows.push_back(cell * rowsPerCell + i);
+    }
+}
+
+ReadStatus BandReader::addBand(RowLane& lane, std::uint32_t outputRow, const Band& band) {
+    ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
+    const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
+    for (std::uint32_t plane = 0; plane < s_.planes && status == ReadStatus::Ok; ++plane) {
+        const std::size_t planeSlots = plane * lane.rows.size();
+        for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
+            const std::uint64_t cell = rowInPass(band, pass);
+            const std::uint64_t visit = lane.nextVisit[pass];
+            status = s_.addCell(lane, plane, cell, planeSlots + bandSlot(band, cell, rowsPerCell), outputRow,
+                                [&](std::uint32_t channel, const float* values, std::size_t) {
+                                    schedule_.offer(s_.sampler, channel, visit, values);
+                                });
+        }
+    }
+    return status;
+}
+
+}  // namespace cv

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "render/sampling_state.h"
+
+namespace cv {
+
+// The passes after the first, band by band: each band's remaining rows are
+// fetched together, two runs of the file instead of a row per visit (one call
+// to a source that serves several ranges at once, as the Linux file reader
+// does). Each box still adds its rows pass by pass, so the sums are those of
+// reading pass after pass, and the schedule gives the sampler the same values.
+class BandReader {
+public:
+    explicit BandReader(SamplingState& state) : s_(state) {}
+
+    // Whether the passes left go band by band: only after a first pass over
+    // every output row, with every row of every band to be read, at one row
+    // per visit, and when all the passes left are predicted to fit the
+    // budgets, since a cut would leave the bands below it thinner than those
+    // above.
+    bool plan(std::uint32_t rowsPerRead);
+    // Adds every band's remaining rows, on two lanes where that pays; after plan().
+    [[nodiscard]] ReadStatus sampleRest();
+    // Adds the bands of output rows [first, end) through `lane`.
+    [[nodiscard]] ReadStatus addBands(RowLane& lane, std::uint64_t first, std::uint64_t end);
+
+    std::uint64_t visits() const { return visited_.size(); }
+    // A lane failed: the others stop at their next band.
+    void stopLanes() { lanesStopped_ = true; }
+    SamplingState& state() const { return s_; }
+
+private:
+    bool laneExhausted(const RowLane& lane) const;
+    void gatherRows(RowLane& lane, const Band& band) const;
+    ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band);
+
+    SamplingState& s_;
+    SampleSchedule schedule_;
+    std::vector<std::uint8_t> visited_;  // of each planned visit: whether its rows were added
+    std::atomic<bool> lanesStopped_{false};
+};
+
+}  // namespace cv

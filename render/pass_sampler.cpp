@@ -1,0 +1,191 @@
+#include "render/pass_sampler.h"
+
+#include <algorithm>
+
+namespace cv {
+
+namespace {
+
+constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
+constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
+constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
+
+}  // namespace
+
+std::size_t PassSampler::rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsPerRead, bool mosaic) {
+    std::size_t rows = static_cast<std::size_t>(std::max<std::uint64_t>(kMaxFetchBytes / rowBytes, 2));
+    // The largest batch: 16 runs of a row, or as many runs of the slow sources' three rows as make up 16 rows.
+    const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, rowsPerRead) - 1;
+    rows = std::min(rows, batchRows);
+    if (mosaic) rows &= ~std::size_t{1};  // whole pairs
+    return rows;
+}
+
+PassSampler::PassSampler(SamplingState& state) : s_(state), bands_(state) {
+    pendingOutputRows_.reserve(state.rowsPerCall);
+}
+
+ReadStatus PassSampler::run() { return s_.reader.mosaic() ? sampleMosaic() : samplePlain(); }
+
+ReadStatus PassSampler::addFirstPassCell(std::uint32_t plane, std::uint64_t cell, std::size_t slot,
+                                         std::uint32_t outputRow) {
+    return s_.addCell(s_.main, plane, cell, slot, outputRow,
+                      [this](std::uint32_t channel, const float* values, std::size_t count) {
+                          offerRow(s_.sampler, channel, values, count);
+                      });
+}
+
+ReadStatus PassSampler::samplePlain() {
+    const std::uint32_t chosenRowsPerRead = s_.options.rowsPerRead;
+    std::uint32_t rowsPerRead = chosenRowsPerRead == 0 ? 1 : chosenRowsPerRead;
+    std::vector<RowRun> batch;
+    for (std::uint64_t pass = 0; pass < s_.plan.perBand(); ++pass) {
+        if (pass == 1 && bands_.plan(rowsPerRead)) return bands_.sampleRest();
+        if (pass > 0 && !s_.mayStartPass(pass)) break;
+        std::uint64_t r = 0;
+        bool passEnded = false;
+        while (r < s_.out.height && !passEnded) {
+            if (s_.clock.cancelled()) return ReadStatus::Cancelled;
+            const std::size_t batchLimit = rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
+            batch.clear();
+            while (r < s_.out.height && batch.size() < batchLimit) {
+                const Band band = s_.plan.band(r);
+                if (pass < band.taken) {
+                    const std::uint64_t first = rowInPass(band, pass);
+                    const std::uint64_t bandEnd = band.first + band.size;
+                    const std::uint64_t count = std::max<std::uint64_t>(
+                        std::min<std::uint64_t>({rowsPerRead, bandEnd - first, s_.cells - first}), 1);
+                    batch.push_back({static_cast<std::uint32_t>(r), first, count});
+                }
+                r += pass == 0 ? s_.stepAfter(r) : 1;
+            }
+            const ReadStatus status = readBatch(batch);
+            if (status != ReadStatus::Ok) return status;
+            if (pass == 0) {
+                s_.rowsDone += batch.size();
+                if (chosenRowsPerRead == 0 && s_.main.rowsRead > 0) {
+                    const bool fast = s_.samplingMs() * 1000 / s_.main.rowsRead < kSlowRowMicroseconds;
+                    rowsPerRead = fast ? 1 : kRowsPerReadOnSlowSources;
+                }
+                if (s_.clock.exhausted()) s_.exhausted = true;
+                if (s_.clock.pastHardLimit()) passEnded = true;
+            } else if (s_.clock.exhausted()) {
+                s_.exhausted = true;
+                return ReadStatus::Ok;
+            }
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+// Rows are fetched in the order they are visited, as many per call as the
+// lane holds, and each is converted and added as it comes.
+ReadStatus PassSampler::readBatch(const std::vector<RowRun>& batch) {
+    for (std::uint32_t plane = 0; plane < s_.planes; ++plane) {
+        for (const RowRun& run : batch) {
+            for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
+                if (s_.main.rows.size() == s_.rowsPerCall) {
+                    const ReadStatus status = addPendingRows(plane);
+                    if (status != ReadStatus::Ok) return status;
+                }
+                s_.main.rows.push_back(row);
+                pendingOutputRows_.push_back(run.outputRow);
+            }
+        }
+        const ReadStatus status = addPendingRows(plane);
+        if (status != ReadStatus::Ok) return status;
+    }
+    return ReadStatus::Ok;
+}
+
+ReadStatus PassSampler::addPendingRows(std::uint32_t plane) {
+    RowLane& lane = s_.main;
+    const std::vector<std::uint64_t>& rows = lane.rows;
+    ReadStatus status = lane.source->fetch(rows, plane, 1);
+    const std::size_t count = status == ReadStatus::Ok ? rows.size() : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        // The next row of a run follows in memory; the first of the next run does not.
+        if (i + 1 < count && rows[i + 1] != rows[i] + 1) lane.source->prefetch(plane, rows[i + 1]);
+        status = addFirstPassCell(plane, rows[i], i, pendingOutputRows_[i]);
+        if (status != ReadStatus::Ok) break;
+    }
+    lane.rows.clear();
+    pendingOutputRows_.clear();
+    return status;
+}
+
+ReadStatus PassSampler::sampleMosaic() {
+    for (std::uint64_t pass = 0; pass < s_.plan.perBand(); ++pass) {
+        if (pass == 1 && bands_.plan(1)) return bands_.sampleRest();
+        if (pass > 0 && !s_.mayStartPass(pass)) break;
+        std::uint64_t r = 0;
+        while (r < s_.out.height) {
+            if (s_.clock.cancelled()) return ReadStatus::Cancelled;
+            if (s_.clock.exhausted()) {
+                s_.exhausted = true;
+                if (pass > 0) return ReadStatus::Ok;
+            }
+            if (pass == 0 && s_.clock.pastHardLimit()) break;
+            if (pass == 0) ++s_.rowsDone;
+            const Band band = s_.plan.band(r);
+            if (pass < band.taken) {
+                const std::uint64_t cell = rowInPass(band, pass);
+                prefetchLikelyNextCells(r, pass);
+                std::size_t slot = 0;
+                ReadStatus status = fetchCellRows(r, pass, cell, slot);
+                if (status == ReadStatus::Ok) status = addFirstPassCell(0, cell, slot, static_cast<std::uint32_t>(r));
+                if (status != ReadStatus::Ok) return status;
+            }
+            r += pass == 0 ? s_.stepAfter(r) : 1;
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+// The next output row is usually r + 1 (always in later passes, and in the
+// first while the budget allows every row), so start loading its two rows.
+void PassSampler::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const {
+    if (!s_.main.source->resident() || outputRow + 1 >= s_.out.height) return;
+    const Band next = s_.plan.band(outputRow + 1);
+    if (pass >= next.taken) return;
+    const std::uint64_t cell = rowInPass(next, pass);
+    s_.main.source->prefetch(0, 2 * cell);
+    s_.main.source->prefetch(0, 2 * cell + 1);
+}
+
+// The pair of mosaic rows of `cell`, at `slot` and the next of the lane's
+// rows, fetched in one call with the pairs of the next output rows. After the
+// first pass the rows to come are known. The first pass picks each row from
+// the progress so far, so it reads ahead only while steps of one are what
+// the pace so far gives; when a step then differs, the pairs still pending
+// are dropped and each pair needed is fetched again.
+ReadStatus PassSampler::fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
+                                      std::size_t& slot) {
+    RowLane& lane = s_.main;
+    slot = 0;
+    if (lane.source->resident()) return ReadStatus::Ok;
+    if (nextPending_ + 1 < lane.rows.size() && lane.rows[nextPending_] == 2 * cell) {
+        slot = nextPending_;
+        nextPending_ += 2;
+        return ReadStatus::Ok;
+    }
+    lane.rows.clear();
+    lane.rows.push_back(2 * cell);
+    lane.rows.push_back(2 * cell + 1);
+    // Rows read ahead are counted only when used, so read no more than the byte budget still allows.
+    const SamplingProgress now = s_.progress();
+    const std::uint64_t rowsLeft = s_.budget.byteLimit == 0 ? s_.rowsPerCall : now.bytesLeft / s_.rowBytes;
+    const std::uint64_t rowsAhead = std::min<std::uint64_t>(s_.rowsPerCall, std::max<std::uint64_t>(rowsLeft, 2));
+    for (std::uint64_t r = outputRow + 1; r < s_.out.height && lane.rows.size() + 2 <= rowsAhead; ++r) {
+        if (pass == 0 && s_.plan.stepAfter(r - 1, now) != 1) break;
+        const Band band = s_.plan.band(r);
+        if (pass >= band.taken) continue;
+        const std::uint64_t next = rowInPass(band, pass);
+        lane.rows.push_back(2 * next);
+        lane.rows.push_back(2 * next + 1);
+    }
+    nextPending_ = 2;
+    return lane.source->fetch(lane.rows, 0, 1);
+}
+
+}  // namespace cv

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "render/band_reader.h"
+#include "render/sampling_state.h"
+
+namespace cv {
+
+// The passes over the output rows: the first, which steps as the budgets
+// allow, and the later ones row by row, unless the band reader takes them
+// over after the first. Plain images are read in batches of runs, a run of
+// rows per visit on slow sources; mosaics a pair of rows per visit, read
+// ahead while the steps are known.
+class PassSampler {
+public:
+    // Throws std::bad_alloc.
+    explicit PassSampler(SamplingState& state);
+
+    // File rows the main lane fetches at once: enough for a batch, within
+    // the largest fetch, whole pairs for a mosaic.
+    static std::size_t rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsPerRead, bool mosaic);
+
+    [[nodiscard]] ReadStatus run();
+
+private:
+    struct RowRun {
+        std::uint32_t outputRow;
+        std::uint64_t firstRow;
+        std::uint64_t count;
+    };
+
+    ReadStatus samplePlain();
+    ReadStatus readBatch(const std::vector<RowRun>& batch);
+    ReadStatus addPendingRows(std::uint32_t plane);
+    ReadStatus sampleMosaic();
+    ReadStatus fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
+    void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
+    ReadStatus addFirstPassCell(std::uint32_t plane, std::uint64_t cell, std::size_t slot, std::uint32_t outputRow);
+
+    SamplingState& s_;
+    BandReader bands_;
+    std::vector<std::uint32_t> pendingOutputRows_;  // of the main lane's rows
+    std::size_t nextPending_ = 0;                   // mosaics: the pair of rows read ahead to use next
+};
+
+}  // namespace cv
