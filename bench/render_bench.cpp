@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "formats/image_header.h"
 #include "render/instruction_set.h"
 #include "render/render_profiles.h"
@@ -58,7 +58,7 @@ std::string pathOf(int index) { return (std::filesystem::path(samplesFolder()) /
 // Second argument: 0 draws with the baseline loops, 1 with the widest this processor has.
 void BM_Thumbnail(benchmark::State& state) {
     const std::string path = pathOf(static_cast<int>(state.range(0)));
-    auto reader = corvane_cli::FileReader::open(path);
+    auto reader = cv::FileReader::open(path);
     if (!reader) {
         state.SkipWithError("sample missing");
         return;
@@ -115,7 +115,7 @@ struct StoredBlock {
 };
 
 StoredBlock readStoredBlock(const std::string& path) {
-    auto reader = corvane_cli::FileReader::open(path);
+    auto reader = cv::FileReader::open(path);
     cv::ImageData data;
     if (!reader || cv::readImageHeader(*reader, data) != cv::ReadStatus::Ok) return {};
     StoredBlock stored{data.image, std::vector<std::uint8_t>(static_cast<std::size_t>(data.image.size))};

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
 
@@ -47,7 +47,7 @@ struct Sample {
     cv::ReadStatus status;
 };
 
-Sample renderOnce(const std::string& path, FileReader& reader, std::uint32_t size,
+Sample renderOnce(const std::string& path, cv::FileReader& reader, std::uint32_t size,
                   std::vector<unsigned char>& buffer) {
     Sample sample{0.0, wholeFileReadMs(path, buffer), 0, cv::ReadStatus::Ok};
     const std::int64_t start = cv::steadyNowNs();
@@ -65,7 +65,7 @@ Sample renderOnce(const std::string& path, FileReader& reader, std::uint32_t siz
 }
 
 int benchFile(const std::string& path, const BenchOptions& options) {
-    auto reader = FileReader::open(path);
+    auto reader = cv::FileReader::open(path);
     if (!reader) {
         std::fprintf(stderr, "%s: cannot open the file\n", path.c_str());
         return 1;

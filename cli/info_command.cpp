@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
 #include "formats/file_class.h"
@@ -132,7 +132,7 @@ int reportOtherKinds(const InfoOptions& options, cv::Reader& reader, const cv::I
 }
 
 int runInfo(const InfoOptions& options) {
-    auto reader = FileReader::open(options.path);
+    auto reader = cv::FileReader::open(options.path);
     if (!reader) return reportFailure(options, cv::ReadStatus::ReadFailed, "cannot open the file");
     try {
         cv::ImageData data;

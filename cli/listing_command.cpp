@@ -3,14 +3,14 @@
 #include <cstdio>
 #include <new>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "core/utf16.h"
 #include "preview/listing.h"
 
 namespace corvane_cli {
 
 int runListing(const std::string& path) {
-    auto reader = FileReader::open(path);
+    auto reader = cv::FileReader::open(path);
     if (!reader) {
         std::fprintf(stderr, "%s: cannot open the file (ReadFailed)\n", path.c_str());
         return 1;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/png_writer.h"
 #include "cli/report_json.h"
@@ -44,7 +44,7 @@ Rendered render(cv::Reader& reader, const ThumbnailOptions& options) {
 }  // namespace
 
 int runThumbnail(const ThumbnailOptions& options) {
-    auto reader = FileReader::open(options.path);
+    auto reader = cv::FileReader::open(options.path);
     if (!reader) {
         std::fprintf(stderr, "%s: cannot open the file (ReadFailed)\n", options.path.c_str());
         return 1;

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "support/test_names.h"
 #include "formats/image_header.h"
 
@@ -68,7 +68,7 @@ TEST_P(ExternalFits, ReadsAsTheRulesSay) {
     const ExternalCase& c = GetParam();
     const auto path = externalPath(c.path);
     if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not here";
-    auto reader = corvane_cli::FileReader::open(path.string());
+    auto reader = cv::FileReader::open(path.string());
     ASSERT_NE(reader, nullptr);
     cv::ImageData data;
     const auto status = cv::readImageHeader(*reader, data);
@@ -97,7 +97,7 @@ protected:
     std::optional<ReadStatus> readHeader(const char* relative) {
         const auto path = externalPath(relative);
         if (!std::filesystem::exists(path)) return std::nullopt;
-        auto reader = corvane_cli::FileReader::open(path.string());
+        auto reader = cv::FileReader::open(path.string());
         return reader ? cv::readImageHeader(*reader, data) : ReadStatus::ReadFailed;
     }
     cv::ImageData data;

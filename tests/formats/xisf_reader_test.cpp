@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "formats/image_header.h"
 #include "samples/xisf_writer.h"
 #include "support/test_readers.h"
@@ -287,7 +287,7 @@ TEST_P(ExternalXisfFiles, DecodeAsTheirWritersDescribeThem) {
     const ExternalXisf& c = GetParam();
     const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / c.path;
     if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not here";
-    auto reader = corvane_cli::FileReader::open(path.string());
+    auto reader = cv::FileReader::open(path.string());
     ASSERT_NE(reader, nullptr);
     cv::ImageData data;
     ASSERT_EQ(cv::readImageHeader(*reader, data), ReadStatus::Ok);

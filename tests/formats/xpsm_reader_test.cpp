@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "support/test_readers.h"
 
 namespace {
@@ -214,7 +214,7 @@ TEST(Xpsm, ReadsRealProcessIconFiles) {
     if (!std::filesystem::exists(folder / "pixinsight-icons")) GTEST_SKIP() << "not here";
     for (const char* name : {"pixinsight-icons/RGB-Workflow.xpsm", "pixinsight-icons/Sample_Flow.xpsm",
                              "romanhujer-pi/myProcM.xpsm", "pixinsight-icons/resample.xpsm"}) {
-        auto reader = corvane_cli::FileReader::open((folder / name).string());
+        auto reader = cv::FileReader::open((folder / name).string());
         ASSERT_NE(reader, nullptr) << name;
         ASSERT_TRUE(cv::isXpsm(*reader)) << name;
         cv::XpsmDocument document;
@@ -225,7 +225,7 @@ TEST(Xpsm, ReadsRealProcessIconFiles) {
         EXPECT_FALSE(cv::xpsmClassSummary(document, 256).empty()) << name;
         EXPECT_FALSE(cv::xpsmListing(document).empty()) << name;
     }
-    auto reader = corvane_cli::FileReader::open((folder / "pixinsight-icons/RGB-Workflow.xpsm").string());
+    auto reader = cv::FileReader::open((folder / "pixinsight-icons/RGB-Workflow.xpsm").string());
     cv::XpsmDocument document;
     ASSERT_EQ(cv::readXpsm(*reader, document), ReadStatus::Ok);
     EXPECT_EQ(document.icons.size(), 24u);

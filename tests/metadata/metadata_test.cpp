@@ -5,7 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "formats/image_header.h"
 
 namespace {
@@ -171,7 +171,7 @@ TEST(ExtractMetadata, DescribesTheImageAndItsCompression) {
 std::optional<cv::ImageMetadata> realMetadata(const char* relative) {
     const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / relative;
     if (!std::filesystem::exists(path)) return std::nullopt;
-    auto reader = corvane_cli::FileReader::open(path.string());
+    auto reader = cv::FileReader::open(path.string());
     cv::ImageData data;
     EXPECT_EQ(cv::readImageHeader(*reader, data), cv::ReadStatus::Ok) << relative;
     return cv::extractMetadata(data);

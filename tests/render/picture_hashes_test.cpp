@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "render/instruction_set.h"
 #include "support/generated_samples.h"
 #include "support/shell_render.h"
@@ -90,7 +90,7 @@ TEST_P(PictureHashes, EveryPictureIsTheOneRecorded) {
     }
     std::sort(files.begin(), files.end());
     for (const auto& path : files) {
-        auto reader = corvane_cli::FileReader::open(path.string());
+        auto reader = cv::FileReader::open(path.string());
         ASSERT_NE(reader, nullptr) << path;
         record(std::filesystem::relative(path, external).generic_string(), *reader);
     }

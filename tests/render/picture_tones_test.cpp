@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "support/generated_samples.h"
 #include "support/shell_render.h"
 #include "support/test_readers.h"
@@ -61,7 +61,7 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
         const std::string bytes = generated ? cvtest::generatedSample(c.name) : std::string();
         std::unique_ptr<cv::Reader> reader;
         if (generated) reader = std::make_unique<cvtest::BytesReader>(bytes);
-        else reader = corvane_cli::FileReader::open(path.string());
+        else reader = cv::FileReader::open(path.string());
         for (const bool preview : {false, true}) {
             cv::RgbImage image;
             ASSERT_EQ(cvtest::renderAsShellDoes(*reader, preview, image), cv::ReadStatus::Ok) << c.name;

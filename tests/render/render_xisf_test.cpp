@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 #include "support/test_names.h"
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
@@ -177,7 +177,7 @@ TEST_P(RealXisfRendering, RendersTheMainImage) {
     const RealFile& c = GetParam();
     const auto path = std::filesystem::path(CORVANE_EXTERNAL_TESTDATA) / c.path;
     if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not here";
-    auto reader = corvane_cli::FileReader::open(path.string());
+    auto reader = cv::FileReader::open(path.string());
     ASSERT_NE(reader, nullptr);
     const auto result = renderWith(*reader, cv::thumbnailOptions(512, cv::RenderSettings{}));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok) << cv::readStatusName(result.status);

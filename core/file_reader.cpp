@@ -1,4 +1,4 @@
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace corvane_cli {
+namespace cv {
 
 namespace {
 
@@ -32,8 +32,8 @@ FileReader::~FileReader() {
     if (ownsDescriptor_) ::close(descriptor_);
 }
 
-std::unique_ptr<cv::Reader> FileReader::twin() {
-    return std::unique_ptr<cv::Reader>(new FileReader(descriptor_, size_, false));
+std::unique_ptr<Reader> FileReader::twin() {
+    return std::unique_ptr<Reader>(new FileReader(descriptor_, size_, false));
 }
 
 bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
@@ -56,11 +56,11 @@ bool FileReader::read(std::uint64_t offset, void* destination, std::uint64_t cou
 
 // Requests that continue one another, in the file and in memory, become one
 // run; several runs go to the kernel together through the ring.
-bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
+bool FileReader::readRanges(std::span<const ReadRequest> requests) {
     runs_.clear();
-    for (const cv::ReadRequest& request : requests) {
+    for (const ReadRequest& request : requests) {
         if (!runs_.empty()) {
-            cv::ReadRequest& run = runs_.back();
+            ReadRequest& run = runs_.back();
             const bool continues =
                 run.destination != nullptr && request.offset == run.offset + run.count &&
                 request.destination == static_cast<unsigned char*>(run.destination) + run.count;
@@ -74,8 +74,8 @@ bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
     // The ring takes offsets as given (-1 means the file position): only runs
     // read() would accept go to it.
     const bool runsValid =
-        std::all_of(runs_.begin(), runs_.end(), [this](const cv::ReadRequest& run) {
-            return run.destination != nullptr && cv::rangeWithin(run.offset, run.count, size_);
+        std::all_of(runs_.begin(), runs_.end(), [this](const ReadRequest& run) {
+            return run.destination != nullptr && rangeWithin(run.offset, run.count, size_);
         });
     if (!runsValid) return false;
     if (runs_.size() > 1 && !ringRefused_ && !ring_) {
@@ -83,7 +83,7 @@ bool FileReader::readRanges(std::span<const cv::ReadRequest> requests) {
         ringRefused_ = !ring_;
     }
     if (runs_.size() > 1 && ring_) return ring_->readAll(descriptor_, runs_, *this);
-    return cv::Reader::readRanges(runs_);
+    return Reader::readRanges(runs_);
 }
 
-}  // namespace corvane_cli
+}  // namespace cv

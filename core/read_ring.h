@@ -8,7 +8,7 @@
 
 #include "core/reader.h"
 
-namespace corvane_cli {
+namespace cv {
 
 // A kernel submission ring that reads many ranges of one file in one system
 // call. Only a speed-up: where the kernel or a sandbox refuses rings, or a
@@ -23,14 +23,14 @@ class ReadRing {
 
     // Reads every request from `descriptor`; each one the ring did not fill is
     // asked of `plain` instead. True only when all were delivered.
-    bool readAll(int descriptor, std::span<const cv::ReadRequest> requests, cv::Reader& plain);
+    bool readAll(int descriptor, std::span<const ReadRequest> requests, Reader& plain);
 
   private:
     ReadRing() = default;
-    void submitAndWait(int descriptor, std::span<const cv::ReadRequest> requests, bool* delivered);
+    void submitAndWait(int descriptor, std::span<const ReadRequest> requests, bool* delivered);
 
     io_uring ring_{};
     bool broken_ = false;
 };
 
-}  // namespace corvane_cli
+}  // namespace cv

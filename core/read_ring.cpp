@@ -1,11 +1,11 @@
-#include "cli/read_ring.h"
+#include "core/read_ring.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <limits>
 
-namespace corvane_cli {
+namespace cv {
 
 namespace {
 
@@ -25,15 +25,15 @@ ReadRing::~ReadRing() {
     if (!broken_) io_uring_queue_exit(&ring_);
 }
 
-bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests,
-                       cv::Reader& plain) {
+bool ReadRing::readAll(int descriptor, std::span<const ReadRequest> requests,
+                       Reader& plain) {
     bool delivered[kRingDepth];
     while (!requests.empty()) {
         const auto chunk = requests.first(std::min<std::size_t>(kRingDepth, requests.size()));
         std::fill(delivered, delivered + chunk.size(), false);
         if (!broken_) submitAndWait(descriptor, chunk, delivered);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
-            const cv::ReadRequest& request = chunk[i];
+            const ReadRequest& request = chunk[i];
             if (!delivered[i] && !plain.read(request.offset, request.destination, request.count))
                 return false;
         }
@@ -46,10 +46,10 @@ bool ReadRing::readAll(int descriptor, std::span<const cv::ReadRequest> requests
 // one it took: their buffers are the caller's, so none may still be in flight
 // on return. Entries it did not take would go out with a later submission,
 // into buffers no longer ours, so the ring is then given up.
-void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> requests,
+void ReadRing::submitAndWait(int descriptor, std::span<const ReadRequest> requests,
                              bool* delivered) {
     unsigned queued = 0;
-    for (const cv::ReadRequest& request : requests) {
+    for (const ReadRequest& request : requests) {
         if (request.count > std::numeric_limits<unsigned>::max()) break;
         io_uring_sqe* entry = io_uring_get_sqe(&ring_);
         if (entry == nullptr) break;
@@ -80,4 +80,4 @@ void ReadRing::submitAndWait(int descriptor, std::span<const cv::ReadRequest> re
     }
 }
 
-}  // namespace corvane_cli
+}  // namespace cv

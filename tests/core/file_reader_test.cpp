@@ -1,4 +1,4 @@
-#include "cli/file_reader.h"
+#include "core/file_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ class FileReaderBatches : public ::testing::Test {
         std::ofstream out(path_, std::ios::binary);
         for (std::uint64_t i = 0; i < kFileBytes; ++i) out.put(static_cast<char>(byteAt(i)));
         out.close();
-        reader_ = corvane_cli::FileReader::open(path_.string());
+        reader_ = cv::FileReader::open(path_.string());
         ASSERT_NE(reader_, nullptr);
     }
     void TearDown() override {
@@ -42,7 +42,7 @@ class FileReaderBatches : public ::testing::Test {
     }
 
     std::filesystem::path path_;
-    std::unique_ptr<corvane_cli::FileReader> reader_;
+    std::unique_ptr<cv::FileReader> reader_;
 };
 
 TEST_F(FileReaderBatches, DeliverContiguousAndSeparateRangesAlike) {
