@@ -8,6 +8,9 @@
 
 namespace cv {
 
+// The longest image side any reader accepts and the renderer lays out, in pixels.
+constexpr std::uint64_t kMaxImageSide = 100000;
+
 enum class FileKind : std::uint32_t {
     Unknown = 0,
     Xisf = 1,

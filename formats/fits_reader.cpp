@@ -28,7 +28,6 @@ static_assert(kMaxHeaderBlocksPerFile >= kMaxHeaderBlocks, "the first header alw
 constexpr std::size_t kMaxStoredKeywords = 512;            // per HDU, and per inherited list
 constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;   // bytes of stored text per file
 constexpr std::uint64_t kMaxNaxis = 999;
-constexpr std::uint64_t kMaxAxisLength = 100000;           // pixels along axes 1 and 2
 constexpr std::uint64_t kMaxPlanes = 16;                   // NAXIS3
 constexpr std::string_view kPixInsightProgram = "PixInsight";
 
@@ -161,8 +160,8 @@ bool qualifiesAsImage(const HduHeader& header, std::uint64_t sourceSize) {
     const HduInfo& info = header.info;
     if (info.dataSize == 0) return false;
     if (info.naxis != 2 && info.naxis != 3) return false;
-    if (info.naxis1 < 1 || info.naxis1 > kMaxAxisLength) return false;
-    if (info.naxis2 < 1 || info.naxis2 > kMaxAxisLength) return false;
+    if (info.naxis1 < 1 || info.naxis1 > kMaxImageSide) return false;
+    if (info.naxis2 < 1 || info.naxis2 > kMaxImageSide) return false;
     if (info.naxis == 3 && (info.naxis3 < 1 || info.naxis3 > kMaxPlanes)) return false;
     if (sampleFormatForBitpix(info.bitpix) == SampleFormat::None) return false;
     if (header.xtensionSeen && !header.xtensionIsImage) return false;

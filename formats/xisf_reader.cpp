@@ -22,7 +22,6 @@ constexpr std::uint64_t kMaxHeaderLength = 16 * 1024 * 1024;  // bytes
 constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;      // bytes of stored text per file
 constexpr std::size_t kMaxRecords = 512;                      // keywords, and properties
 constexpr std::size_t kDecodedCapacity = 4096;                // bytes per decoded attribute, with its zero
-constexpr std::uint64_t kMaxImageSide = 100000;               // pixels
 constexpr std::uint32_t kMaxChannels = 16;
 constexpr std::uint64_t kMaxEmbeddedThumbnailSide = 1024;     // pixels: larger ones are not thumbnails
 constexpr std::uint32_t kMaxImageCount = 0xFFFFFFFF;

@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "core/image_data.h"
 #include "core/large_allocator.h"
 #include "core/text_utils.h"
 #include "render/avx2_kernels.h"
@@ -106,7 +107,7 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
                               std::uint32_t outHeight, std::uint32_t channels,
                               std::uint64_t sourceWidth, std::uint64_t memoryLimit, bool keepMaxima) {
     if (outWidth == 0 || outHeight == 0 || channels < 1 || channels > kMaxAccumulatorChannels ||
-        sourceWidth < 1 || sourceWidth > kMaxAccumulatorSourceWidth) {
+        sourceWidth < 1 || sourceWidth > kMaxImageSide) {
         return ReadStatus::Malformed;
     }
     const auto bytes = accumulatorBytes(outWidth, outHeight, channels);

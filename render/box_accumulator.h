@@ -38,7 +38,6 @@ struct BoxAccumulator {
 };
 
 constexpr std::uint32_t kMaxAccumulatorChannels = 4;
-constexpr std::uint64_t kMaxAccumulatorSourceWidth = 100000;  // samples per row fed in
 // Initial box maximum: -3.0e38 (bits 0xFF61B1E6), below any working value.
 constexpr std::uint32_t kInitialMaximumBits = 0xFF61B1E6;
 
@@ -48,7 +47,7 @@ std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint3
                                               std::uint32_t channels);
 
 // Malformed for a zero size, 1 to 4 channels violated or a source width
-// outside 1 to 100,000; TooLarge when the arrays exceed `memoryLimit` bytes or
+// outside 1 to kMaxImageSide; TooLarge when the arrays exceed `memoryLimit` bytes or
 // cannot be allocated (counting the maxima, kept or not, so that the sizes a
 // budget allows stay the same). Without `keepMaxima` only the sums are kept:
 // half the memory touched and less work, for pictures that blend no peaks in.

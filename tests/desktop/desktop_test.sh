@@ -76,6 +76,14 @@ for file in ./usr/bin/corvane ./usr/share/thumbnailers/corvane.thumbnailer ./usr
             ./usr/share/man/man1/corvane.1 ./usr/share/doc/corvane/copyright; do
   grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
 done
+# Built with Debian's hardening: relocations read-only and bound at start, stack protector, fortified calls.
+dpkg-deb -x "$package" "$work/unpacked"
+binary=$work/unpacked/usr/bin/corvane
+readelf -lW "$binary" | grep -q GNU_RELRO || fail "the packaged tool has no read-only relocations"
+readelf -dW "$binary" | grep -Eq 'BIND_NOW|FLAGS.*NOW' || fail "the packaged tool binds lazily"
+symbols=$(readelf --dyn-syms -W "$binary")
+grep -q __stack_chk_fail <<<"$symbols" || fail "the packaged tool has no stack protector"
+grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "the packaged tool calls no fortified functions"
 depends=$(dpkg-deb -f "$package" Depends)
 [[ $depends == *libpng* && $depends == *libc6* ]] || fail "dependencies not computed: $depends"
 echo "desktop: types recognised, thumbnails drawn, package $(basename "$package") depends on: $depends"
