@@ -134,7 +134,6 @@ void releasePreviewWindowClass() {
 }
 
 PreviewHandler::PreviewHandler() {
-    objectCreated();
     view_.backgroundColor = GetSysColor(COLOR_WINDOW);
     view_.textColor = GetSysColor(COLOR_WINDOWTEXT);
     jobDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
@@ -152,46 +151,17 @@ PreviewHandler::~PreviewHandler() {
     if (site_ != nullptr) site_->Release();
     if (jobDone_ != nullptr) CloseHandle(jobDone_);
     stream_.detach();
-    objectDestroyed();
 }
-
-IFACEMETHODIMP PreviewHandler::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IPreviewHandler)) {
-        *object = static_cast<IPreviewHandler*>(this);
-    } else if (riid == __uuidof(IPreviewHandlerVisuals)) {
-        *object = static_cast<IPreviewHandlerVisuals*>(this);
-    } else if (riid == __uuidof(IObjectWithSite)) {
-        *object = static_cast<IObjectWithSite*>(this);
-    } else if (riid == __uuidof(IOleWindow)) {
-        *object = static_cast<IOleWindow*>(this);
-    } else if (riid == __uuidof(IInitializeWithStream)) {
-        *object = static_cast<IInitializeWithStream*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-IFACEMETHODIMP_(ULONG) PreviewHandler::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
 
 // When the host drops its last reference while jobs still hold theirs, the
 // loading stops and the site goes back now, on the host's thread, while this
 // reference still keeps the handler. A job lowers its count before its
 // reference, so a job ending meanwhile never makes this look true early.
 IFACEMETHODIMP_(ULONG) PreviewHandler::Release() {
-    if (InterlockedCompareExchange(&references_, 0, 0) - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
+    if (references() - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
         hostLetGo();
     }
     return dropReference();
-}
-
-ULONG PreviewHandler::dropReference() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
 }
 
 void PreviewHandler::hostLetGo() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "shell/com_object_win.h"
 #include "shell/preview_view_win.h"
 #include "shell/stream_adapter_win.h"
 
@@ -28,18 +29,11 @@ struct PreviewJob;
 // Explorer's preview pane: one child window showing the picture with its
 // details, a listing, or a message. Loading runs as a job on the system
 // thread pool; the host's thread only paints.
-class PreviewHandler final : public IPreviewHandler,
-                             public IPreviewHandlerVisuals,
-                             public IObjectWithSite,
-                             public IOleWindow,
-                             public IInitializeWithStream {
+class PreviewHandler final : public ComObject<IPreviewHandler, IPreviewHandlerVisuals, IObjectWithSite, IOleWindow,
+                                             IInitializeWithStream> {
 public:
     PreviewHandler();
-    PreviewHandler(const PreviewHandler&) = delete;
-    PreviewHandler& operator=(const PreviewHandler&) = delete;
 
-    IFACEMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
 
     IFACEMETHODIMP SetWindow(HWND parent, const RECT* rect) override;
@@ -65,7 +59,7 @@ public:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    ~PreviewHandler();
+    ~PreviewHandler() override;
     static void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context);
     static void finishJob(PreviewJob* job, PTP_CALLBACK_INSTANCE instance);
     LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -74,13 +68,11 @@ private:
     void stopJob();
     void publish(std::uint64_t generation, PreviewContent&& content);
     void releaseJobReference();
-    ULONG dropReference();
     void hostLetGo();
     LONG takePendingReleases();
     void windowGone();
     void invalidate();
 
-    volatile LONG references_ = 1;
     volatile LONG jobReferences_ = 0;  // those of the references held by loading jobs
     HWND parentWindow_ = nullptr;
     RECT bounds_{};

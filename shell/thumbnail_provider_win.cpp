@@ -1,14 +1,18 @@
 #include "shell/thumbnail_provider_win.h"
 
+#include <propsys.h>
+#include <thumbcache.h>
+
 #include <algorithm>
 
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
+#include "shell/com_object_win.h"
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
 #include "shell/registry_settings_win.h"
-#include "shell/server_win.h"
+#include "shell/stream_adapter_win.h"
 
 namespace cvwin {
 
@@ -39,6 +43,19 @@ struct PipelineCall {
     StreamAdapter* source;
     UINT cx;
     HBITMAP* bitmap;
+};
+
+class ThumbnailProvider final : public ComObject<IThumbnailProvider, IInitializeWithStream> {
+public:
+    IFACEMETHODIMP GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override;
+    IFACEMETHODIMP Initialize(IStream* stream, DWORD mode) override;
+
+private:
+    ~ThumbnailProvider() override { source_.detach(); }
+    static HRESULT runPipeline(void* context);
+
+    StreamAdapter source_;
+    bool initialized_ = false;
 };
 
 }  // namespace
@@ -76,35 +93,6 @@ HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
         out[3] = 255;
     }
     return bitmap;
-}
-
-ThumbnailProvider::ThumbnailProvider() { objectCreated(); }
-
-ThumbnailProvider::~ThumbnailProvider() {
-    source_.detach();
-    objectDestroyed();
-}
-
-IFACEMETHODIMP ThumbnailProvider::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IThumbnailProvider)) {
-        *object = static_cast<IThumbnailProvider*>(this);
-    } else if (riid == __uuidof(IInitializeWithStream)) {
-        *object = static_cast<IInitializeWithStream*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-IFACEMETHODIMP_(ULONG) ThumbnailProvider::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-IFACEMETHODIMP_(ULONG) ThumbnailProvider::Release() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
 }
 
 IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
