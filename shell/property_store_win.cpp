@@ -10,6 +10,7 @@
 #include "metadata/property_list.h"
 #include "shell/com_object_win.h"
 #include "shell/fault_guard_win.h"
+#include "shell/read_status_hresult_win.h"
 #include "shell/stream_adapter_win.h"
 
 namespace cvwin {
@@ -104,7 +105,9 @@ void PropertyStore::clear() {
 HRESULT PropertyStore::load(void* context) {
     const auto& work = *static_cast<Load*>(context);
     cv::PropertyList list;
-    if (cv::readPropertyList(work.source, list) != cv::ReadStatus::Ok) return E_FAIL;
+    if (const cv::ReadStatus status = cv::readPropertyList(work.source, list); status != cv::ReadStatus::Ok) {
+        return hresultFromWholeRead(status);
+    }
     work.entries.reserve(list.size());
     for (const cv::PropertyEntry& property : list) {
         Entry entry{};

@@ -11,6 +11,7 @@
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
+#include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/stream_adapter_win.h"
 
@@ -105,14 +106,15 @@ IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
 HRESULT ThumbnailProvider::runPipeline(void* context) {
     const auto& call = *static_cast<PipelineCall*>(context);
     cv::ImageData data;
-    if (cv::readImageHeader(*call.source, data) != cv::ReadStatus::Ok) return E_FAIL;
+    const cv::ReadStatus header = cv::readImageHeader(*call.source, data);
+    if (header != cv::ReadStatus::Ok) return hresultFromWholeRead(header);
     const cv::RenderSettings settings = readRenderSettings();
     cv::RenderBudget budget = cv::thumbnailBudget();
     cv::RgbImage image;
     cv::RenderReport report;
     const cv::ReadStatus status =
         cv::renderImage(*call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
-    if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial) return E_FAIL;
+    if (const HRESULT rendered = hresultFromReadStatus(status); FAILED(rendered)) return rendered;
     // The settings read once: a change made meanwhile cannot give the label other settings than the picture.
     if (settings.labelFormat) drawFormatLabel(image, data.kind, settings.labelCorner);
     *call.bitmap = createThumbnailBitmap(image);
