@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <thumbcache.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "settings/dpi_win.h"
 #include "shell/file_system_win.h"
 #include "shell/registration_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -52,13 +54,12 @@ std::wstring inFolder(const std::wstring& folder, const std::wstring& name) {
 template <typename Visit>
 void forEachServedFile(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW(inFolder(folder, L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const FindHandle search(FindFirstFileW(inFolder(folder, L"*").c_str(), &found));
+    if (!search) return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isServedName(found.cFileName)) continue;
         if (!visit(std::wstring(found.cFileName))) break;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
 }
 
 std::size_t countServedFiles(const std::wstring& folder) {
@@ -187,8 +188,8 @@ int refreshFolderWithProgress(const std::wstring& folder) {
     HWND window = createProgressWindow(*job, total);
     if (window == nullptr) return 1;
     auto* handedOver = new std::shared_ptr<RefreshJob>(job);
-    HANDLE worker = CreateThread(nullptr, 0, refreshWorker, handedOver, 0, nullptr);
-    if (worker == nullptr) {
+    const KernelHandle worker(CreateThread(nullptr, 0, refreshWorker, handedOver, 0, nullptr));
+    if (!worker) {
         delete handedOver;
         DestroyWindow(window);
         return 1;
@@ -198,8 +199,7 @@ int refreshFolderWithProgress(const std::wstring& folder) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    WaitForSingleObject(worker, kWorkerEndWaitMs);
-    CloseHandle(worker);
+    WaitForSingleObject(worker.get(), kWorkerEndWaitMs);
     return 0;
 }
 
@@ -213,25 +213,20 @@ std::wstring cleanRefreshPath(std::wstring_view argument) {
 }
 
 bool refreshFile(const std::wstring& path) {
-    IThumbnailCache* cache = nullptr;
+    Microsoft::WRL::ComPtr<IThumbnailCache> cache;
     if (FAILED(CoCreateInstance(kLocalThumbnailCache, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                __uuidof(IThumbnailCache), reinterpret_cast<void**>(&cache)))) {
+                                IID_PPV_ARGS(&cache)))) {
         return false;
     }
-    IShellItem* item = nullptr;
-    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, __uuidof(IShellItem),
-                                           reinterpret_cast<void**>(&item)))) {
-        cache->Release();
-        return false;
-    }
+    Microsoft::WRL::ComPtr<IShellItem> item;
+    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)))) return false;
     bool renewed = false;
     for (const UINT size : kThumbnailSizes) {
-        ISharedBitmap* bitmap = nullptr;
-        if (SUCCEEDED(cache->GetThumbnail(item, size, WTS_FORCEEXTRACTION, &bitmap, nullptr, nullptr))) renewed = true;
-        if (bitmap != nullptr) bitmap->Release();
+        Microsoft::WRL::ComPtr<ISharedBitmap> bitmap;
+        if (SUCCEEDED(cache->GetThumbnail(item.Get(), size, WTS_FORCEEXTRACTION, &bitmap, nullptr, nullptr))) {
+            renewed = true;
+        }
     }
-    item->Release();
-    cache->Release();
     if (renewed) SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSH, path.c_str(), nullptr);
     return renewed;
 }

@@ -136,7 +136,7 @@ void releasePreviewWindowClass() {
 PreviewHandler::PreviewHandler() {
     view_.backgroundColor = GetSysColor(COLOR_WINDOW);
     view_.textColor = GetSysColor(COLOR_WINDOWTEXT);
-    jobDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    jobDone_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     const cv::RenderSettings settings = readRenderSettings();
     view_.showSidebar = settings.previewSidebar;
     if (settings.previewDarkBackground || appsUseDarkTheme()) {
@@ -148,8 +148,6 @@ PreviewHandler::PreviewHandler() {
 
 PreviewHandler::~PreviewHandler() {
     destroyWindow();
-    if (site_ != nullptr) site_->Release();
-    if (jobDone_ != nullptr) CloseHandle(jobDone_);
     stream_.detach();
 }
 
@@ -166,8 +164,7 @@ IFACEMETHODIMP_(ULONG) PreviewHandler::Release() {
 
 void PreviewHandler::hostLetGo() {
     if (cancel_) cancel_->store(true);
-    if (site_ != nullptr) site_->Release();
-    site_ = nullptr;
+    site_.Reset();
 }
 
 IFACEMETHODIMP PreviewHandler::Initialize(IStream* stream, DWORD) {
@@ -218,7 +215,7 @@ IFACEMETHODIMP PreviewHandler::DoPreview() {
         job->generation = ++generation_;
     }
     busy_ = true;
-    ResetEvent(jobDone_);
+    ResetEvent(jobDone_.get());
     jobInFlight_ = true;
     AddRef();
     job->handler = this;
@@ -272,7 +269,7 @@ void PreviewHandler::publish(std::uint64_t generation, PreviewContent&& content)
         if (generation != generation_) return;
         view_.content = std::move(content);
         notify = notifyWindow_;
-        SetEvent(jobDone_);
+        SetEvent(jobDone_.get());
     }
     if (notify != nullptr) PostMessageW(notify, kContentChangedMessage, 0, 0);
 }
@@ -306,7 +303,7 @@ LONG PreviewHandler::takePendingReleases() {
 
 void PreviewHandler::stopJob() {
     if (cancel_) cancel_->store(true);
-    if (jobInFlight_) WaitForSingleObject(jobDone_, kJobWaitMs);
+    if (jobInFlight_) WaitForSingleObject(jobDone_.get(), kJobWaitMs);
     jobInFlight_ = false;
     const Locked locked(view_.lock);
     ++generation_;
@@ -399,14 +396,10 @@ IFACEMETHODIMP PreviewHandler::TranslateAccelerator(MSG* message) {
             return S_OK;
         }
     }
-    if (site_ == nullptr || message == nullptr) return S_FALSE;
-    IPreviewHandlerFrame* frame = nullptr;
-    if (FAILED(site_->QueryInterface(__uuidof(IPreviewHandlerFrame), reinterpret_cast<void**>(&frame)))) {
-        return S_FALSE;
-    }
-    const HRESULT result = frame->TranslateAccelerator(message);
-    frame->Release();
-    return result;
+    if (!site_ || message == nullptr) return S_FALSE;
+    Microsoft::WRL::ComPtr<IPreviewHandlerFrame> frame;
+    if (FAILED(site_.As(&frame))) return S_FALSE;
+    return frame->TranslateAccelerator(message);
 }
 
 IFACEMETHODIMP PreviewHandler::SetBackgroundColor(COLORREF color) {
@@ -427,12 +420,10 @@ IFACEMETHODIMP PreviewHandler::SetTextColor(COLORREF color) {
 // by the handle, are always made again.
 IFACEMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font) {
     if (font == nullptr) return E_POINTER;
-    HFONT created = CreateFontIndirectW(font);
-    if (created == nullptr) return E_FAIL;
-    HFONT previous = view_.hostFont;
-    view_.hostFont = created;
+    GdiFont created(CreateFontIndirectW(font));
+    if (!created) return E_FAIL;
     view_.fontKey = nullptr;  // a later font may reuse the old handle's value
-    if (previous != nullptr) DeleteObject(previous);
+    view_.hostFont = std::move(created);
     if (isLiveWindow(window_)) {
         try {
             layoutTextBox(view_, window_);
@@ -445,8 +436,6 @@ IFACEMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font) {
 }
 
 IFACEMETHODIMP PreviewHandler::SetSite(IUnknown* site) {
-    if (site != nullptr) site->AddRef();
-    if (site_ != nullptr) site_->Release();
     site_ = site;
     return S_OK;
 }
@@ -454,7 +443,7 @@ IFACEMETHODIMP PreviewHandler::SetSite(IUnknown* site) {
 IFACEMETHODIMP PreviewHandler::GetSite(REFIID riid, void** site) {
     if (site == nullptr) return E_POINTER;
     *site = nullptr;
-    if (site_ == nullptr) return E_FAIL;
+    if (!site_) return E_FAIL;
     return site_->QueryInterface(riid, site);
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "shell/com_object_win.h"
 #include "shell/preview_view_win.h"
 #include "shell/stream_adapter_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -76,13 +78,13 @@ private:
     volatile LONG jobReferences_ = 0;  // those of the references held by loading jobs
     HWND parentWindow_ = nullptr;
     RECT bounds_{};
-    IUnknown* site_ = nullptr;
+    Microsoft::WRL::ComPtr<IUnknown> site_;
     HWND window_ = nullptr;
     PreviewView view_;
     StreamAdapter stream_;  // each job takes its own reference to the stream
     bool initialized_ = false;
     bool busy_ = false;
-    HANDLE jobDone_ = nullptr;  // signalled when the current job has ended
+    KernelHandle jobDone_;  // signalled when the current job has ended
     bool jobInFlight_ = false;
     std::shared_ptr<std::atomic<bool>> cancel_;  // the current job's
     std::uint64_t generation_ = 0;               // under the view's lock: the job allowed to publish
