@@ -80,14 +80,10 @@ private:
         std::vector<Entry>& entries;
     };
 
-    ~PropertyStore() override {
-        clear();
-        source_.detach();
-    }
+    ~PropertyStore() override { clear(); }
     static HRESULT load(void* context);
     void clear();
 
-    StreamAdapter source_;
     std::vector<Entry> entries_;
     bool initialized_ = false;
 };
@@ -119,10 +115,14 @@ HRESULT PropertyStore::load(void* context) {
     return S_OK;
 }
 
+// Everything is read here, so the stream (and the file behind it) goes back
+// before Initialize returns: Explorer may keep a store for as long as it
+// shows the file's columns.
 IFACEMETHODIMP PropertyStore::Initialize(IStream* stream, DWORD) {
     if (initialized_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-    if (!source_.attach(stream)) return E_INVALIDARG;
-    Load work{source_, entries_};
+    StreamAdapter source;
+    if (!source.attach(stream)) return E_INVALIDARG;
+    Load work{source, entries_};
     // A file that cannot be read leaves an empty store: the shell shows no values, and no error.
     if (FAILED(runGuarded(&PropertyStore::load, &work))) clear();
     initialized_ = true;
