@@ -38,9 +38,8 @@ std::wstring programFolder() {
 
 InstallRoot installRoot() {
     RegistryKey key;
-    return key.open(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}", KEY_READ)
-               ? InstallRoot::Machine
-               : InstallRoot::User;
+    const std::wstring classKey = L"Software\\Classes\\CLSID\\" + guidText(kThumbnailProviderClsid);
+    return key.open(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_READ) ? InstallRoot::Machine : InstallRoot::User;
 }
 
 HKEY rootKey(InstallRoot root) { return root == InstallRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
