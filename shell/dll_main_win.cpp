@@ -5,6 +5,7 @@
 #include "shell/class_ids_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/preview_handler_win.h"
+#include "shell/preview_window_win.h"
 #include "shell/server_win.h"
 #include "shell/property_store_win.h"
 #include "shell/registration_win.h"
