@@ -2,15 +2,13 @@
 
 #include <windows.h>
 
-#include "shell/class_ids_win.h"
+#include "settings/install_state_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 
 namespace cvwin {
 
 namespace {
-
-constexpr DWORD kPathCapacity = 32768;  // characters: the longest path Windows knows
 
 using InstallFunction = HRESULT(__stdcall*)(BOOL install, PCWSTR rootName);
 
@@ -45,36 +43,6 @@ bool writeSwitches(HKEY root, const std::array<bool, kServedExtensionCount>& ena
 
 }  // namespace
 
-InstallRoot installRoot() {
-    RegistryKey key;
-    return key.open(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}", KEY_READ)
-               ? InstallRoot::Machine
-               : InstallRoot::User;
-}
-
-std::wstring programPath() {
-    std::wstring path(kPathCapacity, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), kPathCapacity);
-    if (length == 0 || length >= kPathCapacity) return {};
-    path.resize(length);
-    return path;
-}
-
-std::wstring programFolder() {
-    const std::wstring path = programPath();
-    return path.substr(0, path.rfind(L'\\') + 1);
-}
-
-// Another copy of the program (an unpacked folder, a build) must not point
-// every user's Explorer at its own, perhaps user-writable, folder.
-bool isMachineServer() {
-    const std::wstring folder = programFolder();
-    return !folder.empty() &&
-           registryTextEquals(HKEY_LOCAL_MACHINE,
-                              (L"Software\\Classes\\CLSID\\" + guidText(kThumbnailProviderClsid) + L"\\InprocServer32").c_str(),
-                              nullptr, folder + L"Corvane.dll");
-}
-
 // Registration goes through DllInstall with the install root named, not
 // through DllRegisterServer: that one picks its root from the token, and a
 // per-user install run elevated would otherwise be registered for all users,
@@ -85,7 +53,7 @@ bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled) {
     const std::wstring serverPath = folder + L"Corvane.dll";
     const InstallRoot root = installRoot();
     if (root == InstallRoot::Machine && !isMachineServer()) return false;
-    if (!writeSwitches(root == InstallRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, enabled)) return false;
+    if (!writeSwitches(rootKey(root), enabled)) return false;
     const LoadedLibrary server(serverPath);
     if (server.get() == nullptr) return false;
     const auto install = reinterpret_cast<InstallFunction>(reinterpret_cast<void*>(GetProcAddress(server.get(), "DllInstall")));

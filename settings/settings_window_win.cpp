@@ -8,15 +8,16 @@
 #include <cwchar>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "corvane/version.h"
 #include "settings/associations_win.h"
 #include "settings/dpi_win.h"
+#include "settings/install_state_win.h"
+#include "settings/settings_store_win.h"
+#include "settings/thumbnail_refresh_win.h"
 #include "shell/file_system_win.h"
-#include "shell/class_ids_win.h"
-#include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -60,7 +61,6 @@ constexpr int kIconSize = 64;
 constexpr LONG kBoldWeight = 600;
 constexpr COLORREF kNoticeColor = RGB(168, 75, 0);
 constexpr DWORD kElevatedWaitMs = 60000;
-constexpr DWORD kMaxPendingRenameBytes = 1 << 20;  // the system's list of renames read at most
 
 enum class Kind { Icon, Text, Button, Group, Check, List };
 
@@ -132,17 +132,11 @@ constexpr const wchar_t* kApprovalText =
 
 // What one settings window owns.
 struct WindowState {
-    HFONT normalFont = nullptr;
-    HFONT boldFont = nullptr;
-    HICON icon = nullptr;
+    GdiFont normalFont;
+    GdiFont boldFont;
+    IconHandle icon;
     int dpi = kDefaultDpi;
     bool restartNotice = false;
-
-    ~WindowState() {
-        if (normalFont != nullptr) DeleteObject(normalFont);
-        if (boldFont != nullptr) DeleteObject(boldFont);
-        if (icon != nullptr) DestroyIcon(icon);
-    }
 };
 
 WindowState* stateOf(HWND window) { return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
@@ -177,7 +171,8 @@ const wchar_t* classOf(Kind kind) {
     }
 }
 
-// New fonts for the state's DPI; the caller applies them, then deletes the old ones.
+// New fonts for the state's DPI; the old ones go only once the controls have
+// the new ones, so the caller applies them first.
 void makeFonts(WindowState& state) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
@@ -185,18 +180,18 @@ void makeFonts(WindowState& state) {
                                     static_cast<UINT>(state.dpi))) {
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     }
-    state.normalFont = CreateFontIndirectW(&metrics.lfMessageFont);
+    state.normalFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
     LOGFONTW bold = metrics.lfMessageFont;
     bold.lfWeight = kBoldWeight;
-    state.boldFont = CreateFontIndirectW(&bold);
+    state.boldFont.reset(CreateFontIndirectW(&bold));
 }
 
 void applyFonts(HWND window, const WindowState& state) {
     for (const Control& control : kControls) {
-        SendDlgItemMessageW(window, control.id, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont), FALSE);
+        SendDlgItemMessageW(window, control.id, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont.get()), FALSE);
     }
     for (const int id : kBoldIds) {
-        SendDlgItemMessageW(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(state.boldFont), FALSE);
+        SendDlgItemMessageW(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(state.boldFont.get()), FALSE);
     }
 }
 
@@ -207,8 +202,7 @@ void loadIcon(HWND window, WindowState& state) {
     SendDlgItemMessageW(window, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    if (state.icon != nullptr) DestroyIcon(state.icon);
-    state.icon = icon;
+    state.icon.reset(icon);
 }
 
 void layout(HWND window, const WindowState& state) {
@@ -228,8 +222,6 @@ void layout(HWND window, const WindowState& state) {
     SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-
-HKEY rootKey(InstallRoot root) { return root == InstallRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 void fillList(HWND window, int id, const wchar_t* const* names, std::size_t count, DWORD selected) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -272,27 +264,6 @@ void createControls(HWND window, WindowState& state) {
     SetDlgItemTextW(window, kTitleId, title);
 }
 
-bool writeOptions(const cv::RenderSettings& settings) {
-    RegistryKey key;
-    if (!key.create(HKEY_CURRENT_USER, kSettingsKey, KEY_SET_VALUE)) return false;
-    const std::pair<const wchar_t*, DWORD> values[] = {
-        {L"AutoStretch", settings.autoStretch},
-        {L"LabelFormat", settings.labelFormat},
-        {L"LabelCorner", static_cast<DWORD>(settings.labelCorner)},
-        {L"PreviewDarkBackground", settings.previewDarkBackground},
-        {L"PreviewSidebar", settings.previewSidebar},
-        {L"Brightness", static_cast<DWORD>(settings.brightness)},
-        {L"CfaMode", static_cast<DWORD>(settings.cfaMode)},
-    };
-    bool written = true;
-    for (const auto& [name, value] : values) {
-        written = RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-                      ERROR_SUCCESS &&
-                  written;
-    }
-    return written;
-}
-
 cv::RenderSettings optionsFrom(HWND window) {
     cv::RenderSettings settings;
     settings.autoStretch = isChecked(window, kAutoStretchId);
@@ -315,28 +286,6 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
     return wanted;
 }
 
-// Whether the extension's preview handler is Corvane's: a key another program
-// took over for a type switched off is no reason to register again.
-bool servesPreview(HKEY root, const wchar_t* extension) {
-    const std::wstring previewKey = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension +
-                                    L"\\ShellEx\\" + kPreviewHandlerPoint;
-    return registryTextEquals(root, previewKey.c_str(), nullptr, guidText(kPreviewHandlerClsid));
-}
-
-bool associationsChanged(HKEY root, const std::array<bool, kServedExtensionCount>& wanted) {
-    for (std::size_t i = 0; i < kServedExtensionCount; ++i) {
-        const wchar_t* extension = servedExtension(i);
-        if (wanted[i] != servesPreview(root, extension) || wanted[i] != extensionEnabled(root, extension)) return true;
-    }
-    return false;
-}
-
-bool machineRegistrationIncomplete() {
-    return RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
-                        guidText(kPreviewHandlerClsid).c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
-                        nullptr) != ERROR_SUCCESS;
-}
-
 // The elevated run of this program that writes the machine's switches and
 // registers; its exit code is the only answer.
 const wchar_t* applyElevated(const std::array<bool, kServedExtensionCount>& wanted) {
@@ -351,17 +300,17 @@ const wchar_t* applyElevated(const std::array<bool, kServedExtensionCount>& want
     execute.lpParameters = parameters.c_str();
     execute.nShow = SW_HIDE;
     if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) return kApprovalText;
+    const KernelHandle elevated(execute.hProcess);
     DWORD code = 1;
-    if (WaitForSingleObject(execute.hProcess, kElevatedWaitMs) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(execute.hProcess, &code)) {
+    if (WaitForSingleObject(elevated.get(), kElevatedWaitMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(elevated.get(), &code)) {
         code = 1;
     }
-    CloseHandle(execute.hProcess);
     return code == 0 ? kUpdatedText : kNotUpdatedText;
 }
 
 void saveSettings(HWND window) {
-    const bool saved = writeOptions(optionsFrom(window));
+    const bool saved = writeRenderSettings(optionsFrom(window));
     const InstallRoot root = installRoot();
     const auto wanted = wantedExtensions(window);
     const bool incomplete = root == InstallRoot::Machine && machineRegistrationIncomplete();
@@ -407,16 +356,47 @@ LRESULT onCreate(HWND window) {
 
 void onDpiChanged(HWND window, WindowState& state, int dpi, const RECT& suggested) {
     state.dpi = dpi;
-    const HFONT oldNormal = state.normalFont;
-    const HFONT oldBold = state.boldFont;
-    makeFonts(state);
-    applyFonts(window, state);
-    DeleteObject(oldNormal);
-    DeleteObject(oldBold);
+    {
+        const GdiFont oldNormal = std::move(state.normalFont);
+        const GdiFont oldBold = std::move(state.boldFont);
+        makeFonts(state);
+        applyFonts(window, state);
+    }
     loadIcon(window, state);
     SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     layout(window, state);
     InvalidateRect(window, nullptr, TRUE);
+}
+
+// The refresh's confirmation and outcome, in the window's status line.
+void refreshAllThumbnails(HWND window) {
+    constexpr const wchar_t* question =
+        L"This clears every thumbnail stored on this computer and reloads Corvane. They are redrawn as you browse.\n\n"
+        L"To refresh just one file or one folder, right-click it in Explorer instead.\n\n"
+        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few seconds and come back on "
+        L"their own.\n\nContinue?";
+    if (MessageBoxW(window, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    setStatus(window, L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a few seconds.");
+    UpdateWindow(window);
+    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    const WholeRefreshOutcome outcome = refreshWholeComputer();
+    SetCursor(previous);
+    wchar_t status[256];
+    if (!outcome.explorerBack) {
+        std::swprintf(status, std::size(status),
+                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press Ctrl+Shift+Esc, choose Run "
+                      L"new task, and enter explorer.exe",
+                      outcome.deletedFiles);
+    } else if (outcome.deletedFiles > 0) {
+        std::swprintf(status, std::size(status),
+                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so a folder of large "
+                      L"files takes a moment the first time.",
+                      outcome.deletedFiles);
+    } else {
+        std::swprintf(status, std::size(status),
+                      L"No stored thumbnails could be removed. Another program may be holding them open.");
+    }
+    setStatus(window, status);
 }
 
 LRESULT onCommand(HWND window, int id, int notification) {
@@ -463,47 +443,6 @@ LRESULT CALLBACK settingsProcedure(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Runs a command line without a window and waits for it, at most `waitMs`.
-void runHidden(const wchar_t* commandLine, DWORD waitMs) {
-    std::wstring command = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
-        return;
-    }
-    WaitForSingleObject(process.hProcess, waitMs);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
-bool waitForShell(int checks, DWORD intervalMs) {
-    for (int i = 0; i < checks; ++i) {
-        if (GetShellWindow() != nullptr) return true;
-        Sleep(intervalMs);
-    }
-    return GetShellWindow() != nullptr;
-}
-
-unsigned deleteThumbnailCaches() {
-    wchar_t localAppData[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return 0;
-    const std::wstring folder = std::wstring(localAppData) + L"\\Microsoft\\Windows\\Explorer";
-    unsigned deleted = 0;
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\thumbcache_*.db").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    do {
-        if (DeleteFileW((folder + L"\\" + found.cFileName).c_str())) ++deleted;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return deleted;
-}
-
 int runWindowLoop() {
     // Named so an installer can tell that the program runs; a second instance still starts.
     CreateMutexW(nullptr, FALSE, L"CorvaneSettings-5B1D93A4-Single");
@@ -538,92 +477,6 @@ int runWindowLoop() {
 }
 
 }  // namespace
-
-bool isRestartPending() {
-    const std::wstring folder = programFolder();
-    if (folder.empty()) return false;
-    std::wstring server = folder + L"Corvane.dll";
-    CharLowerBuffW(server.data(), static_cast<DWORD>(server.size()));
-    RegistryKey key;
-    if (!key.open(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_QUERY_VALUE)) {
-        return false;
-    }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        type != REG_MULTI_SZ || size == 0 || size > kMaxPendingRenameBytes) {
-        return false;
-    }
-    std::vector<wchar_t> names(size / sizeof(wchar_t) + 2, L'\0');
-    if (RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(names.data()),
-                         &size) != ERROR_SUCCESS) {
-        return false;
-    }
-    // Every string, the empty ones that mark a deletion's missing target included.
-    const std::size_t count = size / sizeof(wchar_t);
-    for (std::size_t at = 0; at < count;) {
-        std::wstring name(names.data() + at);
-        at += name.size() + 1;
-        CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
-        if (!name.empty() && name.find(server) != std::wstring::npos) return true;
-    }
-    return false;
-}
-
-void refreshAllThumbnails(HWND settingsWindow) {
-    constexpr const wchar_t* question =
-        L"This clears every thumbnail stored on this computer and reloads Corvane. They are redrawn as you browse.\n\n"
-        L"To refresh just one file or one folder, right-click it in Explorer instead.\n\n"
-        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few seconds and come back on "
-        L"their own.\n\nContinue?";
-    if (MessageBoxW(settingsWindow, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
-    setStatus(settingsWindow,
-              L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a few seconds.");
-    UpdateWindow(settingsWindow);
-    const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    // The system's own cmd.exe, never one beside the program or in the current
-    // folder; and only this session's Explorer, even when run elevated.
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    wchar_t stopExplorer[2 * MAX_PATH];
-    std::swprintf(stopExplorer, std::size(stopExplorer),
-                  L"\"%ls\\cmd.exe\" /c taskkill /f /fi \"SESSION eq %lu\" /im explorer.exe", system, session);
-    constexpr DWORD kStopWaitMs = 10000;
-    runHidden(stopExplorer, kStopWaitMs);
-    Sleep(700);
-    runHidden(stopExplorer, kStopWaitMs);
-    Sleep(300);
-    const unsigned deleted = deleteThumbnailCaches();
-    constexpr int kShellChecks = 20;
-    constexpr DWORD kShellCheckMs = 250;
-    bool shell = waitForShell(kShellChecks, kShellCheckMs);
-    if (!shell) {
-        wchar_t explorer[MAX_PATH] = {};
-        const UINT length = GetWindowsDirectoryW(explorer, MAX_PATH);
-        if (length > 0 && length < MAX_PATH - 16) wcscat_s(explorer, L"\\explorer.exe");
-        ShellExecuteW(nullptr, L"open", explorer, nullptr, nullptr, SW_SHOWNORMAL);
-        shell = waitForShell(kShellChecks, kShellCheckMs);
-    }
-    SetCursor(previous);
-    wchar_t status[256];
-    if (!shell) {
-        std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press Ctrl+Shift+Esc, choose Run "
-                      L"new task, and enter explorer.exe",
-                      deleted);
-    } else if (deleted > 0) {
-        std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so a folder of large "
-                      L"files takes a moment the first time.",
-                      deleted);
-    } else {
-        std::swprintf(status, std::size(status),
-                      L"No stored thumbnails could be removed. Another program may be holding them open.");
-    }
-    setStatus(settingsWindow, status);
-}
 
 // The shell's calls behind Help and the elevation prompt want the thread in an apartment.
 int runSettingsWindow() {

@@ -1,15 +1,20 @@
 #include "settings/thumbnail_refresh_win.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <thumbcache.h>
+#include <wrl/client.h>
 
 #include <atomic>
+#include <cwchar>
+#include <iterator>
 #include <memory>
 
 #include "settings/dpi_win.h"
 #include "shell/file_system_win.h"
 #include "shell/registration_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -52,13 +57,12 @@ std::wstring inFolder(const std::wstring& folder, const std::wstring& name) {
 template <typename Visit>
 void forEachServedFile(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW(inFolder(folder, L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const FindHandle search(FindFirstFileW(inFolder(folder, L"*").c_str(), &found));
+    if (!search) return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isServedName(found.cFileName)) continue;
         if (!visit(std::wstring(found.cFileName))) break;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
 }
 
 std::size_t countServedFiles(const std::wstring& folder) {
@@ -187,8 +191,8 @@ int refreshFolderWithProgress(const std::wstring& folder) {
     HWND window = createProgressWindow(*job, total);
     if (window == nullptr) return 1;
     auto* handedOver = new std::shared_ptr<RefreshJob>(job);
-    HANDLE worker = CreateThread(nullptr, 0, refreshWorker, handedOver, 0, nullptr);
-    if (worker == nullptr) {
+    const KernelHandle worker(CreateThread(nullptr, 0, refreshWorker, handedOver, 0, nullptr));
+    if (!worker) {
         delete handedOver;
         DestroyWindow(window);
         return 1;
@@ -198,9 +202,77 @@ int refreshFolderWithProgress(const std::wstring& folder) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    WaitForSingleObject(worker, kWorkerEndWaitMs);
-    CloseHandle(worker);
+    WaitForSingleObject(worker.get(), kWorkerEndWaitMs);
     return 0;
+}
+
+// Runs a command line without a window and waits for it, at most `waitMs`.
+void runHidden(const wchar_t* commandLine, DWORD waitMs) {
+    std::wstring command = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+        return;
+    }
+    const KernelHandle thread(process.hThread);
+    const KernelHandle child(process.hProcess);
+    WaitForSingleObject(child.get(), waitMs);
+}
+
+bool waitForShell(int checks, DWORD intervalMs) {
+    for (int i = 0; i < checks; ++i) {
+        if (GetShellWindow() != nullptr) return true;
+        Sleep(intervalMs);
+    }
+    return GetShellWindow() != nullptr;
+}
+
+unsigned deleteThumbnailCaches() {
+    wchar_t localAppData[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return 0;
+    const std::wstring folder = std::wstring(localAppData) + L"\\Microsoft\\Windows\\Explorer";
+    unsigned deleted = 0;
+    WIN32_FIND_DATAW found{};
+    const FindHandle search(FindFirstFileW((folder + L"\\thumbcache_*.db").c_str(), &found));
+    if (!search) return 0;
+    do {
+        if (DeleteFileW((folder + L"\\" + found.cFileName).c_str())) ++deleted;
+    } while (FindNextFileW(search.get(), &found));
+    return deleted;
+}
+
+// The system's own cmd.exe, never one beside the program or in the current
+// folder; and only this session's Explorer, even when run elevated.
+void stopExplorer() {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    wchar_t command[2 * MAX_PATH];
+    std::swprintf(command, std::size(command),
+                  L"\"%ls\\cmd.exe\" /c taskkill /f /fi \"SESSION eq %lu\" /im explorer.exe", system, session);
+    constexpr DWORD kStopWaitMs = 10000;
+    runHidden(command, kStopWaitMs);
+    Sleep(700);
+    runHidden(command, kStopWaitMs);
+    Sleep(300);
+}
+
+// Whether a shell window is there again; Explorer is started when it does not come back on its own.
+bool bringExplorerBack() {
+    constexpr int kShellChecks = 20;
+    constexpr DWORD kShellCheckMs = 250;
+    if (waitForShell(kShellChecks, kShellCheckMs)) return true;
+    wchar_t explorer[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(explorer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH - 16) wcscat_s(explorer, L"\\explorer.exe");
+    ShellExecuteW(nullptr, L"open", explorer, nullptr, nullptr, SW_SHOWNORMAL);
+    return waitForShell(kShellChecks, kShellCheckMs);
 }
 
 }  // namespace
@@ -213,25 +285,20 @@ std::wstring cleanRefreshPath(std::wstring_view argument) {
 }
 
 bool refreshFile(const std::wstring& path) {
-    IThumbnailCache* cache = nullptr;
+    Microsoft::WRL::ComPtr<IThumbnailCache> cache;
     if (FAILED(CoCreateInstance(kLocalThumbnailCache, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                __uuidof(IThumbnailCache), reinterpret_cast<void**>(&cache)))) {
+                                IID_PPV_ARGS(&cache)))) {
         return false;
     }
-    IShellItem* item = nullptr;
-    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, __uuidof(IShellItem),
-                                           reinterpret_cast<void**>(&item)))) {
-        cache->Release();
-        return false;
-    }
+    Microsoft::WRL::ComPtr<IShellItem> item;
+    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)))) return false;
     bool renewed = false;
     for (const UINT size : kThumbnailSizes) {
-        ISharedBitmap* bitmap = nullptr;
-        if (SUCCEEDED(cache->GetThumbnail(item, size, WTS_FORCEEXTRACTION, &bitmap, nullptr, nullptr))) renewed = true;
-        if (bitmap != nullptr) bitmap->Release();
+        Microsoft::WRL::ComPtr<ISharedBitmap> bitmap;
+        if (SUCCEEDED(cache->GetThumbnail(item.Get(), size, WTS_FORCEEXTRACTION, &bitmap, nullptr, nullptr))) {
+            renewed = true;
+        }
     }
-    item->Release();
-    cache->Release();
     if (renewed) SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSH, path.c_str(), nullptr);
     return renewed;
 }
@@ -257,6 +324,14 @@ int refreshTarget(std::wstring_view argument) {
     const bool renewed = refreshFile(path);
     if (SUCCEEDED(com)) CoUninitialize();
     return renewed ? 0 : 1;
+}
+
+WholeRefreshOutcome refreshWholeComputer() {
+    stopExplorer();
+    WholeRefreshOutcome outcome;
+    outcome.deletedFiles = deleteThumbnailCaches();
+    outcome.explorerBack = bringExplorerBack();
+    return outcome;
 }
 
 }  // namespace cvwin

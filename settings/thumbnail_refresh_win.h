@@ -27,4 +27,14 @@ using RefreshProgress = std::function<bool(const std::wstring& name, std::size_t
 // Renews the served files directly in `folder` (not in its subfolders).
 void refreshFolder(const std::wstring& folder, const RefreshProgress& progress);
 
+// What the whole-computer refresh did.
+struct WholeRefreshOutcome {
+    unsigned deletedFiles = 0;  // the user's thumbnail cache files removed
+    bool explorerBack = false;  // a shell window is there again
+};
+
+// Stops this session's Explorer, deletes the thumbnail cache files it kept
+// open, and sees Explorer back, starting it when it does not return on its own.
+WholeRefreshOutcome refreshWholeComputer();
+
 }  // namespace cvwin

@@ -1,42 +1,38 @@
 #include "shell/class_factory_win.h"
 
+#include "shell/com_object_win.h"
 #include "shell/server_win.h"
 
 namespace cvwin {
 
-ClassFactory::ClassFactory(CreateFunction create) : create_(create) { objectCreated(); }
+namespace {
 
-ClassFactory::~ClassFactory() { objectDestroyed(); }
+class ClassFactory final : public ComObject<IClassFactory> {
+public:
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-IFACEMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IClassFactory)) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
+    IFACEMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return create_(riid, object);
+    }
+
+    IFACEMETHODIMP LockServer(BOOL lock) override {
+        lockServer(lock != FALSE);
         return S_OK;
     }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
 
-IFACEMETHODIMP_(ULONG) ClassFactory::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+private:
+    ~ClassFactory() override = default;
 
-IFACEMETHODIMP_(ULONG) ClassFactory::Release() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
+    CreateFunction create_;
+};
 
-IFACEMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return create_(riid, object);
-}
+}  // namespace
 
-IFACEMETHODIMP ClassFactory::LockServer(BOOL lock) {
-    lockServer(lock != FALSE);
-    return S_OK;
+HRESULT createClassFactory(CreateFunction create, REFIID riid, void** object) {
+    return createObject<ClassFactory>(riid, object, create);
 }
 
 }  // namespace cvwin

@@ -1,12 +1,11 @@
 // The COM server's entry points.
 #include <windows.h>
 
-#include <new>
-
 #include "shell/class_factory_win.h"
 #include "shell/class_ids_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/preview_handler_win.h"
+#include "shell/preview_window_win.h"
 #include "shell/server_win.h"
 #include "shell/property_store_win.h"
 #include "shell/registration_win.h"
@@ -48,12 +47,7 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     for (const auto& served : kClasses) {
-        if (clsid != *served.clsid) continue;
-        auto* factory = new (std::nothrow) cvwin::ClassFactory(served.create);
-        if (factory == nullptr) return E_OUTOFMEMORY;
-        const HRESULT result = factory->QueryInterface(riid, object);
-        factory->Release();
-        return result;
+        if (clsid == *served.clsid) return cvwin::createClassFactory(served.create, riid, object);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -1,47 +1,27 @@
 #include "shell/preview_handler_win.h"
 
-#include <algorithm>
-#include <new>
+#include <shobjidl.h>
+#include <wrl/client.h>
 
-#include "preview/listing.h"
-#include "preview/preview_picture.h"
-#include "shell/fault_guard_win.h"
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "shell/com_object_win.h"
+#include "shell/preview_job_win.h"
+#include "shell/preview_view_win.h"
+#include "shell/preview_window_win.h"
 #include "shell/registry_settings_win.h"
-#include "shell/server_win.h"
+#include "shell/stream_adapter_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
 namespace {
 
-constexpr const wchar_t* kWindowClass = L"CorvanePreviewWindow";
-constexpr const wchar_t* kLoadingText = L"Loading image...";
-constexpr const wchar_t* kUnreadableText = L"This file could not be read.";
 constexpr DWORD kJobWaitMs = 5000;
 constexpr COLORREF kDarkBackground = 0x202020;
 constexpr COLORREF kDarkText = 0xF0F0F0;
-// Posted to a window whose handler died on another thread, which cannot
-// destroy it: the window's own thread does.
-constexpr UINT kOrphanedMessage = WM_APP + 2;
-// Posted by a job that ends while the window exists: its reference to the
-// handler is dropped on the window's thread, never while the window paints.
-constexpr UINT kReleaseJobReferenceMessage = WM_APP + 3;
-
-INIT_ONCE gClassOnce = INIT_ONCE_STATIC_INIT;
-ATOM gClass = 0;
-
-HINSTANCE ownInstance() { return moduleHandle() != nullptr ? moduleHandle() : GetModuleHandleW(nullptr); }
-
-BOOL CALLBACK registerWindowClass(INIT_ONCE*, void*, void**) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = PreviewHandler::windowProcedure;
-    windowClass.hInstance = ownInstance();
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kWindowClass;
-    gClass = RegisterClassExW(&windowClass);
-    return gClass != 0 ? TRUE : FALSE;  // a failure is tried again at the next window
-}
 
 // The system's app theme: dark only when "AppsUseLightTheme" is a REG_DWORD 0.
 bool appsUseDarkTheme() {
@@ -50,94 +30,77 @@ bool appsUseDarkTheme() {
                .value_or(1) == 0;
 }
 
-// A reference to this library that a job hands back as its very last act,
-// so the code it returns through stays mapped.
-HMODULE referenceOwnModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&referenceOwnModule),
-                       &module);
-    return module;
-}
-
-bool isLiveWindow(HWND window) { return window != nullptr && IsWindow(window); }
-
-}  // namespace
-
-// One loading job: its own reference to the stream (a job that outlives
-// Unload's wait reads a stream nobody else uses), its own cancel flag (a
-// later DoPreview's reset does not revive it) and the generation that alone
-// may publish.
-struct PreviewJob {
-    PreviewHandler* handler = nullptr;  // one reference, dropped at the end
-    StreamAdapter source;
-    std::shared_ptr<std::atomic<bool>> cancel;
-    std::uint64_t generation = 0;
-    HMODULE module = nullptr;
-    PreviewContent content;
-};
-
-namespace {
-
-// Refuses every read once the preview is cancelled: a job that outlives
-// Unload never touches the stream again, even when the host hands the same
-// stream to the next preview.
-class CancellableReader final : public cv::Reader {
+// The job and the window each reach the handler through their own narrow
+// interface; the handler keeps the references and the generation that tie
+// them together.
+class PreviewHandler final : public ComObject<IPreviewHandler, IPreviewHandlerVisuals, IObjectWithSite, IOleWindow,
+                                             IInitializeWithStream>,
+                             private PreviewJobOwner,
+                             private PreviewWindowOwner {
 public:
-    CancellableReader(cv::Reader& inner, const std::atomic<bool>& cancel) : inner_(inner), cancel_(cancel) {}
-    std::uint64_t size() const override { return inner_.size(); }
-    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
-        return !cancel_.load() && inner_.read(offset, destination, count);
-    }
+    PreviewHandler();
+
+    IFACEMETHODIMP_(ULONG) Release() override;
+
+    IFACEMETHODIMP SetWindow(HWND parent, const RECT* rect) override;
+    IFACEMETHODIMP SetRect(const RECT* rect) override;
+    IFACEMETHODIMP DoPreview() override;
+    IFACEMETHODIMP Unload() override;
+    IFACEMETHODIMP SetFocus() override;
+    IFACEMETHODIMP QueryFocus(HWND* window) override;
+    IFACEMETHODIMP TranslateAccelerator(MSG* message) override;
+
+    IFACEMETHODIMP SetBackgroundColor(COLORREF color) override;
+    IFACEMETHODIMP SetFont(const LOGFONTW* font) override;
+    IFACEMETHODIMP SetTextColor(COLORREF color) override;
+
+    IFACEMETHODIMP SetSite(IUnknown* site) override;
+    IFACEMETHODIMP GetSite(REFIID riid, void** site) override;
+
+    IFACEMETHODIMP GetWindow(HWND* window) override;
+    IFACEMETHODIMP ContextSensitiveHelp(BOOL enter) override;
+
+    IFACEMETHODIMP Initialize(IStream* stream, DWORD mode) override;
 
 private:
-    cv::Reader& inner_;
-    const std::atomic<bool>& cancel_;
+    ~PreviewHandler() override;
+    void createWindow();
+    void destroyWindow();
+    void stopJob();
+    void publish(std::uint64_t generation, PreviewContent&& content) override;
+    void releaseJobReference() override;
+    PreviewView& view() override { return view_; }
+    void takeBackPostedReference() override;
+    void hostLetGo();
+    LONG takePendingReleases();
+    void windowGone() override;
+    void invalidate();
+
+    volatile LONG jobReferences_ = 0;  // those of the references held by loading jobs
+    HWND parentWindow_ = nullptr;
+    RECT bounds_{};
+    Microsoft::WRL::ComPtr<IUnknown> site_;
+    HWND window_ = nullptr;
+    PreviewView view_;
+    StreamAdapter stream_;  // each job takes its own reference to the stream
+    bool initialized_ = false;
+    bool busy_ = false;
+    KernelHandle jobDone_;  // signalled when the current job has ended
+    bool jobInFlight_ = false;
+    std::shared_ptr<std::atomic<bool>> cancel_;  // the current job's
+    std::uint64_t generation_ = 0;               // under the view's lock: the job allowed to publish
+    HWND notifyWindow_ = nullptr;                // under the view's lock: where the job posts
+    LONG pendingReleases_ = 0;                   // under the view's lock: job references posted to the window
 };
-
-void showListing(PreviewContent& content, cv::PreviewListing&& listing) {
-    content.wrapLines = listing.wrapLines;
-    content.listing = std::move(listing);
-    content.listingMode = true;
-    content.listingChanged = true;
-}
-
-// Text kinds first, then the picture. The content is filled only at the
-// end, so a fault part-way leaves it untouched.
-HRESULT loadContent(void* context) {
-    auto& job = *static_cast<PreviewJob*>(context);
-    CancellableReader source(job.source, *job.cancel);
-    PreviewContent content;
-    cv::ListingResult listing = cv::buildListing(source);
-    if (listing.outcome == cv::ListingOutcome::Built) {
-        showListing(content, std::move(listing.listing));
-    } else if (listing.outcome == cv::ListingOutcome::Failed) {
-        content.statusText = kUnreadableText;
-    } else {
-        cv::PreviewPicture loaded;
-        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
-            setPicture(content, std::move(loaded.picture), loaded.metadata);
-        } else if (!job.cancel->load()) {
-            content.statusText = kUnreadableText;
-        }
-    }
-    job.content = std::move(content);
-    return S_OK;
-}
 
 }  // namespace
 
 HRESULT createPreviewHandler(REFIID riid, void** object) { return createObject<PreviewHandler>(riid, object); }
 
-void releasePreviewWindowClass() {
-    if (gClass != 0) UnregisterClassW(kWindowClass, ownInstance());
-    gClass = 0;
-}
-
 PreviewHandler::PreviewHandler() {
-    objectCreated();
     view_.backgroundColor = GetSysColor(COLOR_WINDOW);
     view_.textColor = GetSysColor(COLOR_WINDOWTEXT);
-    jobDone_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    jobDone_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     const cv::RenderSettings settings = readRenderSettings();
     view_.showSidebar = settings.previewSidebar;
     if (settings.previewDarkBackground || appsUseDarkTheme()) {
@@ -149,55 +112,23 @@ PreviewHandler::PreviewHandler() {
 
 PreviewHandler::~PreviewHandler() {
     destroyWindow();
-    if (site_ != nullptr) site_->Release();
-    if (jobDone_ != nullptr) CloseHandle(jobDone_);
     stream_.detach();
-    objectDestroyed();
 }
-
-IFACEMETHODIMP PreviewHandler::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IPreviewHandler)) {
-        *object = static_cast<IPreviewHandler*>(this);
-    } else if (riid == __uuidof(IPreviewHandlerVisuals)) {
-        *object = static_cast<IPreviewHandlerVisuals*>(this);
-    } else if (riid == __uuidof(IObjectWithSite)) {
-        *object = static_cast<IObjectWithSite*>(this);
-    } else if (riid == __uuidof(IOleWindow)) {
-        *object = static_cast<IOleWindow*>(this);
-    } else if (riid == __uuidof(IInitializeWithStream)) {
-        *object = static_cast<IInitializeWithStream*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-IFACEMETHODIMP_(ULONG) PreviewHandler::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
 
 // When the host drops its last reference while jobs still hold theirs, the
 // loading stops and the site goes back now, on the host's thread, while this
 // reference still keeps the handler. A job lowers its count before its
 // reference, so a job ending meanwhile never makes this look true early.
 IFACEMETHODIMP_(ULONG) PreviewHandler::Release() {
-    if (InterlockedCompareExchange(&references_, 0, 0) - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
+    if (references() - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
         hostLetGo();
     }
     return dropReference();
 }
 
-ULONG PreviewHandler::dropReference() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
 void PreviewHandler::hostLetGo() {
     if (cancel_) cancel_->store(true);
-    if (site_ != nullptr) site_->Release();
-    site_ = nullptr;
+    site_.Reset();
 }
 
 IFACEMETHODIMP PreviewHandler::Initialize(IStream* stream, DWORD) {
@@ -248,49 +179,20 @@ IFACEMETHODIMP PreviewHandler::DoPreview() {
         job->generation = ++generation_;
     }
     busy_ = true;
-    ResetEvent(jobDone_);
+    ResetEvent(jobDone_.get());
     jobInFlight_ = true;
     AddRef();
-    job->handler = this;
+    job->owner = this;
     job->module = referenceOwnModule();
     InterlockedIncrement(&jobReferences_);
-    if (TrySubmitThreadpoolCallback(&PreviewHandler::runJob, job, nullptr)) {
+    if (submitPreviewJob(job)) {
         invalidate();  // "Loading image..." until the job posts its result
         return S_OK;
     }
     jobInFlight_ = false;
-    runJob(nullptr, job);
+    runPreviewJobHere(job);
     invalidate();
     return S_OK;
-}
-
-void CALLBACK PreviewHandler::runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
-    auto* job = static_cast<PreviewJob*>(context);
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(runGuarded(loadContent, job))) {
-        job->content = PreviewContent{};
-        try {
-            job->content.statusText = kUnreadableText;
-        } catch (...) {
-            // Out of memory: the window is left empty rather than the callback thrown out of.
-        }
-    }
-    job->handler->publish(job->generation, std::move(job->content));
-    job->source.detach();  // the stream is a COM object: released while COM is still initialised here
-    if (SUCCEEDED(com)) CoUninitialize();
-    finishJob(job, instance);
-}
-
-// Drops the job's references: the stream, the handler and, as the callback
-// returns, the library.
-void PreviewHandler::finishJob(PreviewJob* job, PTP_CALLBACK_INSTANCE instance) {
-    PreviewHandler* handler = job->handler;
-    const HMODULE module = job->module;
-    delete job;
-    handler->releaseJobReference();
-    if (module == nullptr) return;
-    if (instance != nullptr) FreeLibraryWhenCallbackReturns(instance, module);
-    else FreeLibrary(module);
 }
 
 // Only the job of the current preview publishes and ends the wait; one that
@@ -302,7 +204,7 @@ void PreviewHandler::publish(std::uint64_t generation, PreviewContent&& content)
         if (generation != generation_) return;
         view_.content = std::move(content);
         notify = notifyWindow_;
-        SetEvent(jobDone_);
+        SetEvent(jobDone_.get());
     }
     if (notify != nullptr) PostMessageW(notify, kContentChangedMessage, 0, 0);
 }
@@ -325,6 +227,16 @@ void PreviewHandler::releaseJobReference() {
     dropReference();
 }
 
+// A job's reference posted to the window, unless Unload or the window's end took it back already.
+void PreviewHandler::takeBackPostedReference() {
+    {
+        const Locked locked(view_.lock);
+        if (pendingReleases_ == 0) return;
+        --pendingReleases_;
+    }
+    dropReference();
+}
+
 // The posted references whose messages a destroyed window will never get.
 LONG PreviewHandler::takePendingReleases() {
     const Locked locked(view_.lock);
@@ -336,7 +248,7 @@ LONG PreviewHandler::takePendingReleases() {
 
 void PreviewHandler::stopJob() {
     if (cancel_) cancel_->store(true);
-    if (jobInFlight_) WaitForSingleObject(jobDone_, kJobWaitMs);
+    if (jobInFlight_) WaitForSingleObject(jobDone_.get(), kJobWaitMs);
     jobInFlight_ = false;
     const Locked locked(view_.lock);
     ++generation_;
@@ -361,11 +273,7 @@ void PreviewHandler::createWindow() {
     if (isLiveWindow(window_)) return;
     window_ = nullptr;
     if (!isLiveWindow(parentWindow_)) return;
-    InitOnceExecuteOnce(&gClassOnce, registerWindowClass, nullptr, nullptr);
-    const int width = std::max<int>(bounds_.right - bounds_.left, 1);
-    const int height = std::max<int>(bounds_.bottom - bounds_.top, 1);
-    window_ = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, bounds_.left, bounds_.top,
-                              width, height, parentWindow_, nullptr, ownInstance(), this);
+    window_ = createPreviewWindow(parentWindow_, bounds_, this);
     if (window_ == nullptr) return;
     {
         const Locked locked(view_.lock);
@@ -374,19 +282,14 @@ void PreviewHandler::createWindow() {
     InvalidateRect(window_, nullptr, TRUE);
 }
 
-// The window can only be destroyed on its own thread; when the last
-// reference goes on a job's thread, the window is cut loose from the handler
-// and told to close itself. It keeps the library loaded until it has.
+// When the last reference goes on a job's thread, the window cannot be
+// destroyed there: closing it leaves that to the window's own thread.
 void PreviewHandler::destroyWindow() {
     {
         const Locked locked(view_.lock);
         notifyWindow_ = nullptr;
     }
-    if (isLiveWindow(window_)) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-        if (GetWindowThreadProcessId(window_, nullptr) == GetCurrentThreadId()) DestroyWindow(window_);
-        else PostMessageW(window_, kOrphanedMessage, 0, 0);
-    }
+    if (isLiveWindow(window_)) closePreviewWindow(window_);
     window_ = nullptr;
     view_.textBox = nullptr;
 }
@@ -429,14 +332,10 @@ IFACEMETHODIMP PreviewHandler::TranslateAccelerator(MSG* message) {
             return S_OK;
         }
     }
-    if (site_ == nullptr || message == nullptr) return S_FALSE;
-    IPreviewHandlerFrame* frame = nullptr;
-    if (FAILED(site_->QueryInterface(__uuidof(IPreviewHandlerFrame), reinterpret_cast<void**>(&frame)))) {
-        return S_FALSE;
-    }
-    const HRESULT result = frame->TranslateAccelerator(message);
-    frame->Release();
-    return result;
+    if (!site_ || message == nullptr) return S_FALSE;
+    Microsoft::WRL::ComPtr<IPreviewHandlerFrame> frame;
+    if (FAILED(site_.As(&frame))) return S_FALSE;
+    return frame->TranslateAccelerator(message);
 }
 
 IFACEMETHODIMP PreviewHandler::SetBackgroundColor(COLORREF color) {
@@ -457,12 +356,10 @@ IFACEMETHODIMP PreviewHandler::SetTextColor(COLORREF color) {
 // by the handle, are always made again.
 IFACEMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font) {
     if (font == nullptr) return E_POINTER;
-    HFONT created = CreateFontIndirectW(font);
-    if (created == nullptr) return E_FAIL;
-    HFONT previous = view_.hostFont;
-    view_.hostFont = created;
+    GdiFont created(CreateFontIndirectW(font));
+    if (!created) return E_FAIL;
     view_.fontKey = nullptr;  // a later font may reuse the old handle's value
-    if (previous != nullptr) DeleteObject(previous);
+    view_.hostFont = std::move(created);
     if (isLiveWindow(window_)) {
         try {
             layoutTextBox(view_, window_);
@@ -475,8 +372,6 @@ IFACEMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font) {
 }
 
 IFACEMETHODIMP PreviewHandler::SetSite(IUnknown* site) {
-    if (site != nullptr) site->AddRef();
-    if (site_ != nullptr) site_->Release();
     site_ = site;
     return S_OK;
 }
@@ -484,7 +379,7 @@ IFACEMETHODIMP PreviewHandler::SetSite(IUnknown* site) {
 IFACEMETHODIMP PreviewHandler::GetSite(REFIID riid, void** site) {
     if (site == nullptr) return E_POINTER;
     *site = nullptr;
-    if (site_ == nullptr) return E_FAIL;
+    if (!site_) return E_FAIL;
     return site_->QueryInterface(riid, site);
 }
 
@@ -495,83 +390,5 @@ IFACEMETHODIMP PreviewHandler::GetWindow(HWND* window) {
 }
 
 IFACEMETHODIMP PreviewHandler::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
-
-// Each window counts as a live object of the server from creation to its
-// last message, so the library is not unloaded under a window still open.
-LRESULT CALLBACK PreviewHandler::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        objectCreated();
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    auto* handler = reinterpret_cast<PreviewHandler*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (handler != nullptr) handler->windowGone();
-        objectDestroyed();
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (handler == nullptr) {
-        if (message == kOrphanedMessage) {
-            DestroyWindow(window);
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    try {
-        return handler->handleMessage(window, message, wParam, lParam);
-    } catch (...) {
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-}
-
-LRESULT PreviewHandler::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_SIZE:
-            layoutTextBox(view_, window);
-            return 0;
-        case WM_PAINT: {
-            PAINTSTRUCT paint{};
-            HDC dc = BeginPaint(window, &paint);
-            try {
-                if (dc != nullptr) paintPreview(view_, window, dc);
-            } catch (...) {
-                // Out of memory mid-paint: the background stays, the paint still ends.
-            }
-            EndPaint(window, &paint);
-            return 0;
-        }
-        case WM_PRINTCLIENT:
-            paintPreview(view_, window, reinterpret_cast<HDC>(wParam));
-            return 0;
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC: {
-            if (reinterpret_cast<HWND>(lParam) != view_.textBox) break;
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            ::SetTextColor(dc, view_.textColor);
-            SetBkColor(dc, view_.backgroundColor);
-            return reinterpret_cast<LRESULT>(textBoxBrush(view_));
-        }
-        case kContentChangedMessage:
-            layoutTextBox(view_, window);
-            InvalidateRect(window, nullptr, TRUE);
-            return 0;
-        case kReleaseJobReferenceMessage: {
-            {
-                const Locked locked(view_.lock);
-                if (pendingReleases_ == 0) return 0;
-                --pendingReleases_;
-            }
-            dropReference();  // may destroy the handler and this window: nothing of either is touched after
-            return 0;
-        }
-        default:
-            break;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
 }  // namespace cvwin

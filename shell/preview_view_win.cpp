@@ -30,7 +30,7 @@ const wchar_t* wide(const std::u16string& text) { return reinterpret_cast<const 
 // Without a host font the preview uses the dialog font everywhere, so
 // measuring and drawing always agree.
 HFONT baseFont(const PreviewView& view) {
-    return view.hostFont != nullptr ? view.hostFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    return view.hostFont ? view.hostFont.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 // Selects fonts into a device context and puts the original back at the end.
@@ -77,10 +77,8 @@ UINT dpiOf(HWND window) {
 }
 
 void fill(HDC dc, const RECT& rect, COLORREF color) {
-    HBRUSH brush = CreateSolidBrush(color);
-    if (brush == nullptr) return;
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    const GdiBrush brush(CreateSolidBrush(color));
+    if (brush) FillRect(dc, &rect, brush.get());
 }
 
 void drawLine(HDC dc, const wchar_t* text, int left, int top, int right, int height, COLORREF color, UINT flags) {
@@ -174,28 +172,23 @@ int headerHeight(const Metrics& metrics, bool hasNote) { return metrics.lineHeig
 // The title and listing fonts, made from the host's font when it changed. The
 // text box is given the new listing font before the old one is deleted.
 void ensureListingFonts(PreviewView& view) {
-    if (view.listingFont != nullptr && view.titleFont != nullptr && view.fontKey == view.hostFont) return;
-    const HFONT oldListing = view.listingFont;
-    const HFONT oldTitle = view.titleFont;
-    view.listingFont = nullptr;
-    view.titleFont = nullptr;
+    if (view.listingFont && view.titleFont && view.fontKey == view.hostFont.get()) return;
+    const GdiFont oldListing = std::move(view.listingFont);
+    const GdiFont oldTitle = std::move(view.titleFont);
     LOGFONTW base{};
     if (GetObjectW(baseFont(view), sizeof base, &base) != 0) {
         LOGFONTW title = base;
         title.lfWeight = kTitleWeight;
-        view.titleFont = CreateFontIndirectW(&title);
+        view.titleFont.reset(CreateFontIndirectW(&title));
         LOGFONTW listing = base;
         listing.lfWeight = FW_NORMAL;
         listing.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
         wcsncpy_s(listing.lfFaceName, LF_FACESIZE, L"Consolas", _TRUNCATE);
-        view.listingFont = CreateFontIndirectW(&listing);
-        view.fontKey = view.hostFont;
+        view.listingFont.reset(CreateFontIndirectW(&listing));
+        view.fontKey = view.hostFont.get();
     }
     if (view.textBox != nullptr && IsWindow(view.textBox)) {
-        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont), FALSE);
-    }
-    for (HFONT font : {oldListing, oldTitle}) {
-        if (font != nullptr) DeleteObject(font);
+        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()), FALSE);
     }
 }
 
@@ -215,7 +208,7 @@ void paintListingHeader(PreviewView& view, HDC dc, const RECT& client) {
     const int right = client.right - metrics.pad;
     const int top = client.top + metrics.pad;
     const COLORREF muted = mutedColor(view);
-    if (view.titleFont != nullptr) font.select(view.titleFont);
+    if (view.titleFont) font.select(view.titleFont.get());
     drawLine(dc, title.c_str(), left, top, right, metrics.lineHeight, view.textColor, kLineFlags);
     font.select(baseFont(view));
     drawLine(dc, subtitle.c_str(), left, top + metrics.lineHeight, right, metrics.lineHeight, view.textColor,
@@ -223,14 +216,13 @@ void paintListingHeader(PreviewView& view, HDC dc, const RECT& client) {
     if (!note.empty()) {
         drawLine(dc, note.c_str(), left, top + 2 * metrics.lineHeight, right, metrics.lineHeight, muted, kLineFlags);
     }
-    HPEN pen = CreatePen(PS_SOLID, 1, muted);
-    if (pen == nullptr) return;
-    HGDIOBJ previousPen = SelectObject(dc, pen);
+    const GdiPen pen(CreatePen(PS_SOLID, 1, muted));
+    if (!pen) return;
+    HGDIOBJ previousPen = SelectObject(dc, pen.get());
     const int separator = client.top + headerHeight(metrics, !note.empty()) - metrics.pad / 2;
     MoveToEx(dc, left, separator, nullptr);
     LineTo(dc, right, separator);
     SelectObject(dc, previousPen);
-    DeleteObject(pen);
 }
 
 HWND createTextBox(const PreviewView& view, HWND window, const RECT& box, bool wrapLines) {
@@ -268,13 +260,6 @@ void setPicture(PreviewContent& content, cv::RgbImage&& picture, const cv::Image
     content.dibRows = std::move(rows);
     content.picture = std::move(picture);
     content.hasPicture = true;
-}
-
-PreviewView::~PreviewView() {
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(hostFont), static_cast<HGDIOBJ>(listingFont),
-                           static_cast<HGDIOBJ>(titleFont), static_cast<HGDIOBJ>(textBoxBrush)}) {
-        if (object != nullptr) DeleteObject(object);
-    }
 }
 
 void paintPreview(PreviewView& view, HWND window, HDC dc) {
@@ -335,8 +320,8 @@ void layoutTextBox(PreviewView& view, HWND window) {
         if (view.textBox == nullptr) return;
         created = true;
     }
-    if (view.listingFont != nullptr) {
-        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont), FALSE);
+    if (view.listingFont) {
+        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()), FALSE);
     }
     std::wstring body;
     bool refill = false;
@@ -354,12 +339,11 @@ void layoutTextBox(PreviewView& view, HWND window) {
 }
 
 HBRUSH textBoxBrush(PreviewView& view) {
-    if (view.textBoxBrush == nullptr || view.textBoxBrushColor != view.backgroundColor) {
-        if (view.textBoxBrush != nullptr) DeleteObject(view.textBoxBrush);
-        view.textBoxBrush = CreateSolidBrush(view.backgroundColor);
+    if (!view.textBoxBrush || view.textBoxBrushColor != view.backgroundColor) {
+        view.textBoxBrush.reset(CreateSolidBrush(view.backgroundColor));
         view.textBoxBrushColor = view.backgroundColor;
     }
-    return view.textBoxBrush;
+    return view.textBoxBrush.get();
 }
 
 }  // namespace cvwin

@@ -10,6 +10,7 @@
 #include "preview/preview_listing.h"
 #include "preview/sidebar.h"
 #include "render/rgb_image.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -58,19 +59,18 @@ struct PreviewView {
     PreviewView() = default;
     PreviewView(const PreviewView&) = delete;
     PreviewView& operator=(const PreviewView&) = delete;
-    ~PreviewView();
 
     COLORREF backgroundColor = 0;
     COLORREF textColor = 0;
-    HFONT hostFont = nullptr;  // owned; from the host's SetFont
+    GdiFont hostFont;  // from the host's SetFont
     bool darkMode = false;
     bool showSidebar = true;
 
     HWND textBox = nullptr;
-    HFONT listingFont = nullptr;
-    HFONT titleFont = nullptr;
+    GdiFont listingFont;
+    GdiFont titleFont;
     HFONT fontKey = nullptr;  // the host font the two above were made from
-    HBRUSH textBoxBrush = nullptr;
+    GdiBrush textBoxBrush;
     COLORREF textBoxBrushColor = 0;
 
     CriticalSection lock;

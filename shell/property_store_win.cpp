@@ -1,12 +1,17 @@
 #include "shell/property_store_win.h"
 
+#include <propsys.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/utf16.h"
 #include "metadata/property_list.h"
+#include "shell/com_object_win.h"
 #include "shell/fault_guard_win.h"
-#include "shell/server_win.h"
+#include "shell/read_status_hresult_win.h"
+#include "shell/stream_adapter_win.h"
 
 namespace cvwin {
 
@@ -53,68 +58,73 @@ bool variantOf(const cv::PropertyEntry& entry, PROPVARIANT& value) {
 
 bool sameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) { return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid); }
 
+class PropertyStore final : public ComObject<IPropertyStore, IPropertyStoreCapabilities, IInitializeWithStream> {
+public:
+    IFACEMETHODIMP GetCount(DWORD* count) override;
+    IFACEMETHODIMP GetAt(DWORD index, PROPERTYKEY* key) override;
+    IFACEMETHODIMP GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override;
+    IFACEMETHODIMP SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override;
+    IFACEMETHODIMP Commit() override;
+    IFACEMETHODIMP IsPropertyWritable(REFPROPERTYKEY key) override;
+    IFACEMETHODIMP Initialize(IStream* stream, DWORD mode) override;
+
+private:
+    struct Entry {
+        PROPERTYKEY key;
+        PROPVARIANT value;
+    };
+
+    // What the guarded load reads from and fills.
+    struct Load {
+        StreamAdapter& source;
+        std::vector<Entry>& entries;
+    };
+
+    ~PropertyStore() override { clear(); }
+    static HRESULT load(void* context);
+    void clear();
+
+    std::vector<Entry> entries_;
+    bool initialized_ = false;
+};
+
 }  // namespace
 
 HRESULT createPropertyStore(REFIID riid, void** object) { return createObject<PropertyStore>(riid, object); }
-
-PropertyStore::PropertyStore() { objectCreated(); }
-
-PropertyStore::~PropertyStore() {
-    clear();
-    source_.detach();
-    objectDestroyed();
-}
 
 void PropertyStore::clear() {
     for (Entry& entry : entries_) PropVariantClear(&entry.value);
     entries_.clear();
 }
 
-IFACEMETHODIMP PropertyStore::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IPropertyStore)) {
-        *object = static_cast<IPropertyStore*>(this);
-    } else if (riid == __uuidof(IPropertyStoreCapabilities)) {
-        *object = static_cast<IPropertyStoreCapabilities*>(this);
-    } else if (riid == __uuidof(IInitializeWithStream)) {
-        *object = static_cast<IInitializeWithStream*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-IFACEMETHODIMP_(ULONG) PropertyStore::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-IFACEMETHODIMP_(ULONG) PropertyStore::Release() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
 // Runs inside the fault guard: reads the file and turns its list into variants.
 HRESULT PropertyStore::load(void* context) {
-    auto& store = *static_cast<PropertyStore*>(context);
+    const auto& work = *static_cast<Load*>(context);
     cv::PropertyList list;
-    if (cv::readPropertyList(store.source_, list) != cv::ReadStatus::Ok) return E_FAIL;
-    store.entries_.reserve(list.size());
+    if (const cv::ReadStatus status = cv::readPropertyList(work.source, list); status != cv::ReadStatus::Ok) {
+        return hresultFromWholeRead(status);
+    }
+    work.entries.reserve(list.size());
     for (const cv::PropertyEntry& property : list) {
         Entry entry{};
         if (!guidFromText(property.key->formatId, entry.key.fmtid)) return E_FAIL;
         entry.key.pid = property.key->propertyId;
         if (!variantOf(property, entry.value)) return E_OUTOFMEMORY;
-        store.entries_.push_back(entry);
+        work.entries.push_back(entry);
     }
     return S_OK;
 }
 
+// Everything is read here, so the stream (and the file behind it) goes back
+// before Initialize returns: Explorer may keep a store for as long as it
+// shows the file's columns.
 IFACEMETHODIMP PropertyStore::Initialize(IStream* stream, DWORD) {
     if (initialized_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
-    if (!source_.attach(stream)) return E_INVALIDARG;
+    StreamAdapter source;
+    if (!source.attach(stream)) return E_INVALIDARG;
+    Load work{source, entries_};
     // A file that cannot be read leaves an empty store: the shell shows no values, and no error.
-    if (FAILED(runGuarded(&PropertyStore::load, this))) clear();
+    if (FAILED(runGuarded(&PropertyStore::load, &work))) clear();
     initialized_ = true;
     return S_OK;
 }

@@ -11,6 +11,7 @@
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/server_win.h"
+#include "shell/unique_handle_win.h"
 
 namespace cvwin {
 
@@ -293,13 +294,13 @@ void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSys
 const wchar_t* servedExtension(std::size_t index) { return kServedExtensions[index].extension; }
 
 bool processIsElevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+    const KernelHandle token(opened);
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    const bool queried = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
-    CloseHandle(token);
-    return queried && elevation.TokenIsElevated != 0;
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) != FALSE &&
+           elevation.TokenIsElevated != 0;
 }
 
 void notifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }

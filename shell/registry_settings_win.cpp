@@ -4,11 +4,11 @@
 
 #include "shell/fault_guard_win.h"
 #include "shell/registry_key_win.h"
+#include "shell/setting_values_win.h"
 
 namespace cvwin {
 
 namespace {
-
 
 // The value when it is a REG_DWORD of exactly 4 bytes.
 std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
@@ -23,11 +23,6 @@ std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
     return value;
 }
 
-bool flag(HKEY key, const wchar_t* name, bool fallback) {
-    const auto value = queryDword(key, name);
-    return value ? *value != 0 : fallback;
-}
-
 }  // namespace
 
 std::optional<DWORD> registryDword(HKEY root, const wchar_t* path, const wchar_t* name) {
@@ -40,13 +35,9 @@ cv::RenderSettings readRenderSettings() {
     cv::RenderSettings settings;
     RegistryKey key;
     if (!key.open(HKEY_CURRENT_USER, kSettingsKey, KEY_QUERY_VALUE)) return settings;
-    settings.autoStretch = flag(key.get(), L"AutoStretch", settings.autoStretch);
-    settings.labelFormat = flag(key.get(), L"LabelFormat", settings.labelFormat);
-    if (const auto corner = queryDword(key.get(), L"LabelCorner")) settings.labelCorner = cv::storedLabelCorner(*corner);
-    settings.previewDarkBackground = flag(key.get(), L"PreviewDarkBackground", settings.previewDarkBackground);
-    settings.previewSidebar = flag(key.get(), L"PreviewSidebar", settings.previewSidebar);
-    if (const auto brightness = queryDword(key.get(), L"Brightness")) settings.brightness = cv::storedBrightness(*brightness);
-    if (const auto cfaMode = queryDword(key.get(), L"CfaMode")) settings.cfaMode = cv::storedCfaMode(*cfaMode);
+    for (const SettingValue& value : settingValues()) {
+        if (const auto stored = queryDword(key.get(), value.name)) value.restore(settings, *stored);
+    }
     return settings;
 }
 

@@ -1,14 +1,19 @@
 #include "shell/thumbnail_provider_win.h"
 
+#include <propsys.h>
+#include <thumbcache.h>
+
 #include <algorithm>
 
 #include "formats/image_header.h"
 #include "render/render_profiles.h"
+#include "shell/com_object_win.h"
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
+#include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
-#include "shell/server_win.h"
+#include "shell/stream_adapter_win.h"
 
 namespace cvwin {
 
@@ -39,6 +44,19 @@ struct PipelineCall {
     StreamAdapter* source;
     UINT cx;
     HBITMAP* bitmap;
+};
+
+class ThumbnailProvider final : public ComObject<IThumbnailProvider, IInitializeWithStream> {
+public:
+    IFACEMETHODIMP GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) override;
+    IFACEMETHODIMP Initialize(IStream* stream, DWORD mode) override;
+
+private:
+    ~ThumbnailProvider() override { source_.detach(); }
+    static HRESULT runPipeline(void* context);
+
+    StreamAdapter source_;
+    bool initialized_ = false;
 };
 
 }  // namespace
@@ -78,35 +96,6 @@ HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
     return bitmap;
 }
 
-ThumbnailProvider::ThumbnailProvider() { objectCreated(); }
-
-ThumbnailProvider::~ThumbnailProvider() {
-    source_.detach();
-    objectDestroyed();
-}
-
-IFACEMETHODIMP ThumbnailProvider::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IThumbnailProvider)) {
-        *object = static_cast<IThumbnailProvider*>(this);
-    } else if (riid == __uuidof(IInitializeWithStream)) {
-        *object = static_cast<IInitializeWithStream*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-IFACEMETHODIMP_(ULONG) ThumbnailProvider::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-IFACEMETHODIMP_(ULONG) ThumbnailProvider::Release() {
-    const LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
 IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
     if (initialized_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
     if (!source_.attach(stream)) return E_INVALIDARG;
@@ -117,14 +106,15 @@ IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
 HRESULT ThumbnailProvider::runPipeline(void* context) {
     const auto& call = *static_cast<PipelineCall*>(context);
     cv::ImageData data;
-    if (cv::readImageHeader(*call.source, data) != cv::ReadStatus::Ok) return E_FAIL;
+    const cv::ReadStatus header = cv::readImageHeader(*call.source, data);
+    if (header != cv::ReadStatus::Ok) return hresultFromWholeRead(header);
     const cv::RenderSettings settings = readRenderSettings();
     cv::RenderBudget budget = cv::thumbnailBudget();
     cv::RgbImage image;
     cv::RenderReport report;
     const cv::ReadStatus status =
         cv::renderImage(*call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
-    if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial) return E_FAIL;
+    if (const HRESULT rendered = hresultFromReadStatus(status); FAILED(rendered)) return rendered;
     // The settings read once: a change made meanwhile cannot give the label other settings than the picture.
     if (settings.labelFormat) drawFormatLabel(image, data.kind, settings.labelCorner);
     *call.bitmap = createThumbnailBitmap(image);

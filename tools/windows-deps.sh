@@ -10,7 +10,7 @@ root=$(pwd)
 cache=${CORVANE_WINDOWS_DEPS:-$HOME/.cache/corvane/windows-deps}
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-          wine wine64 dpkg-dev cmake ninja-build xvfb xauth fonts-liberation librsvg2-bin icoutils nsis)
+          wine wine64 dpkg-dev cmake ninja-build googletest xvfb xauth fonts-liberation librsvg2-bin icoutils nsis)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

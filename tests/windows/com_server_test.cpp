@@ -95,6 +95,33 @@ TEST_F(ComServer, FactoryRefusesAggregationAndServesEveryClass) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
+// A stream's references, read by adding one and dropping it again.
+ULONG referencesOf(IStream* stream) {
+    stream->AddRef();
+    return stream->Release();
+}
+
+// Explorer may keep a store for as long as it shows the columns: it must not keep the file open meanwhile.
+TEST_F(ComServer, ThePropertyStoreLetsGoOfItsStreamOnceInitialised) {
+    IStream* stream = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
+    const ULONG before = referencesOf(stream);
+    IClassFactory* properties = factory(cvwin::kPropertyStoreClsid);
+    IInitializeWithStream* initialize = nullptr;
+    ASSERT_EQ(properties->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)),
+              S_OK);
+    properties->Release();
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
+    EXPECT_EQ(referencesOf(stream), before) << "the store holds no reference to the stream";
+    IPropertyStore* store = nullptr;
+    ASSERT_EQ(initialize->QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)), S_OK);
+    initialize->Release();
+    DWORD count = 0;
+    EXPECT_EQ(store->GetCount(&count), S_OK);
+    EXPECT_GT(count, 0u) << "and still answers from what it read";
+    store->Release();
+    stream->Release();
+}
+
 // The library loaded on its own, as the shell loads it, and unloaded again.
 class LoadedServer {
 public:

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlwapi.h>
+#include <thumbcache.h>
 
 #include <string>
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "formats/image_header.h"
+#include "support/fits_builder.h"
 #include "support/test_names.h"
 #include "render/render_profiles.h"
 #include "windows/faulting_stream.h"
@@ -105,11 +106,35 @@ TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
     EXPECT_EQ(small.height, 48);
 }
 
+std::string withoutEndCard(std::string header) { return header.replace(header.find("END     "), 8, "        "); }
+
+// Each kind of failure reaches Explorer as its own HRESULT, and still as a failure.
 TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
     std::string cut = cvtest::generatedSample("bitpix16.fits");
     cut.resize(cut.size() / 2);
-    EXPECT_EQ(thumbnailOf(cut, 256).result, E_FAIL);
-    EXPECT_EQ(thumbnailOf("just some text, long enough to be a file", 256).result, E_FAIL);
+    const std::string cutHeader = cvtest::generatedSample("thumbnail-400x300.xisf").substr(0, 64);
+    cvsamples::FitsHeader longHeader = cvsamples::primaryImageHeader(8, {3, 3});
+    for (int i = 0; i < 512 * 36; ++i) longHeader.raw("HISTORY filler");
+    const struct {
+        const char* name;
+        std::string bytes;
+        cv::ReadStatus status;
+        HRESULT result;
+    } cases[] = {
+        {"FITS cut in half: no whole image left", cut, cv::ReadStatus::Unsupported,
+         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)},
+        {"XISF header cut", cutHeader, cv::ReadStatus::Truncated, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+        {"text", "just some text, long enough to be a file", cv::ReadStatus::NotRecognized,
+         WINCODEC_ERR_UNKNOWNIMAGEFORMAT},
+        {"no END card", withoutEndCard(cvsamples::primaryImageHeader(8, {2, 2}).bytes()), cv::ReadStatus::Malformed,
+         WINCODEC_ERR_BADIMAGE},
+        {"header of 513 blocks", cvtest::hdu(longHeader, 9), cv::ReadStatus::TooLarge,
+         HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(portableRender(c.bytes, 256).status, c.status) << c.name;
+        EXPECT_EQ(thumbnailOf(c.bytes, 256).result, c.result) << c.name;
+    }
 }
 
 TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {

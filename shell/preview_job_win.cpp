@@ -1,0 +1,102 @@
+#include "shell/preview_job_win.h"
+
+#include <objbase.h>
+
+#include "preview/listing.h"
+#include "preview/preview_picture.h"
+#include "shell/fault_guard_win.h"
+#include "shell/registry_settings_win.h"
+
+namespace cvwin {
+
+namespace {
+
+// Refuses every read once the preview is cancelled: a job that outlives
+// Unload never touches the stream again, even when the host hands the same
+// stream to the next preview.
+class CancellableReader final : public cv::Reader {
+public:
+    CancellableReader(cv::Reader& inner, const std::atomic<bool>& cancel) : inner_(inner), cancel_(cancel) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        return !cancel_.load() && inner_.read(offset, destination, count);
+    }
+
+private:
+    cv::Reader& inner_;
+    const std::atomic<bool>& cancel_;
+};
+
+void showListing(PreviewContent& content, cv::PreviewListing&& listing) {
+    content.wrapLines = listing.wrapLines;
+    content.listing = std::move(listing);
+    content.listingMode = true;
+    content.listingChanged = true;
+}
+
+// Text kinds first, then the picture. The content is filled only at the
+// end, so a fault part-way leaves it untouched.
+HRESULT loadContent(void* context) {
+    auto& job = *static_cast<PreviewJob*>(context);
+    CancellableReader source(job.source, *job.cancel);
+    PreviewContent content;
+    cv::ListingResult listing = cv::buildListing(source);
+    if (listing.outcome == cv::ListingOutcome::Built) {
+        showListing(content, std::move(listing.listing));
+    } else if (listing.outcome == cv::ListingOutcome::Failed) {
+        content.statusText = kUnreadableText;
+    } else {
+        cv::PreviewPicture loaded;
+        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
+            setPicture(content, std::move(loaded.picture), loaded.metadata);
+        } else if (!job.cancel->load()) {
+            content.statusText = kUnreadableText;
+        }
+    }
+    job.content = std::move(content);
+    return S_OK;
+}
+
+// Drops the job's references: the stream, the owner and, as the callback
+// returns, the library.
+void finishJob(PreviewJob* job, PTP_CALLBACK_INSTANCE instance) {
+    PreviewJobOwner* owner = job->owner;
+    const HMODULE module = job->module;
+    delete job;
+    owner->releaseJobReference();
+    if (module == nullptr) return;
+    if (instance != nullptr) FreeLibraryWhenCallbackReturns(instance, module);
+    else FreeLibrary(module);
+}
+
+void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
+    auto* job = static_cast<PreviewJob*>(context);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(runGuarded(loadContent, job))) {
+        job->content = PreviewContent{};
+        try {
+            job->content.statusText = kUnreadableText;
+        } catch (...) {
+            // Out of memory: the window is left empty rather than the callback thrown out of.
+        }
+    }
+    job->owner->publish(job->generation, std::move(job->content));
+    job->source.detach();  // the stream is a COM object: released while COM is still initialised here
+    if (SUCCEEDED(com)) CoUninitialize();
+    finishJob(job, instance);
+}
+
+}  // namespace
+
+HMODULE referenceOwnModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&referenceOwnModule),
+                       &module);
+    return module;
+}
+
+bool submitPreviewJob(PreviewJob* job) { return TrySubmitThreadpoolCallback(runJob, job, nullptr) != FALSE; }
+
+void runPreviewJobHere(PreviewJob* job) { runJob(nullptr, job); }
+
+}  // namespace cvwin
