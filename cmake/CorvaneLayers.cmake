@@ -2,8 +2,6 @@
 # only the layers below it: core, formats, render, metadata, preview. Windows
 # code lives in shell/ and settings/ alone; tools/check-layers.sh checks the
 # includes the linker cannot see.
-set(CORVANE_LAYERS "")
-
 function(corvane_layer name)
   cmake_parse_arguments(PARSE_ARGV 1 layer "" "" "SOURCES;BELOW")
   add_library(${name} STATIC ${layer_SOURCES})
@@ -18,5 +16,4 @@ function(corvane_layer name)
     # The whole core is instrumented for coverage, not just the harness.
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
   endif()
-  set(CORVANE_LAYERS ${CORVANE_LAYERS} ${name} PARENT_SCOPE)
 endfunction()

@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.cfaMode = cv::storedCfaMode(static_cast<std::uint32_t>(size % 3));
     options.workingMemory = kWorkingMemory;
     options.maxBlockBytes = kMaxBlockBytes;
+    options.secondThread = size % 4 >= 2;
     cv::RenderBudget budget;
     budget.timeLimitMs = kTimeLimitMs;
     budget.byteLimit = kByteLimit;

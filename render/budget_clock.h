@@ -12,6 +12,7 @@ namespace cv {
 class BudgetClock {
 public:
     BudgetClock(const RenderBudget& budget, const std::uint64_t& bytesRead) : budget_(budget), bytesRead_(bytesRead) {}
+    BudgetClock(const RenderBudget& budget, const std::uint64_t&& bytesRead) = delete;  // it would dangle
 
     std::uint64_t elapsedMs() const;
     bool timeUp() const { return elapsedMs() >= budget_.timeLimitMs; }

@@ -56,6 +56,7 @@ private:
     const RenderOptions& options_;
     const RenderBudget& budget_;
     const bool mayUseThumbnail_;
+    SampleSource source_;  // before the lane, whose rows may come from it
     RowLane main_;
     const std::uint64_t bytesAtStart_;
     const BudgetClock clock_{budget_, main_.bytesRead};
@@ -63,7 +64,6 @@ private:
     const ImageBlock* block_ = nullptr;
     Normalization working_;
     bool usedThumbnail_ = false;
-    SampleSource source_;
     std::optional<RowReader> rows_;
     std::optional<SamplingState> sampling_;
     std::optional<PassSampler> passes_;

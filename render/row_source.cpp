@@ -46,7 +46,7 @@ private:
 class ReadRows final : public RowSource {
 public:
     ReadRows(Reader& samples, std::unique_ptr<Reader> owned, const RowLayout& layout, std::size_t slots)
-        : samples_(samples), owned_(std::move(owned)), layout_(layout) {
+        : samples_(samples), owned_(std::move(owned)), layout_(layout), slots_(slots) {
         const auto bytes = static_cast<std::size_t>(layout.rowBytes) * slots;
         reserveResident(raw_, bytes);
         raw_.resize(bytes);
@@ -54,6 +54,7 @@ public:
     }
 
     ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane, std::uint32_t planes) override {
+        if (rows.size() > slots_ || planes > slots_ || rows.size() * planes > slots_) return ReadStatus::TooLarge;
         requests_.clear();
         std::uint8_t* slot = raw_.data();
         for (std::uint32_t p = plane; p < plane + planes; ++p) {
@@ -80,6 +81,7 @@ private:
     Reader& samples_;
     std::unique_ptr<Reader> owned_;  // a twin this source reads through, or null
     RowLayout layout_;
+    std::size_t slots_;
     std::vector<std::uint8_t> raw_;
     std::vector<ReadRequest> requests_;
 };

@@ -20,8 +20,8 @@ struct RowLayout {
 };
 
 // The stored rows of one block, as they are asked for: read from a file in
-// batches, or lent from memory. A source of rows decoded from compressed
-// tiles stands beside these two.
+// batches, or lent from memory; a source of rows decoded from compressed
+// tiles can stand beside these two.
 class RowSource {
 public:
     virtual ~RowSource() = default;
