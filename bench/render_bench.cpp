@@ -45,15 +45,20 @@ void ensureSamples() {
     auto samples = cvsamples::fitsSamples(true);
     for (auto& sample : cvsamples::xisfSamples(true)) samples.push_back(std::move(sample));
     for (const auto& sample : samples) {
-        if (sample.name.find("6000") == std::string::npos && sample.name.find("3000") == std::string::npos) continue;
+        if (sample.name.find("6000") == std::string::npos &&
+            sample.name.find("3000") == std::string::npos)
+            continue;
         const auto path = folder / sample.name;
         if (std::filesystem::exists(path)) continue;
         const std::string bytes = sample.build();
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 }
 
-std::string pathOf(int index) { return (std::filesystem::path(samplesFolder()) / kFiles[index]).string(); }
+std::string pathOf(int index) {
+    return (std::filesystem::path(samplesFolder()) / kFiles[index]).string();
+}
 
 // Second argument: 0 draws with the baseline loops, 1 with the widest this processor has.
 void BM_Thumbnail(benchmark::State& state) {
@@ -63,7 +68,8 @@ void BM_Thumbnail(benchmark::State& state) {
         state.SkipWithError("sample missing");
         return;
     }
-    const cv::InstructionSet set = state.range(1) == 0 ? cv::InstructionSet::Baseline : cv::bestInstructionSet();
+    const cv::InstructionSet set =
+        state.range(1) == 0 ? cv::InstructionSet::Baseline : cv::bestInstructionSet();
     const cv::InstructionSet previous = cv::useInstructionSet(set);
     std::uint64_t bytesRead = 0;
     for (auto _ : state) {
@@ -76,13 +82,16 @@ void BM_Thumbnail(benchmark::State& state) {
         options.secondThread = true;  // as the Linux tool draws thumbnails
         cv::RgbImage image;
         cv::RenderReport report;
-        const auto status = cv::renderImage(*reader, data, options, cv::thumbnailBudget(), image, &report);
+        const auto status =
+            cv::renderImage(*reader, data, options, cv::thumbnailBudget(), image, &report);
         benchmark::DoNotOptimize(image.pixels.data());
-        if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial) state.SkipWithError("render failed");
+        if (status != cv::ReadStatus::Ok && status != cv::ReadStatus::Partial)
+            state.SkipWithError("render failed");
         bytesRead = report.bytesReadHere;
     }
     cv::useInstructionSet(previous);
-    state.SetLabel(std::string(kFiles[state.range(0)]) + (set == cv::InstructionSet::Avx2 ? " avx2" : " baseline"));
+    state.SetLabel(std::string(kFiles[state.range(0)]) +
+                   (set == cv::InstructionSet::Avx2 ? " avx2" : " baseline"));
     state.counters["MB_read"] = static_cast<double>(bytesRead) / 1e6;
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(reader->size()));
 }
@@ -118,9 +127,11 @@ StoredBlock readStoredBlock(const std::string& path) {
     auto reader = cv::FileReader::open(path);
     cv::ImageData data;
     if (!reader || cv::readImageHeader(*reader, data) != cv::ReadStatus::Ok) return {};
-    StoredBlock stored{data.image, std::vector<std::uint8_t>(static_cast<std::size_t>(data.image.size))};
+    StoredBlock stored{data.image,
+                       std::vector<std::uint8_t>(static_cast<std::size_t>(data.image.size))};
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const auto got = ::pread(descriptor, stored.bytes.data(), stored.bytes.size(), static_cast<off_t>(data.image.position));
+    const auto got = ::pread(descriptor, stored.bytes.data(), stored.bytes.size(),
+                             static_cast<off_t>(data.image.position));
     ::close(descriptor);
     if (got != static_cast<ssize_t>(stored.bytes.size())) return {};
     return stored;
@@ -131,7 +142,8 @@ void decodeWithLibrary(const StoredBlock& stored, std::vector<std::uint8_t>& out
     if (stored.block.codec == cv::Codec::Zstd) {
         ZSTD_decompress(out.data(), out.size(), stored.bytes.data(), stored.bytes.size());
     } else {
-        LZ4_decompress_safe(reinterpret_cast<const char*>(stored.bytes.data()), reinterpret_cast<char*>(out.data()),
+        LZ4_decompress_safe(reinterpret_cast<const char*>(stored.bytes.data()),
+                            reinterpret_cast<char*>(out.data()),
                             static_cast<int>(stored.bytes.size()), static_cast<int>(out.size()));
     }
 }
@@ -170,7 +182,8 @@ void BM_BlockFloor(benchmark::State& state) {
         const StoredBlock stored = readStoredBlock(path);
         std::vector<std::uint8_t> out;
         decodeWithLibrary(stored, out);
-        if (stored.block.byteShuffled) benchmark::DoNotOptimize(cv::unshuffle(out, stored.block.shuffleItemSize));
+        if (stored.block.byteShuffled)
+            benchmark::DoNotOptimize(cv::unshuffle(out, stored.block.shuffleItemSize));
         benchmark::DoNotOptimize(out.data());
     }
     state.SetLabel(kFiles[state.range(0)]);
@@ -184,13 +197,15 @@ void BM_SamplingAndDisplay(benchmark::State& state) {
     data.image.codec = cv::Codec::None;
     data.image.location = cv::DataLocation::Embedded;
     decodeWithLibrary(stored, data.image.inlineData);
-    if (stored.block.byteShuffled) benchmark::DoNotOptimize(cv::unshuffle(data.image.inlineData, 2));
+    if (stored.block.byteShuffled)
+        benchmark::DoNotOptimize(cv::unshuffle(data.image.inlineData, 2));
     cv::MemoryReader none(nullptr, 0);
     cv::RenderOptions options = cv::thumbnailOptions(256, cv::RenderSettings{});
     options.secondThread = true;  // as the Linux tool draws thumbnails
     for (auto _ : state) {
         cv::RgbImage image;
-        benchmark::DoNotOptimize(cv::renderImage(none, data, options, cv::thumbnailBudget(), image));
+        benchmark::DoNotOptimize(
+            cv::renderImage(none, data, options, cv::thumbnailBudget(), image));
     }
     state.SetLabel(kFiles[state.range(0)]);
 }

@@ -16,7 +16,9 @@ namespace corvane_cli {
 
 namespace {
 
-double millisecondsSince(std::int64_t start) { return static_cast<double>(cv::steadyNowNs() - start) / 1e6; }
+double millisecondsSince(std::int64_t start) {
+    return static_cast<double>(cv::steadyNowNs() - start) / 1e6;
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -86,10 +88,11 @@ int benchFile(const std::string& path, const BenchOptions& options) {
     const double renderMs = median(renders);
     const double readMs = median(reads);
     const double megabytes = static_cast<double>(reader->size()) / 1e6;
-    std::printf("%s: %.2f ms per thumbnail (%s), %.0f MB/s of file, %.1f MB read; whole-file read %.2f ms "
-                "(%.2f x)\n",
-                path.c_str(), renderMs, cv::readStatusName(last.status), megabytes / (renderMs / 1e3),
-                static_cast<double>(last.bytesRead) / 1e6, readMs, renderMs / readMs);
+    std::printf(
+        "%s: %.2f ms per thumbnail (%s), %.0f MB/s of file, %.1f MB read; whole-file read %.2f ms "
+        "(%.2f x)\n",
+        path.c_str(), renderMs, cv::readStatusName(last.status), megabytes / (renderMs / 1e3),
+        static_cast<double>(last.bytesRead) / 1e6, readMs, renderMs / readMs);
     return 0;
 }
 

@@ -36,11 +36,13 @@ nlohmann::ordered_json imageDataJson(cv::ReadStatus status, const cv::ImageData&
     json["headerLength"] = data.headerLength;
     auto& keywords = json["keywords"] = nlohmann::ordered_json::array();
     for (const auto& keyword : data.keywords) {
-        keywords.push_back({{"name", keyword.name}, {"value", keyword.value}, {"comment", keyword.comment}});
+        keywords.push_back(
+            {{"name", keyword.name}, {"value", keyword.value}, {"comment", keyword.comment}});
     }
     auto& properties = json["properties"] = nlohmann::ordered_json::array();
     for (const auto& property : data.properties) {
-        properties.push_back({{"id", property.id}, {"type", property.type}, {"value", property.value}});
+        properties.push_back(
+            {{"id", property.id}, {"type", property.type}, {"value", property.value}});
     }
     return json;
 }

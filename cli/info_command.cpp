@@ -30,9 +30,11 @@ std::string withThousands(std::uint64_t value) {
 // Where the samples lie: an attachment's place in the file, or a block the
 // header holds itself ("embedded, zstd+sh, 2,345 bytes").
 std::string placementText(const cv::ImageBlock& image) {
-    if (image.location != cv::DataLocation::Embedded && image.location != cv::DataLocation::Inline) {
+    if (image.location != cv::DataLocation::Embedded &&
+        image.location != cv::DataLocation::Inline) {
         char text[96];
-        std::snprintf(text, sizeof text, "data at %llu (%llu bytes)", static_cast<unsigned long long>(image.position),
+        std::snprintf(text, sizeof text, "data at %llu (%llu bytes)",
+                      static_cast<unsigned long long>(image.position),
                       static_cast<unsigned long long>(image.size));
         return text;
     }
@@ -51,13 +53,14 @@ std::string placementText(const cv::ImageBlock& image) {
 std::string summaryLine(const cv::ImageData& data) {
     const cv::ImageBlock& image = data.image;
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "%s, %llu x %llu x %u %s %s, %s, scale %.9g offset %.9g, %u image(s), %zu keyword(s)",
-                  cv::fileKindName(data.kind), static_cast<unsigned long long>(image.width),
-                  static_cast<unsigned long long>(image.height), image.channels,
-                  cv::sampleFormatName(image.sampleFormat), cv::colorSpaceName(image.colorSpace),
-                  placementText(image).c_str(), static_cast<double>(image.scale), static_cast<double>(image.offset),
-                  data.imageCount, data.keywords.size());
+    std::snprintf(
+        line, sizeof line,
+        "%s, %llu x %llu x %u %s %s, %s, scale %.9g offset %.9g, %u image(s), %zu keyword(s)",
+        cv::fileKindName(data.kind), static_cast<unsigned long long>(image.width),
+        static_cast<unsigned long long>(image.height), image.channels,
+        cv::sampleFormatName(image.sampleFormat), cv::colorSpaceName(image.colorSpace),
+        placementText(image).c_str(), static_cast<double>(image.scale),
+        static_cast<double>(image.offset), data.imageCount, data.keywords.size());
     std::string summary = line;
     if (!data.cfaPattern.empty()) summary += ", Bayer " + data.cfaPattern;
     return summary;
@@ -76,7 +79,8 @@ int report(const InfoOptions& options, cv::ReadStatus status, const cv::ImageDat
     } else if (exitCode == 0) {
         std::printf("%s: %s\n", options.path.c_str(), summaryLine(data).c_str());
     } else {
-        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(), cv::readStatusName(status));
+        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(),
+                     cv::readStatusName(status));
     }
     return exitCode;
 }
@@ -87,7 +91,8 @@ int reportFailure(const InfoOptions& options, cv::ReadStatus status, const char*
         json["error"] = reason;
         std::printf("%s\n", dumpJson(json).c_str());
     } else {
-        std::fprintf(stderr, "%s: %s (%s)\n", options.path.c_str(), reason, cv::readStatusName(status));
+        std::fprintf(stderr, "%s: %s (%s)\n", options.path.c_str(), reason,
+                     cv::readStatusName(status));
     }
     return 1;
 }
@@ -107,26 +112,30 @@ int reportTextKind(const InfoOptions& options, const char* kind, cv::ReadStatus 
     } else if (exitCode == 0) {
         std::printf("%s: %s, %s\n", options.path.c_str(), kind, summary.c_str());
     } else {
-        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(), cv::readStatusName(status));
+        std::fprintf(stderr, "%s: cannot read (%s)\n", options.path.c_str(),
+                     cv::readStatusName(status));
     }
     return exitCode;
 }
 
-int reportOtherKinds(const InfoOptions& options, cv::Reader& reader, const cv::ImageData& notAnImage) {
+int reportOtherKinds(const InfoOptions& options, cv::Reader& reader,
+                     const cv::ImageData& notAnImage) {
     const cv::FileClass kind = cv::classifyFile(reader);
     if (kind == cv::FileClass::SirilSequence) {
         cv::SequenceInfo info;
         const cv::ReadStatus status = cv::parseSequence(reader, info);
         const std::string summary = std::to_string(cv::frameCount(info)) + " frames, " +
                                     std::to_string(info.selectedFrames) + " selected";
-        return reportTextKind(options, "Siril sequence", status, cv::sequencePropertyList(info), summary);
+        return reportTextKind(options, "Siril sequence", status, cv::sequencePropertyList(info),
+                              summary);
     }
     if (kind == cv::FileClass::ProcessIcons) {
         cv::XpsmDocument document;
         const cv::ReadStatus status = cv::readXpsm(reader, document);
         const std::string summary = std::to_string(document.icons.size()) + " icons, " +
                                     std::to_string(document.instances.size()) + " instances";
-        return reportTextKind(options, "process icons", status, cv::xpsmPropertyList(document), summary);
+        return reportTextKind(options, "process icons", status, cv::xpsmPropertyList(document),
+                              summary);
     }
     return report(options, cv::ReadStatus::NotRecognized, notAnImage);
 }
@@ -137,7 +146,8 @@ int runInfo(const InfoOptions& options) {
     try {
         cv::ImageData data;
         const cv::ReadStatus status = cv::readImageHeader(*reader, data);
-        if (status == cv::ReadStatus::NotRecognized) return reportOtherKinds(options, *reader, data);
+        if (status == cv::ReadStatus::NotRecognized)
+            return reportOtherKinds(options, *reader, data);
         return report(options, status, data);
     } catch (const std::bad_alloc&) {
         return reportFailure(options, cv::ReadStatus::TooLarge, "out of memory");

@@ -23,15 +23,18 @@ int runListing(const std::string& path) {
         return 1;
     }
     if (result.outcome == cv::ListingOutcome::NotTextKind) {
-        std::fprintf(stderr, "%s: neither a Siril sequence nor a process-icon file\n", path.c_str());
+        std::fprintf(stderr, "%s: neither a Siril sequence nor a process-icon file\n",
+                     path.c_str());
         return 1;
     }
     if (result.outcome == cv::ListingOutcome::Failed) {
-        std::fprintf(stderr, "%s: cannot read (%s)\n", path.c_str(), cv::readStatusName(result.status));
+        std::fprintf(stderr, "%s: cannot read (%s)\n", path.c_str(),
+                     cv::readStatusName(result.status));
         return 1;
     }
     const cv::PreviewListing& listing = result.listing;
-    std::printf("%s\n%s\n%s\n\n%s", cv::utf8FromUtf16(listing.title).c_str(), cv::utf8FromUtf16(listing.subtitle).c_str(),
+    std::printf("%s\n%s\n%s\n\n%s", cv::utf8FromUtf16(listing.title).c_str(),
+                cv::utf8FromUtf16(listing.subtitle).c_str(),
                 cv::utf8FromUtf16(listing.note).c_str(), cv::utf8FromUtf16(listing.body).c_str());
     return 0;
 }

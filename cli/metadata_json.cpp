@@ -15,9 +15,12 @@ void putIfNotEmpty(nlohmann::ordered_json& json, const char* name, const std::st
 
 const char* typeName(cv::PropertyType type) {
     switch (type) {
-        case cv::PropertyType::Text: return "text";
-        case cv::PropertyType::UInt32: return "uint32";
-        case cv::PropertyType::Double: return "double";
+        case cv::PropertyType::Text:
+            return "text";
+        case cv::PropertyType::UInt32:
+            return "uint32";
+        case cv::PropertyType::Double:
+            return "double";
     }
     return "unknown";
 }
@@ -76,12 +79,19 @@ nlohmann::ordered_json propertyListJson(const cv::PropertyList& list) {
     for (const auto& entry : list) {
         nlohmann::ordered_json item;
         item["name"] = entry.key->canonicalName;
-        item["key"] = std::string(entry.key->formatId) + " " + std::to_string(entry.key->propertyId);
+        item["key"] =
+            std::string(entry.key->formatId) + " " + std::to_string(entry.key->propertyId);
         item["type"] = typeName(entry.key->type);
         switch (entry.key->type) {
-            case cv::PropertyType::Text: item["value"] = entry.text; break;
-            case cv::PropertyType::UInt32: item["value"] = entry.number; break;
-            case cv::PropertyType::Double: item["value"] = entry.real; break;
+            case cv::PropertyType::Text:
+                item["value"] = entry.text;
+                break;
+            case cv::PropertyType::UInt32:
+                item["value"] = entry.number;
+                break;
+            case cv::PropertyType::Double:
+                item["value"] = entry.real;
+                break;
         }
         json.push_back(std::move(item));
     }

@@ -40,7 +40,8 @@ nlohmann::ordered_json stretchJson(const cv::StretchParameters& stretch) {
 
 }  // namespace
 
-nlohmann::ordered_json reportJson(cv::ReadStatus status, const cv::RgbImage& image, const cv::RenderReport& report) {
+nlohmann::ordered_json reportJson(cv::ReadStatus status, const cv::RgbImage& image,
+                                  const cv::RenderReport& report) {
     return {
         {"status", cv::readStatusName(status)},
         {"width", image.width},

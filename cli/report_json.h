@@ -8,6 +8,7 @@
 namespace corvane_cli {
 
 // The render report with its own field names, plus status and picture size.
-nlohmann::ordered_json reportJson(cv::ReadStatus status, const cv::RgbImage& image, const cv::RenderReport& report);
+nlohmann::ordered_json reportJson(cv::ReadStatus status, const cv::RgbImage& image,
+                                  const cv::RenderReport& report);
 
 }  // namespace corvane_cli

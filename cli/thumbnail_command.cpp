@@ -26,16 +26,20 @@ Rendered render(cv::Reader& reader, const ThumbnailOptions& options) {
     cv::ImageData data;
     result.status = cv::readImageHeader(reader, data);
     if (result.status != cv::ReadStatus::Ok) return result;
-    cv::RenderOptions renderOptions = options.preview ? cv::previewOptions(false, options.settings)
-                                                      : cv::thumbnailOptions(options.size, options.settings);
+    cv::RenderOptions renderOptions = options.preview
+                                          ? cv::previewOptions(false, options.settings)
+                                          : cv::thumbnailOptions(options.size, options.settings);
     renderOptions.secondThread = true;
-    const cv::RenderBudget budget = options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
-    result.status = cv::renderImage(reader, data, renderOptions, budget, result.image, &result.report);
-    if (result.status != cv::ReadStatus::Ok && result.status != cv::ReadStatus::Partial) return result;
+    const cv::RenderBudget budget =
+        options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
+    result.status =
+        cv::renderImage(reader, data, renderOptions, budget, result.image, &result.report);
+    if (result.status != cv::ReadStatus::Ok && result.status != cv::ReadStatus::Partial)
+        return result;
     if (result.image.empty()) {
         result.problem = "the rendered picture is empty";
-    } else if (!options.preview &&
-               (result.image.width > cv::kMaxThumbnailSide || result.image.height > cv::kMaxThumbnailSide)) {
+    } else if (!options.preview && (result.image.width > cv::kMaxThumbnailSide ||
+                                    result.image.height > cv::kMaxThumbnailSide)) {
         result.problem = "the rendered picture is larger than 8192 pixels";
     }
     return result;
@@ -56,13 +60,16 @@ int runThumbnail(const ThumbnailOptions& options) {
         std::fprintf(stderr, "%s: out of memory\n", options.path.c_str());
         return 1;
     }
-    const bool rendered = result.status == cv::ReadStatus::Ok || result.status == cv::ReadStatus::Partial;
+    const bool rendered =
+        result.status == cv::ReadStatus::Ok || result.status == cv::ReadStatus::Partial;
     if (options.report) {
-        std::printf("%s\n", dumpJson(reportJson(result.status, result.image, result.report)).c_str());
+        std::printf("%s\n",
+                    dumpJson(reportJson(result.status, result.image, result.report)).c_str());
     }
     if (!rendered || result.problem != nullptr) {
-        std::fprintf(stderr, "%s: cannot render (%s)\n", options.path.c_str(),
-                     result.problem != nullptr ? result.problem : cv::readStatusName(result.status));
+        std::fprintf(
+            stderr, "%s: cannot render (%s)\n", options.path.c_str(),
+            result.problem != nullptr ? result.problem : cv::readStatusName(result.status));
         return 1;
     }
     if (!writePng(result.image, options.output)) {
@@ -70,8 +77,9 @@ int runThumbnail(const ThumbnailOptions& options) {
         return 1;
     }
     if (!options.report) {
-        std::printf("%s: %u x %u, %s, %u ms, %llu bytes read\n", options.output.c_str(), result.image.width,
-                    result.image.height, cv::readStatusName(result.status), result.report.elapsedMs,
+        std::printf("%s: %u x %u, %s, %u ms, %llu bytes read\n", options.output.c_str(),
+                    result.image.width, result.image.height, cv::readStatusName(result.status),
+                    result.report.elapsedMs,
                     static_cast<unsigned long long>(result.report.bytesReadHere));
     }
     return 0;

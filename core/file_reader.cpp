@@ -73,10 +73,9 @@ bool FileReader::readRanges(std::span<const ReadRequest> requests) {
     }
     // The ring takes offsets as given (-1 means the file position): only runs
     // read() would accept go to it.
-    const bool runsValid =
-        std::all_of(runs_.begin(), runs_.end(), [this](const ReadRequest& run) {
-            return run.destination != nullptr && rangeWithin(run.offset, run.count, size_);
-        });
+    const bool runsValid = std::all_of(runs_.begin(), runs_.end(), [this](const ReadRequest& run) {
+        return run.destination != nullptr && rangeWithin(run.offset, run.count, size_);
+    });
     if (!runsValid) return false;
     if (runs_.size() > 1 && !ringRefused_ && !ring_) {
         ring_ = ReadRing::create();

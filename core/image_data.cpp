@@ -13,7 +13,7 @@ struct SampleFormatRow {
     const char* name;
     SampleFormat format;
     std::uint32_t bytes;
-    std::uint32_t scaleBits;   // single-precision pattern, so the constants are bit-exact
+    std::uint32_t scaleBits;  // single-precision pattern, so the constants are bit-exact
     std::uint32_t offsetBits;
 };
 
@@ -101,15 +101,24 @@ Normalization defaultNormalization(SampleFormat format) {
 
 std::optional<IntegerRange> integerRange(SampleFormat format) {
     switch (format) {
-        case SampleFormat::UInt8: return IntegerRange{0.0, 255.0};
-        case SampleFormat::Int8: return IntegerRange{-128.0, 127.0};
-        case SampleFormat::UInt16: return IntegerRange{0.0, 65535.0};
-        case SampleFormat::Int16: return IntegerRange{-32768.0, 32767.0};
-        case SampleFormat::UInt32: return IntegerRange{0.0, 4294967295.0};
-        case SampleFormat::Int32: return IntegerRange{-2147483648.0, 2147483647.0};
-        case SampleFormat::UInt64: return IntegerRange{0.0, 18446744073709551615.0};
-        case SampleFormat::Int64: return IntegerRange{-9223372036854775808.0, 9223372036854775807.0};
-        default: return std::nullopt;
+        case SampleFormat::UInt8:
+            return IntegerRange{0.0, 255.0};
+        case SampleFormat::Int8:
+            return IntegerRange{-128.0, 127.0};
+        case SampleFormat::UInt16:
+            return IntegerRange{0.0, 65535.0};
+        case SampleFormat::Int16:
+            return IntegerRange{-32768.0, 32767.0};
+        case SampleFormat::UInt32:
+            return IntegerRange{0.0, 4294967295.0};
+        case SampleFormat::Int32:
+            return IntegerRange{-2147483648.0, 2147483647.0};
+        case SampleFormat::UInt64:
+            return IntegerRange{0.0, 18446744073709551615.0};
+        case SampleFormat::Int64:
+            return IntegerRange{-9223372036854775808.0, 9223372036854775807.0};
+        default:
+            return std::nullopt;
     }
 }
 

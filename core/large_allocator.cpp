@@ -12,7 +12,8 @@ namespace {
 
 bool inHugePages(std::size_t bytes) {
 #if defined(__linux__)
-    return bytes >= kHugePageBytes && bytes <= std::numeric_limits<std::size_t>::max() - kHugePageBytes;
+    return bytes >= kHugePageBytes &&
+           bytes <= std::numeric_limits<std::size_t>::max() - kHugePageBytes;
 #else
     static_cast<void>(bytes);
     return false;
@@ -27,7 +28,8 @@ void* allocateLarge(std::size_t bytes) {
         const std::size_t rounded = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
         void* memory = std::aligned_alloc(kHugePageBytes, rounded);
         if (memory == nullptr) throw std::bad_alloc();
-        madvise(memory, rounded, MADV_HUGEPAGE);  // advice only: where refused, the pages stay small
+        madvise(memory, rounded,
+                MADV_HUGEPAGE);  // advice only: where refused, the pages stay small
         return memory;
     }
 #endif

@@ -30,7 +30,9 @@ struct LargeAllocator {
         if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
         return static_cast<T*>(allocateLarge(count * sizeof(T)));
     }
-    void deallocate(T* memory, std::size_t count) noexcept { releaseLarge(memory, count * sizeof(T)); }
+    void deallocate(T* memory, std::size_t count) noexcept {
+        releaseLarge(memory, count * sizeof(T));
+    }
 
     friend bool operator==(const LargeAllocator&, const LargeAllocator&) { return true; }
 };

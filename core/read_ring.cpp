@@ -25,8 +25,7 @@ ReadRing::~ReadRing() {
     if (!broken_) io_uring_queue_exit(&ring_);
 }
 
-bool ReadRing::readAll(int descriptor, std::span<const ReadRequest> requests,
-                       Reader& plain) {
+bool ReadRing::readAll(int descriptor, std::span<const ReadRequest> requests, Reader& plain) {
     bool delivered[kRingDepth];
     while (!requests.empty()) {
         const auto chunk = requests.first(std::min<std::size_t>(kRingDepth, requests.size()));

@@ -14,7 +14,7 @@ namespace cv {
 // call. Only a speed-up: where the kernel or a sandbox refuses rings, or a
 // ring read fails or comes back short, plain reads take over.
 class ReadRing {
-  public:
+public:
     // Null when the kernel or a sandbox refuses to set up a ring.
     static std::unique_ptr<ReadRing> create();
     ~ReadRing();
@@ -25,7 +25,7 @@ class ReadRing {
     // asked of `plain` instead. True only when all were delivered.
     bool readAll(int descriptor, std::span<const ReadRequest> requests, Reader& plain);
 
-  private:
+private:
     ReadRing() = default;
     void submitAndWait(int descriptor, std::span<const ReadRequest> requests, bool* delivered);
 

@@ -17,9 +17,13 @@ bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size)
     return offset <= size && length <= size - offset;
 }
 
-const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const { return nullptr; }
+const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const {
+    return nullptr;
+}
 
-std::unique_ptr<Reader> Reader::twin() { return nullptr; }
+std::unique_ptr<Reader> Reader::twin() {
+    return nullptr;
+}
 
 bool Reader::readRanges(std::span<const ReadRequest> requests) {
     for (const ReadRequest& request : requests) {
@@ -31,7 +35,9 @@ bool Reader::readRanges(std::span<const ReadRequest> requests) {
 SliceReader::SliceReader(Reader& underlying, std::uint64_t start, std::uint64_t length)
     : underlying_(&underlying), start_(start), length_(length) {}
 
-std::uint64_t SliceReader::size() const { return length_; }
+std::uint64_t SliceReader::size() const {
+    return length_;
+}
 
 bool SliceReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     if (!rangeWithin(offset, count, length_) || rangeOverflows(start_, offset)) return false;
@@ -46,7 +52,9 @@ const std::uint8_t* SliceReader::view(std::uint64_t offset, std::uint64_t count)
 MemoryReader::MemoryReader(const void* data, std::uint64_t length)
     : data_(static_cast<const std::uint8_t*>(data)), length_(length) {}
 
-std::uint64_t MemoryReader::size() const { return length_; }
+std::uint64_t MemoryReader::size() const {
+    return length_;
+}
 
 const std::uint8_t* MemoryReader::view(std::uint64_t offset, std::uint64_t count) const {
     return rangeWithin(offset, count, length_) ? data_ + offset : nullptr;
@@ -60,8 +68,7 @@ bool MemoryReader::read(std::uint64_t offset, void* destination, std::uint64_t c
     return true;
 }
 
-ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination,
-                     std::uint64_t count) {
+ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination, std::uint64_t count) {
     if (count == 0) return ReadStatus::Ok;
     if (rangeOverflows(offset, count)) return ReadStatus::Malformed;
     if (offset + count > reader.size()) return ReadStatus::Truncated;

@@ -5,7 +5,12 @@
 namespace cv {
 
 // The numbers are those stored in the registry: keep them.
-enum class LabelCorner : std::uint32_t { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
+enum class LabelCorner : std::uint32_t {
+    TopLeft = 0,
+    TopRight = 1,
+    BottomLeft = 2,
+    BottomRight = 3
+};
 enum class Brightness : std::uint32_t { Darker = 0, Standard = 1, Brighter = 2 };
 enum class CfaMode : std::uint32_t { Automatic = 0, AlwaysColor = 1, AlwaysMono = 2 };
 

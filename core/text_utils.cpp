@@ -13,11 +13,15 @@ namespace {
 
 constexpr std::size_t kMaxDoubleTextLength = 512;  // bytes, after trimming
 
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char foldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
-bool isWhitespace(char c) { return c == ' ' || (c >= 9 && c <= 13); }
+bool isWhitespace(char c) {
+    return c == ' ' || (c >= 9 && c <= 13);
+}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && isWhitespace(text.front())) text.remove_prefix(1);
@@ -52,7 +56,8 @@ std::optional<std::int64_t> parseSigned64(std::string_view text) {
     if (negative || text.front() == '+') text.remove_prefix(1);
     const auto magnitude = parseUnsigned64(text);
     if (!magnitude) return std::nullopt;
-    constexpr auto kMaxPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr auto kMaxPositive =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (negative) {
         if (*magnitude > kMaxPositive + 1) return std::nullopt;
         if (*magnitude == kMaxPositive + 1) return std::numeric_limits<std::int64_t>::min();

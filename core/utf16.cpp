@@ -11,10 +11,26 @@ constexpr char16_t kReplacement = 0xFFFD;
 // Length of the sequence a lead byte starts, with the smallest code point it
 // may encode; 0 for a byte that cannot lead.
 int sequenceLength(unsigned char lead, std::uint32_t& value, std::uint32_t& minimum) {
-    if (lead < 0x80) { value = lead; minimum = 0; return 1; }
-    if ((lead & 0xE0) == 0xC0) { value = lead & 0x1F; minimum = 0x80; return 2; }
-    if ((lead & 0xF0) == 0xE0) { value = lead & 0x0F; minimum = 0x800; return 3; }
-    if ((lead & 0xF8) == 0xF0) { value = lead & 0x07; minimum = 0x10000; return 4; }
+    if (lead < 0x80) {
+        value = lead;
+        minimum = 0;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        value = lead & 0x1F;
+        minimum = 0x80;
+        return 2;
+    }
+    if ((lead & 0xF0) == 0xE0) {
+        value = lead & 0x0F;
+        minimum = 0x800;
+        return 3;
+    }
+    if ((lead & 0xF8) == 0xF0) {
+        value = lead & 0x07;
+        minimum = 0x10000;
+        return 4;
+    }
     return 0;
 }
 
@@ -44,7 +60,8 @@ std::u16string utf16FromUtf8(std::string_view text) {
             valid = (byte & 0xC0) == 0x80;
             value = (value << 6) | (byte & 0x3Fu);
         }
-        valid = valid && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+        valid =
+            valid && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
         if (!valid) {
             out.push_back(kReplacement);
             ++i;
@@ -60,7 +77,8 @@ std::string utf8FromUtf16(std::u16string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacement;

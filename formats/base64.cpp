@@ -29,7 +29,8 @@ constexpr std::array<std::uint8_t, 256> kTable = makeTable();
 bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out, std::uint64_t maxBytes) {
     out.clear();
     try {
-        out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(text.size() / 4 * 3, maxBytes)));
+        out.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(text.size() / 4 * 3, maxBytes)));
         std::uint32_t group = 0;
         int filled = 0;
         int padding = 0;
@@ -48,7 +49,8 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out, std::ui
             if (++filled < 4) continue;
             const auto bytes = static_cast<std::size_t>(3 - padding);
             if (out.size() + bytes > maxBytes) return false;
-            for (std::size_t i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(group >> (16 - 8 * i)));
+            for (std::size_t i = 0; i < bytes; ++i)
+                out.push_back(static_cast<std::uint8_t>(group >> (16 - 8 * i)));
             group = 0;
             filled = 0;
             finished = padding > 0;

@@ -10,6 +10,7 @@ namespace cv {
 // ignoring whitespace between characters. False for any other byte, a
 // length that does not end on a whole group, or more than `maxBytes` of
 // output; `out` is then unspecified.
-[[nodiscard]] bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out, std::uint64_t maxBytes);
+[[nodiscard]] bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out,
+                                std::uint64_t maxBytes);
 
 }  // namespace cv

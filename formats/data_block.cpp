@@ -19,13 +19,15 @@ namespace cv {
 namespace {
 
 constexpr std::size_t kMaxAttributeFields = 4;
-constexpr std::uint32_t kMaxShuffleItemSize = 64;  // bytes
-constexpr std::uint64_t kMaxLz4Length = 2147483647;  // LZ4's int lengths
+constexpr std::uint32_t kMaxShuffleItemSize = 64;     // bytes
+constexpr std::uint64_t kMaxLz4Length = 2147483647;   // LZ4's int lengths
 constexpr std::uint64_t kMaxZlibLength = 0xFFFFFFFF;  // zlib's one-shot call takes 32-bit lengths
 constexpr std::string_view kShuffleSuffix = "+sh";
-constexpr std::uint64_t kZlibPieceBytes = 8 * 1024 * 1024;       // output between two checkpoints, at most
-constexpr std::uint64_t kZlibInputPieceBytes = 1024 * 1024;   // input between two checkpoints, at most
-constexpr std::uint32_t kMaxEmptyZstdFrames = 64;           // frames that decode to nothing, per block
+constexpr std::uint64_t kZlibPieceBytes =
+    8 * 1024 * 1024;  // output between two checkpoints, at most
+constexpr std::uint64_t kZlibInputPieceBytes =
+    1024 * 1024;                                   // input between two checkpoints, at most
+constexpr std::uint32_t kMaxEmptyZstdFrames = 64;  // frames that decode to nothing, per block
 
 struct Fields {
     std::array<std::string_view, kMaxAttributeFields> text;
@@ -45,20 +47,26 @@ Fields splitFields(std::string_view text) {
 }
 
 bool parseCodecName(std::string_view name, ImageBlock& block) {
-    if (name == "zlib") block.codec = Codec::Zlib;
-    else if (name == "lz4") block.codec = Codec::Lz4;
-    else if (name == "lz4hc") block.codec = Codec::Lz4hc;
-    else if (name == "zstd") block.codec = Codec::Zstd;
-    else return false;
+    if (name == "zlib")
+        block.codec = Codec::Zlib;
+    else if (name == "lz4")
+        block.codec = Codec::Lz4;
+    else if (name == "lz4hc")
+        block.codec = Codec::Lz4hc;
+    else if (name == "zstd")
+        block.codec = Codec::Zstd;
+    else
+        return false;
     return true;
 }
 
 // Inflates in pieces of input and of output, so a long decode can be
 // abandoned between them (input that yields nothing, empty blocks say, is as
 // long a decode as any); the result is what a one-shot `uncompress` gives.
-ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output,
-                       const DecodeCheckpoint& checkpoint) {
-    if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength) return ReadStatus::TooLarge;
+ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength,
+                       std::span<std::uint8_t> output, const DecodeCheckpoint& checkpoint) {
+    if (sourceLength > kMaxZlibLength || output.size() > kMaxZlibLength)
+        return ReadStatus::TooLarge;
     z_stream stream{};
     stream.next_in = const_cast<Bytef*>(source);  // zlib's API is not const-correct; it only reads
     if (inflateInit(&stream) != Z_OK) return ReadStatus::TooLarge;
@@ -67,17 +75,20 @@ ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, s
     std::uint64_t handedOver = 0;
     while (true) {
         if (stream.avail_in == 0) {
-            stream.avail_in = static_cast<uInt>(std::min<std::uint64_t>(sourceLength - handedOver, kZlibInputPieceBytes));
+            stream.avail_in = static_cast<uInt>(
+                std::min<std::uint64_t>(sourceLength - handedOver, kZlibInputPieceBytes));
             handedOver += stream.avail_in;
         }
-        stream.avail_out = static_cast<uInt>(std::min<std::uint64_t>(output.size() - stream.total_out, kZlibPieceBytes));
+        stream.avail_out = static_cast<uInt>(
+            std::min<std::uint64_t>(output.size() - stream.total_out, kZlibPieceBytes));
         const uInt inputBefore = stream.avail_in;
         const uInt outputBefore = stream.avail_out;
         const int result = inflate(&stream, Z_NO_FLUSH);
         if (result == Z_STREAM_END) break;
         if (result != Z_OK && result != Z_BUF_ERROR) return ReadStatus::Malformed;
         // No progress: the input ended early, or the output is full before the stream's end.
-        if (stream.avail_in == inputBefore && stream.avail_out == outputBefore) return ReadStatus::Malformed;
+        if (stream.avail_in == inputBefore && stream.avail_out == outputBefore)
+            return ReadStatus::Malformed;
         if (checkpoint) {
             const ReadStatus status = checkpoint();
             if (status != ReadStatus::Ok) return status;
@@ -86,12 +97,14 @@ ReadStatus inflateZlib(const std::uint8_t* source, std::uint64_t sourceLength, s
     return stream.total_out == output.size() ? ReadStatus::Ok : ReadStatus::Malformed;
 }
 
-ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output) {
+ReadStatus decodeLz4(const std::uint8_t* source, std::uint64_t sourceLength,
+                     std::span<std::uint8_t> output) {
     if (sourceLength > kMaxLz4Length || output.size() > kMaxLz4Length) return ReadStatus::TooLarge;
-    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(source),
-                                             reinterpret_cast<char*>(output.data()),
-                                             static_cast<int>(sourceLength), static_cast<int>(output.size()));
-    if (produced < 0 || static_cast<std::uint64_t>(produced) != output.size()) return ReadStatus::Malformed;
+    const int produced = LZ4_decompress_safe(
+        reinterpret_cast<const char*>(source), reinterpret_cast<char*>(output.data()),
+        static_cast<int>(sourceLength), static_cast<int>(output.size()));
+    if (produced < 0 || static_cast<std::uint64_t>(produced) != output.size())
+        return ReadStatus::Malformed;
     return ReadStatus::Ok;
 }
 
@@ -100,8 +113,8 @@ using ZstdContext = std::unique_ptr<ZSTD_DCtx, std::size_t (*)(ZSTD_DCtx*)>;
 // Frame by frame, one-shot each, through one reused context. Frames that add
 // nothing (skippable or empty ones) are allowed only a few times, so a block
 // made of them ends quickly instead of being walked to its end.
-ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, std::span<std::uint8_t> output,
-                      const DecodeCheckpoint& checkpoint) {
+ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength,
+                      std::span<std::uint8_t> output, const DecodeCheckpoint& checkpoint) {
     const ZstdContext context(ZSTD_createDCtx(), ZSTD_freeDCtx);
     if (!context) return ReadStatus::TooLarge;
     std::uint64_t consumed = 0;
@@ -109,10 +122,13 @@ ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, st
     std::uint32_t emptyFrames = 0;
     while (consumed < sourceLength && produced < output.size()) {
         const std::uint64_t remaining = sourceLength - consumed;
-        const std::size_t frameSize = ZSTD_findFrameCompressedSize(source + consumed, static_cast<std::size_t>(remaining));
-        if (ZSTD_isError(frameSize) || frameSize == 0 || frameSize > remaining) return ReadStatus::Malformed;
-        const std::size_t written = ZSTD_decompressDCtx(context.get(), output.data() + produced,
-                                                        output.size() - produced, source + consumed, frameSize);
+        const std::size_t frameSize =
+            ZSTD_findFrameCompressedSize(source + consumed, static_cast<std::size_t>(remaining));
+        if (ZSTD_isError(frameSize) || frameSize == 0 || frameSize > remaining)
+            return ReadStatus::Malformed;
+        const std::size_t written =
+            ZSTD_decompressDCtx(context.get(), output.data() + produced, output.size() - produced,
+                                source + consumed, frameSize);
         if (ZSTD_isError(written)) return ReadStatus::Malformed;
         if (written == 0 && ++emptyFrames > kMaxEmptyZstdFrames) return ReadStatus::Malformed;
         consumed += frameSize;
@@ -128,21 +144,28 @@ ReadStatus decodeZstd(const std::uint8_t* source, std::uint64_t sourceLength, st
 ReadStatus decompress(const std::uint8_t* source, std::uint64_t sourceLength, Codec codec,
                       std::span<std::uint8_t> output, const DecodeCheckpoint& checkpoint) {
     switch (codec) {
-        case Codec::Zlib: return inflateZlib(source, sourceLength, output, checkpoint);
+        case Codec::Zlib:
+            return inflateZlib(source, sourceLength, output, checkpoint);
         case Codec::Lz4:
-        case Codec::Lz4hc: return decodeLz4(source, sourceLength, output);
-        case Codec::Zstd: return decodeZstd(source, sourceLength, output, checkpoint);
-        default: return ReadStatus::Unsupported;
+        case Codec::Lz4hc:
+            return decodeLz4(source, sourceLength, output);
+        case Codec::Zstd:
+            return decodeZstd(source, sourceLength, output, checkpoint);
+        default:
+            return ReadStatus::Unsupported;
     }
 }
 
 // Sizes `output` to the block and fills it: the same steps whatever holds the bytes.
 template <typename Bytes>
-ReadStatus decodeInto(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block, Bytes& output,
-                      std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
-    if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0) return ReadStatus::Malformed;
+ReadStatus decodeInto(const std::uint8_t* source, std::uint64_t sourceLength,
+                      const ImageBlock& block, Bytes& output, std::uint64_t maxSize,
+                      const DecodeCheckpoint& checkpoint) {
+    if (source == nullptr || sourceLength == 0 || block.uncompressedSize == 0)
+        return ReadStatus::Malformed;
     if (block.uncompressedSize > maxSize) return ReadStatus::TooLarge;
-    if (block.uncompressedSize > std::numeric_limits<std::size_t>::max()) return ReadStatus::TooLarge;
+    if (block.uncompressedSize > std::numeric_limits<std::size_t>::max())
+        return ReadStatus::TooLarge;
     try {
         output.assign(static_cast<std::size_t>(block.uncompressedSize), 0);
         const ReadStatus status = decompress(source, sourceLength, block.codec, output, checkpoint);
@@ -151,7 +174,8 @@ ReadStatus decodeInto(const std::uint8_t* source, std::uint64_t sourceLength, co
         return ReadStatus::TooLarge;
     }
     // Still-shuffled bytes would draw a scrambled picture as if it were right.
-    if (block.byteShuffled && !unshuffle(output, block.shuffleItemSize)) return ReadStatus::TooLarge;
+    if (block.byteShuffled && !unshuffle(output, block.shuffleItemSize))
+        return ReadStatus::TooLarge;
     return ReadStatus::Ok;
 }
 
@@ -206,13 +230,15 @@ bool parseCompression(std::string_view text, ImageBlock& block) {
     return true;
 }
 
-ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
-                       std::vector<std::uint8_t>& output, std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
+ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
+                       const ImageBlock& block, std::vector<std::uint8_t>& output,
+                       std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
     return decodeInto(source, sourceLength, block, output, maxSize, checkpoint);
 }
 
-ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength, const ImageBlock& block,
-                       LargeBytes& output, std::uint64_t maxSize, const DecodeCheckpoint& checkpoint) {
+ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
+                       const ImageBlock& block, LargeBytes& output, std::uint64_t maxSize,
+                       const DecodeCheckpoint& checkpoint) {
     return decodeInto(source, sourceLength, block, output, maxSize, checkpoint);
 }
 
@@ -232,8 +258,12 @@ bool unshuffle(std::span<std::uint8_t> buffer, std::uint32_t itemSize) {
     return true;
 }
 
-UnshufflingReader::UnshufflingReader(const std::uint8_t* shuffled, std::uint64_t length, std::uint32_t itemSize)
-    : data_(shuffled), length_(length), itemSize_(std::max<std::uint32_t>(itemSize, 1)), items_(length / itemSize_) {}
+UnshufflingReader::UnshufflingReader(const std::uint8_t* shuffled, std::uint64_t length,
+                                     std::uint32_t itemSize)
+    : data_(shuffled),
+      length_(length),
+      itemSize_(std::max<std::uint32_t>(itemSize, 1)),
+      items_(length / itemSize_) {}
 
 std::uint8_t UnshufflingReader::byteAt(std::uint64_t position) const {
     if (position >= items_ * itemSize_) return data_[position];

@@ -29,9 +29,11 @@ using DecodeCheckpoint = std::function<ReadStatus()>;
 // throws: allocation failure is TooLarge.
 [[nodiscard]] ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
                                      const ImageBlock& block, std::vector<std::uint8_t>& output,
-                                     std::uint64_t maxSize, const DecodeCheckpoint& checkpoint = {});
+                                     std::uint64_t maxSize,
+                                     const DecodeCheckpoint& checkpoint = {});
 [[nodiscard]] ReadStatus decodeBlock(const std::uint8_t* source, std::uint64_t sourceLength,
-                                     const ImageBlock& block, LargeBytes& output, std::uint64_t maxSize,
+                                     const ImageBlock& block, LargeBytes& output,
+                                     std::uint64_t maxSize,
                                      const DecodeCheckpoint& checkpoint = {});
 
 // Inverse of XISF byte shuffling (byte 0 of every item, then byte 1, ...).

@@ -16,7 +16,8 @@ FileClass classifyImageFile(Reader& reader) {
 }
 
 FileClass classifyFile(Reader& reader) {
-    if (const FileClass image = classifyImageFile(reader); image != FileClass::Unknown) return image;
+    if (const FileClass image = classifyImageFile(reader); image != FileClass::Unknown)
+        return image;
     if (isSirilSequence(reader)) return FileClass::SirilSequence;
     if (isXpsm(reader)) return FileClass::ProcessIcons;
     return FileClass::Unknown;

@@ -16,11 +16,15 @@ std::size_t findCommentStart(std::string_view card) {
     for (std::size_t i = kValueStart; i < kFitsCardSize; ++i) {
         const char c = card[i];
         if (!insideString) {
-            if (c == '\'') insideString = true;
-            else if (c == '/') return i;
+            if (c == '\'')
+                insideString = true;
+            else if (c == '/')
+                return i;
         } else if (c == '\'') {
-            if (i + 1 < kFitsCardSize && card[i + 1] == '\'') ++i;
-            else insideString = false;
+            if (i + 1 < kFitsCardSize && card[i + 1] == '\'')
+                ++i;
+            else
+                insideString = false;
         }
     }
     return kFitsCardSize;
@@ -43,6 +47,8 @@ std::optional<FitsCard> parseFitsCard(std::string_view card) {
     return parsed;
 }
 
-bool isEndCard(std::string_view card) { return card.substr(0, kNameLength) == "END     "; }
+bool isEndCard(std::string_view card) {
+    return card.substr(0, kNameLength) == "END     ";
+}
 
 }  // namespace cv

@@ -17,18 +17,19 @@ namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kBlockSize = 2880;                 // bytes per FITS block
+constexpr std::uint64_t kBlockSize = 2880;  // bytes per FITS block
 constexpr std::size_t kCardsPerBlock = kBlockSize / kFitsCardSize;
-constexpr std::uint32_t kMaxHdus = 64;                     // per file
-constexpr std::uint32_t kMaxHeaderBlocks = 512;            // per HDU
+constexpr std::uint32_t kMaxHdus = 64;           // per file
+constexpr std::uint32_t kMaxHeaderBlocks = 512;  // per HDU
 // Per file: 64 long headers would otherwise have a header-only read (all the
 // property store does) walk 94 MB; past this the walk keeps what it found.
 constexpr std::uint32_t kMaxHeaderBlocksPerFile = 2048;
-static_assert(kMaxHeaderBlocksPerFile >= kMaxHeaderBlocks, "the first header always gets its full share");
-constexpr std::size_t kMaxStoredKeywords = 512;            // per HDU, and per inherited list
-constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;   // bytes of stored text per file
+static_assert(kMaxHeaderBlocksPerFile >= kMaxHeaderBlocks,
+              "the first header always gets its full share");
+constexpr std::size_t kMaxStoredKeywords = 512;           // per HDU, and per inherited list
+constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;  // bytes of stored text per file
 constexpr std::uint64_t kMaxNaxis = 999;
-constexpr std::uint64_t kMaxPlanes = 16;                   // NAXIS3
+constexpr std::uint64_t kMaxPlanes = 16;  // NAXIS3
 constexpr std::string_view kPixInsightProgram = "PixInsight";
 
 struct HduInfo {
@@ -55,13 +56,20 @@ struct HduHeader {
 
 SampleFormat sampleFormatForBitpix(std::int32_t bitpix) {
     switch (bitpix) {
-        case 8: return SampleFormat::UInt8;
-        case 16: return SampleFormat::Int16;
-        case 32: return SampleFormat::Int32;
-        case 64: return SampleFormat::Int64;
-        case -32: return SampleFormat::Float32;
-        case -64: return SampleFormat::Float64;
-        default: return SampleFormat::None;
+        case 8:
+            return SampleFormat::UInt8;
+        case 16:
+            return SampleFormat::Int16;
+        case 32:
+            return SampleFormat::Int32;
+        case 64:
+            return SampleFormat::Int64;
+        case -32:
+            return SampleFormat::Float32;
+        case -64:
+            return SampleFormat::Float64;
+        default:
+            return SampleFormat::None;
     }
 }
 
@@ -110,8 +118,8 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
 // Reads header blocks from `header.info.headerOffset` up to and including the
 // one holding END, at most `maxBlocks` of them (counted off `blocksLeft`);
 // sets dataOffset to the first byte after that block.
-ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget, std::uint32_t maxBlocks,
-                      std::uint32_t& blocksLeft) {
+ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget,
+                      std::uint32_t maxBlocks, std::uint32_t& blocksLeft) {
     std::array<char, kBlockSize> block{};
     std::uint64_t blockOffset = header.info.headerOffset;
     const std::uint64_t sourceSize = reader.size();
@@ -143,7 +151,8 @@ ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget, 
 }
 
 std::uint64_t computeDataSize(const HduInfo& info) {
-    const auto bytes = static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(info.bitpix)) / 8);
+    const auto bytes =
+        static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(info.bitpix)) / 8);
     if (info.naxis < 1 || info.naxis > 3 || bytes == 0) return 0;
     const std::array<std::uint64_t, 3> axes = {info.naxis1, info.naxis2, info.naxis3};
     std::uint64_t size = bytes;
@@ -222,7 +231,8 @@ Normalization fitsNormalization(const HduInfo& info) {
     return {static_cast<float>(info.bscale), static_cast<float>(info.bzero)};
 }
 
-const KeywordRecord* findKeyword(const std::vector<KeywordRecord>& keywords, std::string_view name) {
+const KeywordRecord* findKeyword(const std::vector<KeywordRecord>& keywords,
+                                 std::string_view name) {
     for (const auto& record : keywords) {
         if (equalsIgnoreCase(record.name, name)) return &record;
     }
@@ -247,7 +257,8 @@ void setPixInsightAlphaColour(ImageData& data) {
     if (data.image.channels != 4) return;
     const KeywordRecord* record = findKeyword(data.keywords, "PROGRAM");
     if (record == nullptr) return;
-    if (unquoteValue(record->value).starts_with(kPixInsightProgram)) data.image.colorSpace = ColorSpace::RGB;
+    if (unquoteValue(record->value).starts_with(kPixInsightProgram))
+        data.image.colorSpace = ColorSpace::RGB;
 }
 
 void fillImageBlock(const HduInfo& info, ImageBlock& image) {
@@ -296,7 +307,8 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
         header.info.headerOffset = offset;
         const std::uint32_t maxBlocks = std::min(kMaxHeaderBlocks, blocksLeft);
         const ReadStatus status = readHeader(reader, header, budget, maxBlocks, blocksLeft);
-        if (status == ReadStatus::TooLarge && maxBlocks < kMaxHeaderBlocks) break;  // the file's share is spent
+        if (status == ReadStatus::TooLarge && maxBlocks < kMaxHeaderBlocks)
+            break;  // the file's share is spent
         if (status != ReadStatus::Ok) return status;
         if (index == 0 && !header.simpleSeen) return ReadStatus::NotRecognized;
 

@@ -32,10 +32,14 @@ ReadStatus readProject(Reader& reader, ImageData& data) {
 ReadStatus readImageHeader(Reader& reader, ImageData& data, std::int32_t imageIndex) {
     data.reset();
     switch (classifyImageFile(reader)) {
-        case FileClass::Xisf: return readXisf(reader, data, imageIndex);
-        case FileClass::Fits: return readFits(reader, data);
-        case FileClass::Project: return readProject(reader, data);
-        default: return ReadStatus::NotRecognized;
+        case FileClass::Xisf:
+            return readXisf(reader, data, imageIndex);
+        case FileClass::Fits:
+            return readFits(reader, data);
+        case FileClass::Project:
+            return readProject(reader, data);
+        default:
+            return ReadStatus::NotRecognized;
     }
 }
 

@@ -13,7 +13,7 @@ namespace cv {
 namespace {
 
 constexpr std::uint64_t kMaxKeyValueText = 4 * 1024 * 1024;  // bytes
-constexpr std::uint64_t kPrefixSize = 12;  // magic and text length
+constexpr std::uint64_t kPrefixSize = 12;                    // magic and text length
 constexpr std::size_t kMaxIndexDigits = 4;  // entry numbers stay below kMaxProjectEntries
 static_assert(kMaxProjectEntries <= 10000, "entry numbers must fit in kMaxIndexDigits digits");
 
@@ -59,7 +59,8 @@ bool skipSection(Reader& reader, std::uint64_t& offset) {
 
 bool isDecimalIndex(std::string_view digits) {
     if (digits.empty() || digits.size() > kMaxIndexDigits) return false;
-    if (digits.size() > 1 && digits.front() == '0') return false;  // "%u" never writes a leading zero
+    if (digits.size() > 1 && digits.front() == '0')
+        return false;  // "%u" never writes a leading zero
     return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -67,10 +68,12 @@ bool isDecimalIndex(std::string_view digits) {
 std::optional<std::uint32_t> imageIdIndex(std::string_view key) {
     constexpr std::string_view kPrefix = "image.";
     constexpr std::string_view kSuffix = ".id";
-    if (key.size() <= kPrefix.size() + kSuffix.size() || !key.starts_with(kPrefix) || !key.ends_with(kSuffix)) {
+    if (key.size() <= kPrefix.size() + kSuffix.size() || !key.starts_with(kPrefix) ||
+        !key.ends_with(kSuffix)) {
         return std::nullopt;
     }
-    const std::string_view digits = key.substr(kPrefix.size(), key.size() - kPrefix.size() - kSuffix.size());
+    const std::string_view digits =
+        key.substr(kPrefix.size(), key.size() - kPrefix.size() - kSuffix.size());
     if (!isDecimalIndex(digits)) return std::nullopt;
     return parseUnsigned32(digits);
 }
@@ -94,7 +97,8 @@ std::uint32_t chooseEntry(const ProjectRoles& roles) {
 
 bool isProject(Reader& reader) {
     char magic[8];
-    return readExact(reader, 0, magic, sizeof magic) == ReadStatus::Ok && std::memcmp(magic, "VMPROJ01", 8) == 0;
+    return readExact(reader, 0, magic, sizeof magic) == ReadStatus::Ok &&
+           std::memcmp(magic, "VMPROJ01", 8) == 0;
 }
 
 std::string lookupProjectKey(std::string_view text, std::string_view key) {
@@ -112,8 +116,10 @@ ProjectRoles readProjectRoles(std::string_view text, std::uint32_t entries) {
     roles.imageIds.resize(std::min(entries, kMaxProjectEntries));
     forEachProjectEntry(text, [&](std::string_view key, std::string_view value) {
         ++roles.linesVisited;
-        if (key == "role.source") keepFirst(roles.source, value);
-        else if (key == "role.starless") keepFirst(roles.starless, value);
+        if (key == "role.source")
+            keepFirst(roles.source, value);
+        else if (key == "role.starless")
+            keepFirst(roles.starless, value);
         else if (const auto index = imageIdIndex(key); index && *index < roles.imageIds.size()) {
             keepFirst(roles.imageIds[*index], value);
         }
@@ -127,14 +133,16 @@ ReadStatus locateProjectImage(Reader& reader, ProjectImageRef& ref) {
     std::uint64_t textLength = 0;
     if (!readLength(reader, 8, textLength)) return ReadStatus::Malformed;
     if (textLength > kMaxKeyValueText) return ReadStatus::TooLarge;
-    if (reader.size() < kPrefixSize || textLength > reader.size() - kPrefixSize) return ReadStatus::Malformed;
+    if (reader.size() < kPrefixSize || textLength > reader.size() - kPrefixSize)
+        return ReadStatus::Malformed;
     std::string text;
     try {
         text.assign(static_cast<std::size_t>(textLength), '\0');
     } catch (const std::bad_alloc&) {
         return ReadStatus::TooLarge;
     }
-    if (readExact(reader, kPrefixSize, text.data(), textLength) != ReadStatus::Ok) return ReadStatus::ReadFailed;
+    if (readExact(reader, kPrefixSize, text.data(), textLength) != ReadStatus::Ok)
+        return ReadStatus::ReadFailed;
 
     std::uint64_t offset = kPrefixSize + textLength;
     if (!skipSection(reader, offset) || !skipSection(reader, offset)) return ReadStatus::Malformed;
@@ -153,7 +161,8 @@ ReadStatus locateProjectImage(Reader& reader, ProjectImageRef& ref) {
         if (i >= entries) return ReadStatus::Malformed;
         std::uint64_t size = 0;
         if (!readLength(reader, offset, size)) return ReadStatus::Malformed;
-        if (offset + 4 > reader.size() || size > reader.size() - (offset + 4)) return ReadStatus::Malformed;
+        if (offset + 4 > reader.size() || size > reader.size() - (offset + 4))
+            return ReadStatus::Malformed;
         if (i == chosen) {
             if (size == 0) return ReadStatus::Malformed;
             ref = {offset + 4, size, i, static_cast<std::uint32_t>(entries)};

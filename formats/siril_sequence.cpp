@@ -12,18 +12,18 @@ namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kMinSequenceSize = 4;              // bytes
-constexpr std::uint64_t kRecognitionWindow = 4096;         // bytes read to recognise a file
-constexpr std::uint64_t kMaxSequenceFile = 0x1000000;      // 16 MiB
-constexpr std::size_t kMaxLineLength = 65536;              // bytes; longer lines are skipped
-constexpr std::size_t kMaxTokens = 32;                     // per line
+constexpr std::uint64_t kMinSequenceSize = 4;          // bytes
+constexpr std::uint64_t kRecognitionWindow = 4096;     // bytes read to recognise a file
+constexpr std::uint64_t kMaxSequenceFile = 0x1000000;  // 16 MiB
+constexpr std::size_t kMaxLineLength = 65536;          // bytes; longer lines are skipped
+constexpr std::size_t kMaxTokens = 32;                 // per line
 constexpr std::size_t kMaxImages = 100000;
-constexpr std::size_t kMaxRegistrationEntries = 100000;    // per layer
-constexpr std::int64_t kMaxStatisticsIndex = 100000;       // exclusive
+constexpr std::size_t kMaxRegistrationEntries = 100000;  // per layer
+constexpr std::int64_t kMaxStatisticsIndex = 100000;     // exclusive
 constexpr std::size_t kMinStatisticsTokens = 15;
-constexpr double kAbsentStatistic = -999998.0;             // Siril writes -999999 for "not computed"
-constexpr int kLayers = 4;                                 // 0, 1, 2, and '*' as 3
-constexpr std::int32_t kFirstMergedVersion = 4;            // older R lines are in another layout
+constexpr double kAbsentStatistic = -999998.0;   // Siril writes -999999 for "not computed"
+constexpr int kLayers = 4;                       // 0, 1, 2, and '*' as 3
+constexpr std::int32_t kFirstMergedVersion = 4;  // older R lines are in another layout
 
 struct RegistrationEntry {
     double fwhm = 0.0;
@@ -46,7 +46,9 @@ struct StatisticsEntry {
 struct Tokens {
     std::array<std::string_view, kMaxTokens> items;
     std::size_t count = 0;
-    std::string_view operator[](std::size_t i) const { return i < count ? items[i] : std::string_view{}; }
+    std::string_view operator[](std::size_t i) const {
+        return i < count ? items[i] : std::string_view{};
+    }
 };
 
 Tokens tokenize(std::string_view line) {
@@ -63,7 +65,8 @@ Tokens tokenize(std::string_view line) {
 
 std::optional<std::int32_t> int32Of(std::string_view text) {
     const auto value = parseSigned64(text);
-    if (!value || *value < std::numeric_limits<std::int32_t>::min() || *value > std::numeric_limits<std::int32_t>::max()) {
+    if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+        *value > std::numeric_limits<std::int32_t>::max()) {
         return std::nullopt;
     }
     return static_cast<std::int32_t>(*value);
@@ -133,7 +136,8 @@ void SequenceParser::readLine(std::string_view line) {
             if (line.starts_with("S '")) readHeader(line);
             break;
         case 'T':
-            if (line.size() >= 2 && (line[1] == 'A' || line[1] == 'F' || line[1] == 'S')) info_.typeLetter = line[1];
+            if (line.size() >= 2 && (line[1] == 'A' || line[1] == 'F' || line[1] == 'S'))
+                info_.typeLetter = line[1];
             break;
         case 'L': {
             const Tokens tokens = tokenize(line);
@@ -142,14 +146,18 @@ void SequenceParser::readLine(std::string_view line) {
             }
             break;
         }
-        case 'I': readImage(line); break;
+        case 'I':
+            readImage(line);
+            break;
         case 'R':
             if (line.size() >= 2 && layerOf(line[1]) >= 0) readRegistration(line, layerOf(line[1]));
             break;
         case 'M':
-            if (line.size() >= 4 && layerOf(line[1]) >= 0 && line[2] == '-') readStatistics(line.substr(3), layerOf(line[1]));
+            if (line.size() >= 4 && layerOf(line[1]) >= 0 && line[2] == '-')
+                readStatistics(line.substr(3), layerOf(line[1]));
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -210,7 +218,8 @@ void SequenceParser::readStatistics(std::string_view text, int layer) {
     const auto index = int32Of(tokens[0]);
     if (!index || *index < 0 || *index >= kMaxStatisticsIndex) return;
     auto& entries = statistics_[static_cast<std::size_t>(layer)];
-    if (entries.size() <= static_cast<std::size_t>(*index)) entries.resize(static_cast<std::size_t>(*index) + 1);
+    if (entries.size() <= static_cast<std::size_t>(*index))
+        entries.resize(static_cast<std::size_t>(*index) + 1);
     StatisticsEntry& entry = entries[static_cast<std::size_t>(*index)];
     if (const auto median = parseFiniteDouble(tokens[4]); median && *median > kAbsentStatistic) {
         entry.hasMedian = true;
@@ -228,7 +237,8 @@ int SequenceParser::chooseRegistrationLayer() const {
     for (int layer = 0; layer < kLayers; ++layer) {
         const auto& entries = registration_[static_cast<std::size_t>(layer)];
         const auto count = static_cast<std::size_t>(
-            std::count_if(entries.begin(), entries.end(), [](const RegistrationEntry& e) { return e.hasStars(); }));
+            std::count_if(entries.begin(), entries.end(),
+                          [](const RegistrationEntry& e) { return e.hasStars(); }));
         if (count > bestCount) {
             best = layer;
             bestCount = count;
@@ -254,11 +264,13 @@ void SequenceParser::finish() {
         }
     }
     const std::vector<StatisticsEntry>* statistics = nullptr;
-    if (info_.registrationLayer >= 0 && !statistics_[static_cast<std::size_t>(info_.registrationLayer)].empty()) {
+    if (info_.registrationLayer >= 0 &&
+        !statistics_[static_cast<std::size_t>(info_.registrationLayer)].empty()) {
         statistics = &statistics_[static_cast<std::size_t>(info_.registrationLayer)];
     }
     for (int layer = 0; statistics == nullptr && layer < kLayers; ++layer) {
-        if (!statistics_[static_cast<std::size_t>(layer)].empty()) statistics = &statistics_[static_cast<std::size_t>(layer)];
+        if (!statistics_[static_cast<std::size_t>(layer)].empty())
+            statistics = &statistics_[static_cast<std::size_t>(layer)];
     }
     if (statistics != nullptr) {
         for (std::size_t i = 0; i < std::min(statistics->size(), info_.images.size()); ++i) {
@@ -320,7 +332,8 @@ std::uint32_t frameCount(const SequenceInfo& info) {
 
 bool isRegistered(const SequenceInfo& info) {
     return info.registrationLayer >= 0 &&
-           std::any_of(info.images.begin(), info.images.end(), [](const auto& image) { return image.registered; });
+           std::any_of(info.images.begin(), info.images.end(),
+                       [](const auto& image) { return image.registered; });
 }
 
 std::optional<double> medianFwhm(const SequenceInfo& info) {
@@ -334,10 +347,14 @@ std::optional<double> medianFwhm(const SequenceInfo& info) {
 
 const char* sequenceTypeName(const SequenceInfo& info) {
     switch (info.typeLetter) {
-        case 'A': return "film";
-        case 'F': return "FITS cube";
-        case 'S': return "SER video";
-        default: return "FITS files";
+        case 'A':
+            return "film";
+        case 'F':
+            return "FITS cube";
+        case 'S':
+            return "SER video";
+        default:
+            return "FITS files";
     }
 }
 

@@ -21,9 +21,9 @@ namespace {
 constexpr std::uint64_t kMaxHeaderLength = 16 * 1024 * 1024;  // bytes
 constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;      // bytes of stored text per file
 constexpr std::size_t kMaxRecords = 512;                      // keywords, and properties
-constexpr std::size_t kDecodedCapacity = 4096;                // bytes per decoded attribute, with its zero
+constexpr std::size_t kDecodedCapacity = 4096;  // bytes per decoded attribute, with its zero
 constexpr std::uint32_t kMaxChannels = 16;
-constexpr std::uint64_t kMaxEmbeddedThumbnailSide = 1024;     // pixels: larger ones are not thumbnails
+constexpr std::uint64_t kMaxEmbeddedThumbnailSide = 1024;  // pixels: larger ones are not thumbnails
 constexpr std::uint32_t kMaxImageCount = 0xFFFFFFFF;
 
 // Splits "a:b:c" into exactly `count` fields.
@@ -54,17 +54,24 @@ bool parseGeometry(std::string_view text, ImageBlock& block) {
 }
 
 bool parseColorSpace(std::optional<std::string_view> text, ImageBlock& block) {
-    if (!text || *text == "Gray") block.colorSpace = ColorSpace::Gray;
-    else if (*text == "RGB") block.colorSpace = ColorSpace::RGB;
-    else if (*text == "CIELab") block.colorSpace = ColorSpace::CIELab;
-    else return false;
+    if (!text || *text == "Gray")
+        block.colorSpace = ColorSpace::Gray;
+    else if (*text == "RGB")
+        block.colorSpace = ColorSpace::RGB;
+    else if (*text == "CIELab")
+        block.colorSpace = ColorSpace::CIELab;
+    else
+        return false;
     return true;
 }
 
 bool parseByteOrder(std::optional<std::string_view> text, ImageBlock& block) {
-    if (!text || *text == "little") block.bigEndian = false;
-    else if (*text == "big") block.bigEndian = true;
-    else return false;
+    if (!text || *text == "little")
+        block.bigEndian = false;
+    else if (*text == "big")
+        block.bigEndian = true;
+    else
+        return false;
     return true;
 }
 
@@ -128,7 +135,9 @@ struct Choice {
 // The payload of one Image or Thumbnail element while its children are read.
 struct Payload {
     Payload(ImageBlock& target, const XmlParser& parser)
-        : block(target), level(parser.level()), ownTextIsBase64(hasBase64Field(parser.attribute("location"))) {}
+        : block(target),
+          level(parser.level()),
+          ownTextIsBase64(hasBase64Field(parser.attribute("location"))) {}
 
     // Plain "inline" names no encoding, so its text is not taken as base64.
     static bool hasBase64Field(std::optional<std::string_view> location) {
@@ -197,7 +206,8 @@ void ChosenImageReader::readProperty() {
         // The value is the element's text; the last text run wins.
         forEachEventInside(parser_, [&](XmlEvent event) {
             if (event != XmlEvent::Text) return;
-            const std::size_t length = decodeEntities(trim(parser_.text()), buffer_.data(), buffer_.size());
+            const std::size_t length =
+                decodeEntities(trim(parser_.text()), buffer_.data(), buffer_.size());
             record.value = takeWithinBudget(std::string_view(buffer_.data(), length), budget_);
         });
     }
@@ -212,7 +222,8 @@ bool ChosenImageReader::readDataElement(ImageBlock& block, std::string& text) {
         compression && block.codec == Codec::None && !parseCompression(*compression, block)) {
         ok = false;
     }
-    if (const auto encoding = parser_.attribute("encoding"); encoding && *encoding != "base64") ok = false;
+    if (const auto encoding = parser_.attribute("encoding"); encoding && *encoding != "base64")
+        ok = false;
     const int level = parser_.level();
     forEachEventInside(parser_, [&](XmlEvent event) {
         if (event == XmlEvent::Text && parser_.depth() == level + 1) text.append(parser_.text());
@@ -224,7 +235,8 @@ bool ChosenImageReader::readDataElement(ImageBlock& block, std::string& text) {
 // element's own text (inline:base64) or its Data child (embedded).
 bool ChosenImageReader::takePayloadEvent(XmlEvent event, Payload& payload) {
     ImageBlock& block = payload.block;
-    if (event == XmlEvent::Text && payload.ownTextIsBase64 && parser_.depth() == payload.level + 1) {
+    if (event == XmlEvent::Text && payload.ownTextIsBase64 &&
+        parser_.depth() == payload.level + 1) {
         payload.text.append(parser_.text());
         return true;
     }
@@ -236,7 +248,6 @@ bool ChosenImageReader::takePayloadEvent(XmlEvent event, Payload& payload) {
     return false;
 }
 
-
 void ChosenImageReader::readThumbnail() {
     ImageBlock candidate;
     const bool parsed = parseImageAttributes(parser_, candidate);
@@ -245,8 +256,11 @@ void ChosenImageReader::readThumbnail() {
         if (parsed) takePayloadEvent(event, payload);
     });
     if (!parsed || !payload.decode()) return;
-    if (candidate.width > kMaxEmbeddedThumbnailSide || candidate.height > kMaxEmbeddedThumbnailSide) return;
-    if (candidate.sampleFormat != SampleFormat::UInt8 && candidate.sampleFormat != SampleFormat::UInt16) return;
+    if (candidate.width > kMaxEmbeddedThumbnailSide || candidate.height > kMaxEmbeddedThumbnailSide)
+        return;
+    if (candidate.sampleFormat != SampleFormat::UInt8 &&
+        candidate.sampleFormat != SampleFormat::UInt16)
+        return;
     data_.thumbnail = std::move(candidate);
     data_.hasThumbnail = true;
 }
@@ -272,10 +286,14 @@ ReadStatus ChosenImageReader::read() {
         if (takePayloadEvent(event, payload)) return;
         if (event != XmlEvent::StartElement || parser_.level() != imageLevel + 1) return;
         const std::string_view child = parser_.name();
-        if (child == "FITSKeyword") readKeyword();
-        else if (child == "Property") readProperty();
-        else if (child == "Thumbnail") readThumbnail();
-        else if (child == "ColorFilterArray") readColorFilterArray();
+        if (child == "FITSKeyword")
+            readKeyword();
+        else if (child == "Property")
+            readProperty();
+        else if (child == "Thumbnail")
+            readThumbnail();
+        else if (child == "ColorFilterArray")
+            readColorFilterArray();
     });
     // A main image whose payload does not decode cannot be shown at all.
     return payload.decode() ? ReadStatus::Ok : ReadStatus::Malformed;
@@ -313,7 +331,8 @@ ReadStatus readChosenImage(XmlParser& parser, std::uint32_t chosen, ImageData& d
     // Malformed unless found: the first pass found it, so only a changed document misses it.
     ReadStatus status = ReadStatus::Malformed;
     forEachEvent(parser, [&](XmlEvent event) {
-        if (event != XmlEvent::StartElement || parser.name() != "Image" || index++ != chosen) return true;
+        if (event != XmlEvent::StartElement || parser.name() != "Image" || index++ != chosen)
+            return true;
         status = ChosenImageReader(parser, data).read();
         return false;
     });
@@ -338,13 +357,16 @@ ReadStatus checkImage(const ImageBlock& image, std::uint64_t sourceSize) {
 bool thumbnailUsable(const ImageBlock& thumbnail, std::uint64_t sourceSize) {
     const auto expected = blockByteSize(thumbnail);
     if (!expected) return false;
-    if (thumbnail.location == DataLocation::Attachment && !attachmentWithin(thumbnail, sourceSize)) return false;
+    if (thumbnail.location == DataLocation::Attachment && !attachmentWithin(thumbnail, sourceSize))
+        return false;
     const std::uint64_t stored = storedSize(thumbnail);
     if (stored == 0) return false;
-    return thumbnail.codec != Codec::None ? thumbnail.uncompressedSize == *expected : stored >= *expected;
+    return thumbnail.codec != Codec::None ? thumbnail.uncompressedSize == *expected
+                                          : stored >= *expected;
 }
 
-ReadStatus readHeaderBuffer(Reader& reader, ImageData& data, std::int32_t imageIndex, std::uint64_t length) {
+ReadStatus readHeaderBuffer(Reader& reader, ImageData& data, std::int32_t imageIndex,
+                            std::uint64_t length) {
     std::vector<char> header(static_cast<std::size_t>(length), '\0');
     if (!reader.read(kXisfPrefixSize, header.data(), length)) return ReadStatus::ReadFailed;
     data.headerLength = length;
@@ -354,7 +376,8 @@ ReadStatus readHeaderBuffer(Reader& reader, ImageData& data, std::int32_t imageI
     XmlParser parser;
     parser.init(begin, end);
     const auto choice = chooseImage(parser, imageIndex, data);
-    if (!choice) return parser.next() == XmlEvent::Error ? ReadStatus::Malformed : ReadStatus::Unsupported;
+    if (!choice)
+        return parser.next() == XmlEvent::Error ? ReadStatus::Malformed : ReadStatus::Unsupported;
 
     parser.init(begin, end);
     const ReadStatus status = readChosenImage(parser, choice->index, data);
@@ -375,7 +398,8 @@ ReadStatus readHeaderBuffer(Reader& reader, ImageData& data, std::int32_t imageI
 bool isXisf(Reader& reader) {
     if (reader.size() < kXisfPrefixSize) return false;
     char signature[8];
-    return reader.read(0, signature, sizeof signature) && std::memcmp(signature, "XISF0100", 8) == 0;
+    return reader.read(0, signature, sizeof signature) &&
+           std::memcmp(signature, "XISF0100", 8) == 0;
 }
 
 ReadStatus readXisf(Reader& reader, ImageData& data, std::int32_t imageIndex) {

@@ -11,27 +11,37 @@ namespace {
 constexpr std::size_t kMaxReferenceBody = 10;  // bytes between '&' and ';'
 constexpr std::uint64_t kMaxCodePoint = 0x10FFFF;
 
-bool isMarkupSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isMarkupSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 bool isNameStart(char c) {
     const auto u = static_cast<unsigned char>(c);
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || u >= 128;
 }
 
-bool isNameByte(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+bool isNameByte(char c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
 
-bool isAllWhitespace(std::string_view text) { return trim(text).empty(); }
+bool isAllWhitespace(std::string_view text) {
+    return trim(text).empty();
+}
 
 std::optional<std::uint64_t> parseHex(std::string_view digits) {
     if (digits.empty()) return std::nullopt;
     std::uint64_t value = 0;
     for (char c : digits) {
         int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
         if (digit < 0) return std::nullopt;
-        if (value > kMaxCodePoint) return std::nullopt;  // already out of range; stop before overflowing
+        if (value > kMaxCodePoint)
+            return std::nullopt;  // already out of range; stop before overflowing
         value = value * 16 + static_cast<std::uint64_t>(digit);
     }
     return value;
@@ -106,7 +116,8 @@ XmlEvent XmlParser::fail(const char* message) {
 }
 
 std::string_view XmlParser::attributeName(int index) const {
-    return index >= 0 && index < attributeCount_ ? attributeNames_[static_cast<std::size_t>(index)] : std::string_view{};
+    return index >= 0 && index < attributeCount_ ? attributeNames_[static_cast<std::size_t>(index)]
+                                                 : std::string_view{};
 }
 
 std::string_view XmlParser::attributeValue(int index) const {
@@ -116,7 +127,8 @@ std::string_view XmlParser::attributeValue(int index) const {
 
 std::optional<std::string_view> XmlParser::attribute(std::string_view name) const {
     for (int i = 0; i < attributeCount_; ++i) {
-        if (attributeNames_[static_cast<std::size_t>(i)] == name) return attributeValues_[static_cast<std::size_t>(i)];
+        if (attributeNames_[static_cast<std::size_t>(i)] == name)
+            return attributeValues_[static_cast<std::size_t>(i)];
     }
     return std::nullopt;
 }
@@ -210,7 +222,8 @@ XmlEvent XmlParser::readStartTag() {
     ++position_;
     std::string_view elementName;
     if (!readName(elementName)) return fail("bad element name");
-    if (!readAttributes()) return fail(position_ >= end_ ? "unterminated start tag" : "bad attribute list");
+    if (!readAttributes())
+        return fail(position_ >= end_ ? "unterminated start tag" : "bad attribute list");
     if (position_ >= end_) return fail("unterminated start tag");
     bool empty = false;
     if (*position_ == '/') {
@@ -255,8 +268,10 @@ XmlEvent XmlParser::readMarkup() {
     if (rest[1] == '!') {
         int nesting = 0;
         for (std::size_t i = 2; i < rest.size(); ++i) {
-            if (rest[i] == '[') ++nesting;
-            else if (rest[i] == ']' && nesting > 0) --nesting;
+            if (rest[i] == '[')
+                ++nesting;
+            else if (rest[i] == ']' && nesting > 0)
+                --nesting;
             else if (rest[i] == '>' && nesting == 0) {
                 position_ += i + 1;
                 return XmlEvent::None;

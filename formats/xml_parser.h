@@ -17,9 +17,9 @@ enum class XmlEvent : std::uint32_t {
     Error = 5,
 };
 
-constexpr int kMaxXmlDepth = 32;                  // open elements
-constexpr int kMaxXmlAttributes = 64;             // stored per start tag; more are parsed and dropped
-constexpr std::size_t kMaxXmlNameLength = 256;    // bytes
+constexpr int kMaxXmlDepth = 32;                // open elements
+constexpr int kMaxXmlAttributes = 64;           // stored per start tag; more are parsed and dropped
+constexpr std::size_t kMaxXmlNameLength = 256;  // bytes
 constexpr std::size_t kMaxXmlAttributeValue = 65536;  // bytes
 
 // A pull parser over one complete document in memory. It never allocates or
@@ -36,7 +36,9 @@ public:
     std::string_view name() const { return name_; }
     std::string_view text() const { return text_; }
     int level() const { return level_; }
-    int depth() const { return depth_; }  // open elements: text inside element at level L has depth L + 1
+    int depth() const {
+        return depth_;
+    }  // open elements: text inside element at level L has depth L + 1
     bool isEmptyElement() const { return isEmptyElement_; }
     int attributeCount() const { return attributeCount_; }
     const char* errorMessage() const { return errorMessage_; }
@@ -81,8 +83,8 @@ private:
 // the end, an error, or `visit` returns false.
 template <typename Visit>
 void forEachEvent(XmlParser& parser, Visit visit) {
-    for (XmlEvent event = parser.next(); event != XmlEvent::Error && event != XmlEvent::EndOfDocument;
-         event = parser.next()) {
+    for (XmlEvent event = parser.next();
+         event != XmlEvent::Error && event != XmlEvent::EndOfDocument; event = parser.next()) {
         if (!visit(event)) return;
     }
 }

@@ -15,29 +15,41 @@ namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kMinXpsmSize = 8;             // bytes
-constexpr std::uint64_t kRecognitionWindow = 4096;    // bytes read to recognise a file
+constexpr std::uint64_t kMinXpsmSize = 8;           // bytes
+constexpr std::uint64_t kRecognitionWindow = 4096;  // bytes read to recognise a file
 constexpr std::uint64_t kMaxXpsmFile = 16 * 1024 * 1024;
 constexpr std::size_t kMaxInstances = 2048;
 constexpr std::size_t kMaxIcons = 2048;
-constexpr std::size_t kMaxParameters = 1024;          // per instance
-constexpr std::size_t kMaxExtras = 256;               // per instance
-constexpr std::size_t kMaxRowTexts = 64;              // per table
+constexpr std::size_t kMaxParameters = 1024;            // per instance
+constexpr std::size_t kMaxExtras = 256;                 // per instance
+constexpr std::size_t kMaxRowTexts = 64;                // per table
 constexpr std::uint64_t kTextBudget = 2 * 1024 * 1024;  // bytes of stored text per document
 // Parameters, tables, extras and row texts per document: empty ones cost no
 // text, so without a count a file of "<table/>" would store one per 8 bytes.
 constexpr std::size_t kMaxStoredRecords = 65536;
-constexpr std::size_t kAttributeCapacity = 65537;     // decoded attribute values, with the zero
-constexpr std::size_t kExtraValueCapacity = 65;       // decoded values in an extra's summary line
+constexpr std::size_t kAttributeCapacity = 65537;  // decoded attribute values, with the zero
+constexpr std::size_t kExtraValueCapacity = 65;    // decoded values in an extra's summary line
 constexpr std::size_t kCreatorWindow = 4096;
 constexpr std::size_t kMaxCreatorLength = 64;
 constexpr std::size_t kMaxListingBytes = 1024 * 1024;
-constexpr std::size_t kMaxValueBytes = 4000;          // per listed value
+constexpr std::size_t kMaxValueBytes = 4000;  // per listed value
 constexpr int kMaxNestingShown = 32;
 constexpr std::string_view kCreatorMark = "PixInsight Core ";
-constexpr std::string_view kTruncationLine = "The file is larger than can be shown in full; the listing stops here.";
+constexpr std::string_view kTruncationLine =
+    "The file is larger than can be shown in full; the listing stops here.";
 
-enum class FrameKind { Root, Instance, Parameter, Description, Table, Row, Cell, Extra, Icon, Ignored };
+enum class FrameKind {
+    Root,
+    Instance,
+    Parameter,
+    Description,
+    Table,
+    Row,
+    Cell,
+    Extra,
+    Icon,
+    Ignored
+};
 
 struct Frame {
     FrameKind kind;
@@ -60,7 +72,9 @@ private:
     void ignoreAtLimit();
     void text(std::string_view raw);
     void end();
-    void push(FrameKind kind, std::int32_t instance = -1, std::size_t item = 0) { stack_.push_back({kind, instance, item}); }
+    void push(FrameKind kind, std::int32_t instance = -1, std::size_t item = 0) {
+        stack_.push_back({kind, instance, item});
+    }
 
     XmlParser& parser_;
     XpsmDocument& document_;
@@ -160,8 +174,10 @@ void XpsmBuilder::startInInstance(std::int32_t index) {
             std::array<char, kExtraValueCapacity> value{};
             for (int a = 0; a < parser_.attributeCount(); ++a) {
                 if (a > 0) line += ", ";
-                const std::size_t length = decodeEntities(parser_.attributeValue(a), value.data(), value.size());
-                line += std::string(parser_.attributeName(a)) + "=" + std::string(value.data(), length);
+                const std::size_t length =
+                    decodeEntities(parser_.attributeValue(a), value.data(), value.size());
+                line +=
+                    std::string(parser_.attributeName(a)) + "=" + std::string(value.data(), length);
             }
             line += "]";
         }
@@ -195,10 +211,13 @@ void XpsmBuilder::start() {
                 push(FrameKind::Ignored);
             }
             return;
-        case FrameKind::Instance: startInInstance(parent.instance); return;
+        case FrameKind::Instance:
+            startInInstance(parent.instance);
+            return;
         case FrameKind::Table:
             if (name == "tr") {
-                XpsmTable& table = document_.instances[static_cast<std::size_t>(parent.instance)].tables[parent.item];
+                XpsmTable& table = document_.instances[static_cast<std::size_t>(parent.instance)]
+                                       .tables[parent.item];
                 if (table.rowCount < 0xFFFFFFFFu) ++table.rowCount;
                 rowText_.clear();
                 collectingRow_ = table.rows.size() < kMaxRowTexts && mayStoreRecord();
@@ -215,7 +234,8 @@ void XpsmBuilder::start() {
                 return;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     push(FrameKind::Ignored);
 }
@@ -229,18 +249,23 @@ void XpsmBuilder::text(std::string_view raw) {
     };
     switch (frame.kind) {
         case FrameKind::Parameter:
-            appendCharged(document_.instances[static_cast<std::size_t>(frame.instance)].parameters[frame.item].second);
+            appendCharged(document_.instances[static_cast<std::size_t>(frame.instance)]
+                              .parameters[frame.item]
+                              .second);
             break;
         case FrameKind::Description:
-            appendCharged(document_.instances[static_cast<std::size_t>(frame.instance)].description);
+            appendCharged(
+                document_.instances[static_cast<std::size_t>(frame.instance)].description);
             break;
         case FrameKind::Extra:
-            appendCharged(document_.instances[static_cast<std::size_t>(frame.instance)].extras[frame.item]);
+            appendCharged(
+                document_.instances[static_cast<std::size_t>(frame.instance)].extras[frame.item]);
             break;
         case FrameKind::Cell:
             if (cellTextMode_) cellValue_ += value;
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -251,25 +276,30 @@ void XpsmBuilder::end() {
         if (!rowText_.empty()) rowText_ += ", ";
         rowText_ += cellId_ + "=" + cellValue_;
     } else if (frame.kind == FrameKind::Row && collectingRow_) {
-        XpsmTable& table = document_.instances[static_cast<std::size_t>(frame.instance)].tables[frame.item];
+        XpsmTable& table =
+            document_.instances[static_cast<std::size_t>(frame.instance)].tables[frame.item];
         if (charge(rowText_.size())) table.rows.push_back(rowText_);
         collectingRow_ = false;
     } else if (frame.kind == FrameKind::Extra) {
-        std::string& line = document_.instances[static_cast<std::size_t>(frame.instance)].extras[frame.item];
+        std::string& line =
+            document_.instances[static_cast<std::size_t>(frame.instance)].extras[frame.item];
         if (line.ends_with(": ")) line.resize(line.size() - 2);
     }
 }
 
 ReadStatus XpsmBuilder::run() {
     XmlEvent event = parser_.next();
-    if (event != XmlEvent::StartElement || parser_.name() != "xpsm") return ReadStatus::NotRecognized;
+    if (event != XmlEvent::StartElement || parser_.name() != "xpsm")
+        return ReadStatus::NotRecognized;
     push(FrameKind::Root);
     for (event = parser_.next();; event = parser_.next()) {
         switch (event) {
             case XmlEvent::StartElement:
                 // Past the root's end, or below an ignored element, nothing is read.
-                if (stack_.empty() || stack_.back().kind == FrameKind::Ignored) push(FrameKind::Ignored);
-                else start();
+                if (stack_.empty() || stack_.back().kind == FrameKind::Ignored)
+                    push(FrameKind::Ignored);
+                else
+                    start();
                 break;
             case XmlEvent::Text:
                 if (!stack_.empty()) text(parser_.text());
@@ -277,8 +307,11 @@ ReadStatus XpsmBuilder::run() {
             case XmlEvent::EndElement:
                 if (!stack_.empty()) end();
                 break;
-            case XmlEvent::Error: document_.partial = true; return ReadStatus::Ok;
-            default: return ReadStatus::Ok;
+            case XmlEvent::Error:
+                document_.partial = true;
+                return ReadStatus::Ok;
+            default:
+                return ReadStatus::Ok;
         }
     }
 }
@@ -306,7 +339,8 @@ public:
         for (std::size_t i = 0; i < document.instances.size(); ++i) {
             const ProcessInstance& instance = document.instances[i];
             byId_.try_emplace(instance.id, i);
-            if (instance.parent >= 0) children_[static_cast<std::size_t>(instance.parent)].push_back(i);
+            if (instance.parent >= 0)
+                children_[static_cast<std::size_t>(instance.parent)].push_back(i);
         }
     }
     std::optional<std::size_t> find(std::string_view id) const {
@@ -388,12 +422,14 @@ void ListingWriter::details(std::size_t index, int depth, int level) {
     for (const auto& table : instance.tables) {
         if (full()) return;
         char header[128];
-        std::snprintf(header, sizeof header, "%s: %u row%s", table.id.empty() ? "table" : table.id.c_str(),
-                      table.rowCount, table.rowCount == 1 ? "" : "s");
+        std::snprintf(header, sizeof header, "%s: %u row%s",
+                      table.id.empty() ? "table" : table.id.c_str(), table.rowCount,
+                      table.rowCount == 1 ? "" : "s");
         line(depth, header);
         for (const auto& row : table.rows) line(depth + 1, row);
         if (table.rowCount > table.rows.size()) {
-            line(depth + 1, "... and " + std::to_string(table.rowCount - table.rows.size()) + " more");
+            line(depth + 1,
+                 "... and " + std::to_string(table.rowCount - table.rows.size()) + " more");
         }
     }
     for (const auto& extra : instance.extras) {
@@ -493,15 +529,18 @@ std::string xpsmClassSummary(const XpsmDocument& document, std::size_t maxLength
         }
     } else {
         for (const auto& instance : document.instances) {
-            if (instance.parent == -1 && !instance.className.empty()) classes.push_back(instance.className);
+            if (instance.parent == -1 && !instance.className.empty())
+                classes.push_back(instance.className);
         }
     }
     std::vector<std::pair<std::string_view, std::size_t>> counts;  // in order of first appearance
     std::unordered_map<std::string_view, std::size_t> positions;
     for (std::string_view name : classes) {
         const auto [found, added] = positions.try_emplace(name, counts.size());
-        if (added) counts.emplace_back(name, 1);
-        else ++counts[found->second].second;
+        if (added)
+            counts.emplace_back(name, 1);
+        else
+            ++counts[found->second].second;
     }
     std::string summary;
     for (const auto& [name, count] : counts) {
@@ -518,6 +557,8 @@ std::string xpsmClassSummary(const XpsmDocument& document, std::size_t maxLength
     return summary;
 }
 
-std::string xpsmListing(const XpsmDocument& document) { return ListingWriter(document).write(); }
+std::string xpsmListing(const XpsmDocument& document) {
+    return ListingWriter(document).write();
+}
 
 }  // namespace cv

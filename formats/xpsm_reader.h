@@ -32,7 +32,7 @@ struct ProcessIcon {
 
 // A PixInsight process-icon file as read.
 struct XpsmDocument {
-    std::string creator;  // "PixInsight Core ..." when the file says so
+    std::string creator;                     // "PixInsight Core ..." when the file says so
     std::vector<ProcessInstance> instances;  // nested ones included, in file order
     std::vector<ProcessIcon> icons;
     bool partial = false;  // a limit was reached, or the XML broke after the root

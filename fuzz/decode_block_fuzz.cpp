@@ -19,9 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     block.byteShuffled = (data[1] & 0x80) != 0;
     block.shuffleItemSize = data[1] & 0x7F;
     // Declared sizes up to 16 MiB, so the product's own limit is exercised too.
-    block.uncompressedSize = (static_cast<std::uint64_t>(data[2]) << 16) | (static_cast<std::uint64_t>(data[3]) << 8) | data[4];
+    block.uncompressedSize = (static_cast<std::uint64_t>(data[2]) << 16) |
+                             (static_cast<std::uint64_t>(data[3]) << 8) | data[4];
     block.uncompressedSize <<= (data[5] & 0x3);
     std::vector<std::uint8_t> output;
-    static_cast<void>(cv::decodeBlock(data + kHeaderBytes, size - kHeaderBytes, block, output, kMaxDecodedBytes));
+    static_cast<void>(
+        cv::decodeBlock(data + kHeaderBytes, size - kHeaderBytes, block, output, kMaxDecodedBytes));
     return 0;
 }

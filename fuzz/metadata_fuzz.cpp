@@ -27,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (equals == std::string_view::npos) continue;
         const std::string name(line.substr(0, equals));
         const std::string value(line.substr(equals + 1));
-        if (!name.empty() && name.front() == '#') image.properties.push_back({name.substr(1), "String", value});
-        else image.keywords.push_back({name, value, ""});
+        if (!name.empty() && name.front() == '#')
+            image.properties.push_back({name.substr(1), "String", value});
+        else
+            image.keywords.push_back({name, value, ""});
     }
     const cv::ImageMetadata metadata = cv::extractMetadata(image);
     static_cast<void>(cv::imagePropertyList(metadata));

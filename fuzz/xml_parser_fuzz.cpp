@@ -24,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (int a = 0; a < parser.attributeCount(); ++a) {
             std::size_t length = 0;
-            static_cast<void>(parser.attributeDecoded(parser.attributeName(a), large.data(), large.size(), &length));
-            static_cast<void>(cv::decodeEntities(parser.attributeValue(a), small.data(), small.size()));
+            static_cast<void>(parser.attributeDecoded(parser.attributeName(a), large.data(),
+                                                      large.size(), &length));
+            static_cast<void>(
+                cv::decodeEntities(parser.attributeValue(a), small.data(), small.size()));
         }
     }
     return 0;

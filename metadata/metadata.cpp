@@ -28,7 +28,9 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
     return static_cast<std::uint32_t>(*value + 0.5);
 }
 
-bool contains(const std::string& upperText, const char* word) { return upperText.find(word) != std::string::npos; }
+bool contains(const std::string& upperText, const char* word) {
+    return upperText.find(word) != std::string::npos;
+}
 
 // XISF properties: a present, non-empty property sets its field.
 struct PropertySource {
@@ -44,7 +46,8 @@ struct PropertySource {
     }
     void number(const char* id, NumberField field, double factor = 1.0) const {
         if (const auto* v = value(id)) {
-            if (const auto n = parseFiniteDouble(*v); n && std::isfinite(*n * factor)) metadata.*field = *n * factor;
+            if (const auto n = parseFiniteDouble(*v); n && std::isfinite(*n * factor))
+                metadata.*field = *n * factor;
         }
     }
     void whole(const char* id, WholeField field) const {
@@ -73,7 +76,8 @@ struct KeywordSource {
         if (const auto n = wholeNumber(value(name))) metadata.*field = n;
     }
     // Degrees, accepted within [low, high]; `hours` multiplies by 15 first.
-    void coordinate(const char* name, NumberField field, bool hours, double low, double high) const {
+    void coordinate(const char* name, NumberField field, bool hours, double low,
+                    double high) const {
         if (metadata.*field) return;
         const auto parsed = parseSexagesimal(value(name));
         if (!parsed) return;
@@ -87,7 +91,8 @@ struct KeywordSource {
         const auto parsed = parseSexagesimal(text);
         if (!parsed) return;
         std::string_view examined = text;
-        if (!examined.empty() && (examined.front() == '+' || examined.front() == '-')) examined.remove_prefix(1);
+        if (!examined.empty() && (examined.front() == '+' || examined.front() == '-'))
+            examined.remove_prefix(1);
         const bool hours = examined.find_first_of(" :") != std::string_view::npos;
         double degrees = hours ? *parsed * kDegreesPerHour : *parsed;
         if (degrees < -360.0 || degrees > 360.0) return;
@@ -106,9 +111,9 @@ void copyGeometry(const ImageData& image, ImageMetadata& metadata) {
     metadata.colorSpace = colorSpaceName(block.colorSpace);
     metadata.formatName = fileKindName(image.kind);
     metadata.imageCount = image.imageCount;
-    metadata.compression = block.codec == Codec::None
-                               ? "none"
-                               : std::string(codecName(block.codec)) + (block.byteShuffled ? "+sh" : "");
+    metadata.compression = block.codec == Codec::None ? "none"
+                                                      : std::string(codecName(block.codec)) +
+                                                            (block.byteShuffled ? "+sh" : "");
 }
 
 void readProperties(const PropertySource& p) {
@@ -179,7 +184,9 @@ void readKeywords(const KeywordSource& k) {
     k.coordinate("OBJCTDEC", &M::declination, false, -90.0, 90.0);
 }
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 unsigned daysInMonth(int year, unsigned month) {
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -223,7 +230,8 @@ std::string normalizeFrameType(std::string_view text) {
     if (contains(folded, "BIAS") || contains(folded, "ZERO")) return "Bias";
     if (contains(folded, "DARK")) return "Dark";
     if (contains(folded, "FLAT")) return "Flat";
-    if (contains(folded, "LIGHT") || contains(folded, "SCIENCE") || contains(folded, "OBJECT")) return "Light";
+    if (contains(folded, "LIGHT") || contains(folded, "SCIENCE") || contains(folded, "OBJECT"))
+        return "Light";
     return std::string(text);
 }
 
@@ -278,10 +286,12 @@ ImageMetadata extractMetadata(const ImageData& image) {
     } else if (const std::string pattern = keywordValue(image, "BAYERPAT"); !pattern.empty()) {
         metadata.bayerPattern = upperAscii(pattern);
     }
-    if (metadata.observationStart) metadata.nightDate = nightDateFromTimestamp(*metadata.observationStart);
+    if (metadata.observationStart)
+        metadata.nightDate = nightDateFromTimestamp(*metadata.observationStart);
     if (metadata.pixelSizeX && metadata.focalLength && *metadata.focalLength > 0.0) {
         const double binning = metadata.binningX ? *metadata.binningX : 1.0;
-        const double scale = *metadata.pixelSizeX * kArcsecondsPerRadianOver1000 * binning / *metadata.focalLength;
+        const double scale =
+            *metadata.pixelSizeX * kArcsecondsPerRadianOver1000 * binning / *metadata.focalLength;
         if (std::isfinite(scale)) metadata.imageScale = scale;
     }
     return metadata;
@@ -309,7 +319,9 @@ namespace {
 // Coordinates from XISF properties are not range-checked; a value no sky
 // position can have (or not a number at all) is not shown rather than
 // overflowing the integer fields of the text.
-bool displayable(double degrees) { return std::isfinite(degrees) && std::fabs(degrees) <= kMaxDisplayedDegrees; }
+bool displayable(double degrees) {
+    return std::isfinite(degrees) && std::fabs(degrees) <= kMaxDisplayedDegrees;
+}
 
 }  // namespace
 

@@ -13,7 +13,8 @@ namespace cv {
 // keywords. An absent value is an empty optional.
 struct ImageMetadata {
     std::optional<std::string> objectName;
-    std::optional<std::string> imageType;  // normalised: Light, Dark, Flat, Bias, DarkFlat or as stored
+    std::optional<std::string>
+        imageType;  // normalised: Light, Dark, Flat, Bias, DarkFlat or as stored
     std::optional<std::string> filter;
     std::optional<std::string> telescope;
     std::optional<std::string> camera;

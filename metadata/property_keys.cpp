@@ -62,7 +62,9 @@ constexpr std::size_t kFirstOwnKey = 13;  // index of own identifier 2
 
 }  // namespace
 
-std::span<const PropertyKeyInfo> allPropertyKeys() { return kKeys; }
+std::span<const PropertyKeyInfo> allPropertyKeys() {
+    return kKeys;
+}
 
 const PropertyKeyInfo* propertyKey(std::string_view canonicalName) {
     for (const auto& key : kKeys) {

@@ -19,7 +19,9 @@ public:
     void text(std::string_view name, const std::optional<std::string>& value) {
         if (value) text(name, *value);
     }
-    void number(std::string_view name, std::uint32_t value) { list_.push_back({propertyKey(name), {}, value, 0.0}); }
+    void number(std::string_view name, std::uint32_t value) {
+        list_.push_back({propertyKey(name), {}, value, 0.0});
+    }
     void number(std::string_view name, const std::optional<std::uint32_t>& value) {
         if (value) number(name, *value);
     }
@@ -98,7 +100,8 @@ PropertyList sequencePropertyList(const SequenceInfo& info) {
 PropertyList xpsmPropertyList(const XpsmDocument& document) {
     ListBuilder list;
     list.text("Corvane.FormatName", std::string("XPSM"));
-    if (!document.icons.empty()) list.number("Corvane.ProcessIcons", static_cast<std::uint32_t>(document.icons.size()));
+    if (!document.icons.empty())
+        list.number("Corvane.ProcessIcons", static_cast<std::uint32_t>(document.icons.size()));
     list.text("Corvane.Processes", xpsmClassSummary(document, kProcessSummaryLength));
     return list.take();
 }

@@ -22,11 +22,13 @@ std::string countText(std::size_t count, const char* noun) {
 PreviewListing buildXpsmListing(const XpsmDocument& document) {
     PreviewListing listing;
     const bool onlyInstances = document.icons.empty() && !document.instances.empty();
-    listing.title = utf16FromUtf8(onlyInstances ? countText(document.instances.size(), "process instance")
-                                                : countText(document.icons.size(), "process icon"));
+    listing.title =
+        utf16FromUtf8(onlyInstances ? countText(document.instances.size(), "process instance")
+                                    : countText(document.icons.size(), "process icon"));
     listing.subtitle = utf16FromUtf8(xpsmClassSummary(document, kSubtitleSummaryLength));
     std::string note = document.creator.empty() ? std::string() : "Saved by " + document.creator;
-    if (document.partial) note += std::string(note.empty() ? "" : ". ") + "Only part of this file could be read.";
+    if (document.partial)
+        note += std::string(note.empty() ? "" : ". ") + "Only part of this file could be read.";
     listing.note = utf16FromUtf8(note);
     listing.body = utf16FromUtf8(xpsmListing(document));
     listing.wrapLines = true;
@@ -39,14 +41,16 @@ ListingResult buildListing(Reader& reader) {
     if (kind == FileClass::SirilSequence) {
         SequenceInfo info;
         result.status = parseSequence(reader, info);
-        result.outcome = result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;
+        result.outcome =
+            result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;
         if (result.status == ReadStatus::Ok) result.listing = sequenceListing(info);
         return result;
     }
     if (kind != FileClass::ProcessIcons) return result;
     XpsmDocument document;
     result.status = readXpsm(reader, document);
-    result.outcome = result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;
+    result.outcome =
+        result.status == ReadStatus::Ok ? ListingOutcome::Built : ListingOutcome::Failed;
     if (result.status == ReadStatus::Ok) result.listing = buildXpsmListing(document);
     return result;
 }

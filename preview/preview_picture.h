@@ -22,6 +22,7 @@ struct PreviewPicture {
 // cancel only a quick picture already made is used. Ok with a picture, or
 // the status that left none.
 [[nodiscard]] ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
-                                            const std::atomic<bool>* cancel, PreviewPicture& result);
+                                            const std::atomic<bool>* cancel,
+                                            PreviewPicture& result);
 
 }  // namespace cv

@@ -42,10 +42,14 @@ void appendQualityLines(const SequenceInfo& info, std::string& report) {
             if (image->fwhm < best->fwhm) best = image;
             if (image->fwhm > worst->fwhm) worst = image;
         }
-        report += piece("FWHM of selected frames: median %.2f, best %.2f (frame %d), worst %.2f (frame %d)",
-                        medianOf(values), best->fwhm, best->fileNumber, worst->fwhm, worst->fileNumber) + "\r\n";
+        report +=
+            piece(
+                "FWHM of selected frames: median %.2f, best %.2f (frame %d), worst %.2f (frame %d)",
+                medianOf(values), best->fwhm, best->fileNumber, worst->fwhm, worst->fileNumber) +
+            "\r\n";
     }
-    if (!stars.empty()) report += piece("Stars in selected frames: median %.0f", medianOf(stars)) + "\r\n";
+    if (!stars.empty())
+        report += piece("Stars in selected frames: median %.0f", medianOf(stars)) + "\r\n";
 }
 
 void appendExclusions(const SequenceInfo& info, std::string& report) {
@@ -62,14 +66,17 @@ void appendExclusions(const SequenceInfo& info, std::string& report) {
         if (i > 0) report += ", ";
         report += std::to_string(excluded[i]);
     }
-    if (total > kMaxListedExclusions) report += ", and " + std::to_string(total - kMaxListedExclusions) + " more";
+    if (total > kMaxListedExclusions)
+        report += ", and " + std::to_string(total - kMaxListedExclusions) + " more";
     report += "\r\n";
 }
 
 void appendTable(const SequenceInfo& info, std::string& report) {
     const bool registered = isRegistered(info);
-    const bool medians = std::any_of(info.images.begin(), info.images.end(), [](const auto& i) { return i.hasMedian; });
-    const bool noise = std::any_of(info.images.begin(), info.images.end(), [](const auto& i) { return i.hasNoise; });
+    const bool medians = std::any_of(info.images.begin(), info.images.end(),
+                                     [](const auto& i) { return i.hasMedian; });
+    const bool noise = std::any_of(info.images.begin(), info.images.end(),
+                                   [](const auto& i) { return i.hasNoise; });
     report += "Frame  Used";
     if (registered) report += "    FWHM   wFWHM   Round   Stars   Background";
     if (medians) report += "      Median";
@@ -80,11 +87,14 @@ void appendTable(const SequenceInfo& info, std::string& report) {
         const SequenceImage& image = info.images[i];
         report += piece("%5d  %4s", image.fileNumber, image.selected ? "yes" : "no");
         if (registered) {
-            report += image.registered ? piece("  %6.2f  %6.2f  %6.2f  %6d  %11.5g", image.fwhm, image.weightedFwhm,
-                                               image.roundness, image.stars, image.background)
-                                       : piece("  %6s  %6s  %6s  %6s  %11s", "-", "-", "-", "-", "-");
+            report +=
+                image.registered
+                    ? piece("  %6.2f  %6.2f  %6.2f  %6d  %11.5g", image.fwhm, image.weightedFwhm,
+                            image.roundness, image.stars, image.background)
+                    : piece("  %6s  %6s  %6s  %6s  %11s", "-", "-", "-", "-", "-");
         }
-        if (medians) report += image.hasMedian ? piece("  %10.5g", image.median) : piece("  %10s", "-");
+        if (medians)
+            report += image.hasMedian ? piece("  %10.5g", image.median) : piece("  %10s", "-");
         if (noise) report += image.hasNoise ? piece("  %10.5g", image.noise) : piece("  %10s", "-");
         report += "\r\n";
     }
@@ -105,7 +115,8 @@ std::string sequenceReport(const SequenceInfo& info) {
     appendExclusions(info, report);
     if (!report.empty()) report += "\r\n";
     appendTable(info, report);
-    if (info.truncated) report += "The file is larger than can be shown in full; the listing stops here.\r\n";
+    if (info.truncated)
+        report += "The file is larger than can be shown in full; the listing stops here.\r\n";
     return report;
 }
 
@@ -121,13 +132,18 @@ PreviewListing sequenceListing(const SequenceInfo& info) {
     listing.title = utf16FromUtf8(piece("%u frame%s, %u selected", frames, frames == 1 ? "" : "s",
                                         static_cast<std::uint32_t>(info.selectedFrames)));
     std::string subtitle = sequenceTypeName(info);
-    if (info.layerCount == 1) subtitle += ", mono";
-    else if (info.layerCount == 3) subtitle += ", color";
+    if (info.layerCount == 1)
+        subtitle += ", mono";
+    else if (info.layerCount == 3)
+        subtitle += ", color";
     const auto median = medianFwhm(info);
     // %.2f of a hostile median can run to hundreds of digits; the piece is cut to 255 bytes.
-    if (isRegistered(info) && median) subtitle += piece(", registered, median FWHM %.2f", *median);
-    else if (isRegistered(info)) subtitle += ", registered";
-    else subtitle += ", not registered";
+    if (isRegistered(info) && median)
+        subtitle += piece(", registered, median FWHM %.2f", *median);
+    else if (isRegistered(info))
+        subtitle += ", registered";
+    else
+        subtitle += ", not registered";
     listing.subtitle = utf16FromUtf8(subtitle);
     std::string note = piece("Siril sequence, format version %d", info.version);
     if (!info.name.empty()) note += ": " + info.name;

@@ -13,7 +13,8 @@ constexpr std::string_view kSeconds = " s";
 constexpr std::string_view kDegrees = " C";
 constexpr std::string_view kScale = "\"/px";
 
-void addText(std::vector<SidebarRow>& rows, const char16_t* label, const std::optional<std::string>& text) {
+void addText(std::vector<SidebarRow>& rows, const char16_t* label,
+             const std::optional<std::string>& text) {
     if (text && !text->empty()) rows.push_back({label, utf16FromUtf8(*text)});
 }
 
@@ -21,8 +22,8 @@ void addFormatted(std::vector<SidebarRow>& rows, const char16_t* label, const st
     if (!text.empty()) rows.push_back({label, utf16FromUtf8(text)});
 }
 
-void addNumber(std::vector<SidebarRow>& rows, const char16_t* label, const std::optional<double>& value,
-               int decimals, std::string_view unit = {}) {
+void addNumber(std::vector<SidebarRow>& rows, const char16_t* label,
+               const std::optional<double>& value, int decimals, std::string_view unit = {}) {
     if (value) rows.push_back({label, sidebarNumber(*value, decimals, unit)});
 }
 

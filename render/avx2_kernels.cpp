@@ -199,8 +199,10 @@ CORVANE_AVX2 void reduceBoxes(const float* values, const std::uint32_t* starts,
                               const std::uint32_t* ends, std::uint32_t boxes, float* sums,
                               float* maxima) {
     for (std::uint32_t i = 0; i < boxes; ++i) {
-        if (maxima == nullptr) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
-        else reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
+        if (maxima == nullptr)
+            reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        else
+            reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
     }
 }
 
@@ -250,9 +252,11 @@ CORVANE_AVX2 std::size_t toneRow(const float* sums, const float* counts, std::si
         const __m256 x = clampUnit(_mm256_mul_ps(_mm256_sub_ps(t, shadows), inverseSpan));
         const __m256 y = _mm256_div_ps(_mm256_mul_ps(midtonesLess1, x),
                                        _mm256_sub_ps(_mm256_mul_ps(twiceLess1, x), midtones));
-        const __m256i level = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clampUnit(y), levels), half));
+        const __m256i level =
+            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clampUnit(y), levels), half));
         // 0..255 in each 32-bit lane, packed to words and then bytes in lane order.
-        const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(level), _mm256_extracti128_si256(level, 1));
+        const __m128i words =
+            _mm_packus_epi32(_mm256_castsi256_si128(level), _mm256_extracti128_si256(level, 1));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), _mm_packus_epi16(words, words));
     }
     return i;

@@ -39,8 +39,8 @@ std::size_t averagePositions(const float* first, const float* second, std::size_
 
 // The leading multiple of 8 of a row's box means (sums / counts) through
 // `curve`, as display bytes; returns how many it wrote (0 for a stepped curve).
-std::size_t toneRow(const float* sums, const float* counts, std::size_t width, const ToneCurve& curve,
-                    std::uint8_t* bytes);
+std::size_t toneRow(const float* sums, const float* counts, std::size_t width,
+                    const ToneCurve& curve, std::uint8_t* bytes);
 
 }  // namespace cv::avx2
 #endif

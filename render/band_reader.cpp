@@ -18,8 +18,9 @@ std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPer
 
 bool BandReader::plan(std::uint32_t rowsPerRead) {
     const SamplingState& s = s_;
-    if (s.bandSlots == 0 || rowsPerRead != 1 || s.largestSkip != 0 || s.rowsDone != s.out.height || s.exhausted ||
-        s.clock.exhausted() || !s.plan.mayFinishFrom(1, s.options.maxPasses, s.progress())) {
+    if (s.bandSlots == 0 || rowsPerRead != 1 || s.largestSkip != 0 || s.rowsDone != s.out.height ||
+        s.exhausted || s.clock.exhausted() ||
+        !s.plan.mayFinishFrom(1, s.options.maxPasses, s.progress())) {
         return false;
     }
     const std::uint64_t passes = s.plan.perBand();
@@ -46,8 +47,8 @@ ReadStatus BandReader::sampleRest() {
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
     RowLane second;
     const std::uint64_t split = prepareSecondLane(*this, second);
-    const ReadStatus status =
-        split < s_.out.height ? addBandsOnTwoLanes(*this, second, split) : addBands(s_.main, 0, s_.out.height);
+    const ReadStatus status = split < s_.out.height ? addBandsOnTwoLanes(*this, second, split)
+                                                    : addBands(s_.main, 0, s_.out.height);
     s_.exhausted = s_.main.exhausted || second.exhausted;
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.end(s_.sampler, c, visited_);
     return status;
@@ -57,8 +58,10 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
     const bool mosaic = s_.reader.mosaic();
     for (std::uint64_t r = first; r < end; ++r) {
         if (s_.clock.cancelled()) return ReadStatus::Cancelled;
-        if (lanesStopped_) return ReadStatus::Ok;  // the other lane failed: its status is the render's
-        // Where the loops pass after pass look at the budget: mosaics before each row, plain images after each batch.
+        if (lanesStopped_)
+            return ReadStatus::Ok;  // the other lane failed: its status is the render's
+        // Where the loops pass after pass look at the budget: mosaics before each row, plain images
+        // after each batch.
         if (mosaic && laneExhausted(lane)) {
             lane.exhausted = true;
             break;
@@ -67,7 +70,8 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
         gatherRows(lane, band);
         const ReadStatus status = addBand(lane, static_cast<std::uint32_t>(r), band);
         if (status != ReadStatus::Ok) return status;
-        for (std::uint64_t pass = 1; pass < band.taken; ++pass) visited_[lane.nextVisit[pass]++] = 1;
+        for (std::uint64_t pass = 1; pass < band.taken; ++pass)
+            visited_[lane.nextVisit[pass]++] = 1;
         if (!mosaic && laneExhausted(lane)) {
             lane.exhausted = true;
             break;
@@ -102,10 +106,11 @@ ReadStatus BandReader::addBand(RowLane& lane, std::uint32_t outputRow, const Ban
         for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
             const std::uint64_t cell = rowInPass(band, pass);
             const std::uint64_t visit = lane.nextVisit[pass];
-            status = s_.addCell(lane, plane, cell, planeSlots + bandSlot(band, cell, rowsPerCell), outputRow,
-                                [&](std::uint32_t channel, const float* values, std::size_t) {
-                                    schedule_.offer(s_.sampler, channel, visit, values);
-                                });
+            status =
+                s_.addCell(lane, plane, cell, planeSlots + bandSlot(band, cell, rowsPerCell),
+                           outputRow, [&](std::uint32_t channel, const float* values, std::size_t) {
+                               schedule_.offer(s_.sampler, channel, visit, values);
+                           });
         }
     }
     return status;

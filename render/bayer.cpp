@@ -22,15 +22,19 @@ constexpr double kMosaicSpread = 0.02;  // (largest - smallest) / mean of the ce
 
 bool containsWord(std::string_view text, std::span<const std::string_view> words) {
     const std::string value = lowerAscii(text);
-    return std::any_of(words.begin(), words.end(),
-                       [&](std::string_view word) { return value.find(word) != std::string::npos; });
+    return std::any_of(words.begin(), words.end(), [&](std::string_view word) {
+        return value.find(word) != std::string::npos;
+    });
 }
 
 // One colour's output row from the cell positions that carry it, from cell `from` on.
-void averagePositionsFrom(const float* first, const float* second, std::size_t from, std::size_t cells,
-                          const std::array<std::uint8_t, 4>& positions, std::size_t used, float* out) {
+void averagePositionsFrom(const float* first, const float* second, std::size_t from,
+                          std::size_t cells, const std::array<std::uint8_t, 4>& positions,
+                          std::size_t used, float* out) {
     // Samples of one cell position sit two apart, starting in its row at its column.
-    auto start = [&](std::uint8_t position) { return (position < 2 ? first : second) + (position & 1u); };
+    auto start = [&](std::uint8_t position) {
+        return (position < 2 ? first : second) + (position & 1u);
+    };
     if (used == 0) {
         std::fill(out + from, out + cells, 0.0f);
     } else if (used == 1) {
@@ -69,10 +73,17 @@ std::optional<BayerPattern> parseBayerPattern(std::string_view text) {
     std::array<int, 3> counts{};
     for (std::size_t i = 0; i < 4; ++i) {
         switch (text[i]) {
-            case 'R': pattern.colors[i] = 0; break;
-            case 'G': pattern.colors[i] = 1; break;
-            case 'B': pattern.colors[i] = 2; break;
-            default: return std::nullopt;
+            case 'R':
+                pattern.colors[i] = 0;
+                break;
+            case 'G':
+                pattern.colors[i] = 1;
+                break;
+            case 'B':
+                pattern.colors[i] = 2;
+                break;
+            default:
+                return std::nullopt;
         }
         ++counts[pattern.colors[i]];
     }
@@ -92,8 +103,9 @@ bool frameTypeMatches(const ImageData& data, std::span<const std::string_view> w
     return false;
 }
 
-bool probeBayer(Reader& reader, std::uint64_t dataStart, std::uint64_t rowBytes, std::uint64_t width,
-                std::uint64_t height, SampleFormat format, bool bigEndian, float scale, float offset) {
+bool probeBayer(Reader& reader, std::uint64_t dataStart, std::uint64_t rowBytes,
+                std::uint64_t width, std::uint64_t height, SampleFormat format, bool bigEndian,
+                float scale, float offset) {
     if (width < kMinProbeWidth || height < kMinProbeHeight) return false;
     // A row longer than the whole source cannot be read; do not allocate for it.
     if (rowBytes > reader.size() || width > rowBytes) return false;
@@ -107,9 +119,15 @@ bool probeBayer(Reader& reader, std::uint64_t dataStart, std::uint64_t rowBytes,
             if (y + 1 >= height) break;
             for (std::uint64_t parity = 0; parity < 2; ++parity) {
                 const auto offsetInData = safeMultiply(y + parity, rowBytes);
-                if (!offsetInData || *offsetInData > std::numeric_limits<std::uint64_t>::max() - dataStart) return false;
-                if (readExact(reader, dataStart + *offsetInData, raw.data(), rowBytes) != ReadStatus::Ok) return false;
-                if (!convertRow(raw.data(), values.size(), format, bigEndian, scale, offset, values.data())) return false;
+                if (!offsetInData ||
+                    *offsetInData > std::numeric_limits<std::uint64_t>::max() - dataStart)
+                    return false;
+                if (readExact(reader, dataStart + *offsetInData, raw.data(), rowBytes) !=
+                    ReadStatus::Ok)
+                    return false;
+                if (!convertRow(raw.data(), values.size(), format, bigEndian, scale, offset,
+                                values.data()))
+                    return false;
                 for (std::uint64_t x = 1; x < width; x += 2) {
                     sums[parity * 2] += values[x - 1];
                     sums[parity * 2 + 1] += values[x];

@@ -29,15 +29,16 @@ bool hasBayerPattern(const ImageData& data);
 bool frameTypeMatches(const ImageData& data, std::span<const std::string_view> words);
 
 // Calibration frames that carry no colour: never demosaiced automatically.
-constexpr std::array<std::string_view, 5> kColorlessFrameWords = {"dark", "bias", "zero", "darkflat",
-                                                                 "flatdark"};
+constexpr std::array<std::string_view, 5> kColorlessFrameWords = {"dark", "bias", "zero",
+                                                                  "darkflat", "flatdark"};
 // Calibration frames that always get the full stretch.
 constexpr std::array<std::string_view, 4> kCalibrationFrameWords = {"dark", "bias", "zero", "flat"};
 
 // Reads a few row pairs spread over the image and reports a mosaic when the
 // four cell positions differ in mean level by more than 2 %.
-bool probeBayer(Reader& reader, std::uint64_t dataStart, std::uint64_t rowBytes, std::uint64_t width,
-                std::uint64_t height, SampleFormat format, bool bigEndian, float scale, float offset);
+bool probeBayer(Reader& reader, std::uint64_t dataStart, std::uint64_t rowBytes,
+                std::uint64_t width, std::uint64_t height, SampleFormat format, bool bigEndian,
+                float scale, float offset);
 
 // One colour row of `cells` pixels from each pair of mosaic rows (2 * cells
 // samples each): the superpixel of each 2 x 2 cell, no interpolation.

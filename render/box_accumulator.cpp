@@ -22,7 +22,8 @@ std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint3
     const std::uint64_t boxes = static_cast<std::uint64_t>(outWidth) * outHeight;  // < 2^64
     const auto planes = safeMultiply(boxes, 2ull * channels);
     const std::uint64_t tables = 2ull * outWidth + outHeight;  // < 2^34
-    if (!planes || *planes > std::numeric_limits<std::uint64_t>::max() - tables) return std::nullopt;
+    if (!planes || *planes > std::numeric_limits<std::uint64_t>::max() - tables)
+        return std::nullopt;
     return safeMultiply(*planes + tables, 4);
 }
 
@@ -43,7 +44,8 @@ float horizontalMax(__m128 v) {
 // time. Boxes are tens of columns wide, so the order of additions differs
 // from a plain loop only by rounding.
 template <bool kMaxima>
-void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float* maximum) {
+void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum,
+               float* maximum) {
     __m128 sums0 = _mm_setzero_ps();
     __m128 sums1 = _mm_setzero_ps();
     __m128 maxima0 = _mm_set1_ps(kMaxima ? *maximum : 0.0f);
@@ -76,7 +78,8 @@ void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, floa
 }
 #else
 template <bool kMaxima>
-void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum, float* maximum) {
+void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, float& sum,
+               float* maximum) {
     float total = 0.0f;
     for (std::uint32_t x = start; x < end; ++x) total += values[x];
     sum += total;
@@ -86,7 +89,8 @@ void reduceBox(const float* values, std::uint32_t start, std::uint32_t end, floa
 }
 #endif
 
-void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* sums, float* maxima) {
+void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* sums,
+                 float* maxima) {
     const std::uint32_t* starts = accumulator.columnStart.data();
     const std::uint32_t* ends = accumulator.columnEnd.data();
 #if CORVANE_AVX2_KERNELS
@@ -96,8 +100,10 @@ void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* 
     }
 #endif
     for (std::uint32_t i = 0; i < accumulator.outWidth; ++i) {
-        if (maxima == nullptr) reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
-        else reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
+        if (maxima == nullptr)
+            reduceBox<false>(values, starts[i], ends[i], sums[i], nullptr);
+        else
+            reduceBox<true>(values, starts[i], ends[i], sums[i], maxima + i);
     }
 }
 
@@ -105,7 +111,8 @@ void reduceBoxes(const BoxAccumulator& accumulator, const float* values, float* 
 
 ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidth,
                               std::uint32_t outHeight, std::uint32_t channels,
-                              std::uint64_t sourceWidth, std::uint64_t memoryLimit, bool keepMaxima) {
+                              std::uint64_t sourceWidth, std::uint64_t memoryLimit,
+                              bool keepMaxima) {
     if (outWidth == 0 || outHeight == 0 || channels < 1 || channels > kMaxAccumulatorChannels ||
         sourceWidth < 1 || sourceWidth > kMaxImageSide) {
         return ReadStatus::Malformed;
@@ -121,7 +128,8 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
         accumulator.columnEnd.assign(outWidth, 0);
         for (std::uint64_t i = 0; i < outWidth; ++i) {
             const std::uint64_t start = std::min(i * sourceWidth / outWidth, sourceWidth - 1);
-            const std::uint64_t end = std::min(std::max((i + 1) * sourceWidth / outWidth, start + 1), sourceWidth);
+            const std::uint64_t end =
+                std::min(std::max((i + 1) * sourceWidth / outWidth, start + 1), sourceWidth);
             accumulator.columnStart[i] = static_cast<std::uint32_t>(start);
             accumulator.columnEnd[i] = static_cast<std::uint32_t>(end);
         }
@@ -143,7 +151,8 @@ ReadStatus prepareAccumulator(BoxAccumulator& accumulator, std::uint32_t outWidt
 
 void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint32_t row,
                    const float* values) {
-    if (values == nullptr || channel >= accumulator.channels || row >= accumulator.outHeight) return;
+    if (values == nullptr || channel >= accumulator.channels || row >= accumulator.outHeight)
+        return;
     const std::size_t base = accumulator.index(channel, row, 0);
     float* sums = accumulator.sums.data() + base;
     float* maxima = accumulator.maxima.empty() ? nullptr : accumulator.maxima.data() + base;

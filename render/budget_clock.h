@@ -11,8 +11,10 @@ namespace cv {
 // caller asked to stop.
 class BudgetClock {
 public:
-    BudgetClock(const RenderBudget& budget, const std::uint64_t& bytesRead) : budget_(budget), bytesRead_(bytesRead) {}
-    BudgetClock(const RenderBudget& budget, const std::uint64_t&& bytesRead) = delete;  // it would dangle
+    BudgetClock(const RenderBudget& budget, const std::uint64_t& bytesRead)
+        : budget_(budget), bytesRead_(bytesRead) {}
+    BudgetClock(const RenderBudget& budget,
+                const std::uint64_t&& bytesRead) = delete;  // it would dangle
 
     std::uint64_t elapsedMs() const;
     bool timeUp() const { return elapsedMs() >= budget_.timeLimitMs; }
@@ -23,7 +25,8 @@ public:
     bool cancelled() const;
 
 private:
-    static constexpr std::uint64_t kHardLimitFactor = 2;  // times the time limit: past it, work stops
+    static constexpr std::uint64_t kHardLimitFactor =
+        2;  // times the time limit: past it, work stops
 
     const RenderBudget& budget_;
     const std::uint64_t& bytesRead_;

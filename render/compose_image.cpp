@@ -14,8 +14,8 @@ namespace {
 struct PixelContext {
     const BoxAccumulator& accumulator;
     const std::vector<ToneCurve>& curves;
-    float weight;      // peak weight of the stretch
-    float scale;       // 1 / (high - low), or 0
+    float weight;  // peak weight of the stretch
+    float scale;   // 1 / (high - low), or 0
     bool detectPeaks;
     const PeakBlend& peaks;
     float noiseSigma;
@@ -32,14 +32,17 @@ float boxValue(const PixelContext& context, std::uint32_t channel, std::uint32_t
         const float e = (maximum - mean) * context.scale;
         const float lo = threshold * context.peaks.low;
         const float hi = threshold * context.peaks.high;
-        if (hi > lo) q = std::clamp((e - lo) / (hi - lo), 0.0f, 1.0f);
-        else q = e > lo ? 1.0f : 0.0f;
+        if (hi > lo)
+            q = std::clamp((e - lo) / (hi - lo), 0.0f, 1.0f);
+        else
+            q = e > lo ? 1.0f : 0.0f;
     }
     return a + (b - a) * context.weight * q;
 }
 
 // Every box with its peak blended in: per pixel, as few pictures ask for it.
-void composeWithPeaks(const PixelContext& context, bool colour, std::vector<bool>& filled, RgbImage& image) {
+void composeWithPeaks(const PixelContext& context, bool colour, std::vector<bool>& filled,
+                      RgbImage& image) {
     const BoxAccumulator& accumulator = context.accumulator;
     for (std::uint32_t y = 0; y < accumulator.outHeight; ++y) {
         std::uint8_t* out = image.row(y);
@@ -47,11 +50,13 @@ void composeWithPeaks(const PixelContext& context, bool colour, std::vector<bool
             const std::uint32_t n = accumulator.count(y, x);
             if (n == 0) continue;
             filled[y] = true;
-            const float threshold = (context.detectPeaks && n >= 2)
-                                        ? std::sqrt(2.0f * std::log(static_cast<float>(n))) * context.noiseSigma
-                                        : 0.0f;
+            const float threshold =
+                (context.detectPeaks && n >= 2)
+                    ? std::sqrt(2.0f * std::log(static_cast<float>(n))) * context.noiseSigma
+                    : 0.0f;
             if (colour) {
-                for (std::uint32_t c = 0; c < 3; ++c) out[c] = displayByte(boxValue(context, c, y, x, n, threshold));
+                for (std::uint32_t c = 0; c < 3; ++c)
+                    out[c] = displayByte(boxValue(context, c, y, x, n, threshold));
             } else {
                 const std::uint8_t grey = displayByte(boxValue(context, 0, y, x, n, threshold));
                 out[0] = out[1] = out[2] = grey;
@@ -65,15 +70,16 @@ void toneRow(const float* sums, const float* counts, std::size_t width, const To
              std::uint8_t* bytes) {
     std::size_t x = 0;
 #if CORVANE_AVX2_KERNELS
-    if (activeInstructionSet() == InstructionSet::Avx2) x = avx2::toneRow(sums, counts, width, curve, bytes);
+    if (activeInstructionSet() == InstructionSet::Avx2)
+        x = avx2::toneRow(sums, counts, width, curve, bytes);
 #endif
     for (; x < width; ++x) bytes[x] = displayByte(applyCurve(curve, sums[x] / counts[x]));
 }
 
 // Box means only, a row at a time. Every box of a row takes the same rows,
 // so a row either has samples in all its boxes or in none.
-void composeMeans(const BoxAccumulator& accumulator, const std::vector<ToneCurve>& curves, bool colour,
-                  std::vector<bool>& filled, RgbImage& image) {
+void composeMeans(const BoxAccumulator& accumulator, const std::vector<ToneCurve>& curves,
+                  bool colour, std::vector<bool>& filled, RgbImage& image) {
     const std::size_t width = accumulator.outWidth;
     const std::uint32_t channels = colour ? 3 : 1;
     std::vector<float> counts(width);
@@ -81,7 +87,8 @@ void composeMeans(const BoxAccumulator& accumulator, const std::vector<ToneCurve
     for (std::uint32_t y = 0; y < accumulator.outHeight; ++y) {
         if (accumulator.rowsAdded[y] == 0) continue;
         filled[y] = true;
-        for (std::uint32_t x = 0; x < width; ++x) counts[x] = static_cast<float>(accumulator.count(y, x));
+        for (std::uint32_t x = 0; x < width; ++x)
+            counts[x] = static_cast<float>(accumulator.count(y, x));
         for (std::uint32_t c = 0; c < channels; ++c) {
             toneRow(&accumulator.sums[accumulator.index(c, y, 0)], counts.data(), width, curves[c],
                     bytes.data() + c * width);
@@ -100,17 +107,22 @@ float composeImage(const BoxAccumulator& accumulator, const StretchParameters& p
     if (!resizeRgbImage(image, accumulator.outWidth, accumulator.outHeight)) return 0.0f;
     std::vector<ToneCurve> curves;
     curves.reserve(accumulator.channels);
-    for (std::uint32_t c = 0; c < accumulator.channels; ++c) curves.push_back(toneCurve(parameters, c));
+    for (std::uint32_t c = 0; c < accumulator.channels; ++c)
+        curves.push_back(toneCurve(parameters, c));
     const float range = parameters.high - parameters.low;
     const float scale = range > 0.0f ? 1.0f / range : 0.0f;
-    const float weight = accumulator.maxima.empty() ? 0.0f : peakWeight(parameters, accumulator.channels, peaks.blend);
+    const float weight = accumulator.maxima.empty()
+                             ? 0.0f
+                             : peakWeight(parameters, accumulator.channels, peaks.blend);
     const bool colour = accumulator.channels >= 3;
 
     std::vector<bool> filled(accumulator.outHeight, false);
     if (weight == 0.0f) {
         composeMeans(accumulator, curves, colour, filled, image);
     } else {
-        const PixelContext context{accumulator, curves, weight, scale, noiseSigma > 0.0f && scale > 0.0f, peaks, noiseSigma};
+        const PixelContext context{
+            accumulator, curves,    weight, scale, noiseSigma > 0.0f && scale > 0.0f,
+            peaks,       noiseSigma};
         composeWithPeaks(context, colour, filled, image);
     }
     fillEmptyRows(filled, image);

@@ -19,7 +19,7 @@ struct PeakBlend {
 // channels' mean noise sigma, in working units. Returns the weight
 // the box maxima were blended in with: 0 when the accumulator kept none.
 float composeImage(const BoxAccumulator& accumulator, const StretchParameters& parameters,
-                  const PeakBlend& peaks, float noiseSigma, RgbImage& image);
+                   const PeakBlend& peaks, float noiseSigma, RgbImage& image);
 
 // Fills each row without samples from the nearest filled rows above and below.
 void fillEmptyRows(const std::vector<bool>& filled, RgbImage& image);

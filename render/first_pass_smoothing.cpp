@@ -25,14 +25,16 @@ struct SmallPicture {
 
 // The mean of each box of `image` that one small pixel covers, truncated.
 SmallPicture boxReduced(const RgbImage& image, std::uint64_t width, std::uint64_t height) {
-    SmallPicture small{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 3))};
+    SmallPicture small{width, height,
+                       std::vector<std::uint8_t>(static_cast<std::size_t>(width * height * 3))};
     for (std::uint64_t sy = 0; sy < height; ++sy) {
         const Band rows = bandOf(sy, height, image.height, kWholeBand);
         for (std::uint64_t sx = 0; sx < width; ++sx) {
             const Band columns = bandOf(sx, width, image.width, kWholeBand);
             std::uint64_t sums[3] = {0, 0, 0};
             for (std::uint64_t y = rows.first; y < rows.first + rows.size; ++y) {
-                const std::uint8_t* pixel = image.row(static_cast<std::uint32_t>(y)) + columns.first * 3;
+                const std::uint8_t* pixel =
+                    image.row(static_cast<std::uint32_t>(y)) + columns.first * 3;
                 for (std::uint64_t x = 0; x < columns.size; ++x, pixel += 3) {
                     for (int c = 0; c < 3; ++c) sums[c] += pixel[c];
                 }
@@ -74,8 +76,10 @@ void enlargeInto(const SmallPicture& small, RgbImage& image) {
             for (std::uint64_t c = 0; c < 3; ++c) {
                 const double topLeft = small.at(ry.index, rx.index, c);
                 const double bottomLeft = small.at(ry.next, rx.index, c);
-                const double top = topLeft + (small.at(ry.index, rx.next, c) - topLeft) * rx.fraction;
-                const double bottom = bottomLeft + (small.at(ry.next, rx.next, c) - bottomLeft) * rx.fraction;
+                const double top =
+                    topLeft + (small.at(ry.index, rx.next, c) - topLeft) * rx.fraction;
+                const double bottom =
+                    bottomLeft + (small.at(ry.next, rx.next, c) - bottomLeft) * rx.fraction;
                 const double value = top + (bottom - top) * ry.fraction + 0.5;
                 out[x * 3 + c] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
             }
@@ -91,7 +95,8 @@ bool smoothThinFirstPass(RgbImage& image, std::uint64_t rowsVisited) {
         rowsVisited * 100 >= height * kSmoothBelowPercent) {
         return false;
     }
-    const std::uint64_t smallWidth = std::max<std::uint64_t>((image.width * rowsVisited + height / 2) / height, 1);
+    const std::uint64_t smallWidth =
+        std::max<std::uint64_t>((image.width * rowsVisited + height / 2) / height, 1);
     enlargeInto(boxReduced(image, smallWidth, rowsVisited), image);
     return true;
 }

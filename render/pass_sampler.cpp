@@ -12,10 +12,14 @@ constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
 
 }  // namespace
 
-std::size_t PassSampler::rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsPerRead, bool mosaic) {
-    std::size_t rows = static_cast<std::size_t>(std::max<std::uint64_t>(kMaxFetchBytes / rowBytes, 2));
-    // The largest batch: 16 runs of a row, or as many runs of the slow sources' three rows as make up 16 rows.
-    const std::size_t batchRows = kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, rowsPerRead) - 1;
+std::size_t PassSampler::rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsPerRead,
+                                     bool mosaic) {
+    std::size_t rows =
+        static_cast<std::size_t>(std::max<std::uint64_t>(kMaxFetchBytes / rowBytes, 2));
+    // The largest batch: 16 runs of a row, or as many runs of the slow sources' three rows as make
+    // up 16 rows.
+    const std::size_t batchRows =
+        kRowsPerBatch + std::max(kRowsPerReadOnSlowSources, rowsPerRead) - 1;
     rows = std::min(rows, batchRows);
     if (mosaic) rows &= ~std::size_t{1};  // whole pairs
     return rows;
@@ -25,7 +29,9 @@ PassSampler::PassSampler(SamplingState& state) : s_(state), bands_(state) {
     pendingOutputRows_.reserve(state.rowsPerCall);
 }
 
-ReadStatus PassSampler::run() { return s_.reader.mosaic() ? sampleMosaic() : samplePlain(); }
+ReadStatus PassSampler::run() {
+    return s_.reader.mosaic() ? sampleMosaic() : samplePlain();
+}
 
 ReadStatus PassSampler::addFirstPassCell(std::uint32_t plane, std::uint64_t cell, std::size_t slot,
                                          std::uint32_t outputRow) {
@@ -46,7 +52,8 @@ ReadStatus PassSampler::samplePlain() {
         bool passEnded = false;
         while (r < s_.out.height && !passEnded) {
             if (s_.clock.cancelled()) return ReadStatus::Cancelled;
-            const std::size_t batchLimit = rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
+            const std::size_t batchLimit =
+                rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
             batch.clear();
             while (r < s_.out.height && batch.size() < batchLimit) {
                 const Band band = s_.plan.band(r);
@@ -54,7 +61,8 @@ ReadStatus PassSampler::samplePlain() {
                     const std::uint64_t first = rowInPass(band, pass);
                     const std::uint64_t bandEnd = band.first + band.size;
                     const std::uint64_t count = std::max<std::uint64_t>(
-                        std::min<std::uint64_t>({rowsPerRead, bandEnd - first, s_.cells - first}), 1);
+                        std::min<std::uint64_t>({rowsPerRead, bandEnd - first, s_.cells - first}),
+                        1);
                     batch.push_back({static_cast<std::uint32_t>(r), first, count});
                 }
                 r += pass == 0 ? s_.stepAfter(r) : 1;
@@ -64,7 +72,8 @@ ReadStatus PassSampler::samplePlain() {
             if (pass == 0) {
                 s_.rowsDone += batch.size();
                 if (chosenRowsPerRead == 0 && s_.main.rowsRead > 0) {
-                    const bool fast = s_.samplingMs() * 1000 / s_.main.rowsRead < kSlowRowMicroseconds;
+                    const bool fast =
+                        s_.samplingMs() * 1000 / s_.main.rowsRead < kSlowRowMicroseconds;
                     rowsPerRead = fast ? 1 : kRowsPerReadOnSlowSources;
                 }
                 if (s_.clock.exhausted()) s_.exhausted = true;
@@ -133,7 +142,8 @@ ReadStatus PassSampler::sampleMosaic() {
                 prefetchLikelyNextCells(r, pass);
                 std::size_t slot = 0;
                 ReadStatus status = fetchCellRows(r, pass, cell, slot);
-                if (status == ReadStatus::Ok) status = addFirstPassCell(0, cell, slot, static_cast<std::uint32_t>(r));
+                if (status == ReadStatus::Ok)
+                    status = addFirstPassCell(0, cell, slot, static_cast<std::uint32_t>(r));
                 if (status != ReadStatus::Ok) return status;
             }
             r += pass == 0 ? s_.stepAfter(r) : 1;
@@ -159,8 +169,8 @@ void PassSampler::prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t
 // the progress so far, so it reads ahead only while steps of one are what
 // the pace so far gives; when a step then differs, the pairs still pending
 // are dropped and each pair needed is fetched again.
-ReadStatus PassSampler::fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
-                                      std::size_t& slot) {
+ReadStatus PassSampler::fetchCellRows(std::uint64_t outputRow, std::uint64_t pass,
+                                      std::uint64_t cell, std::size_t& slot) {
     RowLane& lane = s_.main;
     slot = 0;
     if (lane.source->resident()) return ReadStatus::Ok;
@@ -172,11 +182,15 @@ ReadStatus PassSampler::fetchCellRows(std::uint64_t outputRow, std::uint64_t pas
     lane.rows.clear();
     lane.rows.push_back(2 * cell);
     lane.rows.push_back(2 * cell + 1);
-    // Rows read ahead are counted only when used, so read no more than the byte budget still allows.
+    // Rows read ahead are counted only when used, so read no more than the byte budget still
+    // allows.
     const SamplingProgress now = s_.progress();
-    const std::uint64_t rowsLeft = s_.budget.byteLimit == 0 ? s_.rowsPerCall : now.bytesLeft / s_.rowBytes;
-    const std::uint64_t rowsAhead = std::min<std::uint64_t>(s_.rowsPerCall, std::max<std::uint64_t>(rowsLeft, 2));
-    for (std::uint64_t r = outputRow + 1; r < s_.out.height && lane.rows.size() + 2 <= rowsAhead; ++r) {
+    const std::uint64_t rowsLeft =
+        s_.budget.byteLimit == 0 ? s_.rowsPerCall : now.bytesLeft / s_.rowBytes;
+    const std::uint64_t rowsAhead =
+        std::min<std::uint64_t>(s_.rowsPerCall, std::max<std::uint64_t>(rowsLeft, 2));
+    for (std::uint64_t r = outputRow + 1; r < s_.out.height && lane.rows.size() + 2 <= rowsAhead;
+         ++r) {
         if (pass == 0 && s_.plan.stepAfter(r - 1, now) != 1) break;
         const Band band = s_.plan.band(r);
         if (pass >= band.taken) continue;

@@ -36,14 +36,16 @@ private:
     ReadStatus readBatch(const std::vector<RowRun>& batch);
     ReadStatus addPendingRows(std::uint32_t plane);
     ReadStatus sampleMosaic();
-    ReadStatus fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell, std::size_t& slot);
+    ReadStatus fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
+                             std::size_t& slot);
     void prefetchLikelyNextCells(std::uint64_t outputRow, std::uint64_t pass) const;
-    ReadStatus addFirstPassCell(std::uint32_t plane, std::uint64_t cell, std::size_t slot, std::uint32_t outputRow);
+    ReadStatus addFirstPassCell(std::uint32_t plane, std::uint64_t cell, std::size_t slot,
+                                std::uint32_t outputRow);
 
     SamplingState& s_;
     BandReader bands_;
     std::vector<std::uint32_t> pendingOutputRows_;  // of the main lane's rows
-    std::size_t nextPending_ = 0;                   // mosaics: the pair of rows read ahead to use next
+    std::size_t nextPending_ = 0;  // mosaics: the pair of rows read ahead to use next
 };
 
 }  // namespace cv

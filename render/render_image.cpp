@@ -27,8 +27,8 @@ constexpr std::uint64_t kLargePlanFactor = 4;
 // passes, then stretch and compose the picture.
 class RenderJob {
 public:
-    RenderJob(Reader& reader, const ImageData& data, const RenderOptions& options, const RenderBudget& budget,
-              std::uint64_t bytesSoFar, bool mayUseThumbnail)
+    RenderJob(Reader& reader, const ImageData& data, const RenderOptions& options,
+              const RenderBudget& budget, std::uint64_t bytesSoFar, bool mayUseThumbnail)
         : reader_(reader),
           data_(data),
           options_(options),
@@ -76,7 +76,8 @@ private:
 
 ReadStatus RenderJob::chooseBlock() {
     const ImageBlock& main = data_.image;
-    if (main.width == 0 || main.height == 0 || main.channels == 0 || main.sampleFormat == SampleFormat::None) {
+    if (main.width == 0 || main.height == 0 || main.channels == 0 ||
+        main.sampleFormat == SampleFormat::None) {
         return ReadStatus::Malformed;
     }
     const ImageBlock& thumb = data_.thumbnail;
@@ -102,16 +103,18 @@ ReadStatus RenderJob::checkpoint() const {
 // The colour pattern when a single-channel main image is drawn as a mosaic.
 std::optional<BayerPattern> RenderJob::mosaicPattern(std::uint64_t rowBytes) {
     const ImageBlock& block = *block_;
-    if (usedThumbnail_ || block.channels != 1 || options_.cfaMode == CfaMode::AlwaysMono) return std::nullopt;
+    if (usedThumbnail_ || block.channels != 1 || options_.cfaMode == CfaMode::AlwaysMono)
+        return std::nullopt;
     std::string patternText;
     if (hasBayerPattern(data_)) {
-        if (options_.cfaMode == CfaMode::Automatic && frameTypeMatches(data_, kColorlessFrameWords)) {
+        if (options_.cfaMode == CfaMode::Automatic &&
+            frameTypeMatches(data_, kColorlessFrameWords)) {
             return std::nullopt;
         }
         patternText = data_.cfaPattern;
     } else if (options_.cfaMode == CfaMode::AlwaysColor &&
-               probeBayer(source_.samples(), source_.start(), rowBytes, block.width, block.height, block.sampleFormat,
-                          block.bigEndian, working_.scale, working_.offset)) {
+               probeBayer(source_.samples(), source_.start(), rowBytes, block.width, block.height,
+                          block.sampleFormat, block.bigEndian, working_.scale, working_.offset)) {
         patternText = "RGGB";
     } else {
         return std::nullopt;
@@ -134,12 +137,14 @@ ReadStatus RenderJob::layOut(std::uint64_t rowBytes, std::optional<BayerPattern>
     const auto total = planeBytes ? safeMultiply(*planeBytes, planes) : std::nullopt;
     if (!total) return ReadStatus::TooLarge;
     const Reader& samples = source_.samples();
-    if (source_.start() > samples.size() || *total > samples.size() - source_.start()) return ReadStatus::Malformed;
+    if (source_.start() > samples.size() || *total > samples.size() - source_.start())
+        return ReadStatus::Malformed;
 
     OutputSize out = fitOutput(reader.cellWidth(), cells, options_.maxSize);
     fitMemory(out, outChannels, options_.workingMemory);
-    const std::uint64_t planning =
-        options_.maxSize <= kMaxPlanningSize ? budget_.byteLimit : budget_.byteLimit * kLargePlanFactor;
+    const std::uint64_t planning = options_.maxSize <= kMaxPlanningSize
+                                       ? budget_.byteLimit
+                                       : budget_.byteLimit * kLargePlanFactor;
     // A working row of a mosaic is a pair of file rows, and each visit reads both.
     const std::uint64_t bytesPerWorkingRow = rowBytes * planes * reader.rowsPerCell();
     SamplingState& s = sampling_.emplace(
@@ -149,8 +154,9 @@ ReadStatus RenderJob::layOut(std::uint64_t rowBytes, std::optional<BayerPattern>
     s.cells = cells;
     s.rowBytes = rowBytes;
     s.planes = planes;
-    const ReadStatus status = prepareAccumulator(s.accumulator, out.width, out.height, outChannels,
-                                                 reader.cellWidth(), options_.workingMemory, options_.peaks.blend > 0.0f);
+    const ReadStatus status =
+        prepareAccumulator(s.accumulator, out.width, out.height, outChannels, reader.cellWidth(),
+                           options_.workingMemory, options_.peaks.blend > 0.0f);
     if (status != ReadStatus::Ok) return status;
     prepareSampler(s.sampler, outChannels);
     return prepareSampling(rowBytes, *planeBytes);
@@ -159,14 +165,16 @@ ReadStatus RenderJob::layOut(std::uint64_t rowBytes, std::optional<BayerPattern>
 ReadStatus RenderJob::prepareSampling(std::uint64_t rowBytes, std::uint64_t planeBytes) {
     SamplingState& s = *sampling_;
     s.rowsPerCall = PassSampler::rowsPerCall(rowBytes, options_.rowsPerRead, rows_->mosaic());
-    const std::uint64_t bandSlots = (s.plan.perBand() - 1) * rows_->rowsPerCell() * s.planes;  // a band, every plane
+    const std::uint64_t bandSlots =
+        (s.plan.perBand() - 1) * rows_->rowsPerCell() * s.planes;  // a band, every plane
     const bool everyPass = options_.maxPasses == 0 || options_.maxPasses >= s.plan.perBand();
-    const bool bandsFit =
-        everyPass && !s.plan.subsampled() && bandSlots >= 1 && bandSlots <= kMaxFetchBytes / rowBytes;
+    const bool bandsFit = everyPass && !s.plan.subsampled() && bandSlots >= 1 &&
+                          bandSlots <= kMaxFetchBytes / rowBytes;
     s.bandSlots = bandsFit ? static_cast<std::size_t>(bandSlots) : 0;
     const std::size_t slots = std::max(s.rowsPerCall, s.bandSlots);
     try {
-        main_.source = makeRowSource(source_.samples(), {source_.start(), rowBytes, planeBytes, s.planes}, slots);
+        main_.source = makeRowSource(source_.samples(),
+                                     {source_.start(), rowBytes, planeBytes, s.planes}, slots);
         rows_->prepare(main_);
         main_.rows.reserve(slots);
         passes_.emplace(s);
@@ -197,7 +205,8 @@ void RenderJob::display(RgbImage& image) {
 
 void RenderJob::fillReport(RenderReport& report) const {
     auto clamp32 = [](std::uint64_t v) {
-        return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, std::numeric_limits<std::uint32_t>::max()));
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(v, std::numeric_limits<std::uint32_t>::max()));
     };
     const SamplingState& s = *sampling_;
     report = RenderReport{};
@@ -241,12 +250,15 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     if (clock_.cancelled()) return ReadStatus::Cancelled;
     ReadStatus status = chooseBlock();
     if (status != ReadStatus::Ok) return status;
-    status = source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
-    if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
+    status =
+        source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
+    if (status != ReadStatus::Ok)
+        return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
     const auto rowBytes = safeMultiply(bytesPerSample(block_->sampleFormat), block_->width);
     if (!rowBytes) return ReadStatus::TooLarge;
     status = layOut(*rowBytes, mosaicPattern(*rowBytes));
-    if (status != ReadStatus::Ok) return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
+    if (status != ReadStatus::Ok)
+        return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
 
     SamplingState& s = *sampling_;
     s.setupMs = clock_.elapsedMs();
@@ -254,7 +266,8 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     status = passes_->run();
     if (status != ReadStatus::Ok) return status;
 
-    if (!hasSamples(s.sampler)) return usedThumbnail_ ? renderMainInstead(image, report) : ReadStatus::Malformed;
+    if (!hasSamples(s.sampler))
+        return usedThumbnail_ ? renderMainInstead(image, report) : ReadStatus::Malformed;
     display(image);
     smoothed_ = options_.smoothPartial && smoothThinFirstPass(image, s.rowsDone);
     if (report != nullptr) fillReport(*report);
@@ -264,7 +277,8 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
 }  // namespace
 
 std::int64_t steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

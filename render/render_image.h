@@ -13,7 +13,7 @@
 
 namespace cv {
 
-constexpr std::uint64_t kWorkingMemory = 0x3000000;  // bytes for the accumulator (48 MiB)
+constexpr std::uint64_t kWorkingMemory = 0x3000000;   // bytes for the accumulator (48 MiB)
 constexpr std::uint64_t kMaxBlockBytes = 0x18000000;  // largest block loaded or decoded (384 MiB)
 
 // What the caller wants drawn; the render profiles fill it.
@@ -70,7 +70,8 @@ struct RenderReport {
 // readImageHeader) into `image`, at most options.maxSize on the longer side.
 // Ok, or Partial when a budget ended sampling early (the picture is complete
 // but coarser); any other status leaves no usable picture.
-[[nodiscard]] ReadStatus renderImage(Reader& reader, const ImageData& data, const RenderOptions& options,
-                                     const RenderBudget& budget, RgbImage& image, RenderReport* report = nullptr);
+[[nodiscard]] ReadStatus renderImage(Reader& reader, const ImageData& data,
+                                     const RenderOptions& options, const RenderBudget& budget,
+                                     RgbImage& image, RenderReport* report = nullptr);
 
 }  // namespace cv

@@ -14,7 +14,9 @@ struct RgbImage {
     std::vector<std::uint8_t> pixels;
 
     bool empty() const { return width == 0 || height == 0 || pixels.empty(); }
-    std::uint8_t* row(std::uint32_t y) { return pixels.data() + static_cast<std::size_t>(y) * width * 3; }
+    std::uint8_t* row(std::uint32_t y) {
+        return pixels.data() + static_cast<std::size_t>(y) * width * 3;
+    }
     const std::uint8_t* row(std::uint32_t y) const {
         return pixels.data() + static_cast<std::size_t>(y) * width * 3;
     }

@@ -4,7 +4,8 @@
 
 namespace cv {
 
-RowReader::RowReader(const ImageBlock& block, const Normalization& working, std::optional<BayerPattern> mosaic)
+RowReader::RowReader(const ImageBlock& block, const Normalization& working,
+                     std::optional<BayerPattern> mosaic)
     : format_(block.sampleFormat),
       bigEndian_(block.bigEndian),
       working_(working),
@@ -20,12 +21,13 @@ void RowReader::prepare(RowLane& lane) const {
     }
 }
 
-ReadStatus RowReader::convert(RowLane& lane, std::uint32_t plane, std::uint64_t row, std::size_t slot,
-                              std::vector<float>& values) const {
+ReadStatus RowReader::convert(RowLane& lane, std::uint32_t plane, std::uint64_t row,
+                              std::size_t slot, std::vector<float>& values) const {
     const std::uint8_t* raw = lane.source->row(plane, row, slot);
     lane.bytesRead += rowBytes_;
     ++lane.rowsRead;
-    if (!convertRow(raw, values.size(), format_, bigEndian_, working_.scale, working_.offset, values.data())) {
+    if (!convertRow(raw, values.size(), format_, bigEndian_, working_.scale, working_.offset,
+                    values.data())) {
         return ReadStatus::Unsupported;
     }
     return ReadStatus::Ok;

@@ -17,7 +17,7 @@ namespace cv {
 // its conversion buffers, and what it has converted.
 struct RowLane {
     std::unique_ptr<RowSource> source;
-    std::vector<std::uint64_t> rows;       // file rows of the next fetch
+    std::vector<std::uint64_t> rows;  // file rows of the next fetch
     std::vector<float> values;
     std::vector<float> secondValues;       // a mosaic's second row
     std::vector<float> colorRows;          // a mosaic's three colour rows
@@ -33,7 +33,8 @@ struct RowLane {
 // width. Plain and mosaic data go through the same `add`.
 class RowReader {
 public:
-    RowReader(const ImageBlock& block, const Normalization& working, std::optional<BayerPattern> mosaic);
+    RowReader(const ImageBlock& block, const Normalization& working,
+              std::optional<BayerPattern> mosaic);
 
     bool mosaic() const { return mosaic_.has_value(); }
     std::uint32_t rowsPerCell() const { return mosaic_ ? 2 : 1; }
@@ -45,14 +46,16 @@ public:
     // file row in `slot`, a mosaic's second in the next) and gives `add` each
     // channel's values: (channel, values, count).
     template <typename Add>
-    ReadStatus add(RowLane& lane, std::uint32_t plane, std::uint64_t cell, std::size_t slot, Add&& add) const {
+    ReadStatus add(RowLane& lane, std::uint32_t plane, std::uint64_t cell, std::size_t slot,
+                   Add&& add) const {
         if (!mosaic_) {
             const ReadStatus status = convert(lane, plane, cell, slot, lane.values);
             if (status == ReadStatus::Ok) add(plane, lane.values.data(), lane.values.size());
             return status;
         }
         ReadStatus status = convert(lane, 0, 2 * cell, slot, lane.values);
-        if (status == ReadStatus::Ok) status = convert(lane, 0, 2 * cell + 1, slot + 1, lane.secondValues);
+        if (status == ReadStatus::Ok)
+            status = convert(lane, 0, 2 * cell + 1, slot + 1, lane.secondValues);
         if (status != ReadStatus::Ok) return status;
         const auto cells = static_cast<std::size_t>(cellWidth());
         const float* colours = demosaic(lane);

@@ -13,7 +13,8 @@ namespace {
 // Rows the source holds in memory, every plane of them.
 class LentRows final : public RowSource {
 public:
-    LentRows(const std::uint8_t* samples, const RowLayout& layout) : samples_(samples), layout_(layout) {}
+    LentRows(const std::uint8_t* samples, const RowLayout& layout)
+        : samples_(samples), layout_(layout) {}
 
     ReadStatus fetch(const std::vector<std::uint64_t>&, std::uint32_t, std::uint32_t) override {
         return ReadStatus::Ok;
@@ -35,7 +36,9 @@ public:
         static_cast<void>(row);
 #endif
     }
-    std::unique_ptr<RowSource> twin(std::size_t) const override { return std::make_unique<LentRows>(*this); }
+    std::unique_ptr<RowSource> twin(std::size_t) const override {
+        return std::make_unique<LentRows>(*this);
+    }
 
 private:
     const std::uint8_t* samples_;
@@ -45,7 +48,8 @@ private:
 // Rows read from a source in one call per fetch, each into its slot.
 class ReadRows final : public RowSource {
 public:
-    ReadRows(Reader& samples, std::unique_ptr<Reader> owned, const RowLayout& layout, std::size_t slots)
+    ReadRows(Reader& samples, std::unique_ptr<Reader> owned, const RowLayout& layout,
+             std::size_t slots)
         : samples_(samples), owned_(std::move(owned)), layout_(layout), slots_(slots) {
         const auto bytes = static_cast<std::size_t>(layout.rowBytes) * slots;
         reserveResident(raw_, bytes);
@@ -53,14 +57,17 @@ public:
         requests_.reserve(slots);
     }
 
-    ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane, std::uint32_t planes) override {
-        if (rows.size() > slots_ || planes > slots_ || rows.size() * planes > slots_) return ReadStatus::TooLarge;
+    ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
+                     std::uint32_t planes) override {
+        if (rows.size() > slots_ || planes > slots_ || rows.size() * planes > slots_)
+            return ReadStatus::TooLarge;
         requests_.clear();
         std::uint8_t* slot = raw_.data();
         for (std::uint32_t p = plane; p < plane + planes; ++p) {
             for (const std::uint64_t row : rows) {
-                requests_.push_back({layout_.start + p * layout_.planeBytes + row * layout_.rowBytes, slot,
-                                     layout_.rowBytes});
+                requests_.push_back(
+                    {layout_.start + p * layout_.planeBytes + row * layout_.rowBytes, slot,
+                     layout_.rowBytes});
                 slot += layout_.rowBytes;
             }
         }
@@ -90,9 +97,11 @@ private:
 
 void RowSource::prefetch(std::uint32_t, std::uint64_t) const {}
 
-std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout, std::size_t slots) {
+std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout,
+                                         std::size_t slots) {
     const std::uint64_t total = layout.planeBytes * layout.planes;
-    if (const std::uint8_t* lent = samples.view(layout.start, total)) return std::make_unique<LentRows>(lent, layout);
+    if (const std::uint8_t* lent = samples.view(layout.start, total))
+        return std::make_unique<LentRows>(lent, layout);
     return std::make_unique<ReadRows>(samples, nullptr, layout, slots);
 }
 

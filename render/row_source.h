@@ -28,10 +28,11 @@ public:
 
     // Makes `rows` of the planes [plane, plane + planes) ready, plane by
     // plane, in slots numbered in that order.
-    [[nodiscard]] virtual ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
-                                           std::uint32_t planes) = 0;
+    [[nodiscard]] virtual ReadStatus fetch(const std::vector<std::uint64_t>& rows,
+                                           std::uint32_t plane, std::uint32_t planes) = 0;
     // The stored bytes of `row` of `plane`, which the last fetch put in `slot`.
-    virtual const std::uint8_t* row(std::uint32_t plane, std::uint64_t row, std::size_t slot) const = 0;
+    virtual const std::uint8_t* row(std::uint32_t plane, std::uint64_t row,
+                                    std::size_t slot) const = 0;
     // Every row is in memory: a fetch costs nothing and slots do not matter.
     virtual bool resident() const = 0;
     // Starts loading a row about to be converted, where that can help.
@@ -43,6 +44,7 @@ public:
 
 // Rows lent by `samples` when it holds every plane in memory, else read
 // through it, up to `slots` rows per fetch. Throws std::bad_alloc.
-std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout, std::size_t slots);
+std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout,
+                                         std::size_t slots);
 
 }  // namespace cv

@@ -33,9 +33,10 @@ Bits loadBits(const unsigned char* bytes) {
 }
 
 template <typename T>
-using BitsOf = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-               std::conditional_t<sizeof(T) == 2, std::uint16_t,
-               std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+using BitsOf = std::conditional_t<
+    sizeof(T) == 1, std::uint8_t,
+    std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                       std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
 
 // 8- and 16-bit integers: single precision throughout.
 template <typename Raw, bool Swap>
@@ -68,20 +69,24 @@ float zeroIfNotFinite(float value) {
 }
 
 template <bool Swap>
-void convertFloat32(const unsigned char* src, std::size_t count, float scale, float offset, float* dst) {
+void convertFloat32(const unsigned char* src, std::size_t count, float scale, float offset,
+                    float* dst) {
     for (std::size_t i = 0; i < count; ++i) {
-        const float raw = zeroIfNotFinite(std::bit_cast<float>(loadBits<std::uint32_t, Swap>(src + i * 4)));
+        const float raw =
+            zeroIfNotFinite(std::bit_cast<float>(loadBits<std::uint32_t, Swap>(src + i * 4)));
         dst[i] = zeroIfNotFinite(raw * scale + offset);
     }
 }
 
 template <bool Swap>
-void convertFloat64(const unsigned char* src, std::size_t count, float scale, float offset, float* dst) {
+void convertFloat64(const unsigned char* src, std::size_t count, float scale, float offset,
+                    float* dst) {
     const double s = scale;
     const double o = offset;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t bits = loadBits<std::uint64_t, Swap>(src + i * 8);
-        const double raw = (bits & kDoubleExponent) == kDoubleExponent ? 0.0 : std::bit_cast<double>(bits);
+        const double raw =
+            (bits & kDoubleExponent) == kDoubleExponent ? 0.0 : std::bit_cast<double>(bits);
         dst[i] = zeroIfNotFinite(static_cast<float>(raw * s + o));
     }
 }
@@ -90,24 +95,45 @@ template <bool Swap>
 bool convertWithOrder(const unsigned char* src, std::size_t count, SampleFormat format, float scale,
                       float offset, float* dst) {
     switch (format) {
-        case SampleFormat::UInt8: convertSmallIntegers<std::uint8_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Int8: convertSmallIntegers<std::int8_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::UInt16: convertSmallIntegers<std::uint16_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Int16: convertSmallIntegers<std::int16_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::UInt32: convertWideIntegers<std::uint32_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Int32: convertWideIntegers<std::int32_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::UInt64: convertWideIntegers<std::uint64_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Int64: convertWideIntegers<std::int64_t, Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Float32: convertFloat32<Swap>(src, count, scale, offset, dst); return true;
-        case SampleFormat::Float64: convertFloat64<Swap>(src, count, scale, offset, dst); return true;
-        default: return false;
+        case SampleFormat::UInt8:
+            convertSmallIntegers<std::uint8_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Int8:
+            convertSmallIntegers<std::int8_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::UInt16:
+            convertSmallIntegers<std::uint16_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Int16:
+            convertSmallIntegers<std::int16_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::UInt32:
+            convertWideIntegers<std::uint32_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Int32:
+            convertWideIntegers<std::int32_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::UInt64:
+            convertWideIntegers<std::uint64_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Int64:
+            convertWideIntegers<std::int64_t, Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Float32:
+            convertFloat32<Swap>(src, count, scale, offset, dst);
+            return true;
+        case SampleFormat::Float64:
+            convertFloat64<Swap>(src, count, scale, offset, dst);
+            return true;
+        default:
+            return false;
     }
 }
 
 }  // namespace
 
-bool convertRow(const void* raw, std::size_t count, SampleFormat format, bool bigEndian, float scale,
-                float offset, float* destination) {
+bool convertRow(const void* raw, std::size_t count, SampleFormat format, bool bigEndian,
+                float scale, float offset, float* destination) {
     if (raw == nullptr || destination == nullptr) return false;
     if (count == 0) return true;
     const auto* bytes = static_cast<const unsigned char*>(raw);

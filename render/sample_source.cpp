@@ -12,7 +12,8 @@ constexpr std::uint64_t kBlockReadPieceBytes = 8 * 1024 * 1024;  // stored block
 
 }  // namespace
 
-ReadStatus SampleSource::readStored(Reader& file, const ImageBlock& block, const DecodeCheckpoint& checkpoint) {
+ReadStatus SampleSource::readStored(Reader& file, const ImageBlock& block,
+                                    const DecodeCheckpoint& checkpoint) {
     for (std::uint64_t done = 0; done < block.size;) {
         const std::uint64_t piece = std::min(block.size - done, kBlockReadPieceBytes);
         ReadStatus status = readExact(file, block.position + done, stored_.data() + done, piece);

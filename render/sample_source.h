@@ -20,8 +20,8 @@ public:
     SampleSource(const SampleSource&) = delete;  // it may lend from itself
     SampleSource& operator=(const SampleSource&) = delete;
 
-    [[nodiscard]] ReadStatus load(Reader& file, const ImageBlock& block, std::uint64_t maxBlockBytes,
-                                  const DecodeCheckpoint& checkpoint);
+    [[nodiscard]] ReadStatus load(Reader& file, const ImageBlock& block,
+                                  std::uint64_t maxBlockBytes, const DecodeCheckpoint& checkpoint);
 
     // After a successful load: the samples, the first sample's byte there,
     // and whether a codec was undone.
@@ -32,7 +32,8 @@ public:
     void release();
 
 private:
-    ReadStatus readStored(Reader& file, const ImageBlock& block, const DecodeCheckpoint& checkpoint);
+    ReadStatus readStored(Reader& file, const ImageBlock& block,
+                          const DecodeCheckpoint& checkpoint);
 
     LargeBytes stored_;
     LargeBytes decoded_;

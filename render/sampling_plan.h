@@ -39,25 +39,31 @@ public:
     // `totalBytes` of every row of every plane read; above `planningBytes`,
     // fewer rows per band are sampled, each costing `bytesPerWorkingRow`.
     SamplingPlan(std::uint64_t workingRows, std::uint64_t outputRows, std::uint64_t totalBytes,
-                 std::uint64_t planningBytes, std::uint64_t bytesPerWorkingRow, std::uint64_t bytesPerOutputRow);
+                 std::uint64_t planningBytes, std::uint64_t bytesPerWorkingRow,
+                 std::uint64_t bytesPerOutputRow);
 
     // The sampling time of a budget of `timeLimitMs` after `setupMs` spent before sampling.
     void startSampling(std::uint64_t timeLimitMs, std::uint64_t setupMs);
 
     std::uint64_t perBand() const { return perBand_; }
     bool subsampled() const { return perBand_ * outputRows_ < workingRows_; }
-    Band band(std::uint64_t outputRow) const { return bandOf(outputRow, outputRows_, workingRows_, perBand_); }
+    Band band(std::uint64_t outputRow) const {
+        return bandOf(outputRow, outputRows_, workingRows_, perBand_);
+    }
 
     // How far the first pass moves on after output row `outputRow`.
     std::uint64_t stepAfter(std::uint64_t outputRow, const SamplingProgress& progress) const;
     // Whether pass `pass` (1 or later) is predicted to fit what is left.
-    bool mayStartPass(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const;
+    bool mayStartPass(std::uint64_t pass, std::uint32_t maxPasses,
+                      const SamplingProgress& progress) const;
     // Whether every pass from `pass` to the last is predicted to fit the bytes
     // left and half the time left.
-    bool mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses, const SamplingProgress& progress) const;
+    bool mayFinishFrom(std::uint64_t pass, std::uint32_t maxPasses,
+                       const SamplingProgress& progress) const;
 
 private:
-    bool passesFit(std::uint64_t passes, std::uint64_t share, const SamplingProgress& progress) const;
+    bool passesFit(std::uint64_t passes, std::uint64_t share,
+                   const SamplingProgress& progress) const;
 
     std::uint64_t workingRows_;
     std::uint64_t outputRows_;

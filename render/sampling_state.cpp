@@ -25,7 +25,8 @@ std::uint64_t SamplingState::stepAfter(std::uint64_t outputRow) {
 }
 
 bool SamplingState::mayStartPass(std::uint64_t pass) const {
-    return !exhausted && !clock.exhausted() && plan.mayStartPass(pass, options.maxPasses, progress());
+    return !exhausted && !clock.exhausted() &&
+           plan.mayStartPass(pass, options.maxPasses, progress());
 }
 
 }  // namespace cv

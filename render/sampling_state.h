@@ -19,8 +19,9 @@ constexpr std::uint64_t kMaxFetchBytes = 4 * 1024 * 1024;  // rows asked of a so
 // the plan, the rows and how they become values, where the values are added,
 // the lane of the render's own thread, and the progress so far.
 struct SamplingState {
-    SamplingState(const RenderOptions& renderOptions, const RenderBudget& renderBudget, const BudgetClock& budgetClock,
-                  RowLane& mainLane, const RowReader& rowReader, const SamplingPlan& samplingPlan)
+    SamplingState(const RenderOptions& renderOptions, const RenderBudget& renderBudget,
+                  const BudgetClock& budgetClock, RowLane& mainLane, const RowReader& rowReader,
+                  const SamplingPlan& samplingPlan)
         : options(renderOptions),
           budget(renderBudget),
           clock(budgetClock),
@@ -35,16 +36,17 @@ struct SamplingState {
     const RowReader& reader;
     SamplingPlan plan;
     OutputSize out{0, 0};
-    std::uint64_t cells = 0;        // working rows
-    std::uint64_t rowBytes = 0;     // of a file row
-    std::uint32_t planes = 1;       // read for each working row
-    std::size_t rowsPerCall = 1;    // file rows the main lane fetches at once
-    std::size_t bandSlots = 0;      // a band's rows but its middle one, every plane, when they fit one fetch
+    std::uint64_t cells = 0;      // working rows
+    std::uint64_t rowBytes = 0;   // of a file row
+    std::uint32_t planes = 1;     // read for each working row
+    std::size_t rowsPerCall = 1;  // file rows the main lane fetches at once
+    std::size_t bandSlots =
+        0;  // a band's rows but its middle one, every plane, when they fit one fetch
     BoxAccumulator accumulator;
     StatisticsSampler sampler;
 
     std::uint64_t setupMs = 0;
-    std::uint64_t rowsDone = 0;     // output rows the first pass visited
+    std::uint64_t rowsDone = 0;  // output rows the first pass visited
     std::uint64_t largestSkip = 0;
     bool exhausted = false;
 
@@ -58,10 +60,11 @@ struct SamplingState {
     template <typename Offer>
     ReadStatus addCell(RowLane& lane, std::uint32_t plane, std::uint64_t cell, std::size_t slot,
                        std::uint32_t outputRow, Offer&& offer) {
-        return reader.add(lane, plane, cell, slot, [&](std::uint32_t channel, const float* values, std::size_t count) {
-            accumulateRow(accumulator, channel, outputRow, values);
-            offer(channel, values, count);
-        });
+        return reader.add(lane, plane, cell, slot,
+                          [&](std::uint32_t channel, const float* values, std::size_t count) {
+                              accumulateRow(accumulator, channel, outputRow, values);
+                              offer(channel, values, count);
+                          });
     }
 };
 

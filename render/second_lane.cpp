@@ -10,7 +10,8 @@ namespace cv {
 
 namespace {
 
-constexpr std::uint64_t kMinBytesForTwoLanes = 1024 * 1024;  // fewer: a second thread costs more than it saves
+constexpr std::uint64_t kMinBytesForTwoLanes =
+    1024 * 1024;  // fewer: a second thread costs more than it saves
 
 }  // namespace
 
@@ -19,7 +20,8 @@ std::uint64_t prepareSecondLane(const BandReader& bands, RowLane& second) {
     const std::uint64_t height = s.out.height;
     if (!s.options.secondThread) return height;
     const std::uint64_t visits = bands.visits();
-    if (visits * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForTwoLanes) return height;
+    if (visits * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForTwoLanes)
+        return height;
     std::uint64_t split = 0;
     for (std::uint64_t above = 0; split < height && 2 * above < visits; ++split) {
         above += s.plan.band(split).taken - 1;
@@ -32,7 +34,8 @@ std::uint64_t prepareSecondLane(const BandReader& bands, RowLane& second) {
         s.reader.prepare(second);
         second.rows.reserve(s.bandSlots);
         second.nextVisit = s.main.nextVisit;
-    } catch (const std::exception&) {  // no twin or no room for its buffers: one thread adds them all
+    } catch (
+        const std::exception&) {  // no twin or no room for its buffers: one thread adds them all
         return height;
     }
     for (std::uint64_t r = 0; r < split; ++r) {
@@ -61,7 +64,8 @@ ReadStatus addBandsOnTwoLanes(BandReader& bands, RowLane& second, std::uint64_t 
                 if (secondStatus != ReadStatus::Ok) bands.stopLanes();
             });
         } catch (const std::exception&) {
-            // No thread to be had (none left, or no memory for one): this one adds the second share after its own.
+            // No thread to be had (none left, or no memory for one): this one adds the second share
+            // after its own.
         }
         try {
             status = bands.addBands(main, 0, split);

@@ -20,6 +20,7 @@ std::uint64_t prepareSecondLane(const BandReader& bands, RowLane& second);
 // above: each writes only its own output rows, samples and visits, and reads
 // through its own source and buffers. The second lane's bytes and rows are
 // then counted with the main lane's.
-[[nodiscard]] ReadStatus addBandsOnTwoLanes(BandReader& bands, RowLane& second, std::uint64_t split);
+[[nodiscard]] ReadStatus addBandsOnTwoLanes(BandReader& bands, RowLane& second,
+                                            std::uint64_t split);
 
 }  // namespace cv

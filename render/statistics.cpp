@@ -69,7 +69,8 @@ void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels) {
     }
 }
 
-void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values, std::size_t count) {
+void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values,
+              std::size_t count) {
     if (channel >= sampler.channels || values == nullptr || count == 0) return;
     auto& samples = sampler.samples[channel];
     auto& stride = sampler.stride[channel];
@@ -83,7 +84,8 @@ void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* va
     sampler.offered[channel] += count;
 }
 
-bool SampleSchedule::plan(const StatisticsSampler& sampler, std::uint64_t rows, std::uint64_t width) {
+bool SampleSchedule::plan(const StatisticsSampler& sampler, std::uint64_t rows,
+                          std::uint64_t width) {
     entries_.clear();
     keepEvery_ = 1;
     width_ = width;
@@ -101,10 +103,12 @@ bool SampleSchedule::plan(const StatisticsSampler& sampler, std::uint64_t rows, 
     std::uint64_t stride = sampler.stride[0];
     for (std::uint64_t row = 0; row < rows; ++row) {
         for (std::uint64_t position = 0; position < width; position += stride) {
-            entries_.push_back({static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(position)});
+            entries_.push_back(
+                {static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(position)});
             if (held + entries_.size() < kMaxSamplesPerChannel) continue;
             std::size_t kept = 0;
-            for (std::size_t i = held % 2; i < entries_.size(); i += 2) entries_[kept++] = entries_[i];
+            for (std::size_t i = held % 2; i < entries_.size(); i += 2)
+                entries_[kept++] = entries_[i];
             entries_.resize(kept);
             if (held > 1) keepEvery_ *= 2;  // one held sample is the first, kept either way
             held = (held + 1) / 2;
@@ -149,7 +153,8 @@ void SampleSchedule::end(StatisticsSampler& sampler, std::uint32_t channel,
         if (row < rowOffered.size() && rowOffered[row] != 0) samples[kept++] = samples[first + i];
     }
     samples.resize(kept);
-    for (const std::uint8_t offered : rowOffered) sampler.offered[channel] += offered != 0 ? width_ : 0;
+    for (const std::uint8_t offered : rowOffered)
+        sampler.offered[channel] += offered != 0 ? width_ : 0;
 }
 
 bool hasSamples(const StatisticsSampler& sampler) {

@@ -9,7 +9,7 @@
 namespace cv {
 
 constexpr std::uint32_t kMaxStatisticsChannels = 4;
-constexpr std::size_t kMaxSamplesPerChannel = 32768;  // the list is thinned on reaching this
+constexpr std::size_t kMaxSamplesPerChannel = 32768;   // the list is thinned on reaching this
 constexpr std::uint64_t kMaxSamplerStride = 0x100000;  // stride stops doubling here
 
 // A bounded, deterministically thinned sample of everything offered, per
@@ -22,7 +22,8 @@ struct StatisticsSampler {
 };
 
 void prepareSampler(StatisticsSampler& sampler, std::uint32_t channels);
-void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values, std::size_t count);
+void offerRow(StatisticsSampler& sampler, std::uint32_t channel, const float* values,
+              std::size_t count);
 bool hasSamples(const StatisticsSampler& sampler);
 
 // Which values a sampler would keep of `rows` more rows of `width` values
@@ -33,23 +34,26 @@ bool hasSamples(const StatisticsSampler& sampler);
 class SampleSchedule {
 public:
     // False when the schedule does not fit in memory.
-    [[nodiscard]] bool plan(const StatisticsSampler& sampler, std::uint64_t rows, std::uint64_t width);
+    [[nodiscard]] bool plan(const StatisticsSampler& sampler, std::uint64_t rows,
+                            std::uint64_t width);
     // Thins what the channel holds as the rows to come would have, and makes
     // room for their samples (within what prepareSampler reserved).
     void begin(StatisticsSampler& sampler, std::uint32_t channel) const;
     // Row `row` of the planned order (0 is the first planned), `width` values,
     // into its own places: each row at most once.
-    void offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row, const float* values) const;
+    void offer(StatisticsSampler& sampler, std::uint32_t channel, std::uint64_t row,
+               const float* values) const;
     // Keeps the samples of the rows offered (rowOffered[row] nonzero) and
     // drops the room left for the others.
-    void end(StatisticsSampler& sampler, std::uint32_t channel, std::span<const std::uint8_t> rowOffered) const;
+    void end(StatisticsSampler& sampler, std::uint32_t channel,
+             std::span<const std::uint8_t> rowOffered) const;
 
 private:
     struct Entry {
         std::uint32_t row;
         std::uint32_t position;
     };
-    std::vector<Entry> entries_;  // in offering order, so sorted by row
+    std::vector<Entry> entries_;   // in offering order, so sorted by row
     std::uint64_t keepEvery_ = 1;  // of the samples held before
     std::uint64_t strideAfter_ = 1;
     std::uint64_t width_ = 0;

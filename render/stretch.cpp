@@ -7,8 +7,8 @@ namespace cv {
 
 namespace {
 
-constexpr float kFullStretchMidtones = 0.02f;   // at or below: a linear image, stretched fully
-constexpr float kSparedMidtones = 0.1f;         // at or above: already bright, left nearly alone
+constexpr float kFullStretchMidtones = 0.02f;  // at or below: a linear image, stretched fully
+constexpr float kSparedMidtones = 0.1f;        // at or above: already bright, left nearly alone
 
 // NaN goes to 0, as the vector minimum and maximum also send it.
 float clampUnit(float v) {
@@ -25,8 +25,8 @@ struct ChannelCurve {
 constexpr float kLinearPosition = 0.1f;      // median this low in the data's own range: linear
 constexpr float kProcessedPosition = 0.16f;  // at or above: the midtones alone decide
 constexpr float kNoiseLimitedSigmas = 4.0f;  // a linear sky's darkest 0.1 % lie ~3 sigmas below it
-constexpr float kSpreadFullSpan = 0.35f;     // spared data spanning less are spread over the display
-constexpr float kSpreadNoneSpan = 0.5f;      // and from this span on not at all
+constexpr float kSpreadFullSpan = 0.35f;  // spared data spanning less are spread over the display
+constexpr float kSpreadNoneSpan = 0.5f;   // and from this span on not at all
 
 // Where the data themselves lie, in the normalised range.
 struct DataPoints {
@@ -71,7 +71,8 @@ void spareProcessedImage(ChannelCurve& curve, float median, float sigma, const D
     const float k = std::clamp(1.0f - (1.0f - w) * strength, 0.0f, 1.0f);
     if (k >= 1.0f) return;
     const float span = points.high - points.low;
-    const float spread = span > 0.0f ? 1.0f - smoothStep(kSpreadFullSpan, kSpreadNoneSpan, span) : 0.0f;
+    const float spread =
+        span > 0.0f ? 1.0f - smoothStep(kSpreadFullSpan, kSpreadNoneSpan, span) : 0.0f;
     const float black = std::clamp(points.low, 0.0f, 1.0f) * spread;
     const float white = 1.0f - (1.0f - std::clamp(points.high, 0.0f, 1.0f)) * spread;
     const float base = m < 0.5f ? m : 1.0f - m;
@@ -81,7 +82,8 @@ void spareProcessedImage(ChannelCurve& curve, float median, float sigma, const D
     curve.highlights = white + (curve.highlights - white) * k;
 }
 
-ChannelCurve curveFor(float median, float sigma, const DataPoints& points, const StretchOptions& options) {
+ChannelCurve curveFor(float median, float sigma, const DataPoints& points,
+                      const StretchOptions& options) {
     ChannelCurve curve;
     const float d = sigma * options.shadowsClipping;
     if (median <= 0.5f) {
@@ -91,9 +93,11 @@ ChannelCurve curveFor(float median, float sigma, const DataPoints& points, const
     } else {
         curve.shadows = 0.0f;
         curve.highlights = std::clamp(median - d, 0.0f, 1.0f);
-        curve.midtones = 1.0f - midtonesTransfer(options.targetBackground, curve.highlights - median);
+        curve.midtones =
+            1.0f - midtonesTransfer(options.targetBackground, curve.highlights - median);
     }
-    if (options.stretchStrength > 0.0f) spareProcessedImage(curve, median, sigma, points, options.stretchStrength);
+    if (options.stretchStrength > 0.0f)
+        spareProcessedImage(curve, median, sigma, points, options.stretchStrength);
     if (!(curve.highlights > curve.shadows)) curve = ChannelCurve{};
     return curve;
 }
@@ -117,7 +121,8 @@ float midtonesTransfer(float midtones, float x) {
     return (midtones - 1.0f) * x / denominator;
 }
 
-StretchParameters computeStretch(const ChannelStatistics& statistics, const StretchOptions& options) {
+StretchParameters computeStretch(const ChannelStatistics& statistics,
+                                 const StretchOptions& options) {
     StretchParameters parameters;
     parameters.linked = options.linkedChannels;
     parameters.low = statistics.low;
@@ -149,7 +154,8 @@ StretchParameters computeStretch(const ChannelStatistics& statistics, const Stre
     }
     for (std::uint32_t c = 0; c < channels; ++c) {
         if (statistics.channelValid[c]) {
-            store(parameters, c, curveFor(statistics.median[c], statistics.sigma[c], points, options));
+            store(parameters, c,
+                  curveFor(statistics.median[c], statistics.sigma[c], points, options));
         }
     }
     return parameters;
@@ -187,7 +193,9 @@ float applyCurve(const ToneCurve& curve, float value) {
     return (curve.midtonesLess1 * x) / (curve.twiceLess1 * x - curve.midtones);
 }
 
-std::uint8_t displayByte(float level) { return static_cast<std::uint8_t>(clampUnit(level) * 255.0f + 0.5f); }
+std::uint8_t displayByte(float level) {
+    return static_cast<std::uint8_t>(clampUnit(level) * 255.0f + 0.5f);
+}
 
 float peakWeight(const StretchParameters& parameters, std::uint32_t channels, float peakBlend) {
     if (parameters.identity) return 0.0f;

@@ -9,7 +9,7 @@ namespace cv {
 
 // The part of the render options that shapes the tone curve.
 struct StretchOptions {
-    float shadowsClipping = -2.8f;  // in noise sigmas; negative is below the median
+    float shadowsClipping = -2.8f;   // in noise sigmas; negative is below the median
     float targetBackground = 0.25f;  // display level of the median
     bool linkedChannels = true;
     bool autoStretch = true;
@@ -33,7 +33,7 @@ struct StretchParameters {
 // never break into bands however little of the range they use.
 struct ToneCurve {
     float low = 0.0f;
-    float scale = 0.0f;           // 1 / (high - low), 0 when the range is empty
+    float scale = 0.0f;  // 1 / (high - low), 0 when the range is empty
     float shadows = 0.0f;
     float inverseSpan = 1.0f;     // 1 / (highlights - shadows)
     float midtones = 0.5f;        // strictly between 0 and 1 unless `stepAt` is used
@@ -46,7 +46,8 @@ struct ToneCurve {
 // The midtones transfer function: the curve through (0,0), (m,0.5), (1,1).
 float midtonesTransfer(float midtones, float x);
 
-StretchParameters computeStretch(const ChannelStatistics& statistics, const StretchOptions& options);
+StretchParameters computeStretch(const ChannelStatistics& statistics,
+                                 const StretchOptions& options);
 ToneCurve toneCurve(const StretchParameters& parameters, std::uint32_t channel);
 // The display level, 0..1, of one working value: NaN shows as 0.
 float applyCurve(const ToneCurve& curve, float value);

@@ -9,11 +9,16 @@ namespace {
 
 SampleFormat unsignedOfSameWidth(SampleFormat format) {
     switch (format) {
-        case SampleFormat::Int8: return SampleFormat::UInt8;
-        case SampleFormat::Int16: return SampleFormat::UInt16;
-        case SampleFormat::Int32: return SampleFormat::UInt32;
-        case SampleFormat::Int64: return SampleFormat::UInt64;
-        default: return format;
+        case SampleFormat::Int8:
+            return SampleFormat::UInt8;
+        case SampleFormat::Int16:
+            return SampleFormat::UInt16;
+        case SampleFormat::Int32:
+            return SampleFormat::UInt32;
+        case SampleFormat::Int64:
+            return SampleFormat::UInt64;
+        default:
+            return format;
     }
 }
 

@@ -33,8 +33,8 @@ bool writeSwitches(HKEY root, const std::array<bool, kServedExtensionCount>& ena
     for (std::size_t i = 0; i < kServedExtensionCount; ++i) {
         const std::wstring name = extensionSwitchName(servedExtension(i));
         const DWORD value = enabled[i] ? 1 : 0;
-        if (RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                           sizeof value) != ERROR_SUCCESS) {
+        if (RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&value), sizeof value) != ERROR_SUCCESS) {
             return false;
         }
     }
@@ -56,7 +56,8 @@ bool applyAssociations(const std::array<bool, kServedExtensionCount>& enabled) {
     if (!writeSwitches(rootKey(root), enabled)) return false;
     const LoadedLibrary server(serverPath);
     if (server.get() == nullptr) return false;
-    const auto install = reinterpret_cast<InstallFunction>(reinterpret_cast<void*>(GetProcAddress(server.get(), "DllInstall")));
+    const auto install = reinterpret_cast<InstallFunction>(
+        reinterpret_cast<void*>(GetProcAddress(server.get(), "DllInstall")));
     if (install == nullptr) return false;
     const wchar_t* rootName = root == InstallRoot::Machine ? L"machine" : L"user";
     install(FALSE, rootName);

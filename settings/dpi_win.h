@@ -10,8 +10,8 @@ constexpr int kDefaultDpi = 96;
 // starts every process aware), the older call otherwise.
 inline void becomeDpiAware() {
     using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
-    const auto set = reinterpret_cast<SetContext>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    const auto set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
     if (set == nullptr || !set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
 }
 
@@ -29,6 +29,8 @@ inline int windowDpi(HWND window) {
 }
 
 // 1/96-inch units at `dpi`.
-inline int scaledToDpi(int units, int dpi) { return MulDiv(units, dpi, kDefaultDpi); }
+inline int scaledToDpi(int units, int dpi) {
+    return MulDiv(units, dpi, kDefaultDpi);
+}
 
 }  // namespace cvwin

@@ -22,10 +22,14 @@ LONG WINAPI exitOnCrash(EXCEPTION_POINTERS*) {
 int run(const cvwin::SettingsCommand& command) {
     using Kind = cvwin::SettingsCommand::Kind;
     switch (command.kind) {
-        case Kind::Refresh: return cvwin::refreshTarget(command.target);
-        case Kind::ApplyAssociations: return cvwin::applyAssociations(command.enabled) ? 0 : 1;
-        case Kind::BadArguments: return kBadArgumentsExitCode;
-        case Kind::Window: return cvwin::runSettingsWindow();
+        case Kind::Refresh:
+            return cvwin::refreshTarget(command.target);
+        case Kind::ApplyAssociations:
+            return cvwin::applyAssociations(command.enabled) ? 0 : 1;
+        case Kind::BadArguments:
+            return kBadArgumentsExitCode;
+        case Kind::Window:
+            return cvwin::runSettingsWindow();
     }
     return 1;
 }

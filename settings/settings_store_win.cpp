@@ -14,7 +14,8 @@ bool writeRenderSettings(const cv::RenderSettings& settings) {
     bool written = true;
     for (const SettingValue& value : settingValues()) {
         const DWORD stored = value.stored(settings);
-        written = RegSetValueExW(key.get(), value.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stored),
+        written = RegSetValueExW(key.get(), value.name, 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&stored),
                                  sizeof stored) == ERROR_SUCCESS &&
                   written;
     }

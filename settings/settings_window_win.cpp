@@ -76,7 +76,8 @@ struct Control {
 constexpr Control kControls[] = {
     {kIconId, Kind::Icon, L"", 20, 16, kIconSize, kIconSize, false},
     {kTitleId, Kind::Text, L"", 100, 18, 440, 22, false},
-    {kSubtitleId, Kind::Text, L"Thumbnails, preview and metadata columns for XISF and FITS files.", 100, 42, 440, 20, false},
+    {kSubtitleId, Kind::Text, L"Thumbnails, preview and metadata columns for XISF and FITS files.",
+     100, 42, 440, 20, false},
     {kRefreshId, Kind::Button, L"Refresh thumbnails", 178, 0, 150, 30, true},
     {kHelpId, Kind::Button, L"Help", 336, 0, 80, 30, true},
     {kFileTypesGroupId, Kind::Group, L"File types", 20, 46, 520, 142, true},
@@ -87,15 +88,17 @@ constexpr Control kControls[] = {
     {kFirstFileTypeId + 4, Kind::Check, L".xpsm (PixInsight icons)", 280, 92, 242, 22, true},
     {kFirstFileTypeId + 5, Kind::Check, L".seq (Siril)", 280, 116, 242, 22, true},
     {kFileTypesNoteId, Kind::Text,
-     L"Files of other kinds that share these extensions, such as Garmin .fit activity files, are detected and left alone.",
+     L"Files of other kinds that share these extensions, such as Garmin .fit activity files, are "
+     L"detected and left alone.",
      34, 144, 492, 32, true},
     {kRenderingGroupId, Kind::Group, L"Rendering", 20, 202, 520, 192, true},
     {kAutoStretchId, Kind::Check, L"Auto-stretch images", 34, 224, 492, 22, true},
-    {kLabelFormatId, Kind::Check, L"Label thumbnails with the file format, at the", 34, 360, 290, 22, true},
+    {kLabelFormatId, Kind::Check, L"Label thumbnails with the file format, at the", 34, 360, 290,
+     22, true},
     {kLabelCornerId, Kind::List, L"", 330, 356, 140, 200, true},
     {kStretchNoteId, Kind::Text,
-     L"Off shows the data exactly as stored, which for unprocessed linear frames is almost black.", 52, 248, 474, 32,
-     true},
+     L"Off shows the data exactly as stored, which for unprocessed linear frames is almost black.",
+     52, 248, 474, 32, true},
     {kBrightnessLabelId, Kind::Text, L"Brightness", 34, 288, 170, 18, true},
     {kBrightnessId, Kind::List, L"", 210, 284, 300, 200, true},
     {kCfaLabelId, Kind::Text, L"Color from Bayer data", 34, 322, 170, 18, true},
@@ -106,7 +109,8 @@ constexpr Control kControls[] = {
     {kApplyId, Kind::Button, L"Apply settings", 20, 506, 150, 30, true},
     {kStatusId, Kind::Text, L"", 20, 546, 520, 56, true},
     {kRestartNoticeId, Kind::Text,
-     L"A restart is needed to finish updating Corvane. Until then some options here will have no effect on "
+     L"A restart is needed to finish updating Corvane. Until then some options here will have no "
+     L"effect on "
      L"thumbnails.",
      20, 112, 520, 34, false},
 };
@@ -118,17 +122,22 @@ constexpr const wchar_t* kBrightnessNames[] = {L"Darker", L"Standard", L"Brighte
 constexpr const wchar_t* kCfaNames[] = {L"Automatic", L"Always color", L"Always mono"};
 
 // Which served extensions (registration order) each file-type box stands for.
-constexpr std::array<std::array<int, 2>, 6> kFileTypeExtensions = {{{0, -1}, {1, 2}, {3, -1}, {4, -1}, {5, -1}, {6, -1}}};
+constexpr std::array<std::array<int, 2>, 6> kFileTypeExtensions = {
+    {{0, -1}, {1, 2}, {3, -1}, {4, -1}, {5, -1}, {6, -1}}};
 
 constexpr const wchar_t* kSavedText =
-    L"Options saved. They apply to thumbnails drawn from now on; ones Windows has already stored keep their old look "
+    L"Options saved. They apply to thumbnails drawn from now on; ones Windows has already stored "
+    L"keep their old look "
     L"until you use Refresh thumbnails.";
 constexpr const wchar_t* kNotSavedText = L"Could not save the options.";
 constexpr const wchar_t* kUpdatedText =
-    L"Options saved and file types updated. Use Refresh thumbnails so the new file types are picked up.";
-constexpr const wchar_t* kNotUpdatedText = L"Options saved, but the file types could not be updated.";
+    L"Options saved and file types updated. Use Refresh thumbnails so the new file types are "
+    L"picked up.";
+constexpr const wchar_t* kNotUpdatedText =
+    L"Options saved, but the file types could not be updated.";
 constexpr const wchar_t* kApprovalText =
-    L"File types were not changed: administrator approval is needed because Corvane is installed for all users.";
+    L"File types were not changed: administrator approval is needed because Corvane is installed "
+    L"for all users.";
 
 // What one settings window owns.
 struct WindowState {
@@ -139,25 +148,41 @@ struct WindowState {
     bool restartNotice = false;
 };
 
-WindowState* stateOf(HWND window) { return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+WindowState* stateOf(HWND window) {
+    return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
 
-HWND item(HWND window, int id) { return GetDlgItem(window, id); }
-bool isChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; }
-void setChecked(HWND window, int id, bool checked) { CheckDlgButton(window, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+HWND item(HWND window, int id) {
+    return GetDlgItem(window, id);
+}
+bool isChecked(HWND window, int id) {
+    return IsDlgButtonChecked(window, id) == BST_CHECKED;
+}
+void setChecked(HWND window, int id, bool checked) {
+    CheckDlgButton(window, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
 DWORD selection(HWND window, int id) {
     const LRESULT index = SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0);
     return index < 0 ? 0 : static_cast<DWORD>(index);
 }
-void setStatus(HWND window, const wchar_t* text) { SetDlgItemTextW(window, kStatusId, text); }
+void setStatus(HWND window, const wchar_t* text) {
+    SetDlgItemTextW(window, kStatusId, text);
+}
 
 DWORD styleOf(Kind kind) {
     switch (kind) {
-        case Kind::Icon: return SS_ICON | SS_REALSIZECONTROL;
-        case Kind::Text: return SS_LEFT;
-        case Kind::Button: return BS_PUSHBUTTON | WS_TABSTOP;
-        case Kind::Group: return BS_GROUPBOX;
-        case Kind::Check: return BS_AUTOCHECKBOX | WS_TABSTOP;
-        case Kind::List: return CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        case Kind::Icon:
+            return SS_ICON | SS_REALSIZECONTROL;
+        case Kind::Text:
+            return SS_LEFT;
+        case Kind::Button:
+            return BS_PUSHBUTTON | WS_TABSTOP;
+        case Kind::Group:
+            return BS_GROUPBOX;
+        case Kind::Check:
+            return BS_AUTOCHECKBOX | WS_TABSTOP;
+        case Kind::List:
+            return CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
     }
     return 0;
 }
@@ -165,9 +190,12 @@ DWORD styleOf(Kind kind) {
 const wchar_t* classOf(Kind kind) {
     switch (kind) {
         case Kind::Icon:
-        case Kind::Text: return L"STATIC";
-        case Kind::List: return L"COMBOBOX";
-        default: return L"BUTTON";
+        case Kind::Text:
+            return L"STATIC";
+        case Kind::List:
+            return L"COMBOBOX";
+        default:
+            return L"BUTTON";
     }
 }
 
@@ -188,17 +216,19 @@ void makeFonts(WindowState& state) {
 
 void applyFonts(HWND window, const WindowState& state) {
     for (const Control& control : kControls) {
-        SendDlgItemMessageW(window, control.id, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont.get()), FALSE);
+        SendDlgItemMessageW(window, control.id, WM_SETFONT,
+                            reinterpret_cast<WPARAM>(state.normalFont.get()), FALSE);
     }
     for (const int id : kBoldIds) {
-        SendDlgItemMessageW(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(state.boldFont.get()), FALSE);
+        SendDlgItemMessageW(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(state.boldFont.get()),
+                            FALSE);
     }
 }
 
 void loadIcon(HWND window, WindowState& state) {
     const int size = scaledToDpi(kIconSize, state.dpi);
-    HICON icon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1),
+                                               IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
     SendDlgItemMessageW(window, kIconId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -210,8 +240,8 @@ void layout(HWND window, const WindowState& state) {
     const auto scaled = [&](int units) { return scaledToDpi(units, state.dpi); };
     for (const Control& control : kControls) {
         const int y = control.y + (control.belowBase ? base : 0);
-        SetWindowPos(item(window, control.id), nullptr, scaled(control.x), scaled(y), scaled(control.width),
-                     scaled(control.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(item(window, control.id), nullptr, scaled(control.x), scaled(y),
+                     scaled(control.width), scaled(control.height), SWP_NOZORDER | SWP_NOACTIVATE);
     }
     RECT outer{0, 0, scaled(kClientWidth), scaled(base + kClientHeightBelowBase)};
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
@@ -236,15 +266,20 @@ void loadControls(HWND window) {
     setChecked(window, kLabelFormatId, settings.labelFormat);
     setChecked(window, kDarkBackgroundId, settings.previewDarkBackground);
     setChecked(window, kSidebarId, settings.previewSidebar);
-    fillList(window, kLabelCornerId, kCorners, std::size(kCorners), static_cast<DWORD>(settings.labelCorner));
-    fillList(window, kBrightnessId, kBrightnessNames, std::size(kBrightnessNames), static_cast<DWORD>(settings.brightness));
+    fillList(window, kLabelCornerId, kCorners, std::size(kCorners),
+             static_cast<DWORD>(settings.labelCorner));
+    fillList(window, kBrightnessId, kBrightnessNames, std::size(kBrightnessNames),
+             static_cast<DWORD>(settings.brightness));
     fillList(window, kCfaId, kCfaNames, std::size(kCfaNames), static_cast<DWORD>(settings.cfaMode));
     EnableWindow(item(window, kLabelCornerId), settings.labelFormat);
     const HKEY root = rootKey(installRoot());
     for (std::size_t box = 0; box < kFileTypeExtensions.size(); ++box) {
         bool enabled = false;
         for (const int extension : kFileTypeExtensions[box]) {
-            if (extension >= 0) enabled = enabled || extensionEnabled(root, servedExtension(static_cast<std::size_t>(extension)));
+            if (extension >= 0)
+                enabled =
+                    enabled ||
+                    extensionEnabled(root, servedExtension(static_cast<std::size_t>(extension)));
         }
         setChecked(window, kFirstFileTypeId + static_cast<int>(box), enabled);
     }
@@ -256,11 +291,12 @@ void createControls(HWND window, WindowState& state) {
         DWORD style = WS_CHILD | styleOf(control.kind);
         if (control.id != kRestartNoticeId || state.restartNotice) style |= WS_VISIBLE;
         CreateWindowExW(0, classOf(control.kind), control.text, style, 0, 0, 0, 0, window,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance,
+                        nullptr);
     }
     wchar_t title[64];
-    std::swprintf(title, std::size(title), L"Corvane %d.%d.%d", CORVANE_VERSION_MAJOR, CORVANE_VERSION_MINOR,
-                  CORVANE_VERSION_PATCH);
+    std::swprintf(title, std::size(title), L"Corvane %d.%d.%d", CORVANE_VERSION_MAJOR,
+                  CORVANE_VERSION_MINOR, CORVANE_VERSION_PATCH);
     SetDlgItemTextW(window, kTitleId, title);
 }
 
@@ -280,7 +316,9 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
     std::array<bool, kServedExtensionCount> wanted{};
     for (std::size_t box = 0; box < kFileTypeExtensions.size(); ++box) {
         for (const int extension : kFileTypeExtensions[box]) {
-            if (extension >= 0) wanted[static_cast<std::size_t>(extension)] = isChecked(window, kFirstFileTypeId + static_cast<int>(box));
+            if (extension >= 0)
+                wanted[static_cast<std::size_t>(extension)] =
+                    isChecked(window, kFirstFileTypeId + static_cast<int>(box));
         }
     }
     return wanted;
@@ -335,7 +373,9 @@ void openHelp(HWND window) {
         ShellExecuteW(window, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         return;
     }
-    MessageBoxW(window, L"The help file could not be found. It is installed as doc\\index.html beside Corvane Settings.",
+    MessageBoxW(window,
+                L"The help file could not be found. It is installed as doc\\index.html beside "
+                L"Corvane Settings.",
                 L"Corvane", MB_ICONWARNING | MB_OK);
 }
 
@@ -363,7 +403,8 @@ void onDpiChanged(HWND window, WindowState& state, int dpi, const RECT& suggeste
         applyFonts(window, state);
     }
     loadIcon(window, state);
-    SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     layout(window, state);
     InvalidateRect(window, nullptr, TRUE);
 }
@@ -371,12 +412,17 @@ void onDpiChanged(HWND window, WindowState& state, int dpi, const RECT& suggeste
 // The refresh's confirmation and outcome, in the window's status line.
 void refreshAllThumbnails(HWND window) {
     constexpr const wchar_t* question =
-        L"This clears every thumbnail stored on this computer and reloads Corvane. They are redrawn as you browse.\n\n"
+        L"This clears every thumbnail stored on this computer and reloads Corvane. They are "
+        L"redrawn as you browse.\n\n"
         L"To refresh just one file or one folder, right-click it in Explorer instead.\n\n"
-        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few seconds and come back on "
+        L"Explorer will close and reopen: your desktop and taskbar will disappear for a few "
+        L"seconds and come back on "
         L"their own.\n\nContinue?";
-    if (MessageBoxW(window, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES) return;
-    setStatus(window, L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a few seconds.");
+    if (MessageBoxW(window, question, L"Refresh thumbnails", MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
+    setStatus(window,
+              L"Refreshing thumbnails... Explorer will close and reopen; the desktop returns in a "
+              L"few seconds.");
     UpdateWindow(window);
     const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     const WholeRefreshOutcome outcome = refreshWholeComputer();
@@ -384,30 +430,41 @@ void refreshAllThumbnails(HWND window) {
     wchar_t status[256];
     if (!outcome.explorerBack) {
         std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press Ctrl+Shift+Esc, choose Run "
+                      L"Cleared %u thumbnail file(s), but Explorer did not come back. Press "
+                      L"Ctrl+Shift+Esc, choose Run "
                       L"new task, and enter explorer.exe",
                       outcome.deletedFiles);
     } else if (outcome.deletedFiles > 0) {
         std::swprintf(status, std::size(status),
-                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so a folder of large "
+                      L"Cleared %u thumbnail file(s). Thumbnails are drawn again as you browse, so "
+                      L"a folder of large "
                       L"files takes a moment the first time.",
                       outcome.deletedFiles);
     } else {
-        std::swprintf(status, std::size(status),
-                      L"No stored thumbnails could be removed. Another program may be holding them open.");
+        std::swprintf(
+            status, std::size(status),
+            L"No stored thumbnails could be removed. Another program may be holding them open.");
     }
     setStatus(window, status);
 }
 
 LRESULT onCommand(HWND window, int id, int notification) {
     switch (id) {
-        case kRefreshId: refreshAllThumbnails(window); break;
-        case kHelpId: openHelp(window); break;
-        case kApplyId: saveSettings(window); break;
-        case kLabelFormatId:
-            if (notification == BN_CLICKED) EnableWindow(item(window, kLabelCornerId), isChecked(window, kLabelFormatId));
+        case kRefreshId:
+            refreshAllThumbnails(window);
             break;
-        default: break;
+        case kHelpId:
+            openHelp(window);
+            break;
+        case kApplyId:
+            saveSettings(window);
+            break;
+        case kLabelFormatId:
+            if (notification == BN_CLICKED)
+                EnableWindow(item(window, kLabelCornerId), isChecked(window, kLabelFormatId));
+            break;
+        default:
+            break;
     }
     return 0;
 }
@@ -416,26 +473,33 @@ LRESULT CALLBACK settingsProcedure(HWND window, UINT message, WPARAM wParam, LPA
     try {
         WindowState* state = stateOf(window);
         switch (message) {
-            case WM_CREATE: return onCreate(window);
-            case WM_COMMAND: return onCommand(window, LOWORD(wParam), HIWORD(wParam));
+            case WM_CREATE:
+                return onCreate(window);
+            case WM_COMMAND:
+                return onCommand(window, LOWORD(wParam), HIWORD(wParam));
             case WM_CTLCOLORSTATIC: {
                 HDC dc = reinterpret_cast<HDC>(wParam);
                 SetBkMode(dc, TRANSPARENT);
-                if (reinterpret_cast<HWND>(lParam) == item(window, kRestartNoticeId)) SetTextColor(dc, kNoticeColor);
+                if (reinterpret_cast<HWND>(lParam) == item(window, kRestartNoticeId))
+                    SetTextColor(dc, kNoticeColor);
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
             }
             case WM_DPICHANGED:
                 if (state != nullptr) {
-                    onDpiChanged(window, *state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+                    onDpiChanged(window, *state, HIWORD(wParam),
+                                 *reinterpret_cast<const RECT*>(lParam));
                 }
                 return 0;
-            case WM_CLOSE: DestroyWindow(window); return 0;
+            case WM_CLOSE:
+                DestroyWindow(window);
+                return 0;
             case WM_DESTROY:
                 SetWindowLongPtrW(window, GWLP_USERDATA, 0);
                 delete state;
                 PostQuitMessage(0);
                 return 0;
-            default: break;
+            default:
+                break;
         }
     } catch (...) {
         // Out of memory in a handler: the window stays as it was.
@@ -461,9 +525,10 @@ int runWindowLoop() {
     RegisterClassExW(&windowClass);
     constexpr int kProvisionalWidth = 400;
     constexpr int kProvisionalHeight = 300;
-    HWND window = CreateWindowExW(0, kWindowClass, L"Corvane Settings", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, kProvisionalWidth, kProvisionalHeight, nullptr,
-                                  nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, kWindowClass, L"Corvane Settings",
+                        WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT,
+                        kProvisionalWidth, kProvisionalHeight, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 1;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);

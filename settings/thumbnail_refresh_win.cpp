@@ -20,7 +20,7 @@ namespace cvwin {
 
 namespace {
 
-constexpr UINT kThumbnailSizes[] = {96, 256};  // pixels, the shell's common sizes
+constexpr UINT kThumbnailSizes[] = {96, 256};    // pixels, the shell's common sizes
 constexpr std::size_t kPathCapacity = MAX_PATH;  // characters of a file's full path, with its NUL
 constexpr std::size_t kDriveRootLength = 3;      // "C:\"
 constexpr UINT kWorkerDoneMessage = WM_APP + 1;
@@ -32,15 +32,16 @@ constexpr int kBarId = 2002;
 constexpr int kCancelId = 2003;
 
 // {50EF4544-AC9F-4A8E-B21B-8A26180DB13F}: declared by mingw's headers, defined nowhere.
-constexpr CLSID kLocalThumbnailCache = {0x50EF4544, 0xAC9F, 0x4A8E, {0xB2, 0x1B, 0x8A, 0x26, 0x18, 0x0D, 0xB1, 0x3F}};
+constexpr CLSID kLocalThumbnailCache = {
+    0x50EF4544, 0xAC9F, 0x4A8E, {0xB2, 0x1B, 0x8A, 0x26, 0x18, 0x0D, 0xB1, 0x3F}};
 
 bool isServedName(std::wstring_view name) {
     const auto dot = name.rfind(L'.');
     if (dot == std::wstring_view::npos) return false;
     const std::wstring_view extension = name.substr(dot);
     for (std::size_t i = 0; i < kServedExtensionCount; ++i) {
-        if (CompareStringOrdinal(extension.data(), static_cast<int>(extension.size()), servedExtension(i), -1, TRUE) ==
-            CSTR_EQUAL) {
+        if (CompareStringOrdinal(extension.data(), static_cast<int>(extension.size()),
+                                 servedExtension(i), -1, TRUE) == CSTR_EQUAL) {
             return true;
         }
     }
@@ -60,7 +61,9 @@ void forEachServedFile(const std::wstring& folder, Visit visit) {
     const FindHandle search(FindFirstFileW(inFolder(folder, L"*").c_str(), &found));
     if (!search) return;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !isServedName(found.cFileName)) continue;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            !isServedName(found.cFileName))
+            continue;
         if (!visit(std::wstring(found.cFileName))) break;
     } while (FindNextFileW(search.get(), &found));
 }
@@ -94,7 +97,8 @@ DWORD WINAPI refreshWorker(void* context) {
     delete static_cast<std::shared_ptr<RefreshJob>*>(context);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     try {
-        refreshFolder(job->folder, [&](const std::wstring& name, std::size_t index, std::size_t total) {
+        refreshFolder(job->folder, [&](const std::wstring& name, std::size_t index,
+                                       std::size_t total) {
             if (job->cancel.load()) return false;
             SendMessageW(job->bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total > 0 ? total : 1));
             SendMessageW(job->bar, PBM_SETPOS, index, 0);
@@ -125,10 +129,12 @@ LRESULT CALLBACK progressProcedure(HWND window, UINT message, WPARAM wParam, LPA
             if (job != nullptr) job->cancel.store(true);
             return 0;  // the window stays until the worker ends
         case kShowFileMessage:
-            if (job != nullptr && !job->cancel.load()) SetWindowTextW(job->text, reinterpret_cast<const wchar_t*>(lParam));
+            if (job != nullptr && !job->cancel.load())
+                SetWindowTextW(job->text, reinterpret_cast<const wchar_t*>(lParam));
             return 0;
         case kWorkerDoneMessage:
-            if (job != nullptr && job->done.load()) DestroyWindow(window);  // only the worker's own word counts
+            if (job != nullptr && job->done.load())
+                DestroyWindow(window);  // only the worker's own word counts
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -139,11 +145,13 @@ LRESULT CALLBACK progressProcedure(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND createChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id, int x, int y,
-                 int width, int height) {
-    HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+HWND createChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id,
+                 int x, int y, int width, int height) {
+    HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
+                                 height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 FALSE);
     return child;
 }
 
@@ -160,18 +168,20 @@ HWND createProgressWindow(RefreshJob& job, std::size_t total) {
     RegisterClassExW(&windowClass);
     const int dpi = screenDpi();
     const auto scaled = [dpi](int units) { return scaledToDpi(units, dpi); };
-    HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME, kProgressClass, L"Refresh Corvane thumbnails",
-                                  WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, scaled(420), scaled(150),
-                                  nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(WS_EX_DLGMODALFRAME, kProgressClass, L"Refresh Corvane thumbnails",
+                        WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, scaled(420),
+                        scaled(150), nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return nullptr;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&job));
     RECT client{};
     GetClientRect(window, &client);
     const int margin = scaled(14);
     const int width = client.right - 2 * margin;
-    job.text = createChild(window, L"STATIC", L"Starting...", SS_PATHELLIPSIS, kTextId, margin, scaled(14), width,
-                           scaled(18));
-    job.bar = createChild(window, PROGRESS_CLASSW, L"", 0, kBarId, margin, scaled(42), width, scaled(18));
+    job.text = createChild(window, L"STATIC", L"Starting...", SS_PATHELLIPSIS, kTextId, margin,
+                           scaled(14), width, scaled(18));
+    job.bar =
+        createChild(window, PROGRESS_CLASSW, L"", 0, kBarId, margin, scaled(42), width, scaled(18));
     SendMessageW(job.bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
     createChild(window, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, kCancelId,
                 client.right - margin - scaled(90), scaled(74), scaled(90), scaled(26));
@@ -214,8 +224,8 @@ void runHidden(const wchar_t* commandLine, DWORD waitMs) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
         return;
     }
     const KernelHandle thread(process.hThread);
@@ -255,7 +265,8 @@ void stopExplorer() {
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     wchar_t command[2 * MAX_PATH];
     std::swprintf(command, std::size(command),
-                  L"\"%ls\\cmd.exe\" /c taskkill /f /fi \"SESSION eq %lu\" /im explorer.exe", system, session);
+                  L"\"%ls\\cmd.exe\" /c taskkill /f /fi \"SESSION eq %lu\" /im explorer.exe",
+                  system, session);
     constexpr DWORD kStopWaitMs = 10000;
     runHidden(command, kStopWaitMs);
     Sleep(700);
@@ -278,24 +289,30 @@ bool bringExplorerBack() {
 }  // namespace
 
 std::wstring cleanRefreshPath(std::wstring_view argument) {
-    while (!argument.empty() && (argument.front() == L'"' || argument.front() == L' ')) argument.remove_prefix(1);
-    while (!argument.empty() && (argument.back() == L'"' || argument.back() == L' ')) argument.remove_suffix(1);
-    while (argument.size() > kDriveRootLength && argument.back() == L'\\') argument.remove_suffix(1);
+    while (!argument.empty() && (argument.front() == L'"' || argument.front() == L' '))
+        argument.remove_prefix(1);
+    while (!argument.empty() && (argument.back() == L'"' || argument.back() == L' '))
+        argument.remove_suffix(1);
+    while (argument.size() > kDriveRootLength && argument.back() == L'\\')
+        argument.remove_suffix(1);
     return std::wstring(argument);
 }
 
 bool refreshFile(const std::wstring& path) {
     Microsoft::WRL::ComPtr<IThumbnailCache> cache;
-    if (FAILED(CoCreateInstance(kLocalThumbnailCache, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+    if (FAILED(CoCreateInstance(kLocalThumbnailCache, nullptr,
+                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                                 IID_PPV_ARGS(&cache)))) {
         return false;
     }
     Microsoft::WRL::ComPtr<IShellItem> item;
-    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item)))) return false;
+    if (FAILED(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item))))
+        return false;
     bool renewed = false;
     for (const UINT size : kThumbnailSizes) {
         Microsoft::WRL::ComPtr<ISharedBitmap> bitmap;
-        if (SUCCEEDED(cache->GetThumbnail(item.Get(), size, WTS_FORCEEXTRACTION, &bitmap, nullptr, nullptr))) {
+        if (SUCCEEDED(cache->GetThumbnail(item.Get(), size, WTS_FORCEEXTRACTION, &bitmap, nullptr,
+                                          nullptr))) {
             renewed = true;
         }
     }
@@ -309,7 +326,8 @@ void refreshFolder(const std::wstring& folder, const RefreshProgress& progress) 
     forEachServedFile(folder, [&](const std::wstring& name) {
         if (!progress(name, index, total)) return false;
         const std::wstring path = inFolder(folder, name);
-        if (path.size() >= kPathCapacity) return true;  // too long for the shell's calls: passed over
+        if (path.size() >= kPathCapacity)
+            return true;  // too long for the shell's calls: passed over
         refreshFile(path);
         ++index;
         return true;

@@ -22,7 +22,8 @@ int refreshTarget(std::wstring_view argument);
 bool refreshFile(const std::wstring& path);
 
 // Called before each file with its name, index and the total; false stops.
-using RefreshProgress = std::function<bool(const std::wstring& name, std::size_t index, std::size_t total)>;
+using RefreshProgress =
+    std::function<bool(const std::wstring& name, std::size_t index, std::size_t total)>;
 
 // Renews the served files directly in `folder` (not in its subfolders).
 void refreshFolder(const std::wstring& folder, const RefreshProgress& progress);

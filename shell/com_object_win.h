@@ -31,7 +31,9 @@ public:
         return S_OK;
     }
 
-    IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    IFACEMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&references_));
+    }
 
     IFACEMETHODIMP_(ULONG) Release() override { return dropReference(); }
 

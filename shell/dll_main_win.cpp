@@ -52,7 +52,9 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-extern "C" HRESULT __stdcall DllCanUnloadNow() { return cvwin::canUnloadNow() ? S_OK : S_FALSE; }
+extern "C" HRESULT __stdcall DllCanUnloadNow() {
+    return cvwin::canUnloadNow() ? S_OK : S_FALSE;
+}
 
 namespace {
 
@@ -84,7 +86,8 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
 }
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
-    withoutExceptions([] { return cvwin::unregisterForToken(serverPathOrEmpty(), cvwin::RegistrationSystem{}); });
+    withoutExceptions(
+        [] { return cvwin::unregisterForToken(serverPathOrEmpty(), cvwin::RegistrationSystem{}); });
     return S_OK;
 }
 
@@ -95,6 +98,7 @@ extern "C" HRESULT __stdcall DllInstall(BOOL install, PCWSTR cmdLine) {
         std::wstring path;
         const HRESULT found = cvwin::serverFilePath(path);
         if (install && FAILED(found)) return found;
-        return cvwin::installUnderRoot(install != FALSE, cmdLine, path, cvwin::RegistrationSystem{});
+        return cvwin::installUnderRoot(install != FALSE, cmdLine, path,
+                                       cvwin::RegistrationSystem{});
     });
 }

@@ -34,24 +34,30 @@ bool isProcessorFault(DWORD code) {
         case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
         case EXCEPTION_DATATYPE_MISALIGNMENT:
         case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-        case EXCEPTION_FLT_INVALID_OPERATION: return true;
-        default: return false;
+        case EXCEPTION_FLT_INVALID_OPERATION:
+            return true;
+        default:
+            return false;
     }
 }
 
 // Called as if by the faulting instruction, with the guard in the first
 // argument's register, and jumps back into runGuarded.
-[[noreturn]] void landAfterFault(JumpBuffer* guard) { __builtin_longjmp(*guard, 1); }
+[[noreturn]] void landAfterFault(JumpBuffer* guard) {
+    __builtin_longjmp(*guard, 1);
+}
 
 // The code is looked at first: the host's own exceptions (C++ ones above all)
 // pass without any further work here. A guard whose frame lies above the
 // faulting stack pointer has returned already (its call was unwound by the
 // host), so it is dropped instead of jumped to.
 LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
-    if (!isProcessorFault(exception->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
+    if (!isProcessorFault(exception->ExceptionRecord->ExceptionCode))
+        return EXCEPTION_CONTINUE_SEARCH;
     const DWORD slot = gSlot.load(std::memory_order_relaxed);
     if (slot == TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
-    const DWORD lastError = GetLastError();  // TlsGetValue resets it; the faulting code may still need it
+    const DWORD lastError =
+        GetLastError();  // TlsGetValue resets it; the faulting code may still need it
     auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
     SetLastError(lastError);
     if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
@@ -115,7 +121,8 @@ HRESULT runInScope(DWORD slot, void* outer, GuardedWork work, void* context) noe
 }  // namespace
 
 HRESULT runGuarded(GuardedWork work, void* context) noexcept {
-    if (!InitOnceExecuteOnce(&gInstallOnce, install, nullptr, nullptr)) return runCatchingExceptions(work, context);
+    if (!InitOnceExecuteOnce(&gInstallOnce, install, nullptr, nullptr))
+        return runCatchingExceptions(work, context);
     const DWORD slot = gSlot.load();
     void* const outer = TlsGetValue(slot);
     JumpBuffer buffer;

@@ -11,7 +11,7 @@ namespace cvwin {
 
 namespace {
 
-constexpr double kBadgeHeightShare = 0.16;   // of the longer side
+constexpr double kBadgeHeightShare = 0.16;    // of the longer side
 constexpr double kMaxBadgeHeightShare = 0.4;  // of the image height
 constexpr double kMarginShare = 0.045;        // of the longer side
 constexpr double kMaxBadgeWidthShare = 0.55;  // of the image width
@@ -26,10 +26,17 @@ struct Badge {
 
 bool badgeFor(cv::FileKind kind, Badge& badge) {
     switch (kind) {
-        case cv::FileKind::Xisf: badge = {L"XISF", 56, 67, 225}; return true;
-        case cv::FileKind::Fits: badge = {L"FITS", 133, 84, 49}; return true;
-        case cv::FileKind::Project: badge = {L"VM", 83, 74, 183}; return true;
-        default: return false;
+        case cv::FileKind::Xisf:
+            badge = {L"XISF", 56, 67, 225};
+            return true;
+        case cv::FileKind::Fits:
+            badge = {L"FITS", 133, 84, 49};
+            return true;
+        case cv::FileKind::Project:
+            badge = {L"VM", 83, 74, 183};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -66,16 +73,17 @@ std::uint8_t towardsWhite(std::uint8_t channel, int coverage) {
 
 // Draws the badge's text in white on black into a DIB section of `gdi`,
 // `size.cx` wide and `height` tall; its pixels are the coverage. All GDI.
-const std::uint8_t* drawBadgeText(GdiResources& gdi, const Badge& badge, int height, int imageWidth, SIZE& size) {
+const std::uint8_t* drawBadgeText(GdiResources& gdi, const Badge& badge, int height, int imageWidth,
+                                  SIZE& size) {
     const cvwin::ForeignCall call;
     HDC screen = GetDC(nullptr);
     if (screen == nullptr) return nullptr;
     gdi.dc = CreateCompatibleDC(screen);
     ReleaseDC(nullptr, screen);
     if (gdi.dc == nullptr) return nullptr;
-    gdi.font = CreateFontW(static_cast<int>(height * kFontHeightShare), 0, 0, 0, kFontWeight, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                           L"Segoe UI");
+    gdi.font = CreateFontW(static_cast<int>(height * kFontHeightShare), 0, 0, 0, kFontWeight, FALSE,
+                           FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
     if (gdi.font == nullptr) return nullptr;
     gdi.previousFont = SelectObject(gdi.dc, gdi.font);
     SIZE extent{};
@@ -95,11 +103,13 @@ const std::uint8_t* drawBadgeText(GdiResources& gdi, const Badge& badge, int hei
     gdi.bitmap = CreateDIBSection(gdi.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (gdi.bitmap == nullptr || bits == nullptr) return nullptr;
     gdi.previousBitmap = SelectObject(gdi.dc, gdi.bitmap);
-    std::fill_n(static_cast<std::uint8_t*>(bits), static_cast<std::size_t>(w) * static_cast<std::size_t>(height) * 4, 0);
+    std::fill_n(static_cast<std::uint8_t*>(bits),
+                static_cast<std::size_t>(w) * static_cast<std::size_t>(height) * 4, 0);
     SetBkMode(gdi.dc, TRANSPARENT);
     SetTextColor(gdi.dc, RGB(255, 255, 255));
     RECT rect{0, 0, w, height};
-    DrawTextW(gdi.dc, badge.text, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(gdi.dc, badge.text, length, &rect,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     GdiFlush();
     size = {w, height};
     return static_cast<const std::uint8_t*>(bits);
@@ -123,8 +133,10 @@ bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, cv::LabelCorner cor
     const int w = size.cx;
     if (coverage == nullptr || w + 2 * margin > width) return false;
 
-    const bool right = corner == cv::LabelCorner::TopRight || corner == cv::LabelCorner::BottomRight;
-    const bool bottom = corner == cv::LabelCorner::BottomLeft || corner == cv::LabelCorner::BottomRight;
+    const bool right =
+        corner == cv::LabelCorner::TopRight || corner == cv::LabelCorner::BottomRight;
+    const bool bottom =
+        corner == cv::LabelCorner::BottomLeft || corner == cv::LabelCorner::BottomRight;
     const int x0 = right ? width - w - margin : margin;
     const int y0 = bottom ? height - margin - h : margin;
     for (int j = 0; j < h; ++j) {
@@ -133,8 +145,12 @@ bool drawFormatLabel(cv::RgbImage& image, cv::FileKind kind, cv::LabelCorner cor
         for (int i = 0; i < w; ++i) {
             const int x = x0 + i;
             if (x < 0 || x >= width || insideChamfer(i, j, w, h)) continue;
-            const int a = coverage[(static_cast<std::size_t>(j) * static_cast<std::size_t>(w) + static_cast<std::size_t>(i)) * 4 + 1];
-            std::uint8_t* pixel = image.row(static_cast<std::uint32_t>(y)) + static_cast<std::size_t>(x) * 3;
+            const int a = coverage[(static_cast<std::size_t>(j) * static_cast<std::size_t>(w) +
+                                    static_cast<std::size_t>(i)) *
+                                       4 +
+                                   1];
+            std::uint8_t* pixel =
+                image.row(static_cast<std::uint32_t>(y)) + static_cast<std::size_t>(x) * 3;
             pixel[0] = a > 0 ? towardsWhite(badge.red, a) : badge.red;
             pixel[1] = a > 0 ? towardsWhite(badge.green, a) : badge.green;
             pixel[2] = a > 0 ? towardsWhite(badge.blue, a) : badge.blue;

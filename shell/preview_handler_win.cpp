@@ -25,7 +25,8 @@ constexpr COLORREF kDarkText = 0xF0F0F0;
 
 // The system's app theme: dark only when "AppsUseLightTheme" is a REG_DWORD 0.
 bool appsUseDarkTheme() {
-    return registryDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+    return registryDword(HKEY_CURRENT_USER,
+                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
                          L"AppsUseLightTheme")
                .value_or(1) == 0;
 }
@@ -33,8 +34,8 @@ bool appsUseDarkTheme() {
 // The job and the window each reach the handler through their own narrow
 // interface; the handler keeps the references and the generation that tie
 // them together.
-class PreviewHandler final : public ComObject<IPreviewHandler, IPreviewHandlerVisuals, IObjectWithSite, IOleWindow,
-                                             IInitializeWithStream>,
+class PreviewHandler final : public ComObject<IPreviewHandler, IPreviewHandlerVisuals,
+                                              IObjectWithSite, IOleWindow, IInitializeWithStream>,
                              private PreviewJobOwner,
                              private PreviewWindowOwner {
 public:
@@ -88,14 +89,16 @@ private:
     KernelHandle jobDone_;  // signalled when the current job has ended
     bool jobInFlight_ = false;
     std::shared_ptr<std::atomic<bool>> cancel_;  // the current job's
-    std::uint64_t generation_ = 0;               // under the view's lock: the job allowed to publish
-    HWND notifyWindow_ = nullptr;                // under the view's lock: where the job posts
-    LONG pendingReleases_ = 0;                   // under the view's lock: job references posted to the window
+    std::uint64_t generation_ = 0;  // under the view's lock: the job allowed to publish
+    HWND notifyWindow_ = nullptr;   // under the view's lock: where the job posts
+    LONG pendingReleases_ = 0;      // under the view's lock: job references posted to the window
 };
 
 }  // namespace
 
-HRESULT createPreviewHandler(REFIID riid, void** object) { return createObject<PreviewHandler>(riid, object); }
+HRESULT createPreviewHandler(REFIID riid, void** object) {
+    return createObject<PreviewHandler>(riid, object);
+}
 
 PreviewHandler::PreviewHandler() {
     view_.backgroundColor = GetSysColor(COLOR_WINDOW);
@@ -142,8 +145,10 @@ IFACEMETHODIMP PreviewHandler::SetWindow(HWND parent, const RECT* rect) {
     const HWND previous = parentWindow_;
     parentWindow_ = parent;
     if (rect != nullptr) bounds_ = *rect;
-    if (!isLiveWindow(window_)) createWindow();
-    else if (parent != previous && isLiveWindow(parent)) ::SetParent(window_, parent);
+    if (!isLiveWindow(window_))
+        createWindow();
+    else if (parent != previous && isLiveWindow(parent))
+        ::SetParent(window_, parent);
     return SetRect(rect);
 }
 
@@ -265,7 +270,8 @@ IFACEMETHODIMP PreviewHandler::Unload() {
     stream_.detach();
     initialized_ = false;
     busy_ = false;
-    for (LONG i = 0; i < pending; ++i) dropReference();  // the host's own reference keeps the handler
+    for (LONG i = 0; i < pending; ++i)
+        dropReference();  // the host's own reference keeps the handler
     return S_OK;
 }
 
@@ -389,6 +395,8 @@ IFACEMETHODIMP PreviewHandler::GetWindow(HWND* window) {
     return window_ != nullptr ? S_OK : E_FAIL;
 }
 
-IFACEMETHODIMP PreviewHandler::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
+IFACEMETHODIMP PreviewHandler::ContextSensitiveHelp(BOOL) {
+    return E_NOTIMPL;
+}
 
 }  // namespace cvwin

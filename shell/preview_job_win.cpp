@@ -16,7 +16,8 @@ namespace {
 // stream to the next preview.
 class CancellableReader final : public cv::Reader {
 public:
-    CancellableReader(cv::Reader& inner, const std::atomic<bool>& cancel) : inner_(inner), cancel_(cancel) {}
+    CancellableReader(cv::Reader& inner, const std::atomic<bool>& cancel)
+        : inner_(inner), cancel_(cancel) {}
     std::uint64_t size() const override { return inner_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         return !cancel_.load() && inner_.read(offset, destination, count);
@@ -47,7 +48,8 @@ HRESULT loadContent(void* context) {
         content.statusText = kUnreadableText;
     } else {
         cv::PreviewPicture loaded;
-        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) == cv::ReadStatus::Ok) {
+        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) ==
+            cv::ReadStatus::Ok) {
             setPicture(content, std::move(loaded.picture), loaded.metadata);
         } else if (!job.cancel->load()) {
             content.statusText = kUnreadableText;
@@ -65,8 +67,10 @@ void finishJob(PreviewJob* job, PTP_CALLBACK_INSTANCE instance) {
     delete job;
     owner->releaseJobReference();
     if (module == nullptr) return;
-    if (instance != nullptr) FreeLibraryWhenCallbackReturns(instance, module);
-    else FreeLibrary(module);
+    if (instance != nullptr)
+        FreeLibraryWhenCallbackReturns(instance, module);
+    else
+        FreeLibrary(module);
 }
 
 void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
@@ -81,7 +85,8 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
         }
     }
     job->owner->publish(job->generation, std::move(job->content));
-    job->source.detach();  // the stream is a COM object: released while COM is still initialised here
+    job->source
+        .detach();  // the stream is a COM object: released while COM is still initialised here
     if (SUCCEEDED(com)) CoUninitialize();
     finishJob(job, instance);
 }
@@ -90,13 +95,17 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
 
 HMODULE referenceOwnModule() {
     HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&referenceOwnModule),
-                       &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&referenceOwnModule), &module);
     return module;
 }
 
-bool submitPreviewJob(PreviewJob* job) { return TrySubmitThreadpoolCallback(runJob, job, nullptr) != FALSE; }
+bool submitPreviewJob(PreviewJob* job) {
+    return TrySubmitThreadpoolCallback(runJob, job, nullptr) != FALSE;
+}
 
-void runPreviewJobHere(PreviewJob* job) { runJob(nullptr, job); }
+void runPreviewJobHere(PreviewJob* job) {
+    runJob(nullptr, job);
+}
 
 }  // namespace cvwin

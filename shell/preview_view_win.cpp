@@ -13,24 +13,27 @@ namespace cvwin {
 
 namespace {
 
-constexpr int kFallbackPad = 8;             // pixels, when the font reports no average width
-constexpr int kFallbackCharWidth = 7;       // pixels at 96 dpi, for the picture's margin
-constexpr int kMessageMargin = 24;          // pixels at 96 dpi, either side of a message
-constexpr int kSidebarCharacters = 30;      // sidebar width in average characters
-constexpr int kMinTextBoxWidth = 40;        // pixels
-constexpr int kMinTextBoxHeight = 24;       // pixels
+constexpr int kFallbackPad = 8;         // pixels, when the font reports no average width
+constexpr int kFallbackCharWidth = 7;   // pixels at 96 dpi, for the picture's margin
+constexpr int kMessageMargin = 24;      // pixels at 96 dpi, either side of a message
+constexpr int kSidebarCharacters = 30;  // sidebar width in average characters
+constexpr int kMinTextBoxWidth = 40;    // pixels
+constexpr int kMinTextBoxHeight = 24;   // pixels
 constexpr LONG kTitleWeight = 600;
 constexpr UINT kDefaultDpi = 96;
 constexpr UINT kLineFlags = DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts are drawn as wide strings");
 
-const wchar_t* wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+const wchar_t* wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 // Without a host font the preview uses the dialog font everywhere, so
 // measuring and drawing always agree.
 HFONT baseFont(const PreviewView& view) {
-    return view.hostFont ? view.hostFont.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    return view.hostFont ? view.hostFont.get()
+                         : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 // Selects fonts into a device context and puts the original back at the end.
@@ -81,13 +84,15 @@ void fill(HDC dc, const RECT& rect, COLORREF color) {
     if (brush) FillRect(dc, &rect, brush.get());
 }
 
-void drawLine(HDC dc, const wchar_t* text, int left, int top, int right, int height, COLORREF color, UINT flags) {
+void drawLine(HDC dc, const wchar_t* text, int left, int top, int right, int height, COLORREF color,
+              UINT flags) {
     RECT rect{left, top, right, top + height};
     SetTextColor(dc, color);
     DrawTextW(dc, text, -1, &rect, flags);
 }
 
-void paintMessage(const PreviewView& view, HWND window, HDC dc, const RECT& client, const std::wstring& text) {
+void paintMessage(const PreviewView& view, HWND window, HDC dc, const RECT& client,
+                  const std::wstring& text) {
     if (text.empty()) return;
     const FontScope font(dc, baseFont(view));
     SetBkMode(dc, TRANSPARENT);
@@ -96,8 +101,8 @@ void paintMessage(const PreviewView& view, HWND window, HDC dc, const RECT& clie
     RECT measured{client.left + margin, client.top, client.right - margin, client.bottom};
     DrawTextW(dc, text.c_str(), -1, &measured, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
     const int height = measured.bottom - measured.top;
-    RECT target{client.left + margin, client.top + (client.bottom - client.top - height) / 2, client.right - margin,
-                client.bottom};
+    RECT target{client.left + margin, client.top + (client.bottom - client.top - height) / 2,
+                client.right - margin, client.bottom};
     DrawTextW(dc, text.c_str(), -1, &target, DT_CENTER | DT_WORDBREAK);
 }
 
@@ -114,21 +119,24 @@ std::size_t dibStride(const cv::RgbImage& picture) {
     return (3 * static_cast<std::size_t>(picture.width) + 3) & ~std::size_t{3};
 }
 
-void drawPicture(HDC dc, const PreviewContent& content, const RECT& area, int availableWidth, int availableHeight) {
+void drawPicture(HDC dc, const PreviewContent& content, const RECT& area, int availableWidth,
+                 int availableHeight) {
     const cv::RgbImage& picture = content.picture;
     const double scale = std::min({static_cast<double>(availableWidth) / picture.width,
                                    static_cast<double>(availableHeight) / picture.height, 1.0});
     const int width = static_cast<int>(picture.width * scale);
     const int height = static_cast<int>(picture.height * scale);
-    if (width < 1 || height < 1 || content.dibRows.size() < dibStride(picture) * picture.height) return;
+    if (width < 1 || height < 1 || content.dibRows.size() < dibStride(picture) * picture.height)
+        return;
     const BITMAPINFO info = topDownBitmapInfo(picture.width, picture.height, 24);
     const int x = area.left + (area.right - width - area.left) / 2;
     const int y = area.top + (area.bottom - height - area.top) / 2;
     const int previousMode = SetStretchBltMode(dc, HALFTONE);
     POINT previousOrigin{};
     SetBrushOrgEx(dc, 0, 0, &previousOrigin);
-    StretchDIBits(dc, x, y, width, height, 0, 0, static_cast<int>(picture.width), static_cast<int>(picture.height),
-                  content.dibRows.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, x, y, width, height, 0, 0, static_cast<int>(picture.width),
+                  static_cast<int>(picture.height), content.dibRows.data(), &info, DIB_RGB_COLORS,
+                  SRCCOPY);
     SetStretchBltMode(dc, previousMode);
     SetBrushOrgEx(dc, previousOrigin.x, previousOrigin.y, nullptr);
 }
@@ -143,9 +151,10 @@ void paintSidebar(const PreviewView& view, HDC dc, const RECT& area) {
         if (y + 2 * metrics.lineHeight > area.bottom) break;
         const int left = area.left + metrics.pad;
         const int right = area.right - metrics.pad;
-        drawLine(dc, wide(row.label), left, y, right, metrics.lineHeight, muted, DT_SINGLELINE | DT_NOPREFIX);
-        drawLine(dc, wide(row.value), left, y + metrics.lineHeight, right, metrics.lineHeight, view.textColor,
-                 kLineFlags);
+        drawLine(dc, wide(row.label), left, y, right, metrics.lineHeight, muted,
+                 DT_SINGLELINE | DT_NOPREFIX);
+        drawLine(dc, wide(row.value), left, y + metrics.lineHeight, right, metrics.lineHeight,
+                 view.textColor, kLineFlags);
         y += 2 * metrics.lineHeight + metrics.gap;
     }
 }
@@ -157,17 +166,24 @@ void paintPicture(const PreviewView& view, HWND window, HDC dc, const RECT& clie
         const FontScope font(dc, baseFont(view));
         characterWidth = metricsOf(dc).averageWidth;
     }
-    if (characterWidth < 1) characterWidth = MulDiv(kFallbackCharWidth, static_cast<int>(dpiOf(window)), kDefaultDpi);
-    const int sidebarWidth = std::min<int>(characterWidth * kSidebarCharacters, (client.right - client.left) / 3);
+    if (characterWidth < 1)
+        characterWidth = MulDiv(kFallbackCharWidth, static_cast<int>(dpiOf(window)), kDefaultDpi);
+    const int sidebarWidth =
+        std::min<int>(characterWidth * kSidebarCharacters, (client.right - client.left) / 3);
     RECT area = client;
     if (view.showSidebar) area.right -= sidebarWidth;
     const int availableWidth = area.right - area.left - characterWidth;
     const int availableHeight = area.bottom - area.top - characterWidth;
-    if (availableWidth >= 1 && availableHeight >= 1) drawPicture(dc, view.content, area, availableWidth, availableHeight);
-    if (view.showSidebar) paintSidebar(view, dc, {client.right - sidebarWidth, client.top, client.right, client.bottom});
+    if (availableWidth >= 1 && availableHeight >= 1)
+        drawPicture(dc, view.content, area, availableWidth, availableHeight);
+    if (view.showSidebar)
+        paintSidebar(view, dc,
+                     {client.right - sidebarWidth, client.top, client.right, client.bottom});
 }
 
-int headerHeight(const Metrics& metrics, bool hasNote) { return metrics.lineHeight * (hasNote ? 3 : 2) + 2 * metrics.pad; }
+int headerHeight(const Metrics& metrics, bool hasNote) {
+    return metrics.lineHeight * (hasNote ? 3 : 2) + 2 * metrics.pad;
+}
 
 // The title and listing fonts, made from the host's font when it changed. The
 // text box is given the new listing font before the old one is deleted.
@@ -188,7 +204,8 @@ void ensureListingFonts(PreviewView& view) {
         view.fontKey = view.hostFont.get();
     }
     if (view.textBox != nullptr && IsWindow(view.textBox)) {
-        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()), FALSE);
+        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()),
+                     FALSE);
     }
 }
 
@@ -211,10 +228,11 @@ void paintListingHeader(PreviewView& view, HDC dc, const RECT& client) {
     if (view.titleFont) font.select(view.titleFont.get());
     drawLine(dc, title.c_str(), left, top, right, metrics.lineHeight, view.textColor, kLineFlags);
     font.select(baseFont(view));
-    drawLine(dc, subtitle.c_str(), left, top + metrics.lineHeight, right, metrics.lineHeight, view.textColor,
-             kLineFlags);
+    drawLine(dc, subtitle.c_str(), left, top + metrics.lineHeight, right, metrics.lineHeight,
+             view.textColor, kLineFlags);
     if (!note.empty()) {
-        drawLine(dc, note.c_str(), left, top + 2 * metrics.lineHeight, right, metrics.lineHeight, muted, kLineFlags);
+        drawLine(dc, note.c_str(), left, top + 2 * metrics.lineHeight, right, metrics.lineHeight,
+                 muted, kLineFlags);
     }
     const GdiPen pen(CreatePen(PS_SOLID, 1, muted));
     if (!pen) return;
@@ -226,11 +244,13 @@ void paintListingHeader(PreviewView& view, HDC dc, const RECT& client) {
 }
 
 HWND createTextBox(const PreviewView& view, HWND window, const RECT& box, bool wrapLines) {
-    DWORD style = WS_CHILD | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_READONLY;
+    DWORD style = WS_CHILD | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL |
+                  ES_NOHIDESEL | ES_READONLY;
     if (!wrapLines) style |= WS_HSCROLL | ES_AUTOHSCROLL;
-    HWND textBox = CreateWindowExW(0, L"EDIT", L"", style, box.left, box.top, box.right - box.left,
-                                   box.bottom - box.top, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTextBoxId)),
-                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
+    HWND textBox = CreateWindowExW(
+        0, L"EDIT", L"", style, box.left, box.top, box.right - box.left, box.bottom - box.top,
+        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTextBoxId)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), nullptr);
     if (textBox == nullptr) return nullptr;
     SendMessageW(textBox, EM_SETLIMITTEXT, 0, 0);
     if (view.darkMode) SetWindowTheme(textBox, L"DarkMode_Explorer", nullptr);
@@ -243,7 +263,8 @@ void hideTextBox(const PreviewView& view) {
 
 }  // namespace
 
-void setPicture(PreviewContent& content, cv::RgbImage&& picture, const cv::ImageMetadata& metadata) {
+void setPicture(PreviewContent& content, cv::RgbImage&& picture,
+                const cv::ImageMetadata& metadata) {
     const std::size_t stride = dibStride(picture);
     const bool whole = wholePicture(picture);
     std::vector<std::uint8_t> rows(whole ? stride * picture.height : 0);
@@ -277,8 +298,10 @@ void paintPreview(PreviewView& view, HWND window, HDC dc) {
         listingMode = view.content.listingMode;
         if (!listingMode) message = view.content.statusText;
     }
-    if (listingMode) paintListingHeader(view, dc, client);
-    else paintMessage(view, window, dc, client, message);
+    if (listingMode)
+        paintListingHeader(view, dc, client);
+    else
+        paintMessage(view, window, dc, client, message);
 }
 
 void layoutTextBox(PreviewView& view, HWND window) {
@@ -306,22 +329,24 @@ void layoutTextBox(PreviewView& view, HWND window) {
         ReleaseDC(window, dc);
     }
     const int top = client.top + headerHeight(metrics, hasNote);
-    const RECT box{client.left + metrics.pad, top, client.right - metrics.pad / 2, client.bottom - metrics.pad / 2};
+    const RECT box{client.left + metrics.pad, top, client.right - metrics.pad / 2,
+                   client.bottom - metrics.pad / 2};
     if (box.right - box.left < kMinTextBoxWidth || box.bottom - box.top < kMinTextBoxHeight) {
         hideTextBox(view);
         return;
     }
     bool created = false;
     if (view.textBox != nullptr && IsWindow(view.textBox)) {
-        SetWindowPos(view.textBox, nullptr, box.left, box.top, box.right - box.left, box.bottom - box.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(view.textBox, nullptr, box.left, box.top, box.right - box.left,
+                     box.bottom - box.top, SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
         view.textBox = createTextBox(view, window, box, wrapLines);
         if (view.textBox == nullptr) return;
         created = true;
     }
     if (view.listingFont) {
-        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()), FALSE);
+        SendMessageW(view.textBox, WM_SETFONT, reinterpret_cast<WPARAM>(view.listingFont.get()),
+                     FALSE);
     }
     std::wstring body;
     bool refill = false;

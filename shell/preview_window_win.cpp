@@ -16,7 +16,9 @@ constexpr UINT kOrphanedMessage = WM_APP + 2;
 INIT_ONCE gClassOnce = INIT_ONCE_STATIC_INIT;
 ATOM gClass = 0;
 
-HINSTANCE ownInstance() { return moduleHandle() != nullptr ? moduleHandle() : GetModuleHandleW(nullptr); }
+HINSTANCE ownInstance() {
+    return moduleHandle() != nullptr ? moduleHandle() : GetModuleHandleW(nullptr);
+}
 
 LRESULT paint(PreviewView& view, HWND window) {
     PAINTSTRUCT paint{};
@@ -30,17 +32,20 @@ LRESULT paint(PreviewView& view, HWND window) {
     return 0;
 }
 
-LRESULT handleMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT handleMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPARAM wParam,
+                      LPARAM lParam) {
     PreviewView& view = owner.view();
     switch (message) {
         case WM_SIZE:
             layoutTextBox(view, window);
             return 0;
-        case WM_PAINT: return paint(view, window);
+        case WM_PAINT:
+            return paint(view, window);
         case WM_PRINTCLIENT:
             paintPreview(view, window, reinterpret_cast<HDC>(wParam));
             return 0;
-        case WM_ERASEBKGND: return 1;
+        case WM_ERASEBKGND:
+            return 1;
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORSTATIC: {
             if (reinterpret_cast<HWND>(lParam) != view.textBox) break;
@@ -54,9 +59,11 @@ LRESULT handleMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPAR
             InvalidateRect(window, nullptr, TRUE);
             return 0;
         case kReleaseJobReferenceMessage:
-            owner.takeBackPostedReference();  // may destroy the owner and this window: nothing of either is touched after
+            owner.takeBackPostedReference();  // may destroy the owner and this window: nothing of
+                                              // either is touched after
             return 0;
-        default: break;
+        default:
+            break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -66,7 +73,8 @@ LRESULT handleMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPAR
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         objectCreated();
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -109,14 +117,17 @@ HWND createPreviewWindow(HWND parent, const RECT& bounds, PreviewWindowOwner* ow
     InitOnceExecuteOnce(&gClassOnce, registerWindowClass, nullptr, nullptr);
     const int width = std::max<int>(bounds.right - bounds.left, 1);
     const int height = std::max<int>(bounds.bottom - bounds.top, 1);
-    return CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, bounds.left, bounds.top,
-                           width, height, parent, nullptr, ownInstance(), owner);
+    return CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                           bounds.left, bounds.top, width, height, parent, nullptr, ownInstance(),
+                           owner);
 }
 
 void closePreviewWindow(HWND window) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) DestroyWindow(window);
-    else PostMessageW(window, kOrphanedMessage, 0, 0);
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
+        DestroyWindow(window);
+    else
+        PostMessageW(window, kOrphanedMessage, 0, 0);
 }
 
 void releasePreviewWindowClass() {

@@ -27,7 +27,9 @@ inline constexpr UINT kContentChangedMessage = WM_APP + 1;
 // handler is dropped on the window's thread, never while the window paints.
 inline constexpr UINT kReleaseJobReferenceMessage = WM_APP + 3;
 
-inline bool isLiveWindow(HWND window) { return window != nullptr && IsWindow(window); }
+inline bool isLiveWindow(HWND window) {
+    return window != nullptr && IsWindow(window);
+}
 
 // The preview's child window of `parent`, placed at `bounds` (at least one
 // pixel each way) and serving `owner`; null when it cannot be made.

@@ -56,9 +56,12 @@ bool variantOf(const cv::PropertyEntry& entry, PROPVARIANT& value) {
     return false;
 }
 
-bool sameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) { return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid); }
+bool sameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
+    return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid);
+}
 
-class PropertyStore final : public ComObject<IPropertyStore, IPropertyStoreCapabilities, IInitializeWithStream> {
+class PropertyStore final
+    : public ComObject<IPropertyStore, IPropertyStoreCapabilities, IInitializeWithStream> {
 public:
     IFACEMETHODIMP GetCount(DWORD* count) override;
     IFACEMETHODIMP GetAt(DWORD index, PROPERTYKEY* key) override;
@@ -90,7 +93,9 @@ private:
 
 }  // namespace
 
-HRESULT createPropertyStore(REFIID riid, void** object) { return createObject<PropertyStore>(riid, object); }
+HRESULT createPropertyStore(REFIID riid, void** object) {
+    return createObject<PropertyStore>(riid, object);
+}
 
 void PropertyStore::clear() {
     for (Entry& entry : entries_) PropVariantClear(&entry.value);
@@ -101,7 +106,8 @@ void PropertyStore::clear() {
 HRESULT PropertyStore::load(void* context) {
     const auto& work = *static_cast<Load*>(context);
     cv::PropertyList list;
-    if (const cv::ReadStatus status = cv::readPropertyList(work.source, list); status != cv::ReadStatus::Ok) {
+    if (const cv::ReadStatus status = cv::readPropertyList(work.source, list);
+        status != cv::ReadStatus::Ok) {
         return hresultFromWholeRead(status);
     }
     work.entries.reserve(list.size());
@@ -151,10 +157,16 @@ IFACEMETHODIMP PropertyStore::GetValue(REFPROPERTYKEY key, PROPVARIANT* value) {
     return S_OK;
 }
 
-IFACEMETHODIMP PropertyStore::SetValue(REFPROPERTYKEY, REFPROPVARIANT) { return STG_E_ACCESSDENIED; }
+IFACEMETHODIMP PropertyStore::SetValue(REFPROPERTYKEY, REFPROPVARIANT) {
+    return STG_E_ACCESSDENIED;
+}
 
-IFACEMETHODIMP PropertyStore::Commit() { return S_OK; }
+IFACEMETHODIMP PropertyStore::Commit() {
+    return S_OK;
+}
 
-IFACEMETHODIMP PropertyStore::IsPropertyWritable(REFPROPERTYKEY) { return S_FALSE; }
+IFACEMETHODIMP PropertyStore::IsPropertyWritable(REFPROPERTYKEY) {
+    return S_FALSE;
+}
 
 }  // namespace cvwin

@@ -26,7 +26,7 @@ constexpr const wchar_t* kExtensionPlaceholder = L"{ext}";
 
 struct ServedExtension {
     const wchar_t* extension;
-    bool thumbnails;          // thumbnail provider and refresh command
+    bool thumbnails;  // thumbnail provider and refresh command
     const wchar_t* contentType;
     const wchar_t* previewDetails;
     const wchar_t* infoTip;
@@ -39,10 +39,12 @@ constexpr ServedExtension kServedExtensions[] = {
     {L".fts", true, L"image/fits", nullptr, nullptr},
     {L".vmproj", true, L"application/x-vmproj", nullptr, nullptr},
     {L".xpsm", false, nullptr,
-     L"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System.Size",
+     L"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System."
+     L"Size",
      L"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.Size"},
     {L".seq", false, nullptr,
-     L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.DateModified;System.Size",
+     L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System."
+     L"DateModified;System.Size",
      L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"},
 };
 
@@ -57,9 +59,25 @@ enum class Stage {
     PropertyHandlers,  // machine-wide only; a failure ends the registration
 };
 
-enum class Applies { Once, EachExtension, WithThumbnails, WithoutThumbnails, WithContentType, WithImageContentType };
+enum class Applies {
+    Once,
+    EachExtension,
+    WithThumbnails,
+    WithoutThumbnails,
+    WithContentType,
+    WithImageContentType
+};
 
-enum class Data { Literal, ServerPath, IconText, FileCommand, BackgroundCommand, ContentType, PreviewDetails, InfoTip };
+enum class Data {
+    Literal,
+    ServerPath,
+    IconText,
+    FileCommand,
+    BackgroundCommand,
+    ContentType,
+    PreviewDetails,
+    InfoTip
+};
 
 enum class Removal {
     None,            // kept (content types), or goes with the key above it
@@ -72,11 +90,11 @@ enum class Removal {
 struct RegistryRow {
     Stage stage;
     Applies applies;
-    std::wstring key;        // kExtensionPlaceholder stands for the extension
-    std::wstring name;       // empty: the key's default value
+    std::wstring key;   // kExtensionPlaceholder stands for the extension
+    std::wstring name;  // empty: the key's default value
     Data data;
-    std::wstring text;       // Data::Literal
-    bool required;           // its failure fails the registration
+    std::wstring text;  // Data::Literal
+    bool required;      // its failure fails the registration
     Removal removal;
 };
 
@@ -95,47 +113,101 @@ std::vector<RegistryRow> buildRows() {
     const std::wstring folderVerb = L"Directory\\shell\\CorvaneRefresh";
     const std::wstring backgroundVerb = L"Directory\\Background\\shell\\CorvaneRefresh";
     const std::wstring propertyHandlers =
-        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\" + extension;
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\" +
+        extension;
 
     using enum Stage;
     using enum Applies;
     using enum Data;
     using enum Removal;
     std::vector<RegistryRow> rows;
-    const auto addClass = [&](const std::wstring& clsid, const wchar_t* name, const wchar_t* threading) {
+    const auto addClass = [&](const std::wstring& clsid, const wchar_t* name,
+                              const wchar_t* threading) {
         rows.push_back({Classes, Once, L"CLSID\\" + clsid, {}, Literal, name, true, Tree});
-        rows.push_back({Classes, Once, L"CLSID\\" + clsid + L"\\InprocServer32", {}, ServerPath, {}, true, None});
-        rows.push_back({Classes, Once, L"CLSID\\" + clsid + L"\\InprocServer32", L"ThreadingModel", Literal, threading,
-                        true, None});
+        rows.push_back({Classes,
+                        Once,
+                        L"CLSID\\" + clsid + L"\\InprocServer32",
+                        {},
+                        ServerPath,
+                        {},
+                        true,
+                        None});
+        rows.push_back({Classes, Once, L"CLSID\\" + clsid + L"\\InprocServer32", L"ThreadingModel",
+                        Literal, threading, true, None});
     };
     addClass(thumbnails, L"Corvane Thumbnail Provider", L"Both");
     addClass(properties, L"Corvane Property Handler", L"Both");
     addClass(previews, L"Corvane Preview Handler", L"Apartment");
-    rows.push_back({Classes, Once, L"CLSID\\" + previews, L"AppID", Literal, previewSurrogate, true, None});
+    rows.push_back(
+        {Classes, Once, L"CLSID\\" + previews, L"AppID", Literal, previewSurrogate, true, None});
 
-    rows.push_back({Extensions, WithThumbnails, association + L"\\ShellEx\\" + thumbnailPoint, {}, Literal,
-                    thumbnails, true, TreeWhileOurs});
-    rows.push_back({Extensions, EachExtension, association + L"\\ShellEx\\" + previewPoint, {}, Literal, previews,
-                    true, TreeWhileOurs});
-    rows.push_back({Extensions, WithImageContentType, extension, L"PerceivedType", Literal, L"image", false, None});
-    rows.push_back({Extensions, WithContentType, extension, L"Content Type", ContentType, {}, false, None});
-    rows.push_back({Extensions, WithThumbnails, fileVerb, {}, Literal, L"Refresh thumbnail", false, Tree});
+    rows.push_back({Extensions,
+                    WithThumbnails,
+                    association + L"\\ShellEx\\" + thumbnailPoint,
+                    {},
+                    Literal,
+                    thumbnails,
+                    true,
+                    TreeWhileOurs});
+    rows.push_back({Extensions,
+                    EachExtension,
+                    association + L"\\ShellEx\\" + previewPoint,
+                    {},
+                    Literal,
+                    previews,
+                    true,
+                    TreeWhileOurs});
+    rows.push_back({Extensions, WithImageContentType, extension, L"PerceivedType", Literal,
+                    L"image", false, None});
+    rows.push_back(
+        {Extensions, WithContentType, extension, L"Content Type", ContentType, {}, false, None});
+    rows.push_back(
+        {Extensions, WithThumbnails, fileVerb, {}, Literal, L"Refresh thumbnail", false, Tree});
     rows.push_back({Extensions, WithThumbnails, fileVerb, L"Icon", IconText, {}, false, None});
-    rows.push_back({Extensions, WithThumbnails, fileVerb + L"\\command", {}, FileCommand, {}, false, None});
-    rows.push_back({Extensions, WithoutThumbnails, association, L"PreviewDetails", PreviewDetails, {}, false,
+    rows.push_back(
+        {Extensions, WithThumbnails, fileVerb + L"\\command", {}, FileCommand, {}, false, None});
+    rows.push_back({Extensions,
+                    WithoutThumbnails,
+                    association,
+                    L"PreviewDetails",
+                    PreviewDetails,
+                    {},
+                    false,
                     ValueWhileOurs});
-    rows.push_back({Extensions, WithoutThumbnails, association, L"InfoTip", InfoTip, {}, false, ValueWhileOurs});
+    rows.push_back({Extensions,
+                    WithoutThumbnails,
+                    association,
+                    L"InfoTip",
+                    InfoTip,
+                    {},
+                    false,
+                    ValueWhileOurs});
 
     for (const std::wstring& verb : {folderVerb, backgroundVerb}) {
-        rows.push_back({Folders, Once, verb, {}, Literal, L"Refresh Corvane thumbnails", false, Tree});
+        rows.push_back(
+            {Folders, Once, verb, {}, Literal, L"Refresh Corvane thumbnails", false, Tree});
         rows.push_back({Folders, Once, verb, L"Icon", IconText, {}, false, None});
-        rows.push_back({Folders, Once, verb + L"\\command", {},
-                        verb == folderVerb ? FileCommand : BackgroundCommand, {}, false, None});
+        rows.push_back({Folders,
+                        Once,
+                        verb + L"\\command",
+                        {},
+                        verb == folderVerb ? FileCommand : BackgroundCommand,
+                        {},
+                        false,
+                        None});
     }
 
-    rows.push_back({PreviewList, Once, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
-                    previews, Literal, L"Corvane Preview Handler", true, Value});
-    rows.push_back({PropertyHandlers, EachExtension, propertyHandlers, {}, Literal, properties, true, TreeWhileOurs});
+    rows.push_back({PreviewList, Once,
+                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", previews,
+                    Literal, L"Corvane Preview Handler", true, Value});
+    rows.push_back({PropertyHandlers,
+                    EachExtension,
+                    propertyHandlers,
+                    {},
+                    Literal,
+                    properties,
+                    true,
+                    TreeWhileOurs});
     return rows;
 }
 
@@ -144,15 +216,22 @@ const std::vector<RegistryRow>& registryRows() {
     return rows;
 }
 
-const wchar_t* valueName(const RegistryRow& row) { return row.name.empty() ? nullptr : row.name.c_str(); }
+const wchar_t* valueName(const RegistryRow& row) {
+    return row.name.empty() ? nullptr : row.name.c_str();
+}
 
 bool applies(const RegistryRow& row, const ServedExtension* served) {
     switch (row.applies) {
-        case Applies::Once: return served == nullptr;
-        case Applies::EachExtension: return served != nullptr;
-        case Applies::WithThumbnails: return served != nullptr && served->thumbnails;
-        case Applies::WithoutThumbnails: return served != nullptr && !served->thumbnails;
-        case Applies::WithContentType: return served != nullptr && served->contentType != nullptr;
+        case Applies::Once:
+            return served == nullptr;
+        case Applies::EachExtension:
+            return served != nullptr;
+        case Applies::WithThumbnails:
+            return served != nullptr && served->thumbnails;
+        case Applies::WithoutThumbnails:
+            return served != nullptr && !served->thumbnails;
+        case Applies::WithContentType:
+            return served != nullptr && served->contentType != nullptr;
         case Applies::WithImageContentType:
             return served != nullptr && served->contentType != nullptr &&
                    std::wstring_view(served->contentType).starts_with(L"image/");
@@ -164,7 +243,8 @@ std::wstring keyOf(const RegistryRow& row, const ServedExtension* served) {
     std::wstring key = row.key;
     const auto at = key.find(kExtensionPlaceholder);
     if (at != std::wstring::npos && served != nullptr) {
-        key.replace(at, std::char_traits<wchar_t>::length(kExtensionPlaceholder), served->extension);
+        key.replace(at, std::char_traits<wchar_t>::length(kExtensionPlaceholder),
+                    served->extension);
     }
     return key;
 }
@@ -179,22 +259,32 @@ struct ServerTexts {
 
 ServerTexts serverTexts(const std::wstring& serverPath) {
     const auto slash = serverPath.rfind(L'\\');
-    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : serverPath.substr(0, slash + 1);
+    const std::wstring folder =
+        slash == std::wstring::npos ? std::wstring() : serverPath.substr(0, slash + 1);
     const std::wstring settings = folder + kSettingsProgram;
     const std::wstring quoted = L"\"" + settings + L"\" /refresh ";
     return {serverPath, settings + L",0", quoted + L"\"%1\"", quoted + L"\"%V\""};
 }
 
-std::wstring dataOf(const RegistryRow& row, const ServedExtension* served, const ServerTexts& texts) {
+std::wstring dataOf(const RegistryRow& row, const ServedExtension* served,
+                    const ServerTexts& texts) {
     switch (row.data) {
-        case Data::Literal: return row.text;
-        case Data::ServerPath: return texts.serverPath;
-        case Data::IconText: return texts.iconText;
-        case Data::FileCommand: return texts.fileCommand;
-        case Data::BackgroundCommand: return texts.backgroundCommand;
-        case Data::ContentType: return served->contentType;
-        case Data::PreviewDetails: return served->previewDetails;
-        case Data::InfoTip: return served->infoTip;
+        case Data::Literal:
+            return row.text;
+        case Data::ServerPath:
+            return texts.serverPath;
+        case Data::IconText:
+            return texts.iconText;
+        case Data::FileCommand:
+            return texts.fileCommand;
+        case Data::BackgroundCommand:
+            return texts.backgroundCommand;
+        case Data::ContentType:
+            return served->contentType;
+        case Data::PreviewDetails:
+            return served->previewDetails;
+        case Data::InfoTip:
+            return served->infoTip;
     }
     return {};
 }
@@ -203,8 +293,8 @@ bool setText(HKEY base, const std::wstring& path, const wchar_t* name, const std
     RegistryKey key;
     if (!key.create(base, path.c_str(), KEY_WRITE)) return false;
     const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          bytes) == ERROR_SUCCESS;
 }
 
 void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
@@ -214,7 +304,8 @@ void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
 
 // Every extension of the table for per-extension rows, or one pass without.
 std::vector<const ServedExtension*> targetsOf(Stage stage) {
-    if (stage == Stage::Classes || stage == Stage::Folders || stage == Stage::PreviewList) return {nullptr};
+    if (stage == Stage::Classes || stage == Stage::Folders || stage == Stage::PreviewList)
+        return {nullptr};
     std::vector<const ServedExtension*> targets;
     for (const auto& served : kServedExtensions) targets.push_back(&served);
     return targets;
@@ -228,7 +319,8 @@ bool writeStage(Stage stage, HKEY base, HKEY switchRoot, const ServerTexts& text
         if (served != nullptr && !extensionEnabled(switchRoot, served->extension)) continue;
         for (const RegistryRow& row : registryRows()) {
             if (row.stage != stage || !applies(row, served)) continue;
-            if (!setText(base, keyOf(row, served), valueName(row), dataOf(row, served, texts)) && row.required) {
+            if (!setText(base, keyOf(row, served), valueName(row), dataOf(row, served, texts)) &&
+                row.required) {
                 return false;
             }
         }
@@ -243,14 +335,21 @@ void removeStage(Stage stage, HKEY base, const ServerTexts& texts) {
             const std::wstring key = keyOf(row, served);
             const wchar_t* name = valueName(row);
             switch (row.removal) {
-                case Removal::None: break;
-                case Removal::Tree: RegDeleteTreeW(base, key.c_str()); break;
-                case Removal::Value: deleteValue(base, key, name); break;
+                case Removal::None:
+                    break;
+                case Removal::Tree:
+                    RegDeleteTreeW(base, key.c_str());
+                    break;
+                case Removal::Value:
+                    deleteValue(base, key, name);
+                    break;
                 case Removal::TreeWhileOurs:
-                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts))) RegDeleteTreeW(base, key.c_str());
+                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts)))
+                        RegDeleteTreeW(base, key.c_str());
                     break;
                 case Removal::ValueWhileOurs:
-                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts))) deleteValue(base, key, name);
+                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts)))
+                        deleteValue(base, key, name);
                     break;
             }
         }
@@ -272,8 +371,10 @@ HRESULT inSingleThreadedApartment(Call call) {
 HRESULT registerMachineWide(const std::wstring& serverPath, const RegistrationSystem& system,
                             const ServerTexts& texts) {
     HRESULT result = S_OK;
-    if (!writeStage(Stage::PreviewList, system.machineRoot, system.machineRoot, texts)) result = E_ACCESSDENIED;
-    if (!writeStage(Stage::PropertyHandlers, system.machineRoot, system.machineRoot, texts)) return E_ACCESSDENIED;
+    if (!writeStage(Stage::PreviewList, system.machineRoot, system.machineRoot, texts))
+        result = E_ACCESSDENIED;
+    if (!writeStage(Stage::PropertyHandlers, system.machineRoot, system.machineRoot, texts))
+        return E_ACCESSDENIED;
     const std::wstring schema = schemaPathBeside(serverPath);
     if (!isFile(schema)) return FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     const HRESULT registered = system.registerSchema(schema);
@@ -291,7 +392,9 @@ void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSys
 
 }  // namespace
 
-const wchar_t* servedExtension(std::size_t index) { return kServedExtensions[index].extension; }
+const wchar_t* servedExtension(std::size_t index) {
+    return kServedExtensions[index].extension;
+}
 
 bool processIsElevated() {
     HANDLE opened = nullptr;
@@ -299,18 +402,22 @@ bool processIsElevated() {
     const KernelHandle token(opened);
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) != FALSE &&
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) !=
+               FALSE &&
            elevation.TokenIsElevated != 0;
 }
 
-void notifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+void notifyAssociationsChanged() {
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
 
 HRESULT registerPropertySchema(const std::wstring& schemaPath) {
     return inSingleThreadedApartment([&] { return PSRegisterPropertySchema(schemaPath.c_str()); });
 }
 
 HRESULT unregisterPropertySchema(const std::wstring& schemaPath) {
-    return inSingleThreadedApartment([&] { return PSUnregisterPropertySchema(schemaPath.c_str()); });
+    return inSingleThreadedApartment(
+        [&] { return PSUnregisterPropertySchema(schemaPath.c_str()); });
 }
 
 // A path that fills the buffer was cut short: registering it would point the
@@ -328,11 +435,13 @@ HRESULT serverFilePath(std::wstring& path) {
 std::wstring schemaPathBeside(const std::wstring& serverPath) {
     const auto slash = serverPath.rfind(L'\\');
     const auto dot = serverPath.rfind(L'.');
-    const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+    const bool hasExtension =
+        dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
     return (hasExtension ? serverPath.substr(0, dot) : serverPath) + kSchemaExtension;
 }
 
-HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+HRESULT registerServer(InstallRoot root, const std::wstring& serverPath,
+                       const RegistrationSystem& system) {
     if (serverPath.empty()) return E_INVALIDARG;
     const ServerTexts texts = serverTexts(serverPath);
     const HKEY base = system.rootKey(root);
@@ -350,7 +459,8 @@ HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const R
     return registerMachineWide(serverPath, system, texts);
 }
 
-void unregisterServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+void unregisterServer(InstallRoot root, const std::wstring& serverPath,
+                      const RegistrationSystem& system) {
     const ServerTexts texts = serverTexts(serverPath);
     RegistryKey classes;
     if (classes.open(system.rootKey(root), kClassesKey, KEY_READ | KEY_WRITE)) {
@@ -363,7 +473,8 @@ void unregisterServer(InstallRoot root, const std::wstring& serverPath, const Re
 
 namespace {
 
-HRESULT registerAndNotify(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system) {
+HRESULT registerAndNotify(InstallRoot root, const std::wstring& serverPath,
+                          const RegistrationSystem& system) {
     const HRESULT result = registerServer(root, serverPath, system);
     if (SUCCEEDED(result)) system.notifyShell();
     return result;
@@ -372,7 +483,8 @@ HRESULT registerAndNotify(InstallRoot root, const std::wstring& serverPath, cons
 }  // namespace
 
 HRESULT registerForToken(const std::wstring& serverPath, const RegistrationSystem& system) {
-    return registerAndNotify(system.elevated() ? InstallRoot::Machine : InstallRoot::User, serverPath, system);
+    return registerAndNotify(system.elevated() ? InstallRoot::Machine : InstallRoot::User,
+                             serverPath, system);
 }
 
 HRESULT unregisterForToken(const std::wstring& serverPath, const RegistrationSystem& system) {
@@ -385,7 +497,8 @@ HRESULT unregisterForToken(const std::wstring& serverPath, const RegistrationSys
 HRESULT installUnderRoot(bool install, const wchar_t* rootName, const std::wstring& serverPath,
                          const RegistrationSystem& system) {
     const auto named = [rootName](const wchar_t* name) {
-        return rootName != nullptr && CompareStringOrdinal(rootName, -1, name, -1, TRUE) == CSTR_EQUAL;
+        return rootName != nullptr &&
+               CompareStringOrdinal(rootName, -1, name, -1, TRUE) == CSTR_EQUAL;
     };
     if (!named(L"user") && !named(L"machine")) return E_INVALIDARG;
     const InstallRoot root = named(L"machine") ? InstallRoot::Machine : InstallRoot::User;

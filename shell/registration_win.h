@@ -32,7 +32,9 @@ struct RegistrationSystem {
     std::function<HRESULT(const std::wstring&)> registerSchema = registerPropertySchema;
     std::function<HRESULT(const std::wstring&)> unregisterSchema = unregisterPropertySchema;
 
-    HKEY rootKey(InstallRoot root) const { return root == InstallRoot::Machine ? machineRoot : userRoot; }
+    HKEY rootKey(InstallRoot root) const {
+        return root == InstallRoot::Machine ? machineRoot : userRoot;
+    }
 };
 
 // The server's own file path; a failure as the Win32 error's HRESULT.
@@ -44,11 +46,13 @@ std::wstring schemaPathBeside(const std::wstring& serverPath);
 // Writes the classes, the associations of every switched-on extension, the
 // refresh commands and, under the machine root, the machine-wide lists and
 // the schema. A failure does not undo what was written.
-HRESULT registerServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system);
+HRESULT registerServer(InstallRoot root, const std::wstring& serverPath,
+                       const RegistrationSystem& system);
 
 // Removes what registration writes under the root, whatever the switches
 // say, leaving content types and keys that another program has taken over.
-void unregisterServer(InstallRoot root, const std::wstring& serverPath, const RegistrationSystem& system);
+void unregisterServer(InstallRoot root, const std::wstring& serverPath,
+                      const RegistrationSystem& system);
 
 // DllRegisterServer: the machine's root when the token is elevated, the
 // user's otherwise; the shell hears of it only after a success.

@@ -30,7 +30,9 @@ public:
     bool create(HKEY root, const wchar_t* path, REGSAM access) {
         const ForeignCall call;
         HKEY key = nullptr;
-        if (RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &key, nullptr) != ERROR_SUCCESS) return false;
+        if (RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
         adopt(key);
         return true;
     }
@@ -48,12 +50,14 @@ private:
 // Whether the value is a text equal to `expected`, letters compared without
 // case (class identifiers and paths are written in either case). A missing
 // value, another type or a text too long for the buffer is not equal.
-inline bool registryTextEquals(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& expected) {
+inline bool registryTextEquals(HKEY root, const wchar_t* path, const wchar_t* name,
+                               const std::wstring& expected) {
     constexpr DWORD kTextCapacity = 1024;  // characters, with the terminating NUL
     wchar_t text[kTextCapacity] = {};
     DWORD bytes = sizeof text - sizeof(wchar_t);
     const ForeignCall call;
-    if (RegGetValueW(root, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return false;
+    if (RegGetValueW(root, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
+        return false;
     return CompareStringOrdinal(text, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 

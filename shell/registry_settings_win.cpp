@@ -16,7 +16,8 @@ std::optional<DWORD> queryDword(HKEY key, const wchar_t* name) {
     DWORD value = 0;
     DWORD size = sizeof value;
     const ForeignCall call;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+        ERROR_SUCCESS) {
         return std::nullopt;
     }
     if (type != REG_DWORD || size != sizeof value) return std::nullopt;

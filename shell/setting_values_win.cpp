@@ -7,15 +7,18 @@ namespace {
 // A switch of the record, stored as 1 or 0 and read as "anything but 0".
 template <bool cv::RenderSettings::*Field>
 constexpr SettingValue flag(const wchar_t* name) {
-    return {name, [](const cv::RenderSettings& settings) -> DWORD { return settings.*Field ? 1 : 0; },
+    return {name,
+            [](const cv::RenderSettings& settings) -> DWORD { return settings.*Field ? 1 : 0; },
             [](cv::RenderSettings& settings, DWORD stored) { settings.*Field = stored != 0; }};
 }
 
 // A choice of the record, stored as its enum's number.
 template <typename Choice, Choice cv::RenderSettings::*Field, Choice (*fromStored)(std::uint32_t)>
 constexpr SettingValue choice(const wchar_t* name) {
-    return {name, [](const cv::RenderSettings& settings) { return static_cast<DWORD>(settings.*Field); },
-            [](cv::RenderSettings& settings, DWORD stored) { settings.*Field = fromStored(stored); }};
+    return {
+        name,
+        [](const cv::RenderSettings& settings) { return static_cast<DWORD>(settings.*Field); },
+        [](cv::RenderSettings& settings, DWORD stored) { settings.*Field = fromStored(stored); }};
 }
 
 using Settings = cv::RenderSettings;
@@ -32,6 +35,8 @@ constexpr SettingValue kSettingValues[] = {
 
 }  // namespace
 
-std::span<const SettingValue> settingValues() { return kSettingValues; }
+std::span<const SettingValue> settingValues() {
+    return kSettingValues;
+}
 
 }  // namespace cvwin

@@ -14,7 +14,8 @@ namespace cvwin {
 struct SettingValue {
     const wchar_t* name;
     DWORD (*stored)(const cv::RenderSettings& settings);
-    void (*restore)(cv::RenderSettings& settings, DWORD stored);  // any number: out-of-range ones fall back
+    void (*restore)(cv::RenderSettings& settings,
+                    DWORD stored);  // any number: out-of-range ones fall back
 };
 
 // Every stored option, once: the server reads by this table and the settings

@@ -12,7 +12,9 @@ constexpr std::uint64_t kMaxBytesPerRead = 0x10000000;  // keeps each count with
 
 }  // namespace
 
-StreamAdapter::~StreamAdapter() { detach(); }
+StreamAdapter::~StreamAdapter() {
+    detach();
+}
 
 bool StreamAdapter::attach(IStream* stream) {
     detach();

@@ -29,7 +29,8 @@ HANDLE gThrottle = nullptr;  // lives until the library is unloaded
 BOOL CALLBACK createThrottle(INIT_ONCE*, void*, void**) {
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
-    const LONG slots = static_cast<LONG>(std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails));
+    const LONG slots = static_cast<LONG>(
+        std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails));
     gThrottle = CreateSemaphoreW(nullptr, slots, slots, nullptr);
     return TRUE;
 }
@@ -71,7 +72,9 @@ HRESULT createThumbnailProvider(REFIID riid, void** object) {
 }
 
 HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
-    if (image.empty() || image.width > cv::kMaxThumbnailSide || image.height > cv::kMaxThumbnailSide) return nullptr;
+    if (image.empty() || image.width > cv::kMaxThumbnailSide ||
+        image.height > cv::kMaxThumbnailSide)
+        return nullptr;
     const BITMAPINFO info = topDownBitmapInfo(image.width, image.height, 32);
     void* bits = nullptr;
     HBITMAP bitmap = nullptr;
@@ -112,10 +115,11 @@ HRESULT ThumbnailProvider::runPipeline(void* context) {
     cv::RenderBudget budget = cv::thumbnailBudget();
     cv::RgbImage image;
     cv::RenderReport report;
-    const cv::ReadStatus status =
-        cv::renderImage(*call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
+    const cv::ReadStatus status = cv::renderImage(
+        *call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
     if (const HRESULT rendered = hresultFromReadStatus(status); FAILED(rendered)) return rendered;
-    // The settings read once: a change made meanwhile cannot give the label other settings than the picture.
+    // The settings read once: a change made meanwhile cannot give the label other settings than the
+    // picture.
     if (settings.labelFormat) drawFormatLabel(image, data.kind, settings.labelCorner);
     *call.bitmap = createThumbnailBitmap(image);
     return *call.bitmap != nullptr ? S_OK : E_FAIL;

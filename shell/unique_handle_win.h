@@ -44,7 +44,9 @@ private:
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static constexpr Handle kEmpty = nullptr;
-    static bool isValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static bool isValid(Handle handle) {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    }
     static void close(Handle handle) { CloseHandle(handle); }
 };
 
@@ -52,7 +54,9 @@ struct KernelHandleTraits {
 struct FindHandleTraits {
     using Handle = HANDLE;
     static constexpr Handle kEmpty = nullptr;
-    static bool isValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static bool isValid(Handle handle) {
+        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    }
     static void close(Handle handle) { FindClose(handle); }
 };
 

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when they are missing.
 # Usage: tools/install-deps.sh [--fuzz | --tests]
 #   --fuzz adds clang 14 and libFuzzer; --tests adds what the tests of the help page (Chromium, headless)
-#   and of the Linux desktop integration (the MIME database, gio, man, file, dpkg's shlibdeps) use.
+#   and of the Linux desktop integration (the MIME database, gio, man, file, dpkg's shlibdeps) use,
+#   and clang-format for the format check.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
@@ -10,7 +11,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libclang-rt-14-dev)
 elif [[ "${1:-}" == "--tests" ]]; then
-  packages+=(chromium shared-mime-info libglib2.0-bin man-db file dpkg-dev)
+  packages+=(chromium shared-mime-info libglib2.0-bin man-db file dpkg-dev clang-format git)
 fi
 
 missing=()

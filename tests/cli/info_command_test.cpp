@@ -70,10 +70,13 @@ TEST_F(InfoCommand, SaysWhereTheSamplesLie) {
     writer.addImage(block);
     const auto embedded = runTool("info " + write("embedded.xisf", writer.bytes()));
     ASSERT_EQ(embedded.exitCode, 0);
-    EXPECT_TRUE(std::regex_search(embedded.output, std::regex(", embedded, zstd\\+sh, [0-9]+ bytes, scale")))
+    EXPECT_TRUE(std::regex_search(embedded.output,
+                                  std::regex(", embedded, zstd\\+sh, [0-9]+ bytes, scale")))
         << embedded.output;
-    const auto attached = runTool("info " + write("frame.fits", cvtest::hdu(cvsamples::primaryImageHeader(8, {2, 2}), 4)));
-    EXPECT_NE(attached.output.find(", data at 2880 (4 bytes), "), std::string::npos) << attached.output;
+    const auto attached = runTool(
+        "info " + write("frame.fits", cvtest::hdu(cvsamples::primaryImageHeader(8, {2, 2}), 4)));
+    EXPECT_NE(attached.output.find(", data at 2880 (4 bytes), "), std::string::npos)
+        << attached.output;
 }
 
 TEST_F(InfoCommand, PrintsItsVersion) {
@@ -97,7 +100,8 @@ namespace {
 class TextKinds : public cvtest::ToolTest {};
 
 TEST_F(TextKinds, InfoNamesTheFamilyAndItsProperties) {
-    const auto sequence = cvtest::runTool("info --json " + write("a.seq", "S 'a' 1 5 4 5 0 4\nI 1 1\n"));
+    const auto sequence =
+        cvtest::runTool("info --json " + write("a.seq", "S 'a' 1 5 4 5 0 4\nI 1 1\n"));
     ASSERT_EQ(sequence.exitCode, 0);
     const auto json = nlohmann::json::parse(sequence.output);
     EXPECT_EQ(json["kind"], "Siril sequence");
@@ -105,11 +109,13 @@ TEST_F(TextKinds, InfoNamesTheFamilyAndItsProperties) {
     EXPECT_EQ(json["shellProperties"][1]["name"], "Corvane.Frames");
     EXPECT_EQ(json["shellProperties"][1]["value"], 5);
 
-    const auto icons = cvtest::runTool("info --json " + write("a.xpsm", "<xpsm><instance class='A' id='a'/></xpsm>"));
+    const auto icons = cvtest::runTool(
+        "info --json " + write("a.xpsm", "<xpsm><instance class='A' id='a'/></xpsm>"));
     ASSERT_EQ(icons.exitCode, 0);
     EXPECT_EQ(nlohmann::json::parse(icons.output)["kind"], "process icons");
 
-    const auto broken = cvtest::runTool("info --json " + write("b.seq", "#Siril sequence file\nno header\n"));
+    const auto broken =
+        cvtest::runTool("info --json " + write("b.seq", "#Siril sequence file\nno header\n"));
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_EQ(nlohmann::json::parse(broken.output)["status"], "Malformed");
 }
@@ -119,7 +125,9 @@ TEST_F(TextKinds, ListingPrintsTheFourTextsOrSaysWhyNot) {
     ASSERT_EQ(listing.exitCode, 0);
     EXPECT_EQ(listing.output.substr(0, listing.output.find('\n')), "1 frame, 1 selected");
     EXPECT_NE(listing.output.find("Frame  Used\r\n    1   yes\r\n"), std::string::npos);
-    EXPECT_EQ(cvtest::runTool("listing " + write("b.seq", "#Siril sequence file\nno header\n")).exitCode, 1);
+    EXPECT_EQ(
+        cvtest::runTool("listing " + write("b.seq", "#Siril sequence file\nno header\n")).exitCode,
+        1);
     EXPECT_EQ(cvtest::runTool("listing " + write("c.fits", "SIMPLE  = T")).exitCode, 1);
     EXPECT_EQ(cvtest::runTool("listing").exitCode, 2);
 }

@@ -25,7 +25,8 @@ PngSize pngSize(const std::string& path) {
     in.read(reinterpret_cast<char*>(header), sizeof header);
     if (!in || header[1] != 'P' || header[2] != 'N' || header[3] != 'G') return {};
     auto be32 = [&](int at) {
-        return static_cast<std::uint32_t>(header[at] << 24 | header[at + 1] << 16 | header[at + 2] << 8 | header[at + 3]);
+        return static_cast<std::uint32_t>(header[at] << 24 | header[at + 1] << 16 |
+                                          header[at + 2] << 8 | header[at + 3]);
     };
     return {be32(16), be32(20)};
 }
@@ -34,7 +35,8 @@ std::string starField(std::uint32_t width, std::uint32_t height) {
     cvsamples::FitsHeader header = cvsamples::primaryImageHeader(16, {width, height});
     header.real("BZERO", 32768.0);
     std::vector<std::int16_t> samples;
-    for (std::uint32_t i = 0; i < width * height; ++i) samples.push_back(static_cast<std::int16_t>(-31000 + static_cast<int>(i % 17)));
+    for (std::uint32_t i = 0; i < width * height; ++i)
+        samples.push_back(static_cast<std::int16_t>(-31000 + static_cast<int>(i % 17)));
     return header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(samples));
 }
 
@@ -46,12 +48,9 @@ TEST_F(ThumbnailCommand, WritesAPngOfTheRequestedSize) {
         const char* flags;
         PngSize size;
     } cases[] = {
-        {"", {256, 171}},
-        {"--size 0", {256, 171}},
-        {"--size 100", {100, 67}},
-        {"--size 1000", {600, 400}},
-        {"--preview", {600, 400}},
-        {"--no-stretch --brightness darker --cfa mono", {256, 171}},
+        {"", {256, 171}},          {"--size 0", {256, 171}},
+        {"--size 100", {100, 67}}, {"--size 1000", {600, 400}},
+        {"--preview", {600, 400}}, {"--no-stretch --brightness darker --cfa mono", {256, 171}},
     };
     for (const auto& c : cases) {
         const auto output = pathOf("out.png");
@@ -65,7 +64,8 @@ TEST_F(ThumbnailCommand, WritesAPngOfTheRequestedSize) {
 }
 
 TEST_F(ThumbnailCommand, ReportsTheRenderAsJson) {
-    const auto run = runTool("thumbnail " + write("sky.fits", starField(60, 40)) + " -o " + pathOf("out.png") + " --report");
+    const auto run = runTool("thumbnail " + write("sky.fits", starField(60, 40)) + " -o " +
+                             pathOf("out.png") + " --report");
     ASSERT_EQ(run.exitCode, 0);
     const auto json = nlohmann::json::parse(run.output);
     EXPECT_EQ(json["status"], "Ok");
@@ -83,10 +83,12 @@ TEST_F(ThumbnailCommand, FailureWritesNoFileAndNamesTheStatus) {
     std::string cut = starField(600, 400);
     cut.resize(cut.size() - 100000);
     EXPECT_EQ(runTool("thumbnail " + write("cut.fits", cut) + " -o " + output).exitCode, 1);
-    EXPECT_EQ(runTool("thumbnail " + write("text.fits", "not an image") + " -o " + output).exitCode, 1);
+    EXPECT_EQ(runTool("thumbnail " + write("text.fits", "not an image") + " -o " + output).exitCode,
+              1);
     EXPECT_FALSE(std::filesystem::exists(output));
     const auto report = runTool("thumbnail " + pathOf("cut.fits") + " -o " + output + " --report");
-    EXPECT_EQ(nlohmann::json::parse(report.output)["status"], "Unsupported") << "the data does not fit the file";
+    EXPECT_EQ(nlohmann::json::parse(report.output)["status"], "Unsupported")
+        << "the data does not fit the file";
 }
 
 TEST_F(ThumbnailCommand, RefusesPicturesLargerThanTheShellAccepts) {

@@ -15,7 +15,7 @@ std::uint8_t byteAt(std::uint64_t offset) {
 }
 
 class FileReaderBatches : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         path_ = std::filesystem::temp_directory_path() /
                 ("corvane-file-reader-" +

@@ -30,8 +30,10 @@ TEST(DefaultNormalization, IsBitExactForEveryFormat) {
     };
     for (const auto& c : cases) {
         const auto n = cv::defaultNormalization(c.format);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(n.scale), c.scaleBits) << cv::sampleFormatName(c.format);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(n.offset), c.offsetBits) << cv::sampleFormatName(c.format);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(n.scale), c.scaleBits)
+            << cv::sampleFormatName(c.format);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(n.offset), c.offsetBits)
+            << cv::sampleFormatName(c.format);
     }
 }
 
@@ -47,7 +49,8 @@ TEST(SampleFormatTable, NamesSizesAndLookupsAgree) {
         EXPECT_EQ(cv::sampleFormatFromName(cv::sampleFormatName(format)), format);
         EXPECT_GT(cv::bytesPerSample(format), 0u);
     }
-    EXPECT_EQ(cv::sampleFormatFromName("uint8"), cv::SampleFormat::None) << "names are case-sensitive";
+    EXPECT_EQ(cv::sampleFormatFromName("uint8"), cv::SampleFormat::None)
+        << "names are case-sensitive";
     EXPECT_EQ(cv::sampleFormatFromName("UInt8 "), cv::SampleFormat::None);
     EXPECT_EQ(cv::bytesPerSample(static_cast<cv::SampleFormat>(11)), 0u);
     EXPECT_EQ(cv::bytesPerSample(cv::SampleFormat::Float64), 8u);
@@ -76,10 +79,13 @@ cv::ImageBlock block(std::uint64_t width, std::uint64_t height, std::uint32_t ch
 
 TEST(BlockByteSize, MultipliesWithAnOverflowCheckAtEveryStep) {
     EXPECT_EQ(cv::blockByteSize(block(6000, 4000, 3, cv::SampleFormat::UInt16)), 144000000u);
-    EXPECT_EQ(cv::blockByteSize(block(1ULL << 32, 1ULL << 32, 1, cv::SampleFormat::UInt8)), std::nullopt);
-    EXPECT_EQ(cv::blockByteSize(block(1ULL << 31, 1ULL << 31, 4, cv::SampleFormat::UInt8)), std::nullopt)
+    EXPECT_EQ(cv::blockByteSize(block(1ULL << 32, 1ULL << 32, 1, cv::SampleFormat::UInt8)),
+              std::nullopt);
+    EXPECT_EQ(cv::blockByteSize(block(1ULL << 31, 1ULL << 31, 4, cv::SampleFormat::UInt8)),
+              std::nullopt)
         << "overflow only at the channel step";
-    EXPECT_EQ(cv::blockByteSize(block(1ULL << 30, 1ULL << 30, 16, cv::SampleFormat::Float64)), std::nullopt)
+    EXPECT_EQ(cv::blockByteSize(block(1ULL << 30, 1ULL << 30, 16, cv::SampleFormat::Float64)),
+              std::nullopt)
         << "overflow only at the bytes-per-sample step";
     EXPECT_EQ(cv::blockByteSize(block(10, 10, 1, cv::SampleFormat::None)), std::nullopt);
 }

@@ -9,7 +9,11 @@ namespace {
 
 TEST(Trim, RemovesSpaceAndControlWhitespaceOnly) {
     EXPECT_EQ(cv::trim(" \t\n\v\f\rabc \r\n"), "abc");
-    EXPECT_EQ(cv::trim("\x08" "abc"), "\x08" "abc") << "byte 8 is not whitespace";
+    EXPECT_EQ(cv::trim("\x08"
+                       "abc"),
+              "\x08"
+              "abc")
+        << "byte 8 is not whitespace";
     EXPECT_EQ(cv::trim("   "), "");
     EXPECT_EQ(cv::trim("a b"), "a b");
 }
@@ -77,7 +81,8 @@ TEST(ParseDouble, LimitsTheTextTo512Bytes) {
     const std::string longest = "1" + std::string(511, '0');
     EXPECT_TRUE(cv::parseDouble(longest).has_value());
     EXPECT_FALSE(cv::parseDouble(longest + "0").has_value());
-    EXPECT_TRUE(cv::parseDouble("   " + longest + "   ").has_value()) << "length counts after trimming";
+    EXPECT_TRUE(cv::parseDouble("   " + longest + "   ").has_value())
+        << "length counts after trimming";
 }
 
 TEST(EqualsIgnoreCase, FoldsAsciiLettersOnly) {

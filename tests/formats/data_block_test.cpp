@@ -138,9 +138,12 @@ Bytes compressWith(cv::Codec codec, const Bytes& input) {
             out.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(input.size()))));
             const auto* source = reinterpret_cast<const char*>(input.data());
             auto* target = reinterpret_cast<char*>(out.data());
-            const int length = codec == cv::Codec::Lz4
-                                   ? LZ4_compress_default(source, target, static_cast<int>(input.size()), static_cast<int>(out.size()))
-                                   : LZ4_compress_HC(source, target, static_cast<int>(input.size()), static_cast<int>(out.size()), 9);
+            const int length =
+                codec == cv::Codec::Lz4
+                    ? LZ4_compress_default(source, target, static_cast<int>(input.size()),
+                                           static_cast<int>(out.size()))
+                    : LZ4_compress_HC(source, target, static_cast<int>(input.size()),
+                                      static_cast<int>(out.size()), 9);
             out.resize(static_cast<std::size_t>(length));
             break;
         }
@@ -149,7 +152,8 @@ Bytes compressWith(cv::Codec codec, const Bytes& input) {
             out.resize(ZSTD_compress(out.data(), out.size(), input.data(), input.size(), 3));
             break;
         }
-        default: break;
+        default:
+            break;
     }
     return out;
 }
@@ -163,9 +167,11 @@ TEST(DecodeBlock, RoundTripsEveryCodecShuffledAndNot) {
             block.uncompressedSize = original.size();
             block.byteShuffled = itemSize > 1;
             block.shuffleItemSize = itemSize;
-            const Bytes stored = compressWith(codec, itemSize > 1 ? shuffle(original, itemSize) : original);
+            const Bytes stored =
+                compressWith(codec, itemSize > 1 ? shuffle(original, itemSize) : original);
             Bytes decoded;
-            ASSERT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::Ok)
+            ASSERT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20),
+                      cv::ReadStatus::Ok)
                 << cv::codecName(codec) << " item size " << itemSize;
             EXPECT_EQ(decoded, original) << cv::codecName(codec) << " item size " << itemSize;
         }
@@ -183,14 +189,18 @@ TEST(DecodeBlock, DecodesZstdFrameByFrame) {
     block.codec = cv::Codec::Zstd;
     block.uncompressedSize = original.size();
     Bytes decoded;
-    ASSERT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::Ok);
+    ASSERT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20),
+              cv::ReadStatus::Ok);
     EXPECT_EQ(decoded, original);
     block.uncompressedSize = 2000;  // output full after one frame: the rest is ignored
-    EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::Ok);
+    EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20),
+              cv::ReadStatus::Ok);
 }
 
 // A skippable zstd frame with no payload: eight bytes that decode to nothing.
-Bytes skippableZstdFrame() { return {0x50, 0x2A, 0x4D, 0x18, 0, 0, 0, 0}; }
+Bytes skippableZstdFrame() {
+    return {0x50, 0x2A, 0x4D, 0x18, 0, 0, 0, 0};
+}
 
 TEST(DecodeBlock, GivesUpOnZstdFramesThatDecodeToNothing) {
     const Bytes original = samplesOf(1000);
@@ -201,16 +211,18 @@ TEST(DecodeBlock, GivesUpOnZstdFramesThatDecodeToNothing) {
     for (const std::size_t skippable : {3u, 100000u}) {
         Bytes stored;
         for (std::size_t i = 0; i < skippable; ++i) {
-            const Bytes frame = i % 2 == 0 ? skippableZstdFrame() : compressWith(cv::Codec::Zstd, {});
+            const Bytes frame =
+                i % 2 == 0 ? skippableZstdFrame() : compressWith(cv::Codec::Zstd, {});
             stored.insert(stored.end(), frame.begin(), frame.end());
         }
         stored.insert(stored.end(), data.begin(), data.end());
         std::size_t framesVisited = 0;
         Bytes decoded;
-        const cv::ReadStatus status = cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20, [&] {
-            ++framesVisited;
-            return cv::ReadStatus::Ok;
-        });
+        const cv::ReadStatus status =
+            cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20, [&] {
+                ++framesVisited;
+                return cv::ReadStatus::Ok;
+            });
         if (skippable == 3) {
             EXPECT_EQ(status, cv::ReadStatus::Ok) << "a few empty frames are allowed";
         } else {
@@ -223,13 +235,18 @@ TEST(DecodeBlock, GivesUpOnZstdFramesThatDecodeToNothing) {
 // A zlib stream of empty stored blocks, then one final stored block with `data`.
 Bytes zlibOfEmptyBlocks(std::size_t emptyBlocks, const Bytes& data) {
     Bytes out = {0x78, 0x01};
-    for (std::size_t i = 0; i < emptyBlocks; ++i) out.insert(out.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
+    for (std::size_t i = 0; i < emptyBlocks; ++i)
+        out.insert(out.end(), {0x00, 0x00, 0x00, 0xFF, 0xFF});
     const auto length = static_cast<std::uint16_t>(data.size());
-    out.insert(out.end(), {0x01, static_cast<std::uint8_t>(length & 0xFF), static_cast<std::uint8_t>(length >> 8),
-                           static_cast<std::uint8_t>(~length & 0xFF), static_cast<std::uint8_t>((~length >> 8) & 0xFF)});
+    out.insert(out.end(),
+               {0x01, static_cast<std::uint8_t>(length & 0xFF),
+                static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(~length & 0xFF),
+                static_cast<std::uint8_t>((~length >> 8) & 0xFF)});
     out.insert(out.end(), data.begin(), data.end());
-    const uLong check = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(check >> shift));
+    const uLong check =
+        adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(check >> shift));
     return out;
 }
 
@@ -248,19 +265,20 @@ TEST(DecodeBlock, StopsWhenTheCheckpointSaysSo) {
     const Case cases[] = {
         {cv::Codec::Zlib, compressWith(cv::Codec::Zlib, zeros), zeros.size()},
         {cv::Codec::Zstd, twoFrames, zeros.size()},
-        {cv::Codec::Zlib, zlibOfEmptyBlocks(400000, few), few.size()},  // 2 MB of input that yields nothing
+        {cv::Codec::Zlib, zlibOfEmptyBlocks(400000, few),
+         few.size()},  // 2 MB of input that yields nothing
     };
     for (const auto& [codec, stored, decodedSize] : cases) {
         cv::ImageBlock block;
         block.codec = codec;
         block.uncompressedSize = decodedSize;
         Bytes decoded;
-        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size(), [] {
-                      return cv::ReadStatus::Cancelled;
-                  }),
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size(),
+                                  [] { return cv::ReadStatus::Cancelled; }),
                   cv::ReadStatus::Cancelled)
             << cv::codecName(codec);
-        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size()), cv::ReadStatus::Ok)
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, zeros.size()),
+                  cv::ReadStatus::Ok)
             << cv::codecName(codec);
     }
 }
@@ -273,20 +291,24 @@ TEST(DecodeBlock, RefusesWrongSizesLimitsAndCorruptData) {
         block.codec = codec;
         Bytes decoded;
         block.uncompressedSize = original.size() + 1;
-        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::Malformed)
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20),
+                  cv::ReadStatus::Malformed)
             << cv::codecName(codec) << ": one byte short of the declared size";
         block.uncompressedSize = original.size();
-        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 999), cv::ReadStatus::TooLarge);
+        EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 999),
+                  cv::ReadStatus::TooLarge);
         Bytes corrupt = stored;
         for (std::size_t i = 0; i < corrupt.size(); i += 3) corrupt[i] ^= 0x5A;
-        EXPECT_NE(cv::decodeBlock(corrupt.data(), corrupt.size(), block, decoded, 1 << 20), cv::ReadStatus::Ok)
+        EXPECT_NE(cv::decodeBlock(corrupt.data(), corrupt.size(), block, decoded, 1 << 20),
+                  cv::ReadStatus::Ok)
             << cv::codecName(codec);
     }
     cv::ImageBlock block;
     block.codec = cv::Codec::Zlib;
     Bytes decoded;
     const std::uint8_t byte = 0;
-    EXPECT_EQ(cv::decodeBlock(&byte, 1, block, decoded, 100), cv::ReadStatus::Malformed) << "no declared size";
+    EXPECT_EQ(cv::decodeBlock(&byte, 1, block, decoded, 100), cv::ReadStatus::Malformed)
+        << "no declared size";
     block.uncompressedSize = 10;
     EXPECT_EQ(cv::decodeBlock(nullptr, 1, block, decoded, 100), cv::ReadStatus::Malformed);
     EXPECT_EQ(cv::decodeBlock(&byte, 0, block, decoded, 100), cv::ReadStatus::Malformed);
@@ -304,8 +326,10 @@ TEST(DecodeBlock, ReportsAnUnshuffleThatCannotAllocateInsteadOfDrawingScrambledB
     const Bytes stored = compressWith(cv::Codec::Zlib, shuffle(original, 2));
     Bytes decoded;
     gFailNothrowArrayAllocations = 1;
-    EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20), cv::ReadStatus::TooLarge);
-    EXPECT_EQ(gFailNothrowArrayAllocations.load(), 0) << "the un-shuffle copy was the failing allocation";
+    EXPECT_EQ(cv::decodeBlock(stored.data(), stored.size(), block, decoded, 1 << 20),
+              cv::ReadStatus::TooLarge);
+    EXPECT_EQ(gFailNothrowArrayAllocations.load(), 0)
+        << "the un-shuffle copy was the failing allocation";
 }
 
 TEST(UnshufflingReader, ReadsEveryRangeAsUnshuffleWouldLeaveIt) {
@@ -319,7 +343,8 @@ TEST(UnshufflingReader, ReadsEveryRangeAsUnshuffleWouldLeaveIt) {
             for (std::size_t count = 0; offset + count <= shuffled.size(); ++count) {
                 Bytes out(count + 1, 0xEE);
                 ASSERT_TRUE(reader.read(offset, out.data(), count));
-                ASSERT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count),
+                ASSERT_TRUE(std::equal(out.begin(),
+                                       out.begin() + static_cast<std::ptrdiff_t>(count),
                                        expected.begin() + static_cast<std::ptrdiff_t>(offset)))
                     << "item size " << itemSize << ", bytes " << offset << " + " << count;
                 ASSERT_EQ(out[count], 0xEE) << "nothing written past the count";

@@ -13,8 +13,8 @@ namespace {
 // Every generated sample is the kind its extension names; other bytes are none.
 TEST(ClassifyFile, TellsEveryKindByItsBytes) {
     const std::pair<const char*, cv::FileClass> byExtension[] = {
-        {".xisf", cv::FileClass::Xisf},          {".fits", cv::FileClass::Fits},
-        {".vmproj", cv::FileClass::Project},     {".seq", cv::FileClass::SirilSequence},
+        {".xisf", cv::FileClass::Xisf},         {".fits", cv::FileClass::Fits},
+        {".vmproj", cv::FileClass::Project},    {".seq", cv::FileClass::SirilSequence},
         {".xpsm", cv::FileClass::ProcessIcons},
     };
     auto samples = cvtest::generatedSamples();

@@ -22,7 +22,8 @@ TEST(ParseFitsCard, SplitsNameValueAndComment) {
     const CardCase cases[] = {
         {"NAXIS1  =                 6000 / length of axis 1", "NAXIS1", "6000", "length of axis 1"},
         {"OBJECT  = 'M 42    '           / target", "OBJECT", "'M 42    '", "target"},
-        {"OBJECT  = 'it''s a / slash' / real comment", "OBJECT", "'it''s a / slash'", "real comment"},
+        {"OBJECT  = 'it''s a / slash' / real comment", "OBJECT", "'it''s a / slash'",
+         "real comment"},
         {"EXPTIME =                300.0", "EXPTIME", "300.0", ""},
         {"EXPTIME =                300.0 /", "EXPTIME", "300.0", ""},
         {"COMMENT1= ''", "COMMENT1", "''", ""},

@@ -56,7 +56,9 @@ const ExternalCase kCases[] = {
     {"fitsrs/IUE_LWP.fits", ReadStatus::Unsupported, 0, 0, 0, SampleFormat::None, "", 0},
 };
 
-void PrintTo(const ExternalCase& c, std::ostream* out) { *out << c.path; }
+void PrintTo(const ExternalCase& c, std::ostream* out) {
+    *out << c.path;
+}
 
 class ExternalFits : public ::testing::TestWithParam<ExternalCase> {};
 
@@ -80,7 +82,8 @@ TEST_P(ExternalFits, ReadsAsTheRulesSay) {
     EXPECT_EQ(data.image.channels, c.channels);
     EXPECT_EQ(data.image.sampleFormat, c.format);
     // The four-plane nebulosa files are PixInsight's colour with alpha; HST's are four chips.
-    const bool colour = c.channels == 3 || (c.channels == 4 && std::string_view(c.path).starts_with("nebulosa/"));
+    const bool colour =
+        c.channels == 3 || (c.channels == 4 && std::string_view(c.path).starts_with("nebulosa/"));
     EXPECT_EQ(data.image.colorSpace, colour ? cv::ColorSpace::RGB : cv::ColorSpace::Gray);
     EXPECT_EQ(data.cfaPattern, c.cfa);
     EXPECT_EQ(data.imageCount, c.imageCount);

@@ -55,8 +55,10 @@ TEST(IsFits, AcceptsOnlyASimpleCardWithValueT) {
 }
 
 TEST(ReadFits, IsNotRecognisedBelowOneBlockOrWithoutSimple) {
-    EXPECT_EQ(read(cvtest::primaryImage(8, 8).substr(0, 2879)).status, cv::ReadStatus::NotRecognized);
-    EXPECT_EQ(read(hdu(extensionHeader("IMAGE", 8, {8, 8}), 64)).status, cv::ReadStatus::NotRecognized);
+    EXPECT_EQ(read(cvtest::primaryImage(8, 8).substr(0, 2879)).status,
+              cv::ReadStatus::NotRecognized);
+    EXPECT_EQ(read(hdu(extensionHeader("IMAGE", 8, {8, 8}), 64)).status,
+              cv::ReadStatus::NotRecognized);
 }
 
 TEST(ReadFits, DescribesAPrimaryImage) {
@@ -95,15 +97,21 @@ struct NormalizationCase {
 
 TEST(ReadFits, NormalisesTheStoredRangeOntoZeroToOne) {
     const NormalizationCase cases[] = {
-        {"unsigned 16-bit convention", 16, 32768.0, 1.0, static_cast<float>(1.0 / 65535.0), static_cast<float>(32768.0 / 65535.0)},
-        {"plain signed 16-bit", 16, std::nullopt, std::nullopt, static_cast<float>(1.0 / 65535.0), static_cast<float>(32768.0 / 65535.0)},
+        {"unsigned 16-bit convention", 16, 32768.0, 1.0, static_cast<float>(1.0 / 65535.0),
+         static_cast<float>(32768.0 / 65535.0)},
+        {"plain signed 16-bit", 16, std::nullopt, std::nullopt, static_cast<float>(1.0 / 65535.0),
+         static_cast<float>(32768.0 / 65535.0)},
         {"8-bit", 8, std::nullopt, std::nullopt, static_cast<float>(1.0 / 255.0), 0.0f},
-        {"unsigned 32-bit convention", 32, 2147483648.0, 1.0, static_cast<float>(1.0 / 4294967295.0), static_cast<float>(4294967296.0 / 2 / 4294967295.0)},
-        {"negative scale swaps the range", 16, 0.0, -1.0, static_cast<float>(-1.0 / 65535.0), static_cast<float>(32767.0 / 65535.0)},
+        {"unsigned 32-bit convention", 32, 2147483648.0, 1.0,
+         static_cast<float>(1.0 / 4294967295.0),
+         static_cast<float>(4294967296.0 / 2 / 4294967295.0)},
+        {"negative scale swaps the range", 16, 0.0, -1.0, static_cast<float>(-1.0 / 65535.0),
+         static_cast<float>(32767.0 / 65535.0)},
         {"zero scale keeps the raw values", 16, 5.0, 0.0, 0.0f, 5.0f},
         {"floats keep BSCALE and BZERO", -32, 1.0, 2.0, 2.0f, 1.0f},
         {"doubles default to identity", -64, std::nullopt, std::nullopt, 1.0f, 0.0f},
-        {"64-bit", 64, std::nullopt, std::nullopt, static_cast<float>(1.0 / 18446744073709551616.0), 0.5f},
+        {"64-bit", 64, std::nullopt, std::nullopt, static_cast<float>(1.0 / 18446744073709551616.0),
+         0.5f},
     };
     for (const auto& c : cases) {
         FitsHeader header = primaryImageHeader(c.bitpix, {4, 4});
@@ -126,8 +134,8 @@ TEST(ReadFits, UnsignedSixteenBitNormalisationIsBitExact) {
 
 TEST(ReadFits, MapsBitpixToSampleFormats) {
     const std::pair<int, cv::SampleFormat> cases[] = {
-        {8, cv::SampleFormat::UInt8},    {16, cv::SampleFormat::Int16},
-        {32, cv::SampleFormat::Int32},   {64, cv::SampleFormat::Int64},
+        {8, cv::SampleFormat::UInt8},     {16, cv::SampleFormat::Int16},
+        {32, cv::SampleFormat::Int32},    {64, cv::SampleFormat::Int64},
         {-32, cv::SampleFormat::Float32}, {-64, cv::SampleFormat::Float64},
     };
     for (const auto& [bitpix, format] : cases) {
@@ -163,8 +171,8 @@ TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
         {"zero width", {0, 4}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
     };
     for (const auto& c : cases) {
-        const std::uint64_t samples = std::accumulate(c.axes.begin(), c.axes.end(), std::uint64_t{1},
-                                                      std::multiplies<>());
+        const std::uint64_t samples =
+            std::accumulate(c.axes.begin(), c.axes.end(), std::uint64_t{1}, std::multiplies<>());
         const auto result = read(hdu(primaryImageHeader(8, c.axes), samples));
         EXPECT_EQ(result.status, c.status) << c.name;
         if (result.status != cv::ReadStatus::Ok) continue;
@@ -215,10 +223,12 @@ TEST(ReadFits, ExtensionWithInheritAddsThePrimaryCardsItLacks) {
 
 TEST(ReadFits, InheritedListStopsAt512Records) {
     FitsHeader primary = primaryImageHeader(16, {});
-    for (int i = 0; i < 400; ++i) primary.integer(cvtest::numbered("P", static_cast<std::size_t>(i)), i);
+    for (int i = 0; i < 400; ++i)
+        primary.integer(cvtest::numbered("P", static_cast<std::size_t>(i)), i);
     FitsHeader extension = extensionHeader("IMAGE", 8, {4, 4});
     extension.logical("INHERIT", true);
-    for (int i = 0; i < 300; ++i) extension.integer(cvtest::numbered("E", static_cast<std::size_t>(i)), i);
+    for (int i = 0; i < 300; ++i)
+        extension.integer(cvtest::numbered("E", static_cast<std::size_t>(i)), i);
     const auto result = read(primary.bytes() + hdu(extension, 16));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.keywords.size(), 512u);
@@ -247,22 +257,25 @@ TEST(ReadFits, FirstOfEqualImagesWins) {
 }
 
 TEST(ReadFits, TablesAreWalkedOverAndNotCounted) {
-    const auto result = read(cvtest::primaryImage(10, 10) + hdu(extensionHeader("BINTABLE", 8, {24, 100}), 2400) +
-                             hdu(extensionHeader("TABLE", 8, {80, 50}), 4000));
+    const auto result =
+        read(cvtest::primaryImage(10, 10) + hdu(extensionHeader("BINTABLE", 8, {24, 100}), 2400) +
+             hdu(extensionHeader("TABLE", 8, {80, 50}), 4000));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.imageCount, 1u);
 }
 
 TEST(ReadFits, TableWithoutAnImageIsUnsupported) {
-    const auto result = read(primaryImageHeader(8, {}).bytes() + hdu(extensionHeader("BINTABLE", 8, {24, 100}), 2400));
+    const auto result = read(primaryImageHeader(8, {}).bytes() +
+                             hdu(extensionHeader("BINTABLE", 8, {24, 100}), 2400));
     EXPECT_EQ(result.status, cv::ReadStatus::Unsupported);
     EXPECT_EQ(result.data.imageCount, 0u);
 }
 
 TEST(ReadFits, WalkStopsAfterALaterUnitWithoutData) {
     // The third unit's image is never reached: the empty second one ends the walk.
-    const auto result = read(cvtest::primaryImage(10, 10) + hdu(extensionHeader("IMAGE", 8, {}), 0) +
-                             hdu(extensionHeader("IMAGE", 8, {50, 50}), 2500));
+    const auto result =
+        read(cvtest::primaryImage(10, 10) + hdu(extensionHeader("IMAGE", 8, {}), 0) +
+             hdu(extensionHeader("IMAGE", 8, {50, 50}), 2500));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.imageCount, 1u);
     EXPECT_EQ(result.data.image.width, 10u);
@@ -333,7 +346,8 @@ TEST(ReadFits, HeaderOfExactly512BlocksIsRead) {
 
 TEST(ReadFits, StoresAtMost512KeywordsPerUnit) {
     FitsHeader header = primaryImageHeader(8, {3, 3});
-    for (int i = 0; i < 600; ++i) header.integer(cvtest::numbered("K", static_cast<std::size_t>(i)), i);
+    for (int i = 0; i < 600; ++i)
+        header.integer(cvtest::numbered("K", static_cast<std::size_t>(i)), i);
     const auto result = read(hdu(header, 9));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.keywords.size(), 512u);
@@ -359,29 +373,37 @@ TEST(ReadFits, KeywordTextBudgetIsSharedByAllUnitsAndCutsTheLastRecord) {
     std::uint64_t used = storedTextOf(bytes);
     for (int t = 0; t < 8; ++t) {
         FitsHeader table = extensionHeader("BINTABLE", 8, {8, 1});
-        for (int i = 0; i < 450; ++i) table.text(cvtest::numbered("K", static_cast<std::size_t>(i)), longText, "c");
+        for (int i = 0; i < 450; ++i)
+            table.text(cvtest::numbered("K", static_cast<std::size_t>(i)), longText, "c");
         used += storedTextOf(table.bytes());
         bytes += hdu(table, 8);
     }
     ASSERT_LT(used, 262144u);
     ASSERT_GT(used, 262144u - 25000u);
     FitsHeader image = extensionHeader("IMAGE", 8, {4, 4});
-    for (int i = 0; i < 400; ++i) image.text(cvtest::numbered("I", static_cast<std::size_t>(i)), longText, "c");
+    for (int i = 0; i < 400; ++i)
+        image.text(cvtest::numbered("I", static_cast<std::size_t>(i)), longText, "c");
     const auto result = read(bytes + hdu(image, 16));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     std::uint64_t stored = 0;
-    for (const auto& k : result.data.keywords) stored += k.name.size() + k.value.size() + k.comment.size();
+    for (const auto& k : result.data.keywords)
+        stored += k.name.size() + k.value.size() + k.comment.size();
     EXPECT_EQ(stored, 262144u - used) << "the budget is never refilled";
     const auto& last = result.data.keywords.back();
-    EXPECT_LT(last.name.size() + last.value.size() + last.comment.size(), 2 + longText.size() + 2 + 1 + 4)
+    EXPECT_LT(last.name.size() + last.value.size() + last.comment.size(),
+              2 + longText.size() + 2 + 1 + 4)
         << "the record that meets the end of the budget is cut";
 }
 
 TEST(ReadFits, SkipsCardsThatAreNotValueCards) {
     FitsHeader header;
-    header.raw("SIMPLE  =                    T").raw("BITPIX  =                    8")
-        .raw("NAXIS   =                    2").raw("NAXIS1  =                    4")
-        .raw("NAXIS2  =                    4").raw("NAXIS1  =99").raw("COMMENT NAXIS1 = 7");
+    header.raw("SIMPLE  =                    T")
+        .raw("BITPIX  =                    8")
+        .raw("NAXIS   =                    2")
+        .raw("NAXIS1  =                    4")
+        .raw("NAXIS2  =                    4")
+        .raw("NAXIS1  =99")
+        .raw("COMMENT NAXIS1 = 7");
     const auto result = read(hdu(header, 16));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.image.width, 4u);
@@ -390,13 +412,17 @@ TEST(ReadFits, SkipsCardsThatAreNotValueCards) {
 
 TEST(ReadFits, LaterCardsOverwriteAndUnparsableValuesAreIgnored) {
     FitsHeader header = primaryImageHeader(16, {4, 4});
-    header.value("BZERO", "'32768'").value("BSCALE", "1.0D0").value("BSCALE", "nan").value("BZERO", "-inf");
+    header.value("BZERO", "'32768'")
+        .value("BSCALE", "1.0D0")
+        .value("BSCALE", "nan")
+        .value("BZERO", "-inf");
     header.integer("NAXIS2", 2).value("NAXIS1", "four");
     const auto result = read(hdu(header, 32));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.data.image.height, 2u);
     EXPECT_EQ(result.data.image.width, 4u);
-    EXPECT_EQ(result.data.image.offset, static_cast<float>(32768.0 / 65535.0)) << "BZERO stayed 0, BSCALE 1";
+    EXPECT_EQ(result.data.image.offset, static_cast<float>(32768.0 / 65535.0))
+        << "BZERO stayed 0, BSCALE 1";
 }
 
 TEST(ReadFits, KeepsStringValuesExactlyAsWritten) {
@@ -420,7 +446,9 @@ TEST(ReadFits, TakesTheBayerPatternFromBayerpatThenColortyp) {
         {"lower case padded", {{"BAYERPAT", "'rggb    '"}}, "RGGB"},
         {"COLORTYP alone", {{"COLORTYP", "'GRBG'"}}, "GRBG"},
         {"BAYERPAT wins", {{"COLORTYP", "'GRBG'"}, {"BAYERPAT", "'BGGR'"}}, "BGGR"},
-        {"an unusable BAYERPAT hides COLORTYP", {{"BAYERPAT", "'RGB'"}, {"COLORTYP", "'GRBG'"}}, ""},
+        {"an unusable BAYERPAT hides COLORTYP",
+         {{"BAYERPAT", "'RGB'"}, {"COLORTYP", "'GRBG'"}},
+         ""},
         {"letters are not judged here", {{"BAYERPAT", "'XYZW'"}}, "XYZW"},
         {"unquoted", {{"bayerpat", "GBRG"}}, "GBRG"},
         {"none", {}, ""},
@@ -438,7 +466,8 @@ TEST(ReadFits, TakesTheBayerPatternFromBayerpatThenColortyp) {
 }
 
 TEST(ReadFits, ReportsAFailingSourceAsReadFailed) {
-    const std::string bytes = cvtest::primaryImage(10, 10) + hdu(extensionHeader("IMAGE", 8, {50, 50}), 2500);
+    const std::string bytes =
+        cvtest::primaryImage(10, 10) + hdu(extensionHeader("IMAGE", 8, {50, 50}), 2500);
     cvtest::FailingReader reader(bytes, 2880 * 2 + 10);
     cv::ImageData data;
     EXPECT_EQ(cv::readFits(reader, data), cv::ReadStatus::ReadFailed);
@@ -450,9 +479,11 @@ TEST(ReadFits, OutOfRangeBitpixIsNotWrappedIntoAValidOne) {
     EXPECT_EQ(read(hdu(header, 4)).status, cv::ReadStatus::Ok) << "the earlier BITPIX 8 stands";
     FitsHeader only = primaryImageHeader(8, {2, 2});
     std::string bytes = only.bytes();
-    bytes.replace(bytes.find("BITPIX  =                    8"), 30, "BITPIX  =           4294967304");
+    bytes.replace(bytes.find("BITPIX  =                    8"), 30,
+                  "BITPIX  =           4294967304");
     // Without a BITPIX the unit has no data size, so its data is walked as a header.
-    EXPECT_EQ(read(bytes + cvsamples::padData(std::string(4, '\0'))).status, cv::ReadStatus::Malformed);
+    EXPECT_EQ(read(bytes + cvsamples::padData(std::string(4, '\0'))).status,
+              cv::ReadStatus::Malformed);
 }
 
 }  // namespace

@@ -31,11 +31,17 @@ TEST(ReadImageHeader, RecognisesFilesByTheirFirstBytes) {
     const std::string fits = cvtest::primaryImage(8, 8);
     const DetectionCase cases[] = {
         {"a FITS image", fits, cv::ReadStatus::Ok, cv::FileKind::Fits},
-        {"15 bytes starting XISF0100 are not XISF", "XISF0100abcdefg", cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
-        {"2879 bytes with a SIMPLE card are not FITS", padded(simpleCard("T"), 2879), cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
-        {"SIMPLE = F is not FITS", padded(simpleCard("F"), 2880), cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
-        {"a two-letter SIMPLE value is not FITS", padded(simpleCard("TT"), 2880), cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
-        {"a Garmin activity file", padded(std::string("\x0e\x10\x43\x08\x00\x00\x00\x00.FIT", 12), 4000), cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
+        {"15 bytes starting XISF0100 are not XISF", "XISF0100abcdefg",
+         cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
+        {"2879 bytes with a SIMPLE card are not FITS", padded(simpleCard("T"), 2879),
+         cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
+        {"SIMPLE = F is not FITS", padded(simpleCard("F"), 2880), cv::ReadStatus::NotRecognized,
+         cv::FileKind::Unknown},
+        {"a two-letter SIMPLE value is not FITS", padded(simpleCard("TT"), 2880),
+         cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
+        {"a Garmin activity file",
+         padded(std::string("\x0e\x10\x43\x08\x00\x00\x00\x00.FIT", 12), 4000),
+         cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
         {"an empty file", "", cv::ReadStatus::NotRecognized, cv::FileKind::Unknown},
     };
     for (const auto& c : cases) {

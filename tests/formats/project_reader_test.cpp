@@ -34,7 +34,8 @@ Located locate(const std::string& bytes) {
     cvtest::BytesReader reader(bytes);
     Located result;
     result.status = cv::locateProjectImage(reader, result.ref);
-    if (result.status == ReadStatus::Ok) result.entry = bytes.substr(result.ref.dataOffset, result.ref.size);
+    if (result.status == ReadStatus::Ok)
+        result.entry = bytes.substr(result.ref.dataOffset, result.ref.size);
     return result;
 }
 
@@ -70,8 +71,10 @@ TEST(LocateProjectImage, RefusesBrokenContainers) {
     EXPECT_EQ(locate(good).status, ReadStatus::Ok);
     EXPECT_EQ(locate("VMPROJ02" + good.substr(8)).status, ReadStatus::Malformed);
     EXPECT_EQ(locate(projectOf("", 0)).status, ReadStatus::Malformed) << "no entries";
-    EXPECT_EQ(locate(cvsamples::buildProject("", std::vector<std::string>(4097, "x"))).status, ReadStatus::Malformed);
-    EXPECT_EQ(locate(cvsamples::buildProject("", {""})).status, ReadStatus::Malformed) << "an empty chosen entry";
+    EXPECT_EQ(locate(cvsamples::buildProject("", std::vector<std::string>(4097, "x"))).status,
+              ReadStatus::Malformed);
+    EXPECT_EQ(locate(cvsamples::buildProject("", {""})).status, ReadStatus::Malformed)
+        << "an empty chosen entry";
     std::string tooLong = "VMPROJ01" + le32(4 * 1024 * 1024 + 1);
     tooLong.resize(4 * 1024 * 1024 + 64, 'x');
     EXPECT_EQ(locate(tooLong).status, ReadStatus::TooLarge);
@@ -81,14 +84,16 @@ TEST(LocateProjectImage, RefusesBrokenContainers) {
     const std::size_t entry0 = lying.size() - (4 + 2) - (4 + 2);
     lying.replace(entry0, 4, le32(1000));
     EXPECT_EQ(locate(lying).status, ReadStatus::Malformed);
-    EXPECT_EQ(locate(good.substr(0, good.size() - 1)).status, ReadStatus::Malformed) << "the chosen entry is cut";
+    EXPECT_EQ(locate(good.substr(0, good.size() - 1)).status, ReadStatus::Malformed)
+        << "the chosen entry is cut";
 }
 
 // 4 MiB of text and 4096 entry ids: the text is walked once, however many
 // entries there are to match.
 TEST(LocateProjectImage, ReadsTheKeyValueTextInOnePass) {
     std::string text = "role.source=wanted\n";
-    for (std::uint32_t i = 0; i + 1 < cv::kMaxProjectEntries; ++i) text += "image." + std::to_string(i) + ".id=other\n";
+    for (std::uint32_t i = 0; i + 1 < cv::kMaxProjectEntries; ++i)
+        text += "image." + std::to_string(i) + ".id=other\n";
     text += "image.4095.id=wanted\nimage.0100.id=wanted\nimage.4096.id=wanted\n";
     const std::size_t keyLines = cv::kMaxProjectEntries + 3;
     text += std::string(4 * 1024 * 1024 - text.size(), '-');
@@ -97,7 +102,8 @@ TEST(LocateProjectImage, ReadsTheKeyValueTextInOnePass) {
     ASSERT_EQ(roles.imageIds.size(), cv::kMaxProjectEntries) << "image.4096.id names no entry";
     EXPECT_EQ(roles.imageIds[100], "other") << "image.0100.id is not image.100.id";
 
-    const auto result = locate(cvsamples::buildProject(text, std::vector<std::string>(cv::kMaxProjectEntries, "x")));
+    const auto result = locate(
+        cvsamples::buildProject(text, std::vector<std::string>(cv::kMaxProjectEntries, "x")));
     ASSERT_EQ(result.status, ReadStatus::Ok);
     EXPECT_EQ(result.ref.index, cv::kMaxProjectEntries - 1);
 }
@@ -113,7 +119,8 @@ TEST(ReadImageHeader, ReadsTheProjectsXisfAndShiftsItsPositions) {
     thumbnail.samples.assign(32, '\x02');
     writer.addImage(block, {}, &thumbnail);
     const std::string xisf = writer.bytes();
-    const std::string text(1000 - 12 - 4 - 7 - 4 - 4 - 4, 'k');  // the XISF file starts at byte 1000
+    const std::string text(1000 - 12 - 4 - 7 - 4 - 4 - 4,
+                           'k');  // the XISF file starts at byte 1000
     const std::string bytes = cvsamples::buildProject(text, {xisf});
     ASSERT_EQ(bytes.substr(1000, 8), "XISF0100");
     cvtest::BytesReader reader(bytes);

@@ -30,14 +30,16 @@ bool recognised(const std::string& text) {
 TEST(SirilSequence, RecognisesTheCommentOrAFirstHeaderLine) {
     EXPECT_TRUE(recognised("#Siril sequence file. Contains list of files\nS 'a' 1 0 0 5 0 4\n"));
     EXPECT_TRUE(recognised("\xEF\xBB\xBF# other comment\r\n\r\nS 'light_' 1 2 2 5 0 4\n"));
-    EXPECT_FALSE(recognised("# comment\nT A\nS 'x' 1 0 0\n")) << "the first non-comment line must be the S line";
+    EXPECT_FALSE(recognised("# comment\nT A\nS 'x' 1 0 0\n"))
+        << "the first non-comment line must be the S line";
     EXPECT_FALSE(recognised("# only comments\n# and more\n"));
     EXPECT_FALSE(recognised("S '"));
     EXPECT_FALSE(recognised("SIMPLE  =                    T"));
 }
 
 TEST(SirilSequence, ReadsHeaderTypeLayersAndImages) {
-    const auto parsed = parse("S 'light_' 1 0 3 5 0 4 0 0\nTF\nL 3\nI 1 1\nI 7 0\nI 8\nI 9 maybe\nI 10 99999999999\n");
+    const auto parsed = parse(
+        "S 'light_' 1 0 3 5 0 4 0 0\nTF\nL 3\nI 1 1\nI 7 0\nI 8\nI 9 maybe\nI 10 99999999999\n");
     ASSERT_EQ(parsed.status, ReadStatus::Ok);
     const auto& info = parsed.info;
     EXPECT_EQ(info.name, "light_");
@@ -93,7 +95,9 @@ TEST(SirilSequence, MergesTheBestFilledRegistrationLayer) {
 }
 
 TEST(SirilSequence, BadRegistrationLinesStayInStepAsZeros) {
-    const auto parsed = parse("S 'a' 1 3 3 5 0 4\nI 1 1\nI 2 1\nI 3 1\nR0 2 2 1 0 0 10\nR0 nan 1 1 0 0 1\nR0 3 3 1 0 0 12\n");
+    const auto parsed = parse(
+        "S 'a' 1 3 3 5 0 4\nI 1 1\nI 2 1\nI 3 1\nR0 2 2 1 0 0 10\nR0 nan 1 1 0 0 1\nR0 3 3 1 0 0 "
+        "12\n");
     ASSERT_EQ(parsed.status, ReadStatus::Ok);
     EXPECT_TRUE(parsed.info.images[0].registered);
     EXPECT_FALSE(parsed.info.images[1].registered);
@@ -102,10 +106,11 @@ TEST(SirilSequence, BadRegistrationLinesStayInStepAsZeros) {
 }
 
 TEST(SirilSequence, ReadsStatisticsByImageIndex) {
-    const auto parsed = parse("S 'a' 1 6 6 5 0 4\nI 1\nI 2\nI 3\nI 4\nI 5\nI 6\n"
-                              "M0-5 1 2 3 0.25 5 6 7 8 9 10 11 12 13 0.01\n"
-                              "M0-4 1 2 3 -999999 5 6 7 8 9 10 11 12 13 0.02\n"
-                              "M0-3 1 2 3 0.5\n");
+    const auto parsed = parse(
+        "S 'a' 1 6 6 5 0 4\nI 1\nI 2\nI 3\nI 4\nI 5\nI 6\n"
+        "M0-5 1 2 3 0.25 5 6 7 8 9 10 11 12 13 0.01\n"
+        "M0-4 1 2 3 -999999 5 6 7 8 9 10 11 12 13 0.02\n"
+        "M0-3 1 2 3 0.5\n");
     ASSERT_EQ(parsed.status, ReadStatus::Ok);
     const auto& images = parsed.info.images;
     EXPECT_FALSE(images[0].hasMedian);
@@ -125,7 +130,8 @@ TEST(SirilSequence, MarksFilesWithTooManyImagesAsTruncated) {
     ASSERT_EQ(parsed.status, ReadStatus::Ok);
     EXPECT_TRUE(parsed.info.truncated);
     EXPECT_EQ(parsed.info.images.size(), 100000u);
-    EXPECT_NE(cv::sequenceReport(parsed.info).find("The file is larger than can be shown in full"), std::string::npos);
+    EXPECT_NE(cv::sequenceReport(parsed.info).find("The file is larger than can be shown in full"),
+              std::string::npos);
 }
 
 }  // namespace

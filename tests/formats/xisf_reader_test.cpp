@@ -12,14 +12,15 @@
 
 namespace {
 
+using cv::ReadStatus;
 using cvsamples::XisfBlock;
 using cvsamples::XisfWriter;
-using cv::ReadStatus;
 
 // An XISF file around a hand-written header, followed by `tail` bytes of data.
 std::string xisfWithHeader(const std::string& xml, std::size_t tail = 0) {
     std::string file = "XISF0100";
-    for (int shift = 0; shift < 32; shift += 8) file += static_cast<char>((xml.size() >> shift) & 0xFF);
+    for (int shift = 0; shift < 32; shift += 8)
+        file += static_cast<char>((xml.size() >> shift) & 0xFF);
     file += std::string(4, '\0') + xml;
     file.resize(file.size() + tail, '\0');
     return file;
@@ -47,9 +48,13 @@ XisfBlock uint16Block(std::uint64_t width, std::uint64_t height) {
 
 TEST(ReadXisf, ChecksThePrefixAndHeaderLength) {
     EXPECT_EQ(readXisf("XISF0100").status, ReadStatus::NotRecognized);
-    EXPECT_EQ(readXisf(std::string("XISF0200") + std::string(8, '\0')).status, ReadStatus::NotRecognized);
-    EXPECT_EQ(readXisf(std::string("XISF0100") + std::string(8, '\0')).status, ReadStatus::Malformed) << "length 0";
-    std::string huge = std::string("XISF0100") + std::string("\x01\x00\x00\x01", 4) + std::string(4, '\0');
+    EXPECT_EQ(readXisf(std::string("XISF0200") + std::string(8, '\0')).status,
+              ReadStatus::NotRecognized);
+    EXPECT_EQ(readXisf(std::string("XISF0100") + std::string(8, '\0')).status,
+              ReadStatus::Malformed)
+        << "length 0";
+    std::string huge =
+        std::string("XISF0100") + std::string("\x01\x00\x00\x01", 4) + std::string(4, '\0');
     huge.resize(16 + 16777217, ' ');
     EXPECT_EQ(readXisf(huge).status, ReadStatus::TooLarge) << "one byte over 16 MiB";
     std::string cut = xisfWithHeader("<xisf/>");
@@ -61,11 +66,13 @@ TEST(ReadXisf, DescribesAnAttachedImage) {
     XisfWriter writer;
     XisfBlock block = uint16Block(40, 30);
     block.bigEndian = true;
-    writer.addImage(block, "<FITSKeyword name='OBJECT' value=\"'M 42'\" comment='a &amp; b'/>"
-                           "<Property id='Observation:Object:Name' type='String'>  Orion &amp; friends  </Property>"
-                           "<Property id='Instrument:ExposureTime' type='Float32' value='300'/>"
-                           "<Property id='' type='String'>ignored</Property>"
-                           "<ColorFilterArray pattern='RGGB' width='2' height='2'/>");
+    writer.addImage(
+        block,
+        "<FITSKeyword name='OBJECT' value=\"'M 42'\" comment='a &amp; b'/>"
+        "<Property id='Observation:Object:Name' type='String'>  Orion &amp; friends  </Property>"
+        "<Property id='Instrument:ExposureTime' type='Float32' value='300'/>"
+        "<Property id='' type='String'>ignored</Property>"
+        "<ColorFilterArray pattern='RGGB' width='2' height='2'/>");
     const auto result = readXisf(writer.bytes());
     ASSERT_EQ(result.status, ReadStatus::Ok);
     const auto& image = result.data.image;
@@ -81,7 +88,8 @@ TEST(ReadXisf, DescribesAnAttachedImage) {
     EXPECT_EQ(result.data.keywords[0].value, "'M 42'");
     EXPECT_EQ(result.data.keywords[0].comment, "a & b");
     ASSERT_EQ(result.data.properties.size(), 2u);
-    EXPECT_EQ(result.data.properties[0].value, "Orion & friends") << "text content, trimmed and decoded";
+    EXPECT_EQ(result.data.properties[0].value, "Orion & friends")
+        << "text content, trimmed and decoded";
     EXPECT_EQ(result.data.properties[1].value, "300");
     EXPECT_EQ(result.data.cfaPattern, "RGGB");
     EXPECT_EQ(result.data.cfaWidth, 2u);
@@ -98,9 +106,12 @@ TEST(ReadXisf, ChoosesTheLargestImageAndTheFirstOfEquals) {
     EXPECT_EQ(larger.data.imageCount, 2u);
 
     const std::string equalCounts =
-        "<xisf><Image geometry='100:100:1' sampleFormat='UInt16' compression='zlib:20000' location='attachment:0:100'/>"
-        "<Image geometry='100:100:1' sampleFormat='UInt16' compression='zlib:20000' location='attachment:0:900'/></xisf>";
-    EXPECT_EQ(readXisf(xisfWithHeader(equalCounts, 1000)).data.image.size, 900u) << "the larger stored block wins";
+        "<xisf><Image geometry='100:100:1' sampleFormat='UInt16' compression='zlib:20000' "
+        "location='attachment:0:100'/>"
+        "<Image geometry='100:100:1' sampleFormat='UInt16' compression='zlib:20000' "
+        "location='attachment:0:900'/></xisf>";
+    EXPECT_EQ(readXisf(xisfWithHeader(equalCounts, 1000)).data.image.size, 900u)
+        << "the larger stored block wins";
 
     const auto byIndex = readXisf(xisfWithHeader(twoFormats, 40000), 0);
     ASSERT_EQ(byIndex.status, ReadStatus::Ok);
@@ -114,10 +125,13 @@ TEST(ReadXisf, RefusesBadImageAttributes) {
         "<Image geometry='100001:1:1' sampleFormat='UInt8' location='attachment:0:100'/>",
         "<Image geometry='10:10:17' sampleFormat='UInt8' location='attachment:0:100'/>",
         "<Image geometry='10:10:1' sampleFormat='uint8' location='attachment:0:100'/>",
-        "<Image geometry='10:10:1' sampleFormat='UInt8' byteOrder='Big' location='attachment:0:100'/>",
-        "<Image geometry='10:10:1' sampleFormat='UInt8' colorSpace='HSV' location='attachment:0:100'/>",
+        "<Image geometry='10:10:1' sampleFormat='UInt8' byteOrder='Big' "
+        "location='attachment:0:100'/>",
+        "<Image geometry='10:10:1' sampleFormat='UInt8' colorSpace='HSV' "
+        "location='attachment:0:100'/>",
         "<Image geometry='10:10:1' sampleFormat='UInt8' location='attachment:0'/>",
-        "<Image geometry='10:10:1' sampleFormat='UInt8' compression='rar:100' location='attachment:0:100'/>",
+        "<Image geometry='10:10:1' sampleFormat='UInt8' compression='rar:100' "
+        "location='attachment:0:100'/>",
         "<Image geometry='10:10:1' sampleFormat='UInt8'/>",
     };
     for (const char* image : images) {
@@ -125,22 +139,31 @@ TEST(ReadXisf, RefusesBadImageAttributes) {
                   ReadStatus::Unsupported)
             << image;
     }
-    EXPECT_EQ(readXisf(xisfWithHeader("<xisf><Image", 100)).status, ReadStatus::Malformed) << "an XML error and no image";
+    EXPECT_EQ(readXisf(xisfWithHeader("<xisf><Image", 100)).status, ReadStatus::Malformed)
+        << "an XML error and no image";
 }
 
 TEST(ReadXisf, ChecksTheDataBlockAgainstTheGeometry) {
     const std::pair<const char*, ReadStatus> cases[] = {
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:199'/>", ReadStatus::Malformed},
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:0'/>", ReadStatus::Malformed},
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:100:1000'/>", ReadStatus::Truncated},
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' compression='zlib:199' location='attachment:0:50'/>",
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:199'/>",
          ReadStatus::Malformed},
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:200'/>", ReadStatus::Ok},
-        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:250'/>", ReadStatus::Ok},  // padded
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:0'/>",
+         ReadStatus::Malformed},
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:100:1000'/>",
+         ReadStatus::Truncated},
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' compression='zlib:199' "
+         "location='attachment:0:50'/>",
+         ReadStatus::Malformed},
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:200'/>",
+         ReadStatus::Ok},
+        {"<Image geometry='10:10:1' sampleFormat='UInt16' location='attachment:0:250'/>",
+         ReadStatus::Ok},  // padded
         {"<Image geometry='10:10:1' sampleFormat='UInt16' location='inline'/>", ReadStatus::Ok},
     };
     for (const auto& [image, status] : cases) {
-        EXPECT_EQ(readXisf(xisfWithHeader(std::string("<xisf>") + image + "</xisf>", 300)).status, status) << image;
+        EXPECT_EQ(readXisf(xisfWithHeader(std::string("<xisf>") + image + "</xisf>", 300)).status,
+                  status)
+            << image;
     }
 }
 
@@ -162,14 +185,21 @@ TEST(ReadXisf, TakesSmallIntegerThumbnailsOnly) {
         std::uint64_t width;
         const char* format;
         bool taken;
-    } cases[] = {{400, "UInt8", true}, {1024, "UInt16", true}, {1025, "UInt8", false}, {400, "Float32", false}};
+    } cases[] = {{400, "UInt8", true},
+                 {1024, "UInt16", true},
+                 {1025, "UInt8", false},
+                 {400, "Float32", false}};
     for (const auto& c : cases) {
         XisfWriter writer;
         XisfBlock thumbnail;
         thumbnail.width = c.width;
         thumbnail.height = 300;
         thumbnail.sampleFormat = c.format;
-        thumbnail.samples.assign(c.width * 300 * (std::string(c.format) == "UInt8" ? 1 : std::string(c.format) == "UInt16" ? 2 : 4), '\x20');
+        thumbnail.samples.assign(c.width * 300 *
+                                     (std::string(c.format) == "UInt8"    ? 1
+                                      : std::string(c.format) == "UInt16" ? 2
+                                                                          : 4),
+                                 '\x20');
         writer.addImage(uint16Block(1200, 900), {}, &thumbnail);
         const auto result = readXisf(writer.bytes());
         ASSERT_EQ(result.status, ReadStatus::Ok);
@@ -180,7 +210,8 @@ TEST(ReadXisf, TakesSmallIntegerThumbnailsOnly) {
 TEST(ReadXisf, DropsAThumbnailThatPointsPastTheFile) {
     const std::string xml =
         "<xisf><Image geometry='10:10:1' sampleFormat='UInt8' location='attachment:0:100'>"
-        "<Thumbnail geometry='32:40:1' sampleFormat='UInt8' location='attachment:8192:1280'/></Image></xisf>";
+        "<Thumbnail geometry='32:40:1' sampleFormat='UInt8' "
+        "location='attachment:8192:1280'/></Image></xisf>";
     const auto result = readXisf(xisfWithHeader(xml, 200));
     ASSERT_EQ(result.status, ReadStatus::Ok);
     EXPECT_FALSE(result.data.hasThumbnail);
@@ -189,7 +220,8 @@ TEST(ReadXisf, DropsAThumbnailThatPointsPastTheFile) {
 
 TEST(ReadXisf, LoadsBlocksStoredInTheHeader) {
     XisfBlock original = uint16Block(16, 8);
-    for (std::size_t i = 0; i < original.samples.size(); ++i) original.samples[i] = static_cast<char>(i * 7);
+    for (std::size_t i = 0; i < original.samples.size(); ++i)
+        original.samples[i] = static_cast<char>(i * 7);
     struct Case {
         const char* name;
         XisfBlock::Placement placement;
@@ -212,35 +244,44 @@ TEST(ReadXisf, LoadsBlocksStoredInTheHeader) {
         const auto result = readXisf(writer.bytes());
         ASSERT_EQ(result.status, ReadStatus::Ok) << c.name;
         const std::string stored = cvsamples::encodeBlock(block);
-        EXPECT_EQ(result.data.image.inlineData, std::vector<std::uint8_t>(stored.begin(), stored.end())) << c.name;
+        EXPECT_EQ(result.data.image.inlineData,
+                  std::vector<std::uint8_t>(stored.begin(), stored.end()))
+            << c.name;
         EXPECT_EQ(result.data.image.codec != cv::Codec::None, !c.codec.empty()) << c.name;
     }
 }
 
 TEST(ReadXisf, BadPayloadsFailTheImageButOnlyDropAThumbnail) {
     const std::string badImage =
-        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='embedded'><Data encoding='base64'>@@@@</Data>"
+        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='embedded'><Data "
+        "encoding='base64'>@@@@</Data>"
         "</Image></xisf>";
     EXPECT_EQ(readXisf(xisfWithHeader(badImage)).status, ReadStatus::Malformed);
     const std::string hexData =
-        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='embedded'><Data encoding='hex'>00010203</Data>"
+        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='embedded'><Data "
+        "encoding='hex'>00010203</Data>"
         "</Image></xisf>";
     EXPECT_EQ(readXisf(xisfWithHeader(hexData)).status, ReadStatus::Malformed);
     const std::string badThumbnail =
         "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='inline:base64'>AAECAw=="
-        "<Thumbnail geometry='2:2:1' sampleFormat='UInt8' location='inline:base64'>not base64!</Thumbnail></Image></xisf>";
+        "<Thumbnail geometry='2:2:1' sampleFormat='UInt8' location='inline:base64'>not "
+        "base64!</Thumbnail></Image></xisf>";
     const auto result = readXisf(xisfWithHeader(badThumbnail));
     ASSERT_EQ(result.status, ReadStatus::Ok);
     EXPECT_FALSE(result.data.hasThumbnail);
     EXPECT_EQ(result.data.image.inlineData, (std::vector<std::uint8_t>{0, 1, 2, 3}));
     const std::string plainInline =
-        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' location='inline'>AAECAw==</Image></xisf>";
-    EXPECT_TRUE(readXisf(xisfWithHeader(plainInline)).data.image.inlineData.empty()) << "no encoding, no payload";
+        "<xisf><Image geometry='2:2:1' sampleFormat='UInt8' "
+        "location='inline'>AAECAw==</Image></xisf>";
+    EXPECT_TRUE(readXisf(xisfWithHeader(plainInline)).data.image.inlineData.empty())
+        << "no encoding, no payload";
 }
 
 TEST(ReadXisf, StoresAtMost512Keywords) {
-    std::string xml = "<xisf><Image geometry='1:1:1' sampleFormat='UInt8' location='attachment:0:1'>";
-    for (int i = 0; i < 600; ++i) xml += "<FITSKeyword name='K" + std::to_string(i) + "' value='1' comment=''/>";
+    std::string xml =
+        "<xisf><Image geometry='1:1:1' sampleFormat='UInt8' location='attachment:0:1'>";
+    for (int i = 0; i < 600; ++i)
+        xml += "<FITSKeyword name='K" + std::to_string(i) + "' value='1' comment=''/>";
     xml += "</Image></xisf>";
     EXPECT_EQ(readXisf(xisfWithHeader(xml, 10)).data.keywords.size(), 512u);
 }
@@ -255,30 +296,49 @@ struct ExternalXisf {
     bool thumbnail;
 };
 
-void PrintTo(const ExternalXisf& c, std::ostream* out) { *out << c.path; }
+void PrintTo(const ExternalXisf& c, std::ostream* out) {
+    *out << c.path;
+}
 
 using cv::Codec;
 using cv::DataLocation;
 using cv::SampleFormat;
 
 const ExternalXisf kExternal[] = {
-    {"graxpert/color_16bit.xisf", 6, 5, 3, SampleFormat::UInt16, Codec::None, DataLocation::Attachment, false},
-    {"graxpert/mono_32bit.xisf", 6, 5, 1, SampleFormat::Float32, Codec::None, DataLocation::Attachment, false},
-    {"libxisf/test_lz4.xisf", 8, 10, 1, SampleFormat::UInt16, Codec::Lz4, DataLocation::Embedded, true},
-    {"wrenby-xisf/test.xisf", 8, 10, 1, SampleFormat::UInt16, Codec::None, DataLocation::Embedded, false},
-    {"wrenby-xisf/2ch.xisf", 4, 10, 2, SampleFormat::UInt16, Codec::None, DataLocation::Embedded, false},
-    {"xisfits/xisf-image-gray-256x256-16bits-zlib.xisf", 256, 256, 1, SampleFormat::UInt16, Codec::Zlib, DataLocation::Attachment, false},
-    {"xisfits/xisf-image-gray-256x256-16bits-zlib_sh.xisf", 256, 256, 1, SampleFormat::UInt16, Codec::Zlib, DataLocation::Attachment, false},
-    {"xisfits/xisf-image-gray-256x256-float-64bits.xisf", 255, 255, 1, SampleFormat::Float64, Codec::None, DataLocation::Attachment, false},
-    {"xisfits/xisf-image-rgb-256x256-32bits.xisf", 256, 256, 3, SampleFormat::UInt32, Codec::None, DataLocation::Attachment, false},
-    {"xisfits/xisf-image-rgb-256x256-8bits-compressed.xisf", 256, 256, 1, SampleFormat::UInt8, Codec::Zlib, DataLocation::Embedded, false},
-    {"xisfrename/Unit16_0s_200x200.xisf", 200, 200, 1, SampleFormat::UInt16, Codec::None, DataLocation::Attachment, false},
-    {"xisfsharp/200x150-u16-zstd-shuffle-process-history-display-function-icc-sha1.xisf", 200, 150, 1, SampleFormat::UInt16, Codec::Zstd, DataLocation::Embedded, true},
-    {"xisfsharp/400x300-f64.xisf", 400, 300, 1, SampleFormat::Float64, Codec::None, DataLocation::Attachment, true},
-    {"xisfsharp/400x300-u16-lz4hc-shuffle.xisf", 400, 300, 1, SampleFormat::UInt16, Codec::Lz4hc, DataLocation::Embedded, true},
-    {"xisfsharp/400x300-u16-zlib.xisf", 400, 300, 1, SampleFormat::UInt16, Codec::Zlib, DataLocation::Embedded, true},
-    {"xisfsharp/400x300-u32.xisf", 400, 300, 1, SampleFormat::UInt32, Codec::None, DataLocation::Attachment, true},
-    {"xisfsharp/40x30-u16-embedded.xisf", 40, 30, 1, SampleFormat::UInt16, Codec::None, DataLocation::Embedded, true},
+    {"graxpert/color_16bit.xisf", 6, 5, 3, SampleFormat::UInt16, Codec::None,
+     DataLocation::Attachment, false},
+    {"graxpert/mono_32bit.xisf", 6, 5, 1, SampleFormat::Float32, Codec::None,
+     DataLocation::Attachment, false},
+    {"libxisf/test_lz4.xisf", 8, 10, 1, SampleFormat::UInt16, Codec::Lz4, DataLocation::Embedded,
+     true},
+    {"wrenby-xisf/test.xisf", 8, 10, 1, SampleFormat::UInt16, Codec::None, DataLocation::Embedded,
+     false},
+    {"wrenby-xisf/2ch.xisf", 4, 10, 2, SampleFormat::UInt16, Codec::None, DataLocation::Embedded,
+     false},
+    {"xisfits/xisf-image-gray-256x256-16bits-zlib.xisf", 256, 256, 1, SampleFormat::UInt16,
+     Codec::Zlib, DataLocation::Attachment, false},
+    {"xisfits/xisf-image-gray-256x256-16bits-zlib_sh.xisf", 256, 256, 1, SampleFormat::UInt16,
+     Codec::Zlib, DataLocation::Attachment, false},
+    {"xisfits/xisf-image-gray-256x256-float-64bits.xisf", 255, 255, 1, SampleFormat::Float64,
+     Codec::None, DataLocation::Attachment, false},
+    {"xisfits/xisf-image-rgb-256x256-32bits.xisf", 256, 256, 3, SampleFormat::UInt32, Codec::None,
+     DataLocation::Attachment, false},
+    {"xisfits/xisf-image-rgb-256x256-8bits-compressed.xisf", 256, 256, 1, SampleFormat::UInt8,
+     Codec::Zlib, DataLocation::Embedded, false},
+    {"xisfrename/Unit16_0s_200x200.xisf", 200, 200, 1, SampleFormat::UInt16, Codec::None,
+     DataLocation::Attachment, false},
+    {"xisfsharp/200x150-u16-zstd-shuffle-process-history-display-function-icc-sha1.xisf", 200, 150,
+     1, SampleFormat::UInt16, Codec::Zstd, DataLocation::Embedded, true},
+    {"xisfsharp/400x300-f64.xisf", 400, 300, 1, SampleFormat::Float64, Codec::None,
+     DataLocation::Attachment, true},
+    {"xisfsharp/400x300-u16-lz4hc-shuffle.xisf", 400, 300, 1, SampleFormat::UInt16, Codec::Lz4hc,
+     DataLocation::Embedded, true},
+    {"xisfsharp/400x300-u16-zlib.xisf", 400, 300, 1, SampleFormat::UInt16, Codec::Zlib,
+     DataLocation::Embedded, true},
+    {"xisfsharp/400x300-u32.xisf", 400, 300, 1, SampleFormat::UInt32, Codec::None,
+     DataLocation::Attachment, true},
+    {"xisfsharp/40x30-u16-embedded.xisf", 40, 30, 1, SampleFormat::UInt16, Codec::None,
+     DataLocation::Embedded, true},
 };
 
 class ExternalXisfFiles : public ::testing::TestWithParam<ExternalXisf> {};
@@ -303,6 +363,7 @@ TEST_P(ExternalXisfFiles, DecodeAsTheirWritersDescribeThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalXisfFiles, ::testing::ValuesIn(kExternal), [](const auto& param) { return cvtest::testNameOf(param.param.path); });
+INSTANTIATE_TEST_SUITE_P(RealFiles, ExternalXisfFiles, ::testing::ValuesIn(kExternal),
+                         [](const auto& param) { return cvtest::testNameOf(param.param.path); });
 
 }  // namespace

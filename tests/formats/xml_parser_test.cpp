@@ -29,9 +29,15 @@ std::vector<Event> eventsOf(const std::string& document) {
             case cv::XmlEvent::EndElement:
                 events.push_back({event, std::string(parser.name()), parser.level()});
                 break;
-            case cv::XmlEvent::Text: events.push_back({event, std::string(parser.text()), 0}); break;
-            case cv::XmlEvent::Error: events.push_back({event, parser.errorMessage(), 0}); return events;
-            default: events.push_back({event, "", 0}); return events;
+            case cv::XmlEvent::Text:
+                events.push_back({event, std::string(parser.text()), 0});
+                break;
+            case cv::XmlEvent::Error:
+                events.push_back({event, parser.errorMessage(), 0});
+                return events;
+            default:
+                events.push_back({event, "", 0});
+                return events;
         }
     }
     return events;
@@ -45,7 +51,8 @@ std::string lastError(const std::string& document) {
 using E = cv::XmlEvent;
 
 TEST(XmlParser, ReportsEmptyElementsAsStartAndEnd) {
-    const std::vector<Event> expected = {{E::StartElement, "a", 0}, {E::EndElement, "a", 0}, {E::EndOfDocument, "", 0}};
+    const std::vector<Event> expected = {
+        {E::StartElement, "a", 0}, {E::EndElement, "a", 0}, {E::EndOfDocument, "", 0}};
     EXPECT_EQ(eventsOf("<a/>"), expected);
     cv::XmlParser parser;
     const std::string doc = "<a/>";
@@ -55,21 +62,26 @@ TEST(XmlParser, ReportsEmptyElementsAsStartAndEnd) {
 }
 
 TEST(XmlParser, DoesNotMatchEndTagsToStartTags) {
-    const std::vector<Event> expected = {{E::StartElement, "a", 0}, {E::EndElement, "b", 0}, {E::EndOfDocument, "", 0}};
+    const std::vector<Event> expected = {
+        {E::StartElement, "a", 0}, {E::EndElement, "b", 0}, {E::EndOfDocument, "", 0}};
     EXPECT_EQ(eventsOf("<a></b>"), expected);
 }
 
 TEST(XmlParser, ReportsTextWithItsWhitespaceAndSkipsBlankRuns) {
-    const std::vector<Event> expected = {{E::StartElement, "a", 0}, {E::StartElement, "b", 1}, {E::Text, "  x y \n", 0},
-                                         {E::EndElement, "b", 1},   {E::EndElement, "a", 0},   {E::Text, "tail", 0},
+    const std::vector<Event> expected = {{E::StartElement, "a", 0}, {E::StartElement, "b", 1},
+                                         {E::Text, "  x y \n", 0},  {E::EndElement, "b", 1},
+                                         {E::EndElement, "a", 0},   {E::Text, "tail", 0},
                                          {E::EndOfDocument, "", 0}};
     EXPECT_EQ(eventsOf("<a>\n  <b>  x y \n</b>\t</a>tail"), expected);
 }
 
 TEST(XmlParser, SkipsDeclarationsCommentsAndDoctypes) {
-    const std::vector<Event> expected = {{E::StartElement, "r", 0}, {E::Text, "<raw>", 0}, {E::EndElement, "r", 0},
+    const std::vector<Event> expected = {{E::StartElement, "r", 0},
+                                         {E::Text, "<raw>", 0},
+                                         {E::EndElement, "r", 0},
                                          {E::EndOfDocument, "", 0}};
-    EXPECT_EQ(eventsOf("<?xml version=\"1.0\"?><!-- c --><!DOCTYPE r [ <!ENTITY x \"y\"> ]><r><![CDATA[<raw>]]></r>"),
+    EXPECT_EQ(eventsOf("<?xml version=\"1.0\"?><!-- c --><!DOCTYPE r [ <!ENTITY x \"y\"> "
+                       "]><r><![CDATA[<raw>]]></r>"),
               expected);
 }
 
@@ -124,7 +136,8 @@ TEST(XmlParser, NamesEveryMalformation) {
         {"<a/ >", "unterminated empty element"},
         {"<a>", "document ends with unclosed elements"},
     };
-    for (const auto& [document, message] : cases) EXPECT_EQ(lastError(document), message) << document;
+    for (const auto& [document, message] : cases)
+        EXPECT_EQ(lastError(document), message) << document;
 }
 
 TEST(XmlParser, NullBufferIsAnError) {
@@ -138,7 +151,9 @@ TEST(XmlParser, NullBufferIsAnError) {
     EXPECT_EQ(parser.next(), E::Error);
 }
 
-TEST(XmlParser, EmptyDocumentEndsAtOnce) { EXPECT_EQ(eventsOf("").back().type, E::EndOfDocument); }
+TEST(XmlParser, EmptyDocumentEndsAtOnce) {
+    EXPECT_EQ(eventsOf("").back().type, E::EndOfDocument);
+}
 
 std::string decode(const std::string& text, std::size_t capacity = 64) {
     std::vector<char> buffer(capacity + 1, '#');

@@ -23,12 +23,17 @@ TEST(ExtractMetadata, PrefersPropertiesThenEarlierKeywords) {
     both.properties.push_back({"Observation:Object:Name", "String", "NGC 224"});
     EXPECT_EQ(cv::extractMetadata(both).objectName, "NGC 224");
     both.properties.front().value.clear();
-    EXPECT_EQ(cv::extractMetadata(both).objectName, "Andromeda") << "an empty property counts as absent";
+    EXPECT_EQ(cv::extractMetadata(both).objectName, "Andromeda")
+        << "an empty property counts as absent";
 }
 
 TEST(ExtractMetadata, ReadsNumbersStrictlyAndFallsBackToLaterRows) {
-    const auto m = cv::extractMetadata(withKeywords({{"EXPTIME", "'300 s'"}, {"EXPOSURE", " 120 "}, {"XBINNING", "1.6"},
-                                                     {"OFFSET", "-1"}, {"BLKLEVEL", "4294967294"}, {"GAIN", "1,5"}}));
+    const auto m = cv::extractMetadata(withKeywords({{"EXPTIME", "'300 s'"},
+                                                     {"EXPOSURE", " 120 "},
+                                                     {"XBINNING", "1.6"},
+                                                     {"OFFSET", "-1"},
+                                                     {"BLKLEVEL", "4294967294"},
+                                                     {"GAIN", "1,5"}}));
     EXPECT_EQ(m.exposureTime, 120.0);
     EXPECT_EQ(m.binningX, 2u) << "whole numbers round";
     EXPECT_EQ(m.offset, 4294967294u) << "a negative OFFSET is refused and BLKLEVEL taken";
@@ -36,10 +41,15 @@ TEST(ExtractMetadata, ReadsNumbersStrictlyAndFallsBackToLaterRows) {
 }
 
 TEST(ExtractMetadata, TakesNoNonFiniteNumberSoALaterSourceFillsTheField) {
-    cv::ImageData data = withKeywords({{"RA", "'nan'"}, {"OBJCTRA", "'01 00 00'"}, {"DEC", "inf"},
-                                       {"OBJCTDEC", "'+10 30 00'"}, {"EXPTIME", "nan"}, {"EXPOSURE", "120"},
+    cv::ImageData data = withKeywords({{"RA", "'nan'"},
+                                       {"OBJCTRA", "'01 00 00'"},
+                                       {"DEC", "inf"},
+                                       {"OBJCTDEC", "'+10 30 00'"},
+                                       {"EXPTIME", "nan"},
+                                       {"EXPOSURE", "120"},
                                        {"FOCALLEN", "1e999"}});
-    data.properties.push_back({"Instrument:Telescope:FocalLength", "Float64", "1e306"});  // metres: 1e309 mm
+    data.properties.push_back(
+        {"Instrument:Telescope:FocalLength", "Float64", "1e306"});  // metres: 1e309 mm
     const auto m = cv::extractMetadata(data);
     EXPECT_EQ(m.rightAscension, 15.0);
     EXPECT_EQ(m.declination, 10.5);
@@ -77,8 +87,10 @@ TEST(ExtractMetadata, ReadsCoordinatesInHoursOrDegrees) {
         cv::ImageData data;
         for (const auto& [name, value] : c.keywords) data.keywords.push_back({name, value, ""});
         const auto m = cv::extractMetadata(data);
-        EXPECT_EQ(m.rightAscension, c.ra) << c.keywords.front().first << "=" << c.keywords.front().second;
-        EXPECT_EQ(m.declination, c.dec) << c.keywords.front().first << "=" << c.keywords.front().second;
+        EXPECT_EQ(m.rightAscension, c.ra)
+            << c.keywords.front().first << "=" << c.keywords.front().second;
+        EXPECT_EQ(m.declination, c.dec)
+            << c.keywords.front().first << "=" << c.keywords.front().second;
     }
 }
 
@@ -95,10 +107,12 @@ TEST(ParseSexagesimal, AcceptsSeparatorsAndOneSign) {
 
 TEST(NormalizeFrameType, MatchesTheFirstWordFound) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Light Frame", "Light"}, {"FLATDARK", "DarkFlat"}, {"Dark Flat", "Dark"}, {"Zero", "Bias"},
-        {"Calibrated", "Calibrated"}, {"science", "Light"}, {"Flat Field", "Flat"}, {"master bias", "Bias"},
+        {"Light Frame", "Light"}, {"FLATDARK", "DarkFlat"},     {"Dark Flat", "Dark"},
+        {"Zero", "Bias"},         {"Calibrated", "Calibrated"}, {"science", "Light"},
+        {"Flat Field", "Flat"},   {"master bias", "Bias"},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(cv::normalizeFrameType(text), expected) << text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(cv::normalizeFrameType(text), expected) << text;
 }
 
 TEST(NightDate, BelongsToTheEveningTheNightBegan) {
@@ -110,7 +124,8 @@ TEST(NightDate, BelongsToTheEveningTheNightBegan) {
         {"1900-03-01T01:00:00", "1900-02-28"}, {"2000-03-01T01:00:00", "2000-02-29"},
         {"40e8-03-02T20:00:00", std::nullopt},  // a number, but no year (found by fuzzing)
     };
-    for (const auto& [timestamp, expected] : cases) EXPECT_EQ(cv::nightDateFromTimestamp(timestamp), expected) << timestamp;
+    for (const auto& [timestamp, expected] : cases)
+        EXPECT_EQ(cv::nightDateFromTimestamp(timestamp), expected) << timestamp;
 }
 
 TEST(ExtractMetadata, DerivesTheImageScale) {
@@ -124,7 +139,9 @@ TEST(ExtractMetadata, DerivesTheImageScale) {
 
 TEST(DisplayTexts, FormatBinningAndCoordinates) {
     EXPECT_EQ(cv::formatBinning(cv::extractMetadata(withKeywords({{"BINNING", "2"}}))), "2x2");
-    EXPECT_EQ(cv::formatBinning(cv::extractMetadata(withKeywords({{"XBINNING", "1"}, {"YBINNING", "2"}}))), "1x2");
+    EXPECT_EQ(cv::formatBinning(
+                  cv::extractMetadata(withKeywords({{"XBINNING", "1"}, {"YBINNING", "2"}}))),
+              "1x2");
     EXPECT_EQ(cv::formatBinning(cv::extractMetadata(withKeywords({{"YBINNING", "2"}}))), "1x2");
     EXPECT_EQ(cv::formatBinning(cv::ImageMetadata{}), "");
     cv::ImageMetadata m;

@@ -76,9 +76,11 @@ TEST(ImagePropertyList, FollowsTheStoreOrderAndConditions) {
     m.rightAscension = 83.8;
     m.imageCount = 3;
     const auto names = namesOf(cv::imagePropertyList(m));
-    EXPECT_EQ(std::count(names.begin(), names.end(), "System.Photo.FNumber"), 0) << "aperture 0 gives no f-number";
-    const std::vector<std::string> tail = {"Corvane.RightAscension", "Corvane.Offset", "Corvane.RightAscensionText",
-                                           "Corvane.Binning", "Corvane.ImageCount"};
+    EXPECT_EQ(std::count(names.begin(), names.end(), "System.Photo.FNumber"), 0)
+        << "aperture 0 gives no f-number";
+    const std::vector<std::string> tail = {"Corvane.RightAscension", "Corvane.Offset",
+                                           "Corvane.RightAscensionText", "Corvane.Binning",
+                                           "Corvane.ImageCount"};
     std::vector<std::string> found;
     for (const auto& name : names) {
         if (std::find(tail.begin(), tail.end(), name) != tail.end()) found.push_back(name);
@@ -87,8 +89,9 @@ TEST(ImagePropertyList, FollowsTheStoreOrderAndConditions) {
     EXPECT_EQ(names[names.size() - 1], "Corvane.ImageCount");
     m.aperture = 150.0;
     const auto list = cv::imagePropertyList(m);
-    const auto fnumber = std::find_if(list.begin(), list.end(),
-                                      [](const auto& e) { return e.key->canonicalName == "System.Photo.FNumber"; });
+    const auto fnumber = std::find_if(list.begin(), list.end(), [](const auto& e) {
+        return e.key->canonicalName == "System.Photo.FNumber";
+    });
     ASSERT_NE(fnumber, list.end());
     EXPECT_DOUBLE_EQ(fnumber->real, 5.0);
 }
@@ -102,8 +105,10 @@ TEST(SequencePropertyList, CountsFramesAndAddsTheMedianFwhmWhenRegistered) {
     info.selectedFrames = 3;
     for (int i = 0; i < 12; ++i) info.images.push_back({});
     EXPECT_EQ(namesOf(cv::sequencePropertyList(info)),
-              (std::vector<std::string>{"Corvane.FormatName", "Corvane.Frames", "Corvane.SelectedFrames"}));
-    EXPECT_EQ(cv::sequencePropertyList(info)[1].number, 12u) << "no declared count: the image lines count";
+              (std::vector<std::string>{"Corvane.FormatName", "Corvane.Frames",
+                                        "Corvane.SelectedFrames"}));
+    EXPECT_EQ(cv::sequencePropertyList(info)[1].number, 12u)
+        << "no declared count: the image lines count";
     info.registrationLayer = 0;
     info.images[0].registered = true;
     info.images[0].fwhm = 2.5;
@@ -116,12 +121,13 @@ TEST(SequencePropertyList, CountsFramesAndAddsTheMedianFwhmWhenRegistered) {
 
 TEST(XpsmPropertyList, CountsIconsOnlyWhenThereAreSome) {
     cv::XpsmDocument document;
-    EXPECT_EQ(namesOf(cv::xpsmPropertyList(document)), (std::vector<std::string>{"Corvane.FormatName"}));
+    EXPECT_EQ(namesOf(cv::xpsmPropertyList(document)),
+              (std::vector<std::string>{"Corvane.FormatName"}));
     document.instances.push_back({"PixelMath", "pm", "", -1, {}, {}, {}});
     document.icons.push_back({"icon", "pm"});
     const auto list = cv::xpsmPropertyList(document);
-    EXPECT_EQ(namesOf(list),
-              (std::vector<std::string>{"Corvane.FormatName", "Corvane.ProcessIcons", "Corvane.Processes"}));
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Corvane.FormatName", "Corvane.ProcessIcons",
+                                                       "Corvane.Processes"}));
     EXPECT_EQ(list[0].text, "XPSM");
     EXPECT_EQ(list[1].number, 1u);
     EXPECT_EQ(list[2].text, "PixelMath");
@@ -145,7 +151,9 @@ TEST(ReadPropertyList, TriesImagesThenSequencesThenProcessIcons) {
         cv::MemoryReader reader(c.bytes.data(), c.bytes.size());
         cv::PropertyList list;
         EXPECT_EQ(cv::readPropertyList(reader, list), c.status) << c.name;
-        const auto format = std::find_if(list.begin(), list.end(), [](const auto& e) { return e.key == cv::ownPropertyKey(28); });
+        const auto format = std::find_if(list.begin(), list.end(), [](const auto& e) {
+            return e.key == cv::ownPropertyKey(28);
+        });
         if (c.format == nullptr) {
             EXPECT_TRUE(list.empty()) << c.name;
         } else {

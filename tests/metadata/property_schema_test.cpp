@@ -28,9 +28,12 @@ std::string schemaText() {
 
 const char* schemaType(cv::PropertyType type) {
     switch (type) {
-        case cv::PropertyType::Text: return "String";
-        case cv::PropertyType::UInt32: return "UInt32";
-        case cv::PropertyType::Double: return "Double";
+        case cv::PropertyType::Text:
+            return "String";
+        case cv::PropertyType::UInt32:
+            return "UInt32";
+        case cv::PropertyType::Double:
+            return "Double";
     }
     return "";
 }
@@ -43,7 +46,9 @@ TEST(PropertySchema, IsWellFormedAndDescribesEveryOwnKeyAsTheTableDoes) {
     std::vector<std::string> open;
     std::map<std::uint32_t, Description> descriptions;
     std::uint32_t current = 0;
-    auto value = [&](std::string_view name) { return std::string(parser.attribute(name).value_or("")); };
+    auto value = [&](std::string_view name) {
+        return std::string(parser.attribute(name).value_or(""));
+    };
     cv::forEachEvent(parser, [&](cv::XmlEvent event) {
         if (event == cv::XmlEvent::EndElement) {
             EXPECT_FALSE(open.empty());

@@ -15,7 +15,8 @@ cvsamples::XisfBlock grayBlock(std::uint64_t width, std::uint64_t height, char b
     block.height = height;
     block.sampleFormat = "UInt8";
     block.samples.assign(width * height, byte);
-    for (std::size_t i = 0; i < block.samples.size(); i += 7) block.samples[i] = static_cast<char>(byte + 9);
+    for (std::size_t i = 0; i < block.samples.size(); i += 7)
+        block.samples[i] = static_cast<char>(byte + 9);
     return block;
 }
 
@@ -38,16 +39,20 @@ TEST(LoadPreviewPicture, KeepsTheGoodPictureWithMorePixels) {
         main.codec = c.mainCodec;
         const cvsamples::XisfBlock thumbnail = grayBlock(400, 300, '\x50');
         cvsamples::XisfWriter writer;
-        writer.addImage(main, "<Property id='Instrument:ExposureTime' type='Float32' value='30'/>", &thumbnail);
+        writer.addImage(main, "<Property id='Instrument:ExposureTime' type='Float32' value='30'/>",
+                        &thumbnail);
         std::string bytes = writer.bytes();
         if (c.damageMain) {
             // The main image's location is the header's first "attachment:position:size".
             const std::size_t position = std::stoull(bytes.substr(bytes.find("attachment:") + 11));
-            for (std::size_t i = position; i < position + 16; ++i) bytes[i] = static_cast<char>(~bytes[i]);
+            for (std::size_t i = position; i < position + 16; ++i)
+                bytes[i] = static_cast<char>(~bytes[i]);
         }
         cvtest::BytesReader reader(bytes);
         cv::PreviewPicture result;
-        ASSERT_EQ(cv::loadPreviewPicture(reader, cv::RenderSettings{}, nullptr, result), cv::ReadStatus::Ok) << c.what;
+        ASSERT_EQ(cv::loadPreviewPicture(reader, cv::RenderSettings{}, nullptr, result),
+                  cv::ReadStatus::Ok)
+            << c.what;
         EXPECT_EQ(result.picture.width, c.expectedWidth) << c.what;
         EXPECT_EQ(result.metadata.exposureTime, 30.0) << c.what;
     }
@@ -56,14 +61,16 @@ TEST(LoadPreviewPicture, KeepsTheGoodPictureWithMorePixels) {
 TEST(LoadPreviewPicture, GivesNothingForAnUnreadableFileOrACancelledLoad) {
     cvtest::BytesReader garbage(std::string(4096, 'x'));
     cv::PreviewPicture result;
-    EXPECT_NE(cv::loadPreviewPicture(garbage, cv::RenderSettings{}, nullptr, result), cv::ReadStatus::Ok);
+    EXPECT_NE(cv::loadPreviewPicture(garbage, cv::RenderSettings{}, nullptr, result),
+              cv::ReadStatus::Ok);
     EXPECT_TRUE(result.picture.empty());
 
     cvsamples::XisfWriter writer;
     writer.addImage(grayBlock(640, 480, '\x30'));
     cvtest::BytesReader reader(writer.bytes());
     const std::atomic<bool> cancelled{true};
-    EXPECT_EQ(cv::loadPreviewPicture(reader, cv::RenderSettings{}, &cancelled, result), cv::ReadStatus::Cancelled);
+    EXPECT_EQ(cv::loadPreviewPicture(reader, cv::RenderSettings{}, &cancelled, result),
+              cv::ReadStatus::Cancelled);
     EXPECT_TRUE(result.picture.empty());
 }
 

@@ -16,9 +16,10 @@ cv::SequenceInfo parsed(const std::string& text) {
 }
 
 TEST(SequenceListing, ReportListsQualityExclusionsAndTable) {
-    const cv::SequenceInfo info =
-        parsed("S 'a' 1 3 2 5 0 4\nL 1\nI 1 1\nI 2 0\nI 3 1\nR0 2.5 2.4 0.9 0 0.01 100\nR0 3 3 1 0 0.02 120\n"
-               "R0 2 1.9 0.8 0 0.015 140\n");
+    const cv::SequenceInfo info = parsed(
+        "S 'a' 1 3 2 5 0 4\nL 1\nI 1 1\nI 2 0\nI 3 1\nR0 2.5 2.4 0.9 0 0.01 100\nR0 3 3 1 0 0.02 "
+        "120\n"
+        "R0 2 1.9 0.8 0 0.015 140\n");
     const std::string expected =
         "FWHM of selected frames: median 2.25, best 2.00 (frame 3), worst 2.50 (frame 1)\r\n"
         "Stars in selected frames: median 120\r\n"

@@ -6,7 +6,9 @@
 
 namespace {
 
-std::string utf8(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+std::string utf8(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
 
 TEST(SidebarNumber, FormatsWithTheRowsDecimalsAndUnits) {
     struct Case {
@@ -16,8 +18,9 @@ TEST(SidebarNumber, FormatsWithTheRowsDecimalsAndUnits) {
         const char* expected;
     };
     const Case cases[] = {
-        {300, 1, " s", "300.0 s"},        {-10, 1, " C", "-10.0 C"},           {120.6, 0, "", "121"},
-        {1.2345, 2, "\"/px", "1.23\"/px"}, {1e300, 1, " s", "1.0e+300 s"},      {-1e300, 2, "\"/px", "-1.00e+300\"/px"},
+        {300, 1, " s", "300.0 s"},      {-10, 1, " C", "-10.0 C"},
+        {120.6, 0, "", "121"},          {1.2345, 2, "\"/px", "1.23\"/px"},
+        {1e300, 1, " s", "1.0e+300 s"}, {-1e300, 2, "\"/px", "-1.00e+300\"/px"},
     };
     for (const Case& c : cases) {
         const std::u16string text = cv::sidebarNumber(c.value, c.decimals, c.unit);

@@ -53,12 +53,14 @@ TEST(FrameTypeMatches, FindsCalibrationWordsInImagetypThenFrame) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(cv::frameTypeMatches(c.data, cv::kColorlessFrameWords), c.colorless) << c.name;
-        EXPECT_EQ(cv::frameTypeMatches(c.data, cv::kCalibrationFrameWords), c.calibration) << c.name;
+        EXPECT_EQ(cv::frameTypeMatches(c.data, cv::kCalibrationFrameWords), c.calibration)
+            << c.name;
     }
 }
 
 // A UInt16 little-endian mono image whose four cell positions hold the given levels.
-std::vector<std::uint8_t> cellImage(std::uint32_t width, std::uint32_t height, std::array<std::uint16_t, 4> levels) {
+std::vector<std::uint8_t> cellImage(std::uint32_t width, std::uint32_t height,
+                                    std::array<std::uint16_t, 4> levels) {
     std::vector<std::uint8_t> bytes;
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
@@ -73,7 +75,8 @@ std::vector<std::uint8_t> cellImage(std::uint32_t width, std::uint32_t height, s
 bool probe(std::uint32_t width, std::uint32_t height, std::array<std::uint16_t, 4> levels) {
     const auto bytes = cellImage(width, height, levels);
     cv::MemoryReader reader(bytes.data(), bytes.size());
-    return cv::probeBayer(reader, 0, width * 2ull, width, height, cv::SampleFormat::UInt16, false, 1.0f, 0.0f);
+    return cv::probeBayer(reader, 0, width * 2ull, width, height, cv::SampleFormat::UInt16, false,
+                          1.0f, 0.0f);
 }
 
 TEST(ProbeBayer, DecidesByTheSpreadOfTheFourCellPositions) {

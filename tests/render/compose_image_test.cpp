@@ -8,13 +8,17 @@ namespace {
 
 TEST(PrepareAccumulator, ChecksGeometryAndMemory) {
     cv::BoxAccumulator accumulator;
-    EXPECT_EQ(cv::prepareAccumulator(accumulator, 0, 10, 1, 100, 1 << 20), cv::ReadStatus::Malformed);
-    EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 5, 100, 1 << 20), cv::ReadStatus::Malformed);
-    EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 1, 100001, 1 << 20), cv::ReadStatus::Malformed);
+    EXPECT_EQ(cv::prepareAccumulator(accumulator, 0, 10, 1, 100, 1 << 20),
+              cv::ReadStatus::Malformed);
+    EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 5, 100, 1 << 20),
+              cv::ReadStatus::Malformed);
+    EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 1, 100001, 1 << 20),
+              cv::ReadStatus::Malformed);
     // 4 x (2 x 100 + 20 + 10) = 920 bytes for one channel of 10 x 10.
     EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 1, 100, 919), cv::ReadStatus::TooLarge);
     EXPECT_EQ(cv::prepareAccumulator(accumulator, 10, 10, 1, 100, 920), cv::ReadStatus::Ok);
-    EXPECT_EQ(cv::prepareAccumulator(accumulator, 0xFFFFFFFF, 0xFFFFFFFF, 4, 100, ~0ull), cv::ReadStatus::TooLarge)
+    EXPECT_EQ(cv::prepareAccumulator(accumulator, 0xFFFFFFFF, 0xFFFFFFFF, 4, 100, ~0ull),
+              cv::ReadStatus::TooLarge)
         << "a byte count that overflows";
 }
 

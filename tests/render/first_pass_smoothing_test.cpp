@@ -10,7 +10,8 @@ namespace {
 cv::RgbImage stripes() {
     cv::RgbImage image;
     EXPECT_TRUE(cv::resizeRgbImage(image, 40, 100));
-    for (std::uint32_t y = 0; y < image.height; ++y) std::fill_n(image.row(y), 120, (y / 2) % 2 ? 255 : 0);
+    for (std::uint32_t y = 0; y < image.height; ++y)
+        std::fill_n(image.row(y), 120, (y / 2) % 2 ? 255 : 0);
     return image;
 }
 
@@ -23,7 +24,8 @@ TEST(SmoothThinFirstPass, SoftensOnlyAThinFirstPassAndKeepsItsTone) {
     cv::RgbImage image = stripes();
     ASSERT_TRUE(cv::smoothThinFirstPass(image, 25));
     const auto [darkest, brightest] = std::minmax_element(image.pixels.begin(), image.pixels.end());
-    EXPECT_GT(*darkest, 64) << "no stripe survives: every small row averages a black and a white one";
+    EXPECT_GT(*darkest, 64)
+        << "no stripe survives: every small row averages a black and a white one";
     EXPECT_LT(*brightest, 192);
 }
 

@@ -20,7 +20,7 @@ namespace {
 using cv::InstructionSet;
 
 class WideLoops : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (cv::bestInstructionSet() != InstructionSet::Avx2)
             GTEST_SKIP() << "this processor has no AVX2";
@@ -103,14 +103,16 @@ TEST_F(WideLoops, AccumulateBoxesOfEveryWidthAlike) {
                     EXPECT_EQ(
                         cv::prepareAccumulator(accumulator, outWidth, 1, 1, sourceWidth, 1u << 24),
                         cv::ReadStatus::Ok);
-                    EXPECT_EQ(cv::prepareAccumulator(sumsOnly, outWidth, 1, 1, sourceWidth, 1u << 24, false),
+                    EXPECT_EQ(cv::prepareAccumulator(sumsOnly, outWidth, 1, 1, sourceWidth,
+                                                     1u << 24, false),
                               cv::ReadStatus::Ok);
                     for (const auto& row : rows) {
                         cv::accumulateRow(accumulator, 0, 0, row.data());
                         cv::accumulateRow(sumsOnly, 0, 0, row.data());
                     }
                     std::vector<std::uint8_t> bytes = bytesOf(accumulator.sums);
-                    EXPECT_EQ(bytesOf(sumsOnly.sums), bytes) << "the sums do not depend on keeping maxima";
+                    EXPECT_EQ(bytesOf(sumsOnly.sums), bytes)
+                        << "the sums do not depend on keeping maxima";
                     EXPECT_TRUE(sumsOnly.maxima.empty());
                     const std::vector<std::uint8_t> maxima = bytesOf(accumulator.maxima);
                     bytes.insert(bytes.end(), maxima.begin(), maxima.end());
@@ -153,7 +155,8 @@ TEST_F(WideLoops, ComposeEveryWidthAlike) {
         expectSameUnderEachSet(
             [&] {
                 cv::BoxAccumulator boxes;
-                EXPECT_EQ(cv::prepareAccumulator(boxes, width, 1, 3, width * 2, 1u << 24, false), cv::ReadStatus::Ok);
+                EXPECT_EQ(cv::prepareAccumulator(boxes, width, 1, 3, width * 2, 1u << 24, false),
+                          cv::ReadStatus::Ok);
                 for (std::uint32_t c = 0; c < 3; ++c) cv::accumulateRow(boxes, c, 0, row.data());
                 cv::RgbImage image;
                 cv::composeImage(boxes, curve, cv::PeakBlend{}, 0.0f, image);

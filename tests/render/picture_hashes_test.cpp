@@ -21,7 +21,8 @@ namespace {
 std::uint64_t fnv1a(const cv::RgbImage& image) {
     std::uint64_t hash = 0xcbf29ce484222325ull;
     auto mix = [&](std::uint8_t byte) { hash = (hash ^ byte) * 0x100000001b3ull; };
-    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<std::uint8_t>(image.width >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        mix(static_cast<std::uint8_t>(image.width >> shift));
     for (std::uint8_t byte : image.pixels) mix(byte);
     return hash;
 }
@@ -30,7 +31,8 @@ std::string pictureLine(cv::Reader& reader, bool preview) {
     cv::RgbImage image;
     const cv::ReadStatus status = cvtest::renderAsShellDoes(reader, preview, image);
     std::ostringstream line;
-    line << cv::readStatusName(status) << ' ' << image.width << 'x' << image.height << ' ' << std::hex << fnv1a(image);
+    line << cv::readStatusName(status) << ' ' << image.width << 'x' << image.height << ' '
+         << std::hex << fnv1a(image);
     return line.str();
 }
 
@@ -60,7 +62,8 @@ class PictureHashes : public ::testing::TestWithParam<cv::InstructionSet> {};
 
 // Each instruction set draws the same pictures, byte for byte.
 TEST_P(PictureHashes, EveryPictureIsTheOneRecorded) {
-    if (GetParam() == cv::InstructionSet::Avx2 && cv::bestInstructionSet() != cv::InstructionSet::Avx2) {
+    if (GetParam() == cv::InstructionSet::Avx2 &&
+        cv::bestInstructionSet() != cv::InstructionSet::Avx2) {
         GTEST_SKIP() << "this processor has no AVX2";
     }
     const InstructionSetScope scope(GetParam());
@@ -83,7 +86,8 @@ TEST_P(PictureHashes, EveryPictureIsTheOneRecorded) {
     if (std::filesystem::exists(external)) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(external)) {
             const std::string extension = entry.path().extension().string();
-            if (extension == ".fits" || extension == ".fit" || extension == ".fts" || extension == ".xisf") {
+            if (extension == ".fits" || extension == ".fit" || extension == ".fts" ||
+                extension == ".xisf") {
                 files.push_back(entry.path());
             }
         }
@@ -101,12 +105,15 @@ TEST_P(PictureHashes, EveryPictureIsTheOneRecorded) {
     for (const auto& [name, line] : actual) {
         const auto found = expected.find(name);
         EXPECT_TRUE(found != expected.end() && found->second == line)
-            << name << ": drew " << line << ", recorded " << (found == expected.end() ? "nothing" : found->second);
+            << name << ": drew " << line << ", recorded "
+            << (found == expected.end() ? "nothing" : found->second);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(InstructionSets, PictureHashes,
                          ::testing::Values(cv::InstructionSet::Baseline, cv::InstructionSet::Avx2),
-                         [](const auto& set) { return set.param == cv::InstructionSet::Avx2 ? "Avx2" : "Baseline"; });
+                         [](const auto& set) {
+                             return set.param == cv::InstructionSet::Avx2 ? "Avx2" : "Baseline";
+                         });
 
 }  // namespace

@@ -17,7 +17,8 @@
 namespace {
 
 int percentile(std::vector<int> values, double fraction) {
-    const auto place = values.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
+    const auto place = values.begin() + static_cast<std::ptrdiff_t>(
+                                            fraction * static_cast<double>(values.size() - 1));
     std::nth_element(values.begin(), place, values.end());
     return *place;
 }
@@ -28,7 +29,8 @@ double unusedShare(const std::vector<int>& levels) {
     for (const int level : levels) used[static_cast<std::size_t>(level)] = true;
     const int from = percentile(levels, 0.05);
     const int to = percentile(levels, 0.95);
-    return static_cast<double>(std::count(used.begin() + from, used.begin() + to + 1, false)) / (to - from + 1);
+    return static_cast<double>(std::count(used.begin() + from, used.begin() + to + 1, false)) /
+           (to - from + 1);
 }
 
 struct PictureCase {
@@ -36,7 +38,7 @@ struct PictureCase {
     double maxUnused;  // in the worst channel
     int minMedian;     // grey levels of the channels' mean
     int maxMedian;
-    int minContrast;   // between its 1st and 99th percentile
+    int minContrast;  // between its 1st and 99th percentile
 };
 
 TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
@@ -44,7 +46,7 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
         {"starfield-1024x768.fits", 0.1, 40, 120, 40},
         {"rggb-mosaic.fits", 0.1, 40, 120, 40},
         {"rgb-cube.fits", 0.1, 40, 120, 40},
-        {"sky-on-pedestal.fits", 0.1, 40, 120, 60},   // drawn as stored before
+        {"sky-on-pedestal.fits", 0.1, 40, 120, 60},  // drawn as stored before
         {"sky-filled-by-nebula.fits", 0.1, 40, 120, 100},
         {"fitsrs/HST_NICMOS.fits", 0.1, 40, 120, 40},
         {"nebulosa/STAR_FOCUS_1.fits", 0.1, 40, 120, 40},
@@ -60,20 +62,26 @@ TEST(PictureTones, EachPictureUsesTheDisplayAsItShould) {
         if (!generated && !std::filesystem::exists(path)) continue;
         const std::string bytes = generated ? cvtest::generatedSample(c.name) : std::string();
         std::unique_ptr<cv::Reader> reader;
-        if (generated) reader = std::make_unique<cvtest::BytesReader>(bytes);
-        else reader = cv::FileReader::open(path.string());
+        if (generated)
+            reader = std::make_unique<cvtest::BytesReader>(bytes);
+        else
+            reader = cv::FileReader::open(path.string());
         for (const bool preview : {false, true}) {
             cv::RgbImage image;
-            ASSERT_EQ(cvtest::renderAsShellDoes(*reader, preview, image), cv::ReadStatus::Ok) << c.name;
+            ASSERT_EQ(cvtest::renderAsShellDoes(*reader, preview, image), cv::ReadStatus::Ok)
+                << c.name;
             std::array<std::vector<int>, 3> channels;
             std::vector<int> means;
             for (std::size_t i = 0; i + 2 < image.pixels.size(); i += 3) {
                 for (std::size_t k = 0; k < 3; ++k) channels[k].push_back(image.pixels[i + k]);
-                means.push_back((image.pixels[i] + image.pixels[i + 1] + image.pixels[i + 2] + 1) / 3);
+                means.push_back((image.pixels[i] + image.pixels[i + 1] + image.pixels[i + 2] + 1) /
+                                3);
             }
-            for (const auto& channel : channels) EXPECT_LE(unusedShare(channel), c.maxUnused) << c.name;
+            for (const auto& channel : channels)
+                EXPECT_LE(unusedShare(channel), c.maxUnused) << c.name;
             const int median = percentile(means, 0.5);
-            EXPECT_TRUE(median >= c.minMedian && median <= c.maxMedian) << c.name << ": median " << median;
+            EXPECT_TRUE(median >= c.minMedian && median <= c.maxMedian)
+                << c.name << ": median " << median;
             EXPECT_GE(percentile(means, 0.99) - percentile(means, 0.01), c.minContrast) << c.name;
         }
     }

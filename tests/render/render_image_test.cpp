@@ -49,7 +49,8 @@ private:
 // sleeps before each read when asked.
 class WatchedReader final : public cv::Reader {
 public:
-    WatchedReader(cv::Reader& inner, std::chrono::microseconds delay = {}) : inner_(inner), delay_(delay) {}
+    WatchedReader(cv::Reader& inner, std::chrono::microseconds delay = {})
+        : inner_(inner), delay_(delay) {}
     std::uint64_t size() const override { return inner_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         ++reads;
@@ -74,7 +75,8 @@ struct Rendered {
     cv::RenderReport report;
 };
 
-cv::RenderBudget freshBudget(std::uint32_t timeLimitMs = 4000, std::uint64_t byteLimit = 0x8000000) {
+cv::RenderBudget freshBudget(std::uint32_t timeLimitMs = 4000,
+                             std::uint64_t byteLimit = 0x8000000) {
     cv::RenderBudget budget;
     budget.timeLimitMs = timeLimitMs;
     budget.byteLimit = byteLimit;
@@ -89,17 +91,21 @@ Rendered render(cv::Reader& reader, const cv::ImageData& data, const cv::RenderO
     return result;
 }
 
-Rendered renderFile(cv::Reader& reader, const cv::RenderOptions& options, cv::RenderBudget budget = freshBudget()) {
+Rendered renderFile(cv::Reader& reader, const cv::RenderOptions& options,
+                    cv::RenderBudget budget = freshBudget()) {
     cv::ImageData data;
     EXPECT_EQ(cv::readImageHeader(reader, data), cv::ReadStatus::Ok);
     return render(reader, data, options, budget);
 }
 
-cv::RenderOptions thumbnail(std::uint32_t size = 256) { return cv::thumbnailOptions(size, cv::RenderSettings{}); }
+cv::RenderOptions thumbnail(std::uint32_t size = 256) {
+    return cv::thumbnailOptions(size, cv::RenderSettings{});
+}
 
 // A 16-bit FITS (BZERO 32768) whose sample at (x, y) is value(x, y).
 template <typename Value>
-std::string uint16Fits(std::uint32_t width, std::uint32_t height, Value value, FitsHeader extra = {}) {
+std::string uint16Fits(std::uint32_t width, std::uint32_t height, Value value,
+                       FitsHeader extra = {}) {
     FitsHeader header = primaryImageHeader(16, {width, height});
     header.real("BZERO", 32768.0);
     std::string cards = header.cards() + extra.cards();
@@ -107,32 +113,34 @@ std::string uint16Fits(std::uint32_t width, std::uint32_t height, Value value, F
     for (std::size_t i = 0; i < cards.size(); i += 80) all.raw(cards.substr(i, 80));
     std::vector<std::int16_t> samples;
     for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) samples.push_back(static_cast<std::int16_t>(value(x, y) - 32768));
+        for (std::uint32_t x = 0; x < width; ++x)
+            samples.push_back(static_cast<std::int16_t>(value(x, y) - 32768));
     }
     return all.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(samples));
 }
 
 // Sky of 1000 ADU with a little deterministic noise.
-int sky(std::uint32_t x, std::uint32_t y) { return 1000 + static_cast<int>((x * 7 + y * 13) % 11); }
+int sky(std::uint32_t x, std::uint32_t y) {
+    return 1000 + static_cast<int>((x * 7 + y * 13) % 11);
+}
 
 TEST(RenderImage, FitsTheOutputIntoTheRequestedSize) {
     struct Case {
         std::uint64_t width, height;
         std::uint32_t maxSize, outWidth, outHeight;
     } cases[] = {
-        {6000, 4000, 256, 256, 171},
-        {4000, 6000, 256, 171, 256},
-        {200, 100, 256, 200, 100},
-        {300, 300, 256, 256, 256},
-        {300, 200, 0, 1, 1},
+        {6000, 4000, 256, 256, 171}, {4000, 6000, 256, 171, 256}, {200, 100, 256, 200, 100},
+        {300, 300, 256, 256, 256},   {300, 200, 0, 1, 1},
     };
     for (const auto& c : cases) {
         SyntheticFits reader(c.width, c.height);
         // A small byte budget keeps giants quick: the plan samples fewer rows.
         cv::RenderOptions options = thumbnail();
-        options.maxSize = c.maxSize;  // the provider maps 0 to 256; the renderer itself treats it as 1
+        options.maxSize =
+            c.maxSize;  // the provider maps 0 to 256; the renderer itself treats it as 1
         const auto result = renderFile(reader, options, freshBudget(4000, 1 << 20));
-        ASSERT_TRUE(result.status == cv::ReadStatus::Ok || result.status == cv::ReadStatus::Partial);
+        ASSERT_TRUE(result.status == cv::ReadStatus::Ok ||
+                    result.status == cv::ReadStatus::Partial);
         EXPECT_EQ(result.image.width, c.outWidth) << c.width << " x " << c.height;
         EXPECT_EQ(result.image.height, c.outHeight) << c.width << " x " << c.height;
     }
@@ -148,7 +156,8 @@ TEST(RenderImage, SubsamplesRowsWhenTheFileExceedsThePlanningBudget) {
 
 bool isGrey(const cv::RgbImage& image) {
     for (std::size_t i = 0; i < image.pixels.size(); i += 3) {
-        if (image.pixels[i] != image.pixels[i + 1] || image.pixels[i] != image.pixels[i + 2]) return false;
+        if (image.pixels[i] != image.pixels[i + 1] || image.pixels[i] != image.pixels[i + 2])
+            return false;
     }
     return true;
 }
@@ -158,10 +167,14 @@ std::string orangeMosaic(const char* imagetyp) {
     FitsHeader extra;
     extra.text("BAYERPAT", "RGGB");
     if (imagetyp != nullptr) extra.text("IMAGETYP", imagetyp);
-    return uint16Fits(64, 48, [](std::uint32_t x, std::uint32_t y) {
-        const int level = (y % 2 == 0) ? (x % 2 == 0 ? 3000 : 2000) : (x % 2 == 0 ? 2000 : 1000);
-        return level + sky(x, y) - 1000;
-    }, extra);
+    return uint16Fits(
+        64, 48,
+        [](std::uint32_t x, std::uint32_t y) {
+            const int level =
+                (y % 2 == 0) ? (x % 2 == 0 ? 3000 : 2000) : (x % 2 == 0 ? 2000 : 1000);
+            return level + sky(x, y) - 1000;
+        },
+        extra);
 }
 
 TEST(RenderImage, DemosaicsBayerDataIntoColourAtHalfResolution) {
@@ -176,8 +189,11 @@ TEST(RenderImage, DemosaicsBayerDataIntoColourAtHalfResolution) {
 }
 
 TEST(RenderImage, BlendsBoxPeaksInOnlyWhenAsked) {
-    // One bright pixel in a 64 x 64 sky, drawn 8 x 8: its box, at (2, 2), shows it only with peaks blended in.
-    auto star = [](std::uint32_t x, std::uint32_t y) { return x == 20 && y == 20 ? 60000 : sky(x, y); };
+    // One bright pixel in a 64 x 64 sky, drawn 8 x 8: its box, at (2, 2), shows it only with peaks
+    // blended in.
+    auto star = [](std::uint32_t x, std::uint32_t y) {
+        return x == 20 && y == 20 ? 60000 : sky(x, y);
+    };
     cvtest::BytesReader plainBytes(uint16Fits(64, 64, star));
     cvtest::BytesReader blendedBytes(uint16Fits(64, 64, star));
     cv::RenderOptions peaks = thumbnail(8);
@@ -189,7 +205,8 @@ TEST(RenderImage, BlendsBoxPeaksInOnlyWhenAsked) {
     EXPECT_EQ(plain.report.peakWeight, 0.0f);
     EXPECT_GT(blended.report.peakWeight, 0.0f);
     EXPECT_GT(blended.image.row(2)[2 * 3], plain.image.row(2)[2 * 3]);
-    EXPECT_EQ(blended.image.row(5)[5 * 3], plain.image.row(5)[5 * 3]) << "a box of sky alone is unchanged";
+    EXPECT_EQ(blended.image.row(5)[5 * 3], plain.image.row(5)[5 * 3])
+        << "a box of sky alone is unchanged";
 }
 
 TEST(RenderImage, KeepsCalibrationFramesAndMonoModeGrey) {
@@ -208,12 +225,15 @@ TEST(RenderImage, KeepsCalibrationFramesAndMonoModeGrey) {
     cv::RenderOptions colour = thumbnail();
     colour.cfaMode = cv::CfaMode::AlwaysColor;
     cvtest::BytesReader darkAgain(orangeMosaic("Dark Frame"));
-    EXPECT_TRUE(renderFile(darkAgain, colour).report.demosaiced) << "always colour ignores the frame type";
+    EXPECT_TRUE(renderFile(darkAgain, colour).report.demosaiced)
+        << "always colour ignores the frame type";
 }
 
 TEST(RenderImage, ProbesForAMosaicOnlyInAlwaysColourMode) {
     auto cells = [](std::array<int, 4> levels) {
-        return uint16Fits(64, 64, [levels](std::uint32_t x, std::uint32_t y) { return levels[(y % 2) * 2 + (x % 2)]; });
+        return uint16Fits(64, 64, [levels](std::uint32_t x, std::uint32_t y) {
+            return levels[(y % 2) * 2 + (x % 2)];
+        });
     };
     cv::RenderOptions colour = thumbnail();
     colour.cfaMode = cv::CfaMode::AlwaysColor;
@@ -222,7 +242,8 @@ TEST(RenderImage, ProbesForAMosaicOnlyInAlwaysColourMode) {
     cvtest::BytesReader flat(cells({1000, 1010, 1000, 1005}));
     EXPECT_FALSE(renderFile(flat, colour).report.demosaiced);
     cvtest::BytesReader automatic(cells({1000, 1030, 1000, 1010}));
-    EXPECT_FALSE(renderFile(automatic, thumbnail()).report.demosaiced) << "automatic mode needs a declared pattern";
+    EXPECT_FALSE(renderFile(automatic, thumbnail()).report.demosaiced)
+        << "automatic mode needs a declared pattern";
 }
 
 void expectNoBlackRow(const cv::RgbImage& image) {
@@ -279,7 +300,8 @@ TEST(RenderImage, MosaicPassTheBytesLeftCannotPayForIsNotStarted) {
 TEST(RenderImage, PassesAfterTheFirstAskForEachBandsRowsInOneCall) {
     cvtest::BytesReader bytes(uint16Fits(16, 2000, sky));
     WatchedReader watched(bytes);
-    // 1 x 100 pixels of 20-row bands: the middle rows 16 at a time, then each band's other 19 at once.
+    // 1 x 100 pixels of 20-row bands: the middle rows 16 at a time, then each band's other 19 at
+    // once.
     const auto result = renderFile(watched, thumbnail(100));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     EXPECT_EQ(result.report.rowsRead, 2000u);
@@ -293,7 +315,8 @@ TEST(RenderImage, MosaicsFirstPassAsksForTheNextPairsInOneCall) {
     pattern.text("BAYERPAT", "RGGB");
     cvtest::BytesReader bytes(uint16Fits(8, 6000, sky, pattern));
     WatchedReader watched(bytes);
-    // 4 x 3000 cells drawn 1 x 1000: the middle pairs 9 at a time (18 rows a call), then each band's other 4 rows.
+    // 4 x 3000 cells drawn 1 x 1000: the middle pairs 9 at a time (18 rows a call), then each
+    // band's other 4 rows.
     const auto result = renderFile(watched, thumbnail(1000));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     ASSERT_TRUE(result.report.demosaiced);
@@ -309,7 +332,10 @@ class TwinningReader final : public cv::Reader {
 public:
     TwinningReader(const std::string& bytes, std::uint64_t twinsFailFrom,
                    std::atomic<std::uint64_t>* counted = nullptr)
-        : bytes_(bytes), memory_(bytes.data(), bytes.size()), failFrom_(twinsFailFrom), counted_(counted) {}
+        : bytes_(bytes),
+          memory_(bytes.data(), bytes.size()),
+          failFrom_(twinsFailFrom),
+          counted_(counted) {}
     std::uint64_t size() const override { return memory_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         if (counted_ != nullptr) {
@@ -336,7 +362,9 @@ private:
 TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
     FitsHeader pattern;
     pattern.text("BAYERPAT", "RGGB");
-    auto varied = [](std::uint32_t x, std::uint32_t y) { return 1000 + static_cast<int>((x * y + 3 * x) % 997); };
+    auto varied = [](std::uint32_t x, std::uint32_t y) {
+        return 1000 + static_cast<int>((x * y + 3 * x) % 997);
+    };
     for (const FitsHeader& extra : {FitsHeader{}, pattern}) {
         const std::string file = uint16Fits(600, 2000, varied, extra);
         cvtest::BytesReader alone(file);
@@ -346,7 +374,8 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
         ASSERT_EQ(one.status, cv::ReadStatus::Ok);
         cv::RenderOptions twoLanes = thumbnail(128);
         twoLanes.secondThread = true;
-        for (cv::Reader* reader : {static_cast<cv::Reader*>(&twinned), static_cast<cv::Reader*>(&lending)}) {
+        for (cv::Reader* reader :
+             {static_cast<cv::Reader*>(&twinned), static_cast<cv::Reader*>(&lending)}) {
             const auto two = renderFile(*reader, twoLanes);
             ASSERT_EQ(two.status, cv::ReadStatus::Ok);
             EXPECT_EQ(two.image.pixels, one.image.pixels);
@@ -390,7 +419,8 @@ TEST(RenderImage, FileCutShortIsMalformedAndAFailingReadIsReadFailed) {
 TEST(RenderImage, RefusesBlocksItCannotReach) {
     cvtest::BytesReader empty(std::string(100, '\0'));
     cv::ImageData data;
-    EXPECT_EQ(render(empty, data, thumbnail(), freshBudget()).status, cv::ReadStatus::Malformed) << "no main image";
+    EXPECT_EQ(render(empty, data, thumbnail(), freshBudget()).status, cv::ReadStatus::Malformed)
+        << "no main image";
     data.image.width = data.image.height = 4;
     data.image.channels = 1;
     data.image.sampleFormat = cv::SampleFormat::UInt8;
@@ -407,7 +437,8 @@ TEST(RenderImage, RefusesBlocksItCannotReach) {
 
 TEST(RenderImage, DecodesCompressedBlocksInMemory) {
     std::vector<std::uint8_t> samples(40 * 30);
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(30 + i % 7);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint8_t>(30 + i % 7);
     uLongf length = compressBound(samples.size());
     std::string file(100, 'x');
     std::vector<std::uint8_t> packed(length);
@@ -477,7 +508,8 @@ TEST(RenderImage, SmallImageMatchesAStraightforwardComputation) {
         }
     }
     FitsHeader header = primaryImageHeader(-32, {kWidth, kHeight});
-    cvtest::BytesReader reader(header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(values)));
+    cvtest::BytesReader reader(header.bytes() +
+                               cvsamples::padData(cvsamples::bigEndianBytes(values)));
     const auto result = renderFile(reader, thumbnail(10));
     ASSERT_EQ(result.status, cv::ReadStatus::Ok);
     ASSERT_EQ(result.image.width, 10u);
@@ -507,7 +539,8 @@ TEST(RenderImage, SmallImageMatchesAStraightforwardComputation) {
                 for (std::uint32_t x = ox * 4; x < ox * 4 + 4; ++x) sum += values[y * kWidth + x];
             }
             const double mean = sum / ((y1 - y0) * 4.0);
-            const float shown = referenceMtf(midtones, static_cast<float>((mean - shadows) / (1.0 - shadows)));
+            const float shown =
+                referenceMtf(midtones, static_cast<float>((mean - shadows) / (1.0 - shadows)));
             const int expected = static_cast<int>(shown * 255.0f + 0.5f);
             EXPECT_NEAR(result.image.row(oy)[ox * 3], expected, 1) << "pixel " << ox << ", " << oy;
         }

@@ -28,7 +28,8 @@ Rendered renderWith(cv::Reader& reader, const cv::RenderOptions& options) {
     return result;
 }
 
-cvsamples::XisfBlock constantBlock(std::uint64_t width, std::uint64_t height, const char* format, char byte) {
+cvsamples::XisfBlock constantBlock(std::uint64_t width, std::uint64_t height, const char* format,
+                                   char byte) {
     cvsamples::XisfBlock block;
     block.width = width;
     block.height = height;
@@ -43,16 +44,20 @@ TEST(RenderXisf, UsesTheEmbeddedThumbnailOnlyWhenItIsLargeEnough) {
     writer.addImage(constantBlock(1200, 900, "UInt16", '\x10'), {}, &thumbnail);
     cvtest::BytesReader reader(writer.bytes());
     const cv::RenderSettings settings;
-    EXPECT_TRUE(renderWith(reader, cv::thumbnailOptions(256, settings)).report.usedEmbeddedThumbnail);
-    EXPECT_FALSE(renderWith(reader, cv::thumbnailOptions(512, settings)).report.usedEmbeddedThumbnail);
+    EXPECT_TRUE(
+        renderWith(reader, cv::thumbnailOptions(256, settings)).report.usedEmbeddedThumbnail);
+    EXPECT_FALSE(
+        renderWith(reader, cv::thumbnailOptions(512, settings)).report.usedEmbeddedThumbnail);
     EXPECT_TRUE(renderWith(reader, cv::previewOptions(true, settings)).report.usedEmbeddedThumbnail)
         << "the preview's quick pass prefers it";
-    EXPECT_FALSE(renderWith(reader, cv::previewOptions(false, settings)).report.usedEmbeddedThumbnail);
+    EXPECT_FALSE(
+        renderWith(reader, cv::previewOptions(false, settings)).report.usedEmbeddedThumbnail);
 }
 
 TEST(RenderXisf, RendersCompressedBlocksStoredInTheHeader) {
     cvsamples::XisfBlock block = constantBlock(64, 48, "UInt16", '\x00');
-    for (std::size_t i = 0; i < block.samples.size(); i += 2) block.samples[i + 1] = static_cast<char>(0x80 + i % 5);
+    for (std::size_t i = 0; i < block.samples.size(); i += 2)
+        block.samples[i + 1] = static_cast<char>(0x80 + i % 5);
     block.placement = cvsamples::XisfBlock::Placement::Embedded;
     block.codec = "zstd";
     block.shuffleItemSize = 2;
@@ -68,7 +73,8 @@ TEST(RenderXisf, RendersCompressedBlocksStoredInTheHeader) {
 
 TEST(RenderXisf, ShuffledBlocksDrawWhatTheirPlainTwinDraws) {
     cvsamples::XisfBlock plain = constantBlock(301, 97, "UInt16", '\x00');
-    for (std::size_t i = 0; i < plain.samples.size(); ++i) plain.samples[i] = static_cast<char>((i * 7919) % 251);
+    for (std::size_t i = 0; i < plain.samples.size(); ++i)
+        plain.samples[i] = static_cast<char>((i * 7919) % 251);
     auto render = [](const cvsamples::XisfBlock& block) {
         cvsamples::XisfWriter writer;
         writer.addImage(block);
@@ -116,11 +122,13 @@ TEST(RenderXisf, DrawsTheMainImageWhenTheEmbeddedThumbnailIsDamaged) {
         writer.addImage(constantBlock(1200, 900, "UInt16", '\x10'), {}, &c.thumbnail);
         std::string bytes = writer.bytes();
         if (c.corruptFrom != 0) {
-            for (std::size_t i = c.corruptFrom; i < c.corruptFrom + 16; ++i) bytes[i] = static_cast<char>(~bytes[i]);
+            for (std::size_t i = c.corruptFrom; i < c.corruptFrom + 16; ++i)
+                bytes[i] = static_cast<char>(~bytes[i]);
         }
         cvtest::BytesReader reader(bytes);
         const auto result = renderWith(reader, cv::thumbnailOptions(256, cv::RenderSettings{}));
-        ASSERT_EQ(result.status, cv::ReadStatus::Ok) << c.name << ": " << cv::readStatusName(result.status);
+        ASSERT_EQ(result.status, cv::ReadStatus::Ok)
+            << c.name << ": " << cv::readStatusName(result.status);
         EXPECT_FALSE(result.report.usedEmbeddedThumbnail) << c.name;
         EXPECT_EQ(result.image.width, 256u) << c.name;
         EXPECT_EQ(result.image.height, 192u) << c.name;
@@ -136,9 +144,11 @@ TEST(RenderXisf, AbandonsLoadingABlockPastTwiceTheTimeLimit) {
     cv::ImageData data;
     ASSERT_EQ(cv::readImageHeader(reader, data), cv::ReadStatus::Ok);
     cv::RenderBudget budget = cv::thumbnailBudget();
-    budget.startTime -= 3 * std::int64_t{budget.timeLimitMs} * 1000000;  // began three time limits ago
+    budget.startTime -=
+        3 * std::int64_t{budget.timeLimitMs} * 1000000;  // began three time limits ago
     cv::RgbImage image;
-    EXPECT_EQ(cv::renderImage(reader, data, cv::thumbnailOptions(256, cv::RenderSettings{}), budget, image),
+    EXPECT_EQ(cv::renderImage(reader, data, cv::thumbnailOptions(256, cv::RenderSettings{}), budget,
+                              image),
               cv::ReadStatus::TimedOut);
 }
 
@@ -149,7 +159,9 @@ struct RealFile {
     int grey;  // expected level of every pixel at --size 512, or -1 when not constant
 };
 
-void PrintTo(const RealFile& c, std::ostream* out) { *out << c.path; }
+void PrintTo(const RealFile& c, std::ostream* out) {
+    *out << c.path;
+}
 
 const RealFile kRealFiles[] = {
     {"xisfsharp/400x300-u16.xisf", 128},
@@ -187,6 +199,7 @@ TEST_P(RealXisfRendering, RendersTheMainImage) {
     for (std::uint8_t byte : result.image.pixels) ASSERT_EQ(byte, c.grey);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, RealXisfRendering, ::testing::ValuesIn(kRealFiles), [](const auto& param) { return cvtest::testNameOf(param.param.path); });
+INSTANTIATE_TEST_SUITE_P(RealFiles, RealXisfRendering, ::testing::ValuesIn(kRealFiles),
+                         [](const auto& param) { return cvtest::testNameOf(param.param.path); });
 
 }  // namespace

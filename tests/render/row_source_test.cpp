@@ -20,7 +20,8 @@ TEST(RowSource, ReadsOrLendsTheSameRowsPlaneByPlane) {
     const std::string bytes = planarBytes();
     cvtest::BytesReader file(bytes);
     cv::MemoryReader memory(bytes.data(), bytes.size());
-    for (cv::Reader* samples : {static_cast<cv::Reader*>(&file), static_cast<cv::Reader*>(&memory)}) {
+    for (cv::Reader* samples :
+         {static_cast<cv::Reader*>(&file), static_cast<cv::Reader*>(&memory)}) {
         const auto source = cv::makeRowSource(*samples, kLayout, 4);
         EXPECT_EQ(source->resident(), samples == &memory);
         ASSERT_EQ(source->fetch({2, 0}, 0, 2), cv::ReadStatus::Ok);
@@ -28,13 +29,15 @@ TEST(RowSource, ReadsOrLendsTheSameRowsPlaneByPlane) {
         const std::uint64_t planes[] = {0, 0, 1, 1};
         const std::uint64_t rows[] = {2, 0, 2, 0};
         for (std::size_t i = 0; i < 4; ++i) {
-            const std::uint8_t* row = source->row(static_cast<std::uint32_t>(planes[i]), rows[i], slots[i]);
+            const std::uint8_t* row =
+                source->row(static_cast<std::uint32_t>(planes[i]), rows[i], slots[i]);
             EXPECT_EQ(row[0], 2 + planes[i] * 12 + rows[i] * 4) << i;
         }
     }
     EXPECT_EQ(file.bytesRead, 16u) << "only the rows asked for";
     EXPECT_EQ(cv::makeRowSource(file, kLayout, 2)->twin(2), nullptr) << "the file has no twin";
-    EXPECT_NE(cv::makeRowSource(memory, kLayout, 2)->twin(2), nullptr) << "lent rows serve any thread";
+    EXPECT_NE(cv::makeRowSource(memory, kLayout, 2)->twin(2), nullptr)
+        << "lent rows serve any thread";
 }
 
 TEST(RowReader, AMosaicCellIsItsPairOfRowsInThreeColours) {

@@ -46,11 +46,12 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         std::size_t rowsBefore;
         std::size_t rowsPlanned;
     };
-    for (const Case& c : {Case{6000, 0, 40}, Case{6000, 7, 300}, Case{7, 3, 20000}, Case{40000, 2, 9},
-                          Case{1, 50000, 3}, Case{1, 0, 0}}) {
+    for (const Case& c : {Case{6000, 0, 40}, Case{6000, 7, 300}, Case{7, 3, 20000},
+                          Case{40000, 2, 9}, Case{1, 50000, 3}, Case{1, 0, 0}}) {
         auto rowOf = [&](std::size_t r) {
             std::vector<float> row(c.width);
-            for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<float>(r * c.width + i);
+            for (std::size_t i = 0; i < row.size(); ++i)
+                row[i] = static_cast<float>(r * c.width + i);
             return row;
         };
         cv::StatisticsSampler inOrder;
@@ -58,7 +59,8 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         cv::prepareSampler(inOrder, 1);
         cv::prepareSampler(scheduled, 1);
         for (std::size_t r = 0; r < c.rowsBefore; ++r) {
-            for (auto* sampler : {&inOrder, &scheduled}) cv::offerRow(*sampler, 0, rowOf(r).data(), c.width);
+            for (auto* sampler : {&inOrder, &scheduled})
+                cv::offerRow(*sampler, 0, rowOf(r).data(), c.width);
         }
         for (std::size_t r = 0; r < c.rowsPlanned; ++r) {
             cv::offerRow(inOrder, 0, rowOf(c.rowsBefore + r).data(), c.width);
@@ -72,18 +74,20 @@ TEST(SampleSchedule, KeepsWhatOfferingInOrderKeeps) {
         for (auto [sampler, offered] : {std::pair{&scheduled, &all}, std::pair{&partly, &odd}}) {
             schedule.begin(*sampler, 0);
             for (std::size_t r = c.rowsPlanned; r-- > 0;) {
-                if ((*offered)[r] != 0) schedule.offer(*sampler, 0, r, rowOf(c.rowsBefore + r).data());
+                if ((*offered)[r] != 0)
+                    schedule.offer(*sampler, 0, r, rowOf(c.rowsBefore + r).data());
             }
             schedule.end(*sampler, 0, *offered);
         }
-        const std::string label = std::to_string(c.width) + " wide, " + std::to_string(c.rowsBefore) + " + " +
+        const std::string label = std::to_string(c.width) + " wide, " +
+                                  std::to_string(c.rowsBefore) + " + " +
                                   std::to_string(c.rowsPlanned) + " rows";
         EXPECT_EQ(scheduled.samples[0], inOrder.samples[0]) << label;
         EXPECT_EQ(scheduled.stride[0], inOrder.stride[0]) << label;
         EXPECT_EQ(scheduled.offered[0], inOrder.offered[0]) << label;
         std::vector<float> fromOddRows;
-        std::copy_if(inOrder.samples[0].begin(), inOrder.samples[0].end(), std::back_inserter(fromOddRows),
-                     [&](float v) {
+        std::copy_if(inOrder.samples[0].begin(), inOrder.samples[0].end(),
+                     std::back_inserter(fromOddRows), [&](float v) {
                          const auto row = static_cast<std::size_t>(v) / c.width;
                          return row < c.rowsBefore || (row - c.rowsBefore) % 2 == 1;
                      });
@@ -101,7 +105,8 @@ float upperMedianOf(std::vector<float> values) {
 
 TEST(ComputeStatistics, MatchesAStraightforwardComputation) {
     std::vector<float> values;
-    for (int i = 0; i < 1000; ++i) values.push_back(0.01f + 0.0001f * static_cast<float>((i * 37) % 101));
+    for (int i = 0; i < 1000; ++i)
+        values.push_back(0.01f + 0.0001f * static_cast<float>((i * 37) % 101));
     cv::StatisticsSampler sampler;
     cv::prepareSampler(sampler, 1);
     cv::offerRow(sampler, 0, values.data(), values.size());
@@ -126,7 +131,7 @@ TEST(ComputeStatistics, RawDataUsesThePercentileRange) {
     cv::prepareSampler(sampler, 1);
     cv::offerRow(sampler, 0, values.data(), values.size());
     const auto statistics = cv::computeStatistics(sampler);
-    EXPECT_EQ(statistics.low, 9.0f);     // index floor(9999 * 0.001) = 9
+    EXPECT_EQ(statistics.low, 9.0f);      // index floor(9999 * 0.001) = 9
     EXPECT_EQ(statistics.high, 9989.0f);  // index floor(9999 * 0.999) = 9989
     EXPECT_NEAR(statistics.median[0], (5000.0f - 9.0f) / (9989.0f - 9.0f), 1e-6);
 }

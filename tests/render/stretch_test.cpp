@@ -8,7 +8,8 @@
 
 namespace {
 
-cv::ChannelStatistics monoStatistics(float median, float sigma, float dataLow = 0.0f, float dataHigh = 1.0f) {
+cv::ChannelStatistics monoStatistics(float median, float sigma, float dataLow = 0.0f,
+                                     float dataHigh = 1.0f) {
     cv::ChannelStatistics statistics;
     statistics.dataLow = dataLow;
     statistics.dataHigh = dataHigh;
@@ -73,7 +74,8 @@ TEST(ComputeStretch, SparesByWhereTheMedianSitsAndSpreadsNarrowData) {
     EXPECT_EQ(cv::computeStretch(pedestal, cv::StretchOptions{}).midtones[0],
               cv::computeStretch(pedestal, unspared).midtones[0]);
 
-    const auto dim = cv::computeStretch(monoStatistics(0.145f, 0.059f, 0.072f, 0.314f), cv::StretchOptions{});
+    const auto dim =
+        cv::computeStretch(monoStatistics(0.145f, 0.059f, 0.072f, 0.314f), cv::StretchOptions{});
     EXPECT_EQ(std::make_tuple(dim.shadows[0], dim.midtones[0], dim.highlights[0]),
               std::make_tuple(0.072f, 0.5f, 0.314f));
 }
@@ -99,8 +101,10 @@ TEST(ComputeStretch, FallsBackToIdentity) {
     cv::StretchOptions off;
     off.autoStretch = false;
     EXPECT_TRUE(cv::computeStretch(monoStatistics(0.01f, 0.002f), off).identity);
-    EXPECT_TRUE(cv::computeStretch(monoStatistics(0.01f, 0.0f), cv::StretchOptions{}).identity) << "no noise";
-    EXPECT_TRUE(cv::computeStretch(cv::ChannelStatistics{}, cv::StretchOptions{}).identity) << "no statistics";
+    EXPECT_TRUE(cv::computeStretch(monoStatistics(0.01f, 0.0f), cv::StretchOptions{}).identity)
+        << "no noise";
+    EXPECT_TRUE(cv::computeStretch(cv::ChannelStatistics{}, cv::StretchOptions{}).identity)
+        << "no statistics";
 }
 
 TEST(ComputeStretch, UnlinkedChannelsGetTheirOwnCurves) {
@@ -138,7 +142,8 @@ TEST(ToneCurve, FollowsTheStretchCurveOneDataUnitAtATime) {
     int previous = 0;
     int largestStep = 0;
     for (int unit = 0; unit <= 65535; ++unit) {
-        const int level = cv::displayByte(cv::applyCurve(curve, static_cast<float>(unit) / 65535.0f));
+        const int level =
+            cv::displayByte(cv::applyCurve(curve, static_cast<float>(unit) / 65535.0f));
         ASSERT_GE(level, previous) << "unit " << unit;
         largestStep = std::max(largestStep, level - previous);
         previous = level;

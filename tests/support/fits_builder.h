@@ -11,10 +11,14 @@ namespace cvtest {
 using cvsamples::FitsHeader;
 
 // An extension header: XTENSION, BITPIX, NAXIS and the axes, PCOUNT, GCOUNT.
-inline FitsHeader extensionHeader(const char* type, int bitpix, const std::vector<std::uint64_t>& axes) {
+inline FitsHeader extensionHeader(const char* type, int bitpix,
+                                  const std::vector<std::uint64_t>& axes) {
     FitsHeader header;
-    header.text("XTENSION", type).integer("BITPIX", bitpix).integer("NAXIS", static_cast<std::int64_t>(axes.size()));
-    for (std::size_t i = 0; i < axes.size(); ++i) header.unsignedInteger("NAXIS" + std::to_string(i + 1), axes[i]);
+    header.text("XTENSION", type)
+        .integer("BITPIX", bitpix)
+        .integer("NAXIS", static_cast<std::int64_t>(axes.size()));
+    for (std::size_t i = 0; i < axes.size(); ++i)
+        header.unsignedInteger("NAXIS" + std::to_string(i + 1), axes[i]);
     header.integer("PCOUNT", 0).integer("GCOUNT", 1);
     return header;
 }

@@ -15,7 +15,8 @@ inline cv::ReadStatus renderAsShellDoes(cv::Reader& reader, bool preview, cv::Rg
     const cv::RenderSettings settings;
     cv::RenderBudget budget = preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
     budget.timeLimitMs = kUnhurriedMs;
-    auto options = preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
+    auto options =
+        preview ? cv::previewOptions(false, settings) : cv::thumbnailOptions(256, settings);
     options.rowsPerRead = 1;  // adaptive reading follows the machine's speed
     return cv::renderImage(reader, data, options, budget, image);
 }

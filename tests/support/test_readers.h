@@ -12,7 +12,8 @@ namespace cvtest {
 // it counts the bytes asked for, so tests can bound a reader's work.
 class BytesReader final : public cv::Reader {
 public:
-    explicit BytesReader(std::string bytes) : bytes_(std::move(bytes)), memory_(bytes_.data(), bytes_.size()) {}
+    explicit BytesReader(std::string bytes)
+        : bytes_(std::move(bytes)), memory_(bytes_.data(), bytes_.size()) {}
     std::uint64_t size() const override { return memory_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         bytesRead += count;

@@ -25,8 +25,10 @@ protected:
     void SetUp() override {
         module_ = LoadLibraryW(L"Corvane.dll");
         ASSERT_NE(module_, nullptr) << "Corvane.dll beside the tests";
-        getClassObject_ = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-        canUnloadNow_ = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+        getClassObject_ = reinterpret_cast<GetClassObject>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        canUnloadNow_ = reinterpret_cast<CanUnloadNow>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
         ASSERT_NE(getClassObject_, nullptr);
         ASSERT_NE(canUnloadNow_, nullptr);
     }
@@ -35,7 +37,9 @@ protected:
     }
     IClassFactory* factory(const CLSID& clsid) {
         IClassFactory* result = nullptr;
-        EXPECT_EQ(getClassObject_(clsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&result)), S_OK);
+        EXPECT_EQ(
+            getClassObject_(clsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&result)),
+            S_OK);
         return result;
     }
 
@@ -47,10 +51,14 @@ protected:
 TEST_F(ComServer, RefusesUnknownClassesAndNullPointers) {
     void* object = reinterpret_cast<void*>(1);
     const CLSID unknown = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
-    EXPECT_EQ(getClassObject_(unknown, __uuidof(IClassFactory), &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(getClassObject_(unknown, __uuidof(IClassFactory), &object),
+              CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), nullptr), E_POINTER);
-    EXPECT_EQ(getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IThumbnailProvider), &object), E_NOINTERFACE);
+    EXPECT_EQ(getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IClassFactory), nullptr),
+              E_POINTER);
+    EXPECT_EQ(
+        getClassObject_(cvwin::kThumbnailProviderClsid, __uuidof(IThumbnailProvider), &object),
+        E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
 }
 
@@ -60,7 +68,9 @@ TEST_F(ComServer, CountsFactoriesObjectsAndLocks) {
     ASSERT_NE(thumbnails, nullptr);
     EXPECT_EQ(canUnloadNow_(), S_FALSE) << "a live factory keeps the server loaded";
     IThumbnailProvider* provider = nullptr;
-    ASSERT_EQ(thumbnails->CreateInstance(nullptr, __uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
+    ASSERT_EQ(thumbnails->CreateInstance(nullptr, __uuidof(IThumbnailProvider),
+                                         reinterpret_cast<void**>(&provider)),
+              S_OK);
     thumbnails->Release();
     EXPECT_EQ(canUnloadNow_(), S_FALSE) << "a live object keeps it loaded";
     provider->Release();
@@ -79,7 +89,8 @@ TEST_F(ComServer, CountsFactoriesObjectsAndLocks) {
 TEST_F(ComServer, FactoryRefusesAggregationAndServesEveryClass) {
     IClassFactory* thumbnails = factory(cvwin::kThumbnailProviderClsid);
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(thumbnails->CreateInstance(reinterpret_cast<IUnknown*>(thumbnails), __uuidof(IUnknown), &object),
+    EXPECT_EQ(thumbnails->CreateInstance(reinterpret_cast<IUnknown*>(thumbnails),
+                                         __uuidof(IUnknown), &object),
               CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(thumbnails->CreateInstance(nullptr, __uuidof(IUnknown), nullptr), E_POINTER);
@@ -101,19 +112,23 @@ ULONG referencesOf(IStream* stream) {
     return stream->Release();
 }
 
-// Explorer may keep a store for as long as it shows the columns: it must not keep the file open meanwhile.
+// Explorer may keep a store for as long as it shows the columns: it must not keep the file open
+// meanwhile.
 TEST_F(ComServer, ThePropertyStoreLetsGoOfItsStreamOnceInitialised) {
     IStream* stream = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
     const ULONG before = referencesOf(stream);
     IClassFactory* properties = factory(cvwin::kPropertyStoreClsid);
     IInitializeWithStream* initialize = nullptr;
-    ASSERT_EQ(properties->CreateInstance(nullptr, __uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)),
+    ASSERT_EQ(properties->CreateInstance(nullptr, __uuidof(IInitializeWithStream),
+                                         reinterpret_cast<void**>(&initialize)),
               S_OK);
     properties->Release();
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
     EXPECT_EQ(referencesOf(stream), before) << "the store holds no reference to the stream";
     IPropertyStore* store = nullptr;
-    ASSERT_EQ(initialize->QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)), S_OK);
+    ASSERT_EQ(
+        initialize->QueryInterface(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)),
+        S_OK);
     initialize->Release();
     DWORD count = 0;
     EXPECT_EQ(store->GetCount(&count), S_OK);
@@ -129,23 +144,32 @@ public:
         EXPECT_NE(module_, nullptr);
         if (module_ == nullptr) return;
         const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module_);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module_) + dos->e_lfanew);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            reinterpret_cast<const BYTE*>(module_) + dos->e_lfanew);
         base = module_;
         size = nt->OptionalHeader.SizeOfImage;
-        getClassObject_ = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-        canUnloadNow_ = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+        getClassObject_ = reinterpret_cast<GetClassObject>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        canUnloadNow_ = reinterpret_cast<CanUnloadNow>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     }
 
     // An object of the class made through its factory and initialised with the stream.
     template <typename Interface>
     Interface* initialised(const CLSID& clsid, IStream* stream) {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(getClassObject_(clsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)), S_OK);
+        EXPECT_EQ(
+            getClassObject_(clsid, __uuidof(IClassFactory), reinterpret_cast<void**>(&factory)),
+            S_OK);
         Interface* result = nullptr;
-        EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(Interface), reinterpret_cast<void**>(&result)), S_OK);
+        EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(Interface),
+                                          reinterpret_cast<void**>(&result)),
+                  S_OK);
         factory->Release();
         IInitializeWithStream* initialize = nullptr;
-        EXPECT_EQ(result->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+        EXPECT_EQ(result->QueryInterface(__uuidof(IInitializeWithStream),
+                                         reinterpret_cast<void**>(&initialize)),
+                  S_OK);
         EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
         initialize->Release();
         return result;
@@ -215,7 +239,8 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     const std::string bytes = cvtest::generatedSample("bitpix16.fits");
     auto useAndUnload = [&](LoadedServer& server) {
         IStream* stream = cvtest::memoryStream(bytes);
-        auto* provider = server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
+        auto* provider =
+            server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
         auto* store = server.initialised<IPropertyStore>(cvwin::kPropertyStoreClsid, stream);
         stream->Release();
         EXPECT_EQ(thumbnailFrom(provider), S_OK);
@@ -238,7 +263,8 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     EXPECT_NE(second.base, first.base) << "a new load, not the old one";
     useAndUnload(second);
     EXPECT_EQ(lowestFreeThreadSlot(), freeSlot);
-    EXPECT_EQ(lowestFreeHandle(), freeHandle) << "the thumbnail throttle's semaphore went with the library";
+    EXPECT_EQ(lowestFreeHandle(), freeHandle)
+        << "the thumbnail throttle's semaphore went with the library";
 }
 
 // The host takes back control from a fault in its own stream by jumping out
@@ -246,7 +272,9 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
 // library runs on the way out, and still nothing of it may stay behind.
 void* gHostEscape[5];
 
-[[noreturn]] void hostLanding(void** escape) { __builtin_longjmp(escape, 1); }
+[[noreturn]] void hostLanding(void** escape) {
+    __builtin_longjmp(escape, 1);
+}
 
 LONG CALLBACK hostEscapes(EXCEPTION_POINTERS* exception) {
     if (!cvtest::isHostsOwnFault(exception)) return EXCEPTION_CONTINUE_SEARCH;
@@ -261,7 +289,8 @@ TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
     cvtest::FaultingStream stream(inner);
     LoadedServer server;
-    auto* provider = server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, &stream);  // left behind
+    auto* provider = server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid,
+                                                            &stream);  // left behind
     void* handler = AddVectoredExceptionHandler(0, hostEscapes);
     bool escaped = false;
     if (__builtin_setjmp(gHostEscape) == 0) {
@@ -279,8 +308,8 @@ TEST(ComServerUnload, LeavesNothingBehindWhenTheHostJumpsOutOfACall) {
 // A class left registered would keep the first load's window procedure: the
 // next preview after a reload at another address would call into nothing.
 TEST(ComServerUnload, ThePreviewsWindowClassGoesWithTheLibrary) {
-    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
-                                nullptr, nullptr);
+    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
+                                nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(host, nullptr);
     const std::string bytes = cvtest::generatedSample("bitpix8.fits");
     auto previewAndUnload = [&](LoadedServer& server) {
@@ -300,7 +329,8 @@ TEST(ComServerUnload, ThePreviewsWindowClassGoesWithTheLibrary) {
         handler->Release();
         EXPECT_TRUE(server.mayUnload());
         server.unloadAndReserve();
-        EXPECT_FALSE(GetClassInfoExW(instance, L"CorvanePreviewWindow", &info)) << "unregistered with the library";
+        EXPECT_FALSE(GetClassInfoExW(instance, L"CorvanePreviewWindow", &info))
+            << "unregistered with the library";
     };
     LoadedServer first;
     previewAndUnload(first);
@@ -318,7 +348,8 @@ TEST(ComServerFile, CarriesTheProjectsVersion) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(CORVANE_VERSION_MAJOR << 16 | CORVANE_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(CORVANE_VERSION_MAJOR << 16 | CORVANE_VERSION_MINOR));
     EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(CORVANE_VERSION_PATCH << 16));
     wchar_t* text = nullptr;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",

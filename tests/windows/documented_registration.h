@@ -16,15 +16,21 @@ inline constexpr const char* kPreviews = "{37D924B7-D0BB-4882-883C-8C1646365A50}
 
 using Lines = std::vector<std::string>;
 
-inline std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
-inline std::wstring widen(const std::string& text) { return {text.begin(), text.end()}; }
+inline std::string narrow(const std::wstring& text) {
+    return {text.begin(), text.end()};
+}
+inline std::wstring widen(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 inline Lines sorted(Lines lines) {
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
-inline std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+inline std::string folderOf(const std::string& path) {
+    return path.substr(0, path.rfind('\\') + 1);
+}
 
 struct Served {
     const char* extension;
@@ -33,22 +39,30 @@ struct Served {
 };
 
 inline constexpr Served kServed[] = {
-    {".xisf", "image/x-xisf", true}, {".fits", "image/fits", true}, {".fit", "image/fits", true},
-    {".fts", "image/fits", true},    {".vmproj", "application/x-vmproj", true},
-    {".xpsm", nullptr, false},       {".seq", nullptr, false},
+    {".xisf", "image/x-xisf", true},
+    {".fits", "image/fits", true},
+    {".fit", "image/fits", true},
+    {".fts", "image/fits", true},
+    {".vmproj", "application/x-vmproj", true},
+    {".xpsm", nullptr, false},
+    {".seq", nullptr, false},
 };
 
 inline const char* const kPreviewDetails[] = {
-    "prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System.Size",
-    "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.DateModified;System.Size"};
-inline const char* const kInfoTips[] = {"prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.Size",
-                           "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"};
+    "prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.DateModified;System."
+    "Size",
+    "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System."
+    "DateModified;System.Size"};
+inline const char* const kInfoTips[] = {
+    "prop:System.ItemTypeText;Corvane.ProcessIcons;Corvane.Processes;System.Size",
+    "prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"};
 
 inline Lines contentTypeLines(const Served& served) {
     Lines lines;
     if (served.contentType == nullptr) return lines;
     const std::string type = served.contentType;
-    if (type.starts_with("image/")) lines.push_back(std::string(served.extension) + "|PerceivedType=image");
+    if (type.starts_with("image/"))
+        lines.push_back(std::string(served.extension) + "|PerceivedType=image");
     lines.push_back(std::string(served.extension) + "|Content Type=" + type);
     return lines;
 }
@@ -59,32 +73,37 @@ inline Lines documentedClasses(const std::string& server) {
     const std::string settings = folderOf(server) + "CorvaneSettings.exe";
     const std::string command = "\"" + settings + "\" /refresh ";
     Lines lines;
-    for (const auto& [clsid, name, threading] : {std::tuple{kThumbnails, "Corvane Thumbnail Provider", "Both"},
-                                                 std::tuple{kProperties, "Corvane Property Handler", "Both"},
-                                                 std::tuple{kPreviews, "Corvane Preview Handler", "Apartment"}}) {
+    for (const auto& [clsid, name, threading] :
+         {std::tuple{kThumbnails, "Corvane Thumbnail Provider", "Both"},
+          std::tuple{kProperties, "Corvane Property Handler", "Both"},
+          std::tuple{kPreviews, "Corvane Preview Handler", "Apartment"}}) {
         const std::string key = std::string("CLSID\\") + clsid;
         lines.push_back(key + "|@=" + name);
         lines.push_back(key + "\\InprocServer32|@=" + server);
         lines.push_back(key + "\\InprocServer32|ThreadingModel=" + threading);
     }
-    lines.push_back(std::string("CLSID\\") + kPreviews + "|AppID={6d2b5079-2f0b-48dd-ab7f-97cec514d30b}");
+    lines.push_back(std::string("CLSID\\") + kPreviews +
+                    "|AppID={6d2b5079-2f0b-48dd-ab7f-97cec514d30b}");
     int listed = 0;
     for (const Served& served : kServed) {
         const std::string association = std::string("SystemFileAssociations\\") + served.extension;
-        lines.push_back(association + "\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}|@=" + kPreviews);
+        lines.push_back(association +
+                        "\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}|@=" + kPreviews);
         for (const auto& line : contentTypeLines(served)) lines.push_back(line);
         if (served.thumbnails) {
-            lines.push_back(association + "\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}|@=" + kThumbnails);
+            lines.push_back(association +
+                            "\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}|@=" + kThumbnails);
             lines.push_back(association + "\\shell\\CorvaneRefresh|@=Refresh thumbnail");
             lines.push_back(association + "\\shell\\CorvaneRefresh|Icon=" + settings + ",0");
-            lines.push_back(association + "\\shell\\CorvaneRefresh\\command|@=" + command + "\"%1\"");
+            lines.push_back(association + "\\shell\\CorvaneRefresh\\command|@=" + command +
+                            "\"%1\"");
         } else {
             lines.push_back(association + "|PreviewDetails=" + kPreviewDetails[listed]);
             lines.push_back(association + "|InfoTip=" + kInfoTips[listed++]);
         }
     }
-    for (const auto& [verb, placeholder] : {std::pair{"Directory\\shell", "%1"},
-                                            std::pair{"Directory\\Background\\shell", "%V"}}) {
+    for (const auto& [verb, placeholder] :
+         {std::pair{"Directory\\shell", "%1"}, std::pair{"Directory\\Background\\shell", "%V"}}) {
         const std::string key = std::string(verb) + "\\CorvaneRefresh";
         lines.push_back(key + "|@=Refresh Corvane thumbnails");
         lines.push_back(key + "|Icon=" + settings + ",0");
@@ -97,7 +116,8 @@ inline Lines documentedClasses(const std::string& server) {
 inline Lines documentedLists() {
     Lines lines{std::string("PreviewHandlers|") + kPreviews + "=Corvane Preview Handler"};
     for (const Served& served : kServed) {
-        lines.push_back(std::string("PropertySystem\\PropertyHandlers\\") + served.extension + "|@=" + kProperties);
+        lines.push_back(std::string("PropertySystem\\PropertyHandlers\\") + served.extension +
+                        "|@=" + kProperties);
     }
     return sorted(lines);
 }
@@ -109,6 +129,5 @@ inline Lines keptContentTypes() {
     }
     return sorted(lines);
 }
-
 
 }  // namespace cvtest

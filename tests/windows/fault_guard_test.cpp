@@ -6,9 +6,13 @@
 
 namespace {
 
-HRESULT succeed(void*) { return S_FALSE; }
+HRESULT succeed(void*) {
+    return S_FALSE;
+}
 
-HRESULT throwSomething(void*) { throw std::runtime_error("from the pipeline"); }
+HRESULT throwSomething(void*) {
+    throw std::runtime_error("from the pipeline");
+}
 
 HRESULT writeThroughNull(void* context) {
     volatile int* nowhere = static_cast<int*>(context);
@@ -28,7 +32,9 @@ HRESULT nested(void*) {
     return inner == E_FAIL ? S_OK : E_UNEXPECTED;
 }
 
-TEST(FaultGuard, PassesResultsThrough) { EXPECT_EQ(cvwin::runGuarded(succeed, nullptr), S_FALSE); }
+TEST(FaultGuard, PassesResultsThrough) {
+    EXPECT_EQ(cvwin::runGuarded(succeed, nullptr), S_FALSE);
+}
 
 TEST(FaultGuard, TurnsExceptionsAndProcessorFaultsIntoEFail) {
     EXPECT_EQ(cvwin::runGuarded(throwSomething, nullptr), E_FAIL);
@@ -36,7 +42,8 @@ TEST(FaultGuard, TurnsExceptionsAndProcessorFaultsIntoEFail) {
     int zero = 0;
     EXPECT_EQ(cvwin::runGuarded(divideByZero, &zero), E_FAIL);
     EXPECT_EQ(cvwin::runGuarded(nested, nullptr), S_OK);
-    EXPECT_EQ(cvwin::runGuarded(writeThroughNull, nullptr), E_FAIL) << "the guard works again after a fault";
+    EXPECT_EQ(cvwin::runGuarded(writeThroughNull, nullptr), E_FAIL)
+        << "the guard works again after a fault";
 }
 
 }  // namespace

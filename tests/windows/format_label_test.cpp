@@ -11,7 +11,9 @@ cv::RgbImage grey(std::uint32_t width, std::uint32_t height) {
     return image;
 }
 
-bool isBadge(const cv::RgbImage& image, std::uint32_t x, std::uint32_t y) { return image.row(y)[x * 3] != 10; }
+bool isBadge(const cv::RgbImage& image, std::uint32_t x, std::uint32_t y) {
+    return image.row(y)[x * 3] != 10;
+}
 
 TEST(FormatLabel, SitsElevenPixelsInFromTheChosenCorner) {
     cv::RgbImage image = grey(256, 171);  // badge height 40, margin 11
@@ -47,9 +49,11 @@ TEST(FormatLabel, SitsElevenPixelsInFromTheChosenCorner) {
 
 TEST(FormatLabel, LeavesSmallFlatOrUnknownPicturesAlone) {
     cv::RgbImage small = grey(64, 64);
-    EXPECT_FALSE(cvwin::drawFormatLabel(small, cv::FileKind::Xisf, cv::LabelCorner::TopLeft)) << "badge height 10 is below 13";
+    EXPECT_FALSE(cvwin::drawFormatLabel(small, cv::FileKind::Xisf, cv::LabelCorner::TopLeft))
+        << "badge height 10 is below 13";
     cv::RgbImage flat = grey(256, 60);
-    EXPECT_FALSE(cvwin::drawFormatLabel(flat, cv::FileKind::Xisf, cv::LabelCorner::TopLeft)) << "40 exceeds 60 x 0.4";
+    EXPECT_FALSE(cvwin::drawFormatLabel(flat, cv::FileKind::Xisf, cv::LabelCorner::TopLeft))
+        << "40 exceeds 60 x 0.4";
     cv::RgbImage normal = grey(256, 171);
     EXPECT_FALSE(cvwin::drawFormatLabel(normal, cv::FileKind::Unknown, cv::LabelCorner::TopLeft));
     for (std::uint8_t byte : normal.pixels) ASSERT_EQ(byte, 10);

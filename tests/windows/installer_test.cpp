@@ -22,12 +22,17 @@ using cvtest::Lines;
 using cvtest::narrow;
 using cvtest::widen;
 
-constexpr DWORD kSetupWaitMs = 60000;  // under the test's own two minutes, for the longest of three runs
-constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
+constexpr DWORD kSetupWaitMs =
+    60000;  // under the test's own two minutes, for the longest of three runs
+constexpr const wchar_t* kUninstallKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
 constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
-constexpr const wchar_t* kThumbnailClass = L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}";
+constexpr const wchar_t* kThumbnailClass =
+    L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}";
 
-DWORD run(const std::wstring& command) { return cvtest::runToEnd(command, kSetupWaitMs); }
+DWORD run(const std::wstring& command) {
+    return cvtest::runToEnd(command, kSetupWaitMs);
+}
 
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
     wchar_t* path = nullptr;
@@ -37,7 +42,9 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
     return result;
 }
 
-std::wstring setupProgram() { return L"\"" + cvtest::besideTests(L"CorvaneSetup-" CORVANE_VERSION_W L".exe") + L"\""; }
+std::wstring setupProgram() {
+    return L"\"" + cvtest::besideTests(L"CorvaneSetup-" CORVANE_VERSION_W L".exe") + L"\"";
+}
 
 // The lines of `expected` ("key|name=value", keys below `base`) the registry does not hold.
 Lines missingFrom(HKEY root, const std::wstring& base, const Lines& expected) {
@@ -49,8 +56,9 @@ Lines missingFrom(HKEY root, const std::wstring& base, const Lines& expected) {
         const std::string name = line.substr(bar + 1, equals - bar - 1);
         wchar_t value[1024] = {};
         DWORD bytes = sizeof value - sizeof(wchar_t);
-        const bool found = RegGetValueW(root, key.c_str(), name == "@" ? nullptr : widen(name).c_str(), RRF_RT_REG_SZ,
-                                        nullptr, value, &bytes) == ERROR_SUCCESS;
+        const bool found =
+            RegGetValueW(root, key.c_str(), name == "@" ? nullptr : widen(name).c_str(),
+                         RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS;
         if (!found || narrow(value) != line.substr(equals + 1)) missing.push_back(line);
     }
     return missing;
@@ -68,16 +76,21 @@ void expectListedAsInstalled(HKEY root, const std::wstring& folder, const std::w
     EXPECT_EQ(textValue(root, kUninstallKey, L"DisplayVersion"), CORVANE_VERSION_W);
     EXPECT_EQ(textValue(root, kUninstallKey, L"Publisher"), L"Mirelith");
     EXPECT_EQ(textValue(root, kUninstallKey, L"DisplayIcon"), folder + L"\\CorvaneSettings.exe,0");
-    EXPECT_EQ(textValue(root, kUninstallKey, L"UninstallString"), L"\"" + folder + L"\\Uninstall.exe\"" + mode);
-    EXPECT_EQ(textValue(root, kUninstallKey, L"QuietUninstallString"), L"\"" + folder + L"\\Uninstall.exe\" /S" + mode);
+    EXPECT_EQ(textValue(root, kUninstallKey, L"UninstallString"),
+              L"\"" + folder + L"\\Uninstall.exe\"" + mode);
+    EXPECT_EQ(textValue(root, kUninstallKey, L"QuietUninstallString"),
+              L"\"" + folder + L"\\Uninstall.exe\" /S" + mode);
     DWORD size = 0;
     DWORD bytes = sizeof size;
-    EXPECT_EQ(RegGetValueW(root, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD, nullptr, &size, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(RegGetValueW(root, kUninstallKey, L"EstimatedSize", RRF_RT_REG_DWORD, nullptr, &size,
+                           &bytes),
+              ERROR_SUCCESS);
     EXPECT_GT(size, 1000u) << "kilobytes";
 }
 
 void expectInstalledFiles(const std::wstring& folder) {
-    for (const wchar_t* file : {L"Corvane.dll", L"Corvane.propdesc", L"CorvaneSettings.exe", L"doc\\index.html", L"Uninstall.exe"}) {
+    for (const wchar_t* file : {L"Corvane.dll", L"Corvane.propdesc", L"CorvaneSettings.exe",
+                                L"doc\\index.html", L"Uninstall.exe"}) {
         EXPECT_TRUE(std::filesystem::exists(folder + L"\\" + file)) << narrow(file);
     }
 }
@@ -100,14 +113,16 @@ TEST(Installer, InstallsForTheUserWithoutRightsAndUninstallsKeepingTheSettings) 
     const std::wstring shortcut = knownFolder(FOLDERID_Programs) + L"\\Corvane Settings.lnk";
     ASSERT_EQ(run(setupProgram() + L" /S"), 0u);
     expectInstalledFiles(folder);
-    EXPECT_EQ(missingFrom(HKEY_CURRENT_USER, L"Software\\Classes", cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
+    EXPECT_EQ(missingFrom(HKEY_CURRENT_USER, L"Software\\Classes",
+                          cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
               Lines{});
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kThumbnailClass)) << "nothing for all users";
     expectListedAsInstalled(HKEY_CURRENT_USER, folder, L"");
     EXPECT_TRUE(std::filesystem::exists(shortcut));
 
     const DWORD brighter = 2;
-    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Brightness", REG_DWORD, &brighter, sizeof brighter);
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Brightness", REG_DWORD, &brighter,
+                    sizeof brighter);
     ASSERT_EQ(run(setupProgram() + L" /S"), 0u) << "installed again over itself";
     expectInstalledFiles(folder);
 
@@ -117,7 +132,8 @@ TEST(Installer, InstallsForTheUserWithoutRightsAndUninstallsKeepingTheSettings) 
     EXPECT_FALSE(std::filesystem::exists(shortcut));
     DWORD kept = 0;
     DWORD bytes = sizeof kept;
-    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"Brightness", RRF_RT_REG_DWORD, nullptr, &kept, &bytes),
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"Brightness", RRF_RT_REG_DWORD,
+                           nullptr, &kept, &bytes),
               ERROR_SUCCESS);
     EXPECT_EQ(kept, brighter) << "the user's settings stay";
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
@@ -130,22 +146,29 @@ TEST(Installer, InstallsForAllUsersInPlaceOfTheUsersOwnWithThePropertyHandlers) 
     ASSERT_EQ(run(setupProgram() + L" /S /ALLUSERS"), 0u);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass)) << "the user's own install is gone";
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
-    EXPECT_FALSE(std::filesystem::exists(knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane"));
+    EXPECT_FALSE(
+        std::filesystem::exists(knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane"));
     EXPECT_EQ(run(setupProgram() + L" /S"), 1u) << "no user's own install over the machine's";
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass));
     expectInstalledFiles(folder);
-    EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Classes", cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
+    EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Classes",
+                          cvtest::documentedClasses(narrow(folder + L"\\Corvane.dll"))),
               Lines{});
-    EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", cvtest::documentedLists()),
+    EXPECT_EQ(missingFrom(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+                          cvtest::documentedLists()),
               Lines{});
     expectListedAsInstalled(HKEY_LOCAL_MACHINE, folder, L" /ALLUSERS");
-    EXPECT_TRUE(std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
+    EXPECT_TRUE(
+        std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
 
     uninstall(folder);
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kThumbnailClass));
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.xisf"));
+    EXPECT_FALSE(keyExists(
+        HKEY_LOCAL_MACHINE,
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.xisf"));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    EXPECT_FALSE(std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
+    EXPECT_FALSE(
+        std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ Capture capture(HWND window) {
     GetClientRect(window, &client);
     Capture result{client.right, client.bottom, {}};
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), result.width, -result.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    info.bmiHeader = {
+        sizeof(BITMAPINFOHEADER), result.width, -result.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -80,20 +81,23 @@ RECT inkBounds(const Capture& picture, COLORREF background, int from = 0, int to
     for (int y = 0; y < picture.height; ++y) {
         for (int x = from; x < to; ++x) {
             if (picture.at(x, y) == background) continue;
-            bounds = {std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y), std::max<LONG>(bounds.right, x + 1),
-                      std::max<LONG>(bounds.bottom, y + 1)};
+            bounds = {std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y),
+                      std::max<LONG>(bounds.right, x + 1), std::max<LONG>(bounds.bottom, y + 1)};
         }
     }
     return bounds;
 }
 
-bool hasInk(const RECT& bounds) { return bounds.right > bounds.left; }
+bool hasInk(const RECT& bounds) {
+    return bounds.right > bounds.left;
+}
 
 // A stream whose reads wait until the test opens the gate: a load that takes
 // as long as the test wants.
 class GatedStream final : public cvtest::ReadOnlyStream {
 public:
-    explicit GatedStream(IStream* inner) : inner_(inner), gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit GatedStream(IStream* inner)
+        : inner_(inner), gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~GatedStream() { CloseHandle(gate_); }
     IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
     IFACEMETHODIMP_(ULONG) Release() override { return 1; }
@@ -119,30 +123,38 @@ class PreviewHandler : public ::testing::Test {
 protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        host_ = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                                nullptr, nullptr);
+        host_ = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
+                                nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(host_, nullptr);
     }
     void TearDown() override {
         if (handler_ != nullptr) handler_->Release();
         DestroyWindow(host_);
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); })) << "every job, handler and window gone";
+        EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); }))
+            << "every job, handler and window gone";
     }
     void setSetting(const wchar_t* name, DWORD value) {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value),
+            ERROR_SUCCESS);
     }
     void create() {
-        ASSERT_EQ(cvwin::createPreviewHandler(__uuidof(IPreviewHandler), reinterpret_cast<void**>(&handler_)), S_OK);
+        ASSERT_EQ(cvwin::createPreviewHandler(__uuidof(IPreviewHandler),
+                                              reinterpret_cast<void**>(&handler_)),
+                  S_OK);
     }
     template <typename Interface>
     Interface* as() {
         Interface* object = nullptr;
-        EXPECT_EQ(handler_->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)), S_OK);
+        EXPECT_EQ(handler_->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)),
+                  S_OK);
         object->Release();  // the handler keeps it alive
         return object;
     }
-    HRESULT initialize(IStream* stream) { return as<IInitializeWithStream>()->Initialize(stream, STGM_READ); }
+    HRESULT initialize(IStream* stream) {
+        return as<IInitializeWithStream>()->Initialize(stream, STGM_READ);
+    }
     // Starts a preview of `stream` in a window over the whole host.
     HWND start(IStream* stream) {
         EXPECT_EQ(initialize(stream), S_OK);
@@ -181,7 +193,8 @@ TEST_F(PreviewHandler, FitsThePictureBesideTheSidebarOrAcrossTheWholeWindow) {
         setSetting(L"PreviewSidebar", sidebar ? 1 : 0);
         create();
         const int pictureColumns = sidebar ? kWidth * 2 / 3 : kWidth;
-        const HWND window = show(bytes, [&](HWND w) { return showsPictureOfWidth(w, 320, pictureColumns); });
+        const HWND window =
+            show(bytes, [&](HWND w) { return showsPictureOfWidth(w, 320, pictureColumns); });
         const Capture shot = capture(window);
         const COLORREF paper = shot.at(0, 0);
         const RECT picture = inkBounds(shot, paper, 0, pictureColumns);
@@ -215,7 +228,8 @@ TEST_F(PreviewHandler, ListsASequenceInAReadOnlyBoxThatCopiesItsText) {
     GetWindowTextW(textBox, text.data(), static_cast<int>(text.size() + 1));
     EXPECT_EQ(cv::utf16FromUtf8(std::string(text.begin(), text.end())), expected.listing.body);
     EXPECT_NE(GetWindowLongW(textBox, GWL_STYLE) & ES_READONLY, 0);
-    EXPECT_NE(GetWindowLongW(textBox, GWL_STYLE) & WS_HSCROLL, 0) << "a sequence report scrolls sideways";
+    EXPECT_NE(GetWindowLongW(textBox, GWL_STYLE) & WS_HSCROLL, 0)
+        << "a sequence report scrolls sideways";
     EXPECT_TRUE(hasInk(inkBounds(capture(window), background(window), 0, kWidth))) << "the header";
 
     BYTE keys[256] = {};
@@ -226,7 +240,8 @@ TEST_F(PreviewHandler, ListsASequenceInAReadOnlyBoxThatCopiesItsText) {
     EXPECT_EQ(handler_->TranslateAccelerator(&selectAll), S_OK);
     DWORD start = 1;
     DWORD end = 0;
-    SendMessageW(textBox, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    SendMessageW(textBox, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, text.size());
     MSG other{textBox, WM_KEYDOWN, 'B', 0, 0, {}};
@@ -319,7 +334,8 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     ASSERT_TRUE(pumpUntil([&] { return slow.reads() > 0; }));
     EXPECT_EQ(handler_->Unload(), S_OK) << "after waiting at most five seconds";
 
-    const HWND window = show(cvtest::generatedSample("bitpix16.fits"), [](HWND w) { return showsPictureOfWidth(w, 320); });
+    const HWND window = show(cvtest::generatedSample("bitpix16.fits"),
+                             [](HWND w) { return showsPictureOfWidth(w, 320); });
     const Capture before = capture(window);
     slow.open();
     const auto onlyTheTestHoldsIt = [this] {
@@ -329,7 +345,8 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     ASSERT_TRUE(pumpUntil(onlyTheTestHoldsIt)) << "both jobs end";
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(capture(window).pixels, before.pixels) << "the old job's picture never shows";
-    EXPECT_EQ(slow.reads(), 1) << "past the read it was in, the old job never touches its stream again";
+    EXPECT_EQ(slow.reads(), 1)
+        << "past the read it was in, the old job never touches its stream again";
     inner->Release();
 }
 
@@ -342,7 +359,8 @@ TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread)
     handler_->Release();  // the host lets go without Unload; the job holds the last reference
     handler_ = nullptr;
     slow.open();
-    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); })) << "destroyed with the handler, on this thread";
+    EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }))
+        << "destroyed with the handler, on this thread";
     EXPECT_EQ(slow.reads(), 1) << "the host let go, so the loading stopped";
     EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); }));
     inner->Release();

@@ -21,9 +21,13 @@ namespace {
 
 IPropertyStore* storeFor(const std::string& bytes) {
     IPropertyStore* store = nullptr;
-    EXPECT_EQ(cvwin::createPropertyStore(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)), S_OK);
+    EXPECT_EQ(
+        cvwin::createPropertyStore(__uuidof(IPropertyStore), reinterpret_cast<void**>(&store)),
+        S_OK);
     IInitializeWithStream* initialize = nullptr;
-    EXPECT_EQ(store->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    EXPECT_EQ(store->QueryInterface(__uuidof(IInitializeWithStream),
+                                    reinterpret_cast<void**>(&initialize)),
+              S_OK);
     IStream* stream = cvtest::memoryStream(bytes);
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
     stream->Release();
@@ -57,13 +61,15 @@ void expectSameAsPortableList(const std::string& name, const std::string& bytes)
         PROPERTYKEY key{};
         ASSERT_EQ(store->GetAt(i, &key), S_OK);
         const PROPERTYKEY wanted = keyOf(*entry.key);
-        EXPECT_TRUE(IsEqualGUID(key.fmtid, wanted.fmtid) && key.pid == wanted.pid) << name << ": " << entry.key->canonicalName;
+        EXPECT_TRUE(IsEqualGUID(key.fmtid, wanted.fmtid) && key.pid == wanted.pid)
+            << name << ": " << entry.key->canonicalName;
         PROPVARIANT value;
         ASSERT_EQ(store->GetValue(wanted, &value), S_OK);
         switch (entry.key->type) {
             case cv::PropertyType::Text:
                 ASSERT_EQ(value.vt, VT_LPWSTR) << name << ": " << entry.key->canonicalName;
-                EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value.pwszVal)), cv::utf16FromUtf8(entry.text))
+                EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value.pwszVal)),
+                          cv::utf16FromUtf8(entry.text))
                     << name << ": " << entry.key->canonicalName;
                 break;
             case cv::PropertyType::UInt32:
@@ -93,7 +99,8 @@ TEST(PropertyStore, AnswersWhatThePortableListSaysForEveryRealFile) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(external)) {
         if (!entry.is_regular_file() || entry.path().extension() == ".md") continue;
         std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string bytes{std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>()};
         expectSameAsPortableList(entry.path().filename().string(), bytes);
         cv::PropertyList list;
         readable += readablePropertyList(bytes, list) ? 1 : 0;
@@ -129,13 +136,18 @@ TEST(PropertyStore, IsReadOnlyAndAnswersEdgesAsTheShellExpects) {
     EXPECT_EQ(store->SetValue(key, value), STG_E_ACCESSDENIED);
     EXPECT_EQ(store->Commit(), S_OK);
     IPropertyStoreCapabilities* capabilities = nullptr;
-    ASSERT_EQ(store->QueryInterface(__uuidof(IPropertyStoreCapabilities), reinterpret_cast<void**>(&capabilities)), S_OK);
+    ASSERT_EQ(store->QueryInterface(__uuidof(IPropertyStoreCapabilities),
+                                    reinterpret_cast<void**>(&capabilities)),
+              S_OK);
     EXPECT_EQ(capabilities->IsPropertyWritable(key), S_FALSE);
     capabilities->Release();
     IInitializeWithStream* initialize = nullptr;
-    ASSERT_EQ(store->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    ASSERT_EQ(store->QueryInterface(__uuidof(IInitializeWithStream),
+                                    reinterpret_cast<void**>(&initialize)),
+              S_OK);
     IStream* other = cvtest::memoryStream(cvtest::generatedSample("bitpix8.fits"));
-    EXPECT_EQ(initialize->Initialize(other, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+    EXPECT_EQ(initialize->Initialize(other, STGM_READ),
+              HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
     other->Release();
     initialize->Release();
     DWORD after = 0;

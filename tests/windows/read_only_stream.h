@@ -14,11 +14,15 @@ public:
     }
     IFACEMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
     IFACEMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     IFACEMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
     IFACEMETHODIMP Revert() override { return E_NOTIMPL; }
     IFACEMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    IFACEMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return E_NOTIMPL;
+    }
     IFACEMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 };
 

@@ -23,7 +23,6 @@ namespace {
 using cvtest::besideTests;
 using cvtest::keyExists;
 
-using cvtest::Lines;
 using cvtest::documentedClasses;
 using cvtest::documentedLists;
 using cvtest::keptContentTypes;
@@ -31,6 +30,7 @@ using cvtest::kPreviews;
 using cvtest::kProperties;
 using cvtest::kServed;
 using cvtest::kThumbnails;
+using cvtest::Lines;
 using cvtest::narrow;
 using cvtest::Served;
 using cvtest::sorted;
@@ -64,9 +64,11 @@ void collect(HKEY root, const std::wstring& path, const std::wstring& relative, 
     EXPECT_EQ(status, ERROR_NO_MORE_ITEMS) << "values of " << narrow(path);
     for (DWORD i = 0;; ++i) {
         DWORD nameLength = 256;
-        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        collect(root, path.empty() ? name : path + L"\\" + name, relative.empty() ? name : relative + L"\\" + name,
-                lines);
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        collect(root, path.empty() ? name : path + L"\\" + name,
+                relative.empty() ? name : relative + L"\\" + name, lines);
     }
     RegCloseKey(key);
 }
@@ -80,8 +82,9 @@ Lines dump(HKEY root, const std::wstring& path) {
 
 HKEY createKey(HKEY root, const std::wstring& path) {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     return key;
 }
 
@@ -116,9 +119,12 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
     }
     void setSwitch(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        ASSERT_EQ(RegSetKeyValueW(root, L"Software\\Mirelith\\Corvane", name, type, data, size), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueW(root, L"Software\\Mirelith\\Corvane", name, type, data, size),
+                  ERROR_SUCCESS);
     }
-    HKEY root(cvwin::InstallRoot root) const { return root == cvwin::InstallRoot::Machine ? machine_ : user_; }
+    HKEY root(cvwin::InstallRoot root) const {
+        return root == cvwin::InstallRoot::Machine ? machine_ : user_;
+    }
     void startAfresh() {
         RegDeleteTreeW(user_, L"Software");
         RegDeleteTreeW(machine_, L"Software");
@@ -143,7 +149,8 @@ TEST_F(Registration, PerUserWritesTheDocumentedKeysAndNothingMachineWide) {
     ASSERT_EQ(cvwin::registerForToken(server_, system_), S_OK);
     EXPECT_EQ(dump(user_, kClassesKey), documentedClasses(narrow(server_)));
     EXPECT_EQ(dump(machine_, L""), Lines{});
-    EXPECT_EQ(dump(user_, L"").size(), documentedClasses(narrow(server_)).size()) << "the dump sees below its root";
+    EXPECT_EQ(dump(user_, L"").size(), documentedClasses(narrow(server_)).size())
+        << "the dump sees below its root";
     EXPECT_EQ(notifications_, 1);
     EXPECT_TRUE(registeredSchemas_.empty());
 }
@@ -161,7 +168,8 @@ TEST_F(Registration, MachineWideAddsTheListsAndTheSchemaBesideTheServer) {
 TEST_F(Registration, MachineWideWithoutASchemaWritesTheKeysButReportsTheMissingFile) {
     elevated_ = true;
     const std::wstring elsewhere = L"C:\\No schema.here\\Corvane.dll";
-    EXPECT_EQ(cvwin::registerForToken(elsewhere, system_), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(cvwin::registerForToken(elsewhere, system_),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(dump(machine_, kClassesKey), documentedClasses(narrow(elsewhere)));
     EXPECT_EQ(dump(machine_, kShellLists), documentedLists());
     EXPECT_TRUE(registeredSchemas_.empty());
@@ -182,23 +190,46 @@ TEST_F(Registration, SwitchesUnderTheSameRootLeaveSingleExtensionsToOtherProgram
         std::vector<std::pair<const wchar_t*, bool>> served;
     };
     const Case cases[] = {
-        {User, L"Registerseq", REG_DWORD, &off, sizeof off, User, {{L".seq", false}, {L".xpsm", true}}},
+        {User,
+         L"Registerseq",
+         REG_DWORD,
+         &off,
+         sizeof off,
+         User,
+         {{L".seq", false}, {L".xpsm", true}}},
         {User, L"Registerseq", REG_SZ, text, sizeof text, User, {{L".seq", true}}},
-        {User, L"Registerfits", REG_DWORD, &off, sizeof off, User, {{L".fits", false}, {L".fit", true}, {L".fts", true}}},
-        {Machine, L"Registerxisf", REG_DWORD, &off, sizeof off, Machine, {{L".xisf", false}, {L".fits", true}}},
+        {User,
+         L"Registerfits",
+         REG_DWORD,
+         &off,
+         sizeof off,
+         User,
+         {{L".fits", false}, {L".fit", true}, {L".fts", true}}},
+        {Machine,
+         L"Registerxisf",
+         REG_DWORD,
+         &off,
+         sizeof off,
+         Machine,
+         {{L".xisf", false}, {L".fits", true}}},
         {User, L"Registerxisf", REG_DWORD, &off, sizeof off, Machine, {{L".xisf", true}}},
     };
     for (const Case& c : cases) {
         startAfresh();
         setSwitch(root(c.switchRoot), c.name, c.type, c.data, c.size);
-        ASSERT_EQ(cvwin::installUnderRoot(true, c.registered == Machine ? L"machine" : L"user", server_, system_), S_OK);
+        ASSERT_EQ(cvwin::installUnderRoot(true, c.registered == Machine ? L"machine" : L"user",
+                                          server_, system_),
+                  S_OK);
         for (const auto& [extension, served] : c.served) {
-            const std::wstring association = std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension;
+            const std::wstring association =
+                std::wstring(L"Software\\Classes\\SystemFileAssociations\\") + extension;
             EXPECT_EQ(keyExists(root(c.registered), association), served)
                 << narrow(c.name) << " type " << c.type << ": " << narrow(extension);
             if (c.registered != Machine) continue;
-            const std::wstring handler = std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\" + extension;
-            EXPECT_EQ(keyExists(machine_, handler), served) << narrow(c.name) << ": " << narrow(extension);
+            const std::wstring handler =
+                std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\" + extension;
+            EXPECT_EQ(keyExists(machine_, handler), served)
+                << narrow(c.name) << ": " << narrow(extension);
         }
     }
 }
@@ -234,20 +265,23 @@ TEST_F(Registration, RemovalLeavesContentTypesAndWhatOtherProgramsHaveTaken) {
 
     EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
     Lines kept = keptContentTypes();
-    kept.push_back("SystemFileAssociations\\.fits" + narrow(thumbnailPoint) + "|@=" + kAnotherClass);
+    kept.push_back("SystemFileAssociations\\.fits" + narrow(thumbnailPoint) +
+                   "|@=" + kAnotherClass);
     kept.push_back("SystemFileAssociations\\.xpsm" + narrow(previewPoint) + "|@=" + kAnotherClass);
     kept.push_back("SystemFileAssociations\\.xpsm|PreviewDetails=prop:System.Size");
     kept.push_back("SystemFileAssociations\\.seq|InfoTip=prop:System.Size");
     EXPECT_EQ(dump(user_, kClassesKey), sorted(kept));
-    EXPECT_EQ(dump(machine_, kClassesKey), machineClasses) << "without elevation the machine is left alone";
+    EXPECT_EQ(dump(machine_, kClassesKey), machineClasses)
+        << "without elevation the machine is left alone";
     EXPECT_EQ(notifications_, 1);
 
-    setText(machine_, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.xisf", nullptr,
-            widen(kAnotherClass));
+    setText(machine_, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.xisf",
+            nullptr, widen(kAnotherClass));
     elevated_ = true;
     EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
     EXPECT_EQ(dump(machine_, kClassesKey), keptContentTypes());
-    EXPECT_EQ(dump(machine_, kShellLists), Lines{std::string("PropertySystem\\PropertyHandlers\\.xisf|@=") + kAnotherClass});
+    EXPECT_EQ(dump(machine_, kShellLists),
+              Lines{std::string("PropertySystem\\PropertyHandlers\\.xisf|@=") + kAnotherClass});
     EXPECT_EQ(unregisteredSchemas_, std::vector<std::wstring>{besideTests(L"Corvane.propdesc")});
 }
 
@@ -255,7 +289,8 @@ TEST_F(Registration, RefusesWhatItCannotDoWithoutAnnouncingIt) {
     EXPECT_EQ(cvwin::registerServer(cvwin::InstallRoot::User, L"", system_), E_INVALIDARG);
     EXPECT_EQ(cvwin::installUnderRoot(true, L"everyone", server_, system_), E_INVALIDARG);
     EXPECT_EQ(cvwin::installUnderRoot(false, nullptr, server_, system_), E_INVALIDARG);
-    RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScratch) + L"\\User").c_str());  // the open root goes stale
+    RegDeleteTreeW(HKEY_CURRENT_USER,
+                   (std::wstring(kScratch) + L"\\User").c_str());  // the open root goes stale
     EXPECT_EQ(cvwin::registerForToken(server_, system_), E_ACCESSDENIED);
     EXPECT_EQ(notifications_, 0);
     EXPECT_EQ(cvwin::schemaPathBeside(L"C:\\a.b\\Corvane"), L"C:\\a.b\\Corvane.propdesc");
@@ -266,8 +301,8 @@ TEST_F(Registration, RefusesWhatItCannotDoWithoutAnnouncingIt) {
 void makeVolatile(HKEY root, const std::wstring& parent, const std::wstring& name) {
     RegCloseKey(createKey(root, parent));
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(root, (parent + L"\\" + name).c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(root, (parent + L"\\" + name).c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
 }
@@ -291,13 +326,16 @@ TEST_F(Registration, AFailureStopsWhereItShouldAndIsNotAnnounced) {
         {"a class key", User, kClassesKey, L"CLSID", false, S_OK, E_ACCESSDENIED, 0,
          L"Software\\Classes\\Directory\\Background\\shell\\CorvaneRefresh\\command",
          L"Software\\Classes\\SystemFileAssociations"},
-        {"an association", User, kClassesKey, L"SystemFileAssociations", false, S_OK, E_ACCESSDENIED, 0,
-         L"Software\\Classes\\Directory\\shell\\CorvaneRefresh\\command", L"Software\\Classes\\.xisf"},
-        {"the preview list", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", true, S_OK, E_ACCESSDENIED,
-         1, handlers + L"\\.seq", std::wstring(kShellLists) + L"\\PreviewHandlers"},
-        {"a property handler", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", false, S_OK,
-         E_ACCESSDENIED, 0, L"Software\\Classes\\Directory\\shell\\CorvaneRefresh", handlers},
-        {"the schema", Machine, L"Software\\Corvane", L"Unused", false, E_FAIL, E_FAIL, 1, handlers + L"\\.seq", L"None"},
+        {"an association", User, kClassesKey, L"SystemFileAssociations", false, S_OK,
+         E_ACCESSDENIED, 0, L"Software\\Classes\\Directory\\shell\\CorvaneRefresh\\command",
+         L"Software\\Classes\\.xisf"},
+        {"the preview list", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", true,
+         S_OK, E_ACCESSDENIED, 1, handlers + L"\\.seq",
+         std::wstring(kShellLists) + L"\\PreviewHandlers"},
+        {"a property handler", Machine, L"Software\\Microsoft\\Windows", L"CurrentVersion", false,
+         S_OK, E_ACCESSDENIED, 0, L"Software\\Classes\\Directory\\shell\\CorvaneRefresh", handlers},
+        {"the schema", Machine, L"Software\\Corvane", L"Unused", false, E_FAIL, E_FAIL, 1,
+         handlers + L"\\.seq", L"None"},
     };
     for (const Case& c : cases) {
         startAfresh();
@@ -306,12 +344,15 @@ TEST_F(Registration, AFailureStopsWhereItShouldAndIsNotAnnounced) {
         for (const Served& served : kServed) {
             if (!c.handlersBeforehand) break;
             HKEY key = nullptr;
-            ASSERT_EQ(RegCreateKeyExW(machine_, (handlers + L"\\" + widen(served.extension)).c_str(), 0, nullptr,
-                                      REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ASSERT_EQ(RegCreateKeyExW(
+                          machine_, (handlers + L"\\" + widen(served.extension)).c_str(), 0,
+                          nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
                       ERROR_SUCCESS);
             RegCloseKey(key);
         }
-        EXPECT_EQ(cvwin::installUnderRoot(true, c.root == Machine ? L"machine" : L"user", server_, system_), c.expected)
+        EXPECT_EQ(cvwin::installUnderRoot(true, c.root == Machine ? L"machine" : L"user", server_,
+                                          system_),
+                  c.expected)
             << c.what;
         EXPECT_EQ(registeredSchemas_.size(), c.schemaCalls) << c.what;
         EXPECT_TRUE(keyExists(root(c.root), c.present)) << c.what << ": " << narrow(c.present);
@@ -322,7 +363,8 @@ TEST_F(Registration, AFailureStopsWhereItShouldAndIsNotAnnounced) {
 
 // regsvr32 as an administrator runs it; Wine's token is always elevated.
 DWORD regsvr32(const std::wstring& arguments) {
-    return cvtest::runToEnd(L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"", kProcessWait);
+    return cvtest::runToEnd(
+        L"regsvr32.exe " + arguments + L" \"" + besideTests(L"Corvane.dll") + L"\"", kProcessWait);
 }
 
 // Removes a real registration however the test ends, so the prefix stays clean.
@@ -331,20 +373,24 @@ struct RemovedAtEnd {
     ~RemovedAtEnd() { regsvr32(arguments); }
 };
 
-std::wstring classKey(const char* clsid) { return L"Software\\Classes\\CLSID\\" + widen(clsid); }
+std::wstring classKey(const char* clsid) {
+    return L"Software\\Classes\\CLSID\\" + widen(clsid);
+}
 
 template <typename Interface>
 Interface* initialisedThroughCom(const CLSID& clsid, const std::string& bytes) {
     IInitializeWithStream* initialize = nullptr;
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream),
-                               reinterpret_cast<void**>(&initialize)),
-              S_OK);
+    EXPECT_EQ(
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IInitializeWithStream),
+                         reinterpret_cast<void**>(&initialize)),
+        S_OK);
     if (initialize == nullptr) return nullptr;
     IStream* stream = cvtest::memoryStream(bytes);
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
     stream->Release();
     Interface* object = nullptr;
-    EXPECT_EQ(initialize->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)), S_OK);
+    EXPECT_EQ(initialize->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&object)),
+              S_OK);
     initialize->Release();
     return object;
 }
@@ -354,14 +400,17 @@ TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
     ASSERT_EQ(regsvr32(L"/s"), 0u);
     wchar_t path[MAX_PATH] = {};
     DWORD size = sizeof path;
-    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, (classKey(kThumbnails) + L"\\InprocServer32").c_str(), nullptr,
-                           RRF_RT_REG_SZ, nullptr, path, &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(CompareStringOrdinal(path, -1, besideTests(L"Corvane.dll").c_str(), -1, TRUE), CSTR_EQUAL);
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.seq"));
+    ASSERT_EQ(
+        RegGetValueW(HKEY_LOCAL_MACHINE, (classKey(kThumbnails) + L"\\InprocServer32").c_str(),
+                     nullptr, RRF_RT_REG_SZ, nullptr, path, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(CompareStringOrdinal(path, -1, besideTests(L"Corvane.dll").c_str(), -1, TRUE),
+              CSTR_EQUAL);
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE,
+                          std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.seq"));
 
-    IThumbnailProvider* provider =
-        initialisedThroughCom<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, cvtest::generatedSample("bitpix16.fits"));
+    IThumbnailProvider* provider = initialisedThroughCom<IThumbnailProvider>(
+        cvwin::kThumbnailProviderClsid, cvtest::generatedSample("bitpix16.fits"));
     ASSERT_NE(provider, nullptr);
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
@@ -371,8 +420,8 @@ TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
     EXPECT_EQ(std::max(shape.bmWidth, shape.bmHeight), 64);
     DeleteObject(bitmap);
     provider->Release();
-    IPropertyStore* store =
-        initialisedThroughCom<IPropertyStore>(cvwin::kPropertyStoreClsid, cvtest::generatedSample("bitpix16.fits"));
+    IPropertyStore* store = initialisedThroughCom<IPropertyStore>(
+        cvwin::kPropertyStoreClsid, cvtest::generatedSample("bitpix16.fits"));
     ASSERT_NE(store, nullptr);
     DWORD count = 0;
     EXPECT_EQ(store->GetCount(&count), S_OK);
@@ -381,10 +430,12 @@ TEST(RegisteredServer, Regsvr32RegistersMachineWideAndComFindsTheClasses) {
 
     ASSERT_EQ(regsvr32(L"/u /s"), 0u);
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, classKey(kThumbnails)));
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.seq"));
-    EXPECT_NE(RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kShellLists) + L"\\PreviewHandlers").c_str(),
-                           widen(kPreviews).c_str(), RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, std::wstring(kShellLists) +
+                                                   L"\\PropertySystem\\PropertyHandlers\\.seq"));
+    EXPECT_NE(
+        RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kShellLists) + L"\\PreviewHandlers").c_str(),
+                     widen(kPreviews).c_str(), RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+        ERROR_SUCCESS);
 }
 
 TEST(RegisteredServer, DllInstallRegistersForTheCurrentUserWhateverTheToken) {

@@ -17,14 +17,20 @@ protected:
     void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, cvwin::kSettingsKey); }
 
     static void writeDword(const wchar_t* name, DWORD value) {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_DWORD, &value,
+                                  sizeof value),
+                  ERROR_SUCCESS);
     }
     static void writeQword(const wchar_t* name, ULONGLONG value) {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_QWORD, &value, sizeof value), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_QWORD, &value,
+                                  sizeof value),
+                  ERROR_SUCCESS);
     }
     static void writeString(const wchar_t* name, const wchar_t* value) {
         const auto bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_SZ, value, bytes), ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetKeyValueW(HKEY_CURRENT_USER, cvwin::kSettingsKey, name, REG_SZ, value, bytes),
+            ERROR_SUCCESS);
     }
 };
 
@@ -54,7 +60,8 @@ TEST_F(RegistrySettings, OutOfRangeAndMistypedValuesFallBack) {
 TEST_F(RegistrySettings, OnlyADwordZeroTurnsAnExtensionOff) {
     EXPECT_TRUE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L".fits")) << "no key";
     writeQword(L"Registerxisf", 0);
-    EXPECT_TRUE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L".xisf")) << "a REG_QWORD is not a switch";
+    EXPECT_TRUE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L".xisf"))
+        << "a REG_QWORD is not a switch";
     writeDword(L"Registerfit", 0);
     EXPECT_FALSE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L".fit"));
     EXPECT_FALSE(cvwin::extensionEnabled(HKEY_CURRENT_USER, L"fit"));
@@ -78,11 +85,13 @@ Look thumbnailLook(const std::string& bytes) {
         DIBSECTION section{};
         GetObjectW(bitmap, sizeof section, &section);
         const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
-        const std::size_t pixels = static_cast<std::size_t>(section.dsBm.bmWidth) * static_cast<std::size_t>(std::abs(section.dsBm.bmHeight));
+        const std::size_t pixels = static_cast<std::size_t>(section.dsBm.bmWidth) *
+                                   static_cast<std::size_t>(std::abs(section.dsBm.bmHeight));
         double sum = 0;
         for (std::size_t i = 0; i < pixels; ++i) {
             sum += bits[i * 4 + 1];
-            look.grey = look.grey && bits[i * 4] == bits[i * 4 + 1] && bits[i * 4 + 1] == bits[i * 4 + 2];
+            look.grey =
+                look.grey && bits[i * 4] == bits[i * 4 + 1] && bits[i * 4 + 1] == bits[i * 4 + 2];
         }
         look.mean = sum / static_cast<double>(pixels);
         DeleteObject(bitmap);
@@ -95,7 +104,8 @@ TEST_F(RegistrySettings, TheNextThumbnailFollowsTheSettings) {
     const std::string frame = cvtest::generatedSample("bitpix16.fits");
     const double stretched = thumbnailLook(frame).mean;
     writeDword(L"AutoStretch", 0);
-    EXPECT_LT(thumbnailLook(frame).mean, stretched / 2) << "a linear frame shown as stored is darker";
+    EXPECT_LT(thumbnailLook(frame).mean, stretched / 2)
+        << "a linear frame shown as stored is darker";
 
     const std::string mosaic = cvtest::generatedSample("rggb-mosaic.fits");
     EXPECT_FALSE(thumbnailLook(mosaic).grey);

@@ -25,7 +25,8 @@ public:
     IFACEMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
         const std::size_t left = bytes_.size() - std::min<std::size_t>(position_, bytes_.size());
-        const auto n = deliverNothing ? 0 : static_cast<ULONG>(std::min<std::size_t>({count, chunk_, left}));
+        const auto n =
+            deliverNothing ? 0 : static_cast<ULONG>(std::min<std::size_t>({count, chunk_, left}));
         std::copy_n(bytes_.data() + position_, n, static_cast<unsigned char*>(out));
         position_ += n;
         if (got != nullptr) *got = n + overReport;

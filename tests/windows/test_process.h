@@ -12,8 +12,8 @@ public:
     explicit TestProcess(std::wstring commandLine) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &process_) != FALSE;
+        started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process_) != FALSE;
         if (!started_) error_ = GetLastError();
     }
     ~TestProcess() {
@@ -43,6 +43,8 @@ private:
     DWORD error_ = 0;
 };
 
-inline DWORD runToEnd(const std::wstring& commandLine, DWORD waitMs) { return TestProcess(commandLine).exitCode(waitMs); }
+inline DWORD runToEnd(const std::wstring& commandLine, DWORD waitMs) {
+    return TestProcess(commandLine).exitCode(waitMs);
+}
 
 }  // namespace cvtest

@@ -42,7 +42,8 @@ Picture thumbnailOf(IStream* stream, UINT cx) {
     picture.height = std::abs(section.dsBm.bmHeight);
     EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
     const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
-    picture.bgra.assign(bits, bits + static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+    picture.bgra.assign(bits, bits + static_cast<std::size_t>(picture.width) *
+                                         static_cast<std::size_t>(picture.height) * 4);
     DeleteObject(bitmap);
     return picture;
 }
@@ -65,7 +66,8 @@ Reference portableRender(const std::string& bytes, UINT cx) {
     Reference reference{cv::readImageHeader(reader, data), {}};
     if (reference.status != cv::ReadStatus::Ok) return reference;
     cv::RenderBudget budget = cv::thumbnailBudget();
-    reference.status = cv::renderImage(reader, data, cv::thumbnailOptions(cx, cv::RenderSettings{}), budget, reference.image);
+    reference.status = cv::renderImage(reader, data, cv::thumbnailOptions(cx, cv::RenderSettings{}),
+                                       budget, reference.image);
     return reference;
 }
 
@@ -90,8 +92,9 @@ TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
-                         ::testing::Values("bitpix16.fits", "bitpix-32.fits", "rggb-mosaic.fits", "rgb-cube.fits",
-                                           "thumbnail-400x300.xisf", "codec-zstd-shuffled.xisf", "bayer-rggb.xisf",
+                         ::testing::Values("bitpix16.fits", "bitpix-32.fits", "rggb-mosaic.fits",
+                                           "rgb-cube.fits", "thumbnail-400x300.xisf",
+                                           "codec-zstd-shuffled.xisf", "bayer-rggb.xisf",
                                            "project-source.vmproj", "embedded-zlib-on-data.xisf"),
                          [](const auto& param) { return cvtest::testNameOf(param.param); });
 
@@ -106,7 +109,9 @@ TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
     EXPECT_EQ(small.height, 48);
 }
 
-std::string withoutEndCard(std::string header) { return header.replace(header.find("END     "), 8, "        "); }
+std::string withoutEndCard(std::string header) {
+    return header.replace(header.find("END     "), 8, "        ");
+}
 
 // Each kind of failure reaches Explorer as its own HRESULT, and still as a failure.
 TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
@@ -123,11 +128,12 @@ TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
     } cases[] = {
         {"FITS cut in half: no whole image left", cut, cv::ReadStatus::Unsupported,
          HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)},
-        {"XISF header cut", cutHeader, cv::ReadStatus::Truncated, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+        {"XISF header cut", cutHeader, cv::ReadStatus::Truncated,
+         HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
         {"text", "just some text, long enough to be a file", cv::ReadStatus::NotRecognized,
          WINCODEC_ERR_UNKNOWNIMAGEFORMAT},
-        {"no END card", withoutEndCard(cvsamples::primaryImageHeader(8, {2, 2}).bytes()), cv::ReadStatus::Malformed,
-         WINCODEC_ERR_BADIMAGE},
+        {"no END card", withoutEndCard(cvsamples::primaryImageHeader(8, {2, 2}).bytes()),
+         cv::ReadStatus::Malformed, WINCODEC_ERR_BADIMAGE},
         {"header of 513 blocks", cvtest::hdu(longHeader, 9), cv::ReadStatus::TooLarge,
          HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
     };
@@ -139,7 +145,9 @@ TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
 
 TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
     IThumbnailProvider* provider = nullptr;
-    ASSERT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider), reinterpret_cast<void**>(&provider)), S_OK);
+    ASSERT_EQ(cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider),
+                                             reinterpret_cast<void**>(&provider)),
+              S_OK);
     HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     EXPECT_EQ(provider->GetThumbnail(256, &bitmap, &alpha), E_UNEXPECTED) << "not initialised";
@@ -147,11 +155,14 @@ TEST(ThumbnailProvider, SetsItsOutPointersBeforeFailing) {
     EXPECT_EQ(alpha, WTSAT_ARGB);
     EXPECT_EQ(provider->GetThumbnail(256, nullptr, &alpha), E_POINTER);
     IInitializeWithStream* initialize = nullptr;
-    ASSERT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream), reinterpret_cast<void**>(&initialize)), S_OK);
+    ASSERT_EQ(provider->QueryInterface(__uuidof(IInitializeWithStream),
+                                       reinterpret_cast<void**>(&initialize)),
+              S_OK);
     EXPECT_EQ(initialize->Initialize(nullptr, STGM_READ), E_INVALIDARG);
     IStream* stream = cvtest::memoryStream(cvtest::generatedSample("bitpix8.fits"));
     EXPECT_EQ(initialize->Initialize(stream, STGM_READ), S_OK);
-    EXPECT_EQ(initialize->Initialize(stream, STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
+    EXPECT_EQ(initialize->Initialize(stream, STGM_READ),
+              HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
     stream->Release();
     initialize->Release();
     EXPECT_EQ(provider->GetThumbnail(64, &bitmap, &alpha), S_OK);

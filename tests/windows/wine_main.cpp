@@ -12,7 +12,8 @@ namespace {
 constexpr UINT kCrashExitCode = 70;
 
 LONG WINAPI reportCrash(EXCEPTION_POINTERS* exception) {
-    std::fprintf(stderr, "unhandled exception 0x%08lX\n", exception->ExceptionRecord->ExceptionCode);
+    std::fprintf(stderr, "unhandled exception 0x%08lX\n",
+                 exception->ExceptionRecord->ExceptionCode);
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), kCrashExitCode);
     return EXCEPTION_EXECUTE_HANDLER;

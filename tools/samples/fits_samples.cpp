@@ -25,13 +25,13 @@ FitsHeader& addObservation(FitsHeader& header, const char* object, const char* f
         .real("FOCALLEN", 749.0, "focal length in mm")
         .real("XPIXSZ", 3.76, "pixel width in microns")
         .real("YPIXSZ", 3.76, "pixel height in microns")
-        .integer("XBINNING", 1).integer("YBINNING", 1)
+        .integer("XBINNING", 1)
+        .integer("YBINNING", 1)
         .real("CCD-TEMP", -10.0, "sensor temperature in C")
         .integer("GAIN", 100)
         .text("RA", "05 35 17.3", "right ascension of the centre")
         .text("DEC", "-05 23 28", "declination of the centre");
 }
-
 
 template <typename Out, typename Convert>
 std::vector<Out> quantize(const std::vector<float>& values, Convert convert) {
@@ -101,7 +101,8 @@ std::string bayerImage(std::uint32_t width, std::uint32_t height, std::uint64_t 
     header.real("BZERO", 32768.0).real("BSCALE", 1.0);
     addObservation(header, "M 31", "");
     header.text("BAYERPAT", "RGGB", "Bayer colour pattern")
-        .integer("XBAYROFF", 0).integer("YBAYROFF", 0)
+        .integer("XBAYROFF", 0)
+        .integer("YBAYROFF", 0)
         .text("ROWORDER", "TOP-DOWN");
     return image(header, bigEndianBytes(unsigned16(mosaicBayer(colour, width, height, "RGGB"))));
 }
@@ -125,7 +126,8 @@ std::string bitpix8() {
 // A 320 x 240 star field stored as signed integers T: (sky - pedestal) * gain,
 // rounded, under `header`'s scaling cards.
 template <typename T>
-std::string signedStarField(FitsHeader header, std::uint64_t seed, double gain, double pedestal = 0.0) {
+std::string signedStarField(FitsHeader header, std::uint64_t seed, double gain,
+                            double pedestal = 0.0) {
     addObservation(header, "M 13", "L");
     const auto values = quantize<T>(starField(320, 240, 1, seed), [&](double v) {
         return static_cast<T>(std::llround((v - pedestal) * gain));
@@ -133,7 +135,9 @@ std::string signedStarField(FitsHeader header, std::uint64_t seed, double gain, 
     return image(header, bigEndianBytes(values));
 }
 
-std::string bitpix16Signed() { return signedStarField<std::int16_t>(primaryImageHeader(16, {320, 240}), 16, 32767.0); }
+std::string bitpix16Signed() {
+    return signedStarField<std::int16_t>(primaryImageHeader(16, {320, 240}), 16, 32767.0);
+}
 
 std::string bitpix16Scaled() {
     FitsHeader header = primaryImageHeader(16, {320, 240});
@@ -155,7 +159,9 @@ std::string bitpix32Scaled() {
 
 // 16-bit camera values in a 64-bit integer array, as Python's astronomy
 // library writes integer arrays by default (no BZERO).
-std::string bitpix64Signed() { return signedStarField<std::int64_t>(primaryImageHeader(64, {320, 240}), 66, 65535.0); }
+std::string bitpix64Signed() {
+    return signedStarField<std::int64_t>(primaryImageHeader(64, {320, 240}), 66, 65535.0);
+}
 
 std::string bitpix32() {
     FitsHeader header = primaryImageHeader(32, {320, 240});
@@ -194,9 +200,12 @@ std::string extensionImage() {
     addObservation(primary, "NGC 1300", "F814W");
     FitsHeader extension;
     extension.text("XTENSION", "IMAGE", "image extension")
-        .integer("BITPIX", -32).integer("NAXIS", 2)
-        .integer("NAXIS1", 400).integer("NAXIS2", 300)
-        .integer("PCOUNT", 0).integer("GCOUNT", 1)
+        .integer("BITPIX", -32)
+        .integer("NAXIS", 2)
+        .integer("NAXIS1", 400)
+        .integer("NAXIS2", 300)
+        .integer("PCOUNT", 0)
+        .integer("GCOUNT", 1)
         .logical("INHERIT", true, "inherit the primary header")
         .text("EXTNAME", "SCI");
     return primary.bytes() + image(extension, bigEndianBytes(starField(400, 300, 1, 300)));
@@ -207,12 +216,19 @@ std::string imageAndTable() {
     constexpr std::uint64_t kRows = 10;
     FitsHeader table;
     table.text("XTENSION", "BINTABLE", "binary table extension")
-        .integer("BITPIX", 8).integer("NAXIS", 2)
-        .unsignedInteger("NAXIS1", kRowBytes).unsignedInteger("NAXIS2", kRows)
-        .integer("PCOUNT", 0).integer("GCOUNT", 1).integer("TFIELDS", 3)
-        .text("TTYPE1", "X").text("TFORM1", "1D")
-        .text("TTYPE2", "Y").text("TFORM2", "1D")
-        .text("TTYPE3", "FLUX").text("TFORM3", "1D");
+        .integer("BITPIX", 8)
+        .integer("NAXIS", 2)
+        .unsignedInteger("NAXIS1", kRowBytes)
+        .unsignedInteger("NAXIS2", kRows)
+        .integer("PCOUNT", 0)
+        .integer("GCOUNT", 1)
+        .integer("TFIELDS", 3)
+        .text("TTYPE1", "X")
+        .text("TFORM1", "1D")
+        .text("TTYPE2", "Y")
+        .text("TFORM2", "1D")
+        .text("TTYPE3", "FLUX")
+        .text("TFORM3", "1D");
     return uint16Image(400, 300, 1, 401) + image(table, std::string(kRowBytes * kRows, '\x01'));
 }
 
@@ -253,10 +269,13 @@ std::vector<SampleFile> fitsSamples(bool large) {
         {"sky-filled-by-nebula.fits", nebulaFilledSky},
     };
     if (large) {
-        samples.push_back({"starfield-6000x4000-u16.fits", [] { return uint16Image(6000, 4000, 1, 6000); }});
-        samples.push_back({"starfield-6000x4000-f32.fits", [] { return float32Image(6000, 4000, 6001); }});
+        samples.push_back(
+            {"starfield-6000x4000-u16.fits", [] { return uint16Image(6000, 4000, 1, 6000); }});
+        samples.push_back(
+            {"starfield-6000x4000-f32.fits", [] { return float32Image(6000, 4000, 6001); }});
         samples.push_back({"rggb-6000x4000-u16.fits", [] { return bayerImage(6000, 4000, 6002); }});
-        samples.push_back({"rgb-cube-3000x2000-u16.fits", [] { return uint16Image(3000, 2000, 3, 3000); }});
+        samples.push_back(
+            {"rgb-cube-3000x2000-u16.fits", [] { return uint16Image(3000, 2000, 3, 3000); }});
     }
     return samples;
 }

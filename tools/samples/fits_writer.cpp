@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::size_t kValueColumn = 30;  // right edge of fixed-format values
 
-std::string fixedCard(std::string_view name, std::string_view valueField, std::string_view comment) {
+std::string fixedCard(std::string_view name, std::string_view valueField,
+                      std::string_view comment) {
     std::string card(name.substr(0, 8));
     card.resize(8, ' ');
     card += "= ";
@@ -52,7 +53,8 @@ FitsHeader& FitsHeader::logical(std::string_view name, bool value, std::string_v
     return this->value(name, rightAligned(value ? "T" : "F"), comment);
 }
 
-FitsHeader& FitsHeader::integer(std::string_view name, std::int64_t value, std::string_view comment) {
+FitsHeader& FitsHeader::integer(std::string_view name, std::int64_t value,
+                                std::string_view comment) {
     return this->value(name, rightAligned(std::to_string(value)), comment);
 }
 
@@ -67,7 +69,8 @@ FitsHeader& FitsHeader::real(std::string_view name, double value, std::string_vi
     return this->value(name, rightAligned(buffer), comment);
 }
 
-FitsHeader& FitsHeader::text(std::string_view name, std::string_view value, std::string_view comment) {
+FitsHeader& FitsHeader::text(std::string_view name, std::string_view value,
+                             std::string_view comment) {
     std::string quoted = "'";
     for (char c : value) {
         quoted += c;
@@ -78,7 +81,8 @@ FitsHeader& FitsHeader::text(std::string_view name, std::string_view value, std:
     return this->value(name, quoted, comment);
 }
 
-FitsHeader& FitsHeader::value(std::string_view name, std::string_view value, std::string_view comment) {
+FitsHeader& FitsHeader::value(std::string_view name, std::string_view value,
+                              std::string_view comment) {
     cards_ += fixedCard(name, value, comment);
     return *this;
 }

@@ -38,7 +38,8 @@ double nebulaAt(const std::vector<Cloud>& clouds, double x, double y) {
     for (const Cloud& cloud : clouds) {
         const double dx = x - cloud.x;
         const double dy = y - cloud.y;
-        glow += cloud.strength * std::exp(-(dx * dx + dy * dy) / (2.0 * cloud.radius * cloud.radius));
+        glow +=
+            cloud.strength * std::exp(-(dx * dx + dy * dy) / (2.0 * cloud.radius * cloud.radius));
     }
     return std::max(glow, 0.0);
 }
@@ -85,7 +86,8 @@ void drawStar(const Star& star, const StarFieldOptions& options, std::vector<flo
             const double dx = x + 0.5 - star.x;
             const double dy = y + 0.5 - star.y;
             const double value = star.peak * std::exp(-(dx * dx + dy * dy) / twoSigmaSquared);
-            const std::size_t index = static_cast<std::size_t>(y) * options.width + static_cast<std::size_t>(x);
+            const std::size_t index =
+                static_cast<std::size_t>(y) * options.width + static_cast<std::size_t>(x);
             for (std::uint32_t c = 0; c < options.channels; ++c) {
                 const double gain = options.channels == 1 ? 1.0 : star.color[c % 3];
                 planes[c * planeSize + index] += static_cast<float>(value * gain);
@@ -103,7 +105,9 @@ std::uint64_t SampleRandom::next() {
     return z ^ (z >> 31);
 }
 
-double SampleRandom::uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+double SampleRandom::uniform() {
+    return static_cast<double>(next() >> 11) * 0x1.0p-53;
+}
 
 double SampleRandom::gaussian() {
     // Sum of four uniforms: cheap, smooth enough for sensor noise.
@@ -115,14 +119,16 @@ std::vector<float> renderStarField(const StarFieldOptions& options) {
     SampleRandom random(options.seed);
     const std::size_t planeSize = static_cast<std::size_t>(options.width) * options.height;
     std::vector<float> planes(planeSize * options.channels);
-    const std::vector<Cloud> clouds = options.nebula > 0.0 ? placeClouds(options, random) : std::vector<Cloud>{};
+    const std::vector<Cloud> clouds =
+        options.nebula > 0.0 ? placeClouds(options, random) : std::vector<Cloud>{};
     for (std::uint32_t c = 0; c < options.channels; ++c) {
         // Colour channels differ a little in sky brightness, as real skies do.
         const double tint = options.channels == 1 ? 1.0 : 0.85 + 0.15 * c;
         for (std::uint32_t y = 0; y < options.height; ++y) {
             for (std::uint32_t x = 0; x < options.width; ++x) {
                 const double across = (static_cast<double>(x) / options.width +
-                                       static_cast<double>(y) / options.height) / 2.0;
+                                       static_cast<double>(y) / options.height) /
+                                      2.0;
                 const double glow = clouds.empty() ? 0.0 : nebulaAt(clouds, x, y);
                 const double sky = (options.background + options.gradient * across + glow) * tint;
                 planes[c * planeSize + static_cast<std::size_t>(y) * options.width + x] =
@@ -135,7 +141,8 @@ std::vector<float> renderStarField(const StarFieldOptions& options) {
     return planes;
 }
 
-std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint64_t seed) {
+std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
+                             std::uint64_t seed) {
     StarFieldOptions options;
     options.width = width;
     options.height = height;

@@ -11,19 +11,20 @@ namespace cvsamples {
 struct StarFieldOptions {
     std::uint32_t width = 640;
     std::uint32_t height = 480;
-    std::uint32_t channels = 1;     // 1 mono, 3 colour planes
+    std::uint32_t channels = 1;  // 1 mono, 3 colour planes
     std::uint64_t seed = 1;
-    double background = 0.02;       // of full scale: a dark sky a little above the bias
-    double gradient = 0.01;         // extra background across the frame (light pollution)
-    double noise = 0.0012;          // standard deviation, of full scale
+    double background = 0.02;  // of full scale: a dark sky a little above the bias
+    double gradient = 0.01;    // extra background across the frame (light pollution)
+    double noise = 0.0012;     // standard deviation, of full scale
     double starsPerMegapixel = 120;
-    double nebula = 0.0;            // peak of broad glowing clouds filling the field, of full scale
+    double nebula = 0.0;  // peak of broad glowing clouds filling the field, of full scale
 };
 
 // Planes of width * height values in 0..1, channel 0 first.
 std::vector<float> renderStarField(const StarFieldOptions& options);
 // The same with the default sky for a size, plane count and seed.
-std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint64_t seed);
+std::vector<float> starField(std::uint32_t width, std::uint32_t height, std::uint32_t channels,
+                             std::uint64_t seed);
 
 // One plane in which each pixel takes the channel its Bayer cell names
 // ("RGGB", "GRBG", ...) from three colour planes.

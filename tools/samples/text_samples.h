@@ -14,6 +14,7 @@ std::vector<SampleFile> textSamples();
 
 // A Siril sequence of `frames` images, every `excludeEvery`-th excluded (0:
 // none), with registration lines for `layer` ('0'..'2', '*'; 0: none).
-std::string sirilSequence(int frames, int excludeEvery, char layer, int version = 4, int declared = -1);
+std::string sirilSequence(int frames, int excludeEvery, char layer, int version = 4,
+                          int declared = -1);
 
 }  // namespace cvsamples

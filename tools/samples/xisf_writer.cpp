@@ -26,7 +26,8 @@ std::string shuffle(const std::string& bytes, std::size_t itemSize) {
 
 std::string compressZstdFrames(const std::string& bytes, int frames) {
     std::string out;
-    const std::size_t step = (bytes.size() + static_cast<std::size_t>(frames) - 1) / static_cast<std::size_t>(frames);
+    const std::size_t step =
+        (bytes.size() + static_cast<std::size_t>(frames) - 1) / static_cast<std::size_t>(frames);
     for (std::size_t start = 0; start < bytes.size(); start += step) {
         const std::size_t length = std::min(step, bytes.size() - start);
         std::string frame(ZSTD_compressBound(length), '\0');
@@ -41,17 +42,20 @@ std::string compress(const std::string& codec, const std::string& bytes, int zst
         const auto size = static_cast<uLong>(bytes.size());  // samples stay far below 4 GiB
         uLongf length = compressBound(size);
         std::string out(length, '\0');
-        compress2(reinterpret_cast<Bytef*>(out.data()), &length, reinterpret_cast<const Bytef*>(bytes.data()), size, 6);
+        compress2(reinterpret_cast<Bytef*>(out.data()), &length,
+                  reinterpret_cast<const Bytef*>(bytes.data()), size, 6);
         out.resize(length);
         return out;
     }
     if (codec == "lz4" || codec == "lz4hc") {
-        std::string out(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(bytes.size()))), '\0');
-        const int length = codec == "lz4"
-                               ? LZ4_compress_default(bytes.data(), out.data(), static_cast<int>(bytes.size()),
-                                                      static_cast<int>(out.size()))
-                               : LZ4_compress_HC(bytes.data(), out.data(), static_cast<int>(bytes.size()),
-                                                 static_cast<int>(out.size()), LZ4HC_CLEVEL_DEFAULT);
+        std::string out(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(bytes.size()))),
+                        '\0');
+        const int length =
+            codec == "lz4"
+                ? LZ4_compress_default(bytes.data(), out.data(), static_cast<int>(bytes.size()),
+                                       static_cast<int>(out.size()))
+                : LZ4_compress_HC(bytes.data(), out.data(), static_cast<int>(bytes.size()),
+                                  static_cast<int>(out.size()), LZ4HC_CLEVEL_DEFAULT);
         out.resize(static_cast<std::size_t>(length));
         return out;
     }
@@ -73,9 +77,13 @@ std::string compressionValue(const XisfBlock& block) {
     return value;
 }
 
-std::string placeholder(std::size_t index) { return "@POSITION" + std::to_string(index) + "@"; }
+std::string placeholder(std::size_t index) {
+    return "@POSITION" + std::to_string(index) + "@";
+}
 
-std::size_t roundUp(std::size_t value) { return (value + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment; }
+std::size_t roundUp(std::size_t value) {
+    return (value + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
+}
 
 template <typename T>
 std::string orderedBytes(const std::vector<T>& samples, bool bigEndian) {
@@ -83,7 +91,8 @@ std::string orderedBytes(const std::vector<T>& samples, bool bigEndian) {
     std::memcpy(out.data(), samples.data(), out.size());
     if (bigEndian == (std::endian::native == std::endian::little)) {
         for (std::size_t i = 0; i < out.size(); i += sizeof(T)) {
-            for (std::size_t a = 0, b = sizeof(T) - 1; a < b; ++a, --b) std::swap(out[i + a], out[i + b]);
+            for (std::size_t a = 0, b = sizeof(T) - 1; a < b; ++a, --b)
+                std::swap(out[i + a], out[i + b]);
         }
     }
     return out;
@@ -93,16 +102,19 @@ std::string orderedBytes(const std::vector<T>& samples, bool bigEndian) {
 
 std::string encodeBlock(const XisfBlock& block) {
     if (block.codec.empty()) return block.samples;
-    const std::string input = block.shuffleItemSize > 1 ? shuffle(block.samples, block.shuffleItemSize) : block.samples;
+    const std::string input =
+        block.shuffleItemSize > 1 ? shuffle(block.samples, block.shuffleItemSize) : block.samples;
     return compress(block.codec, input, block.zstdFrames);
 }
 
 std::string encodeBase64(const std::string& bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         std::uint32_t group = static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i])) << 16;
-        if (i + 1 < bytes.size()) group |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8;
+        if (i + 1 < bytes.size())
+            group |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[i + 1])) << 8;
         if (i + 2 < bytes.size()) group |= static_cast<std::uint8_t>(bytes[i + 2]);
         out += alphabet[(group >> 18) & 63];
         out += alphabet[(group >> 12) & 63];
@@ -112,26 +124,32 @@ std::string encodeBase64(const std::string& bytes) {
     return out;
 }
 
-std::string XisfWriter::blockElement(const char* element, const XisfBlock& block, const std::string& children) {
-    std::string xml = std::string("<") + element + " geometry=\"" + std::to_string(block.width) + ":" +
-                      std::to_string(block.height) + ":" + std::to_string(block.channels) + "\" sampleFormat=\"" +
-                      block.sampleFormat + "\" colorSpace=\"" + block.colorSpace + "\"";
+std::string XisfWriter::blockElement(const char* element, const XisfBlock& block,
+                                     const std::string& children) {
+    std::string xml = std::string("<") + element + " geometry=\"" + std::to_string(block.width) +
+                      ":" + std::to_string(block.height) + ":" + std::to_string(block.channels) +
+                      "\" sampleFormat=\"" + block.sampleFormat + "\" colorSpace=\"" +
+                      block.colorSpace + "\"";
     if (block.bigEndian) xml += " byteOrder=\"big\"";
     const std::string stored = encodeBlock(block);
     const bool compressed = !block.codec.empty();
-    if (compressed && !(block.placement == XisfBlock::Placement::Embedded && block.compressionOnData)) {
+    if (compressed &&
+        !(block.placement == XisfBlock::Placement::Embedded && block.compressionOnData)) {
         xml += " compression=\"" + compressionValue(block) + "\"";
     }
     std::string inner = children;
     switch (block.placement) {
         case XisfBlock::Placement::Attachment:
-            xml += " location=\"attachment:" + placeholder(attachments_.size()) + ":" + std::to_string(stored.size()) + "\"";
+            xml += " location=\"attachment:" + placeholder(attachments_.size()) + ":" +
+                   std::to_string(stored.size()) + "\"";
             attachments_.push_back(stored);
             break;
         case XisfBlock::Placement::Embedded:
             xml += " location=\"embedded\"";
             inner = std::string("<Data encoding=\"base64\"") +
-                    (compressed && block.compressionOnData ? " compression=\"" + compressionValue(block) + "\"" : "") +
+                    (compressed && block.compressionOnData
+                         ? " compression=\"" + compressionValue(block) + "\""
+                         : "") +
                     ">" + encodeBase64(stored) + "</Data>" + inner;
             break;
         case XisfBlock::Placement::Inline:
@@ -142,16 +160,18 @@ std::string XisfWriter::blockElement(const char* element, const XisfBlock& block
     return xml + (inner.empty() ? "/>" : ">" + inner + "</" + element + ">");
 }
 
-void XisfWriter::addImage(const XisfBlock& image, const std::string& children, const XisfBlock* thumbnail) {
+void XisfWriter::addImage(const XisfBlock& image, const std::string& children,
+                          const XisfBlock* thumbnail) {
     std::string inner = children;
     if (thumbnail != nullptr) inner += blockElement("Thumbnail", *thumbnail, {});
     body_ += blockElement("Image", image, inner);
 }
 
 std::string XisfWriter::bytes() const {
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- written by Corvane's sample generator -->"
-                            "<xisf version=\"1.0\" xmlns=\"http://www.pixinsight.com/xisf\">" +
-                            body_ + trailer_ + "</xisf>";
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- written by Corvane's sample generator -->"
+        "<xisf version=\"1.0\" xmlns=\"http://www.pixinsight.com/xisf\">" +
+        body_ + trailer_ + "</xisf>";
     // Positions depend on the header length and the header on the positions'
     // digits: grow the data start until the header fits before it.
     std::size_t dataStart = kBlockAlignment;
@@ -190,7 +210,8 @@ std::string littleEndianBytes(const std::vector<float>& samples, bool bigEndian)
 std::string buildProject(const std::string& keyValueText, const std::vector<std::string>& entries) {
     auto le32 = [](std::size_t value) {
         std::string out;
-        for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
+        for (int shift = 0; shift < 32; shift += 8)
+            out += static_cast<char>((value >> shift) & 0xFF);
         return out;
     };
     std::string file = "VMPROJ01" + le32(keyValueText.size()) + keyValueText;

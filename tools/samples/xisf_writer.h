@@ -21,7 +21,8 @@ struct XisfBlock {
     std::uint32_t shuffleItemSize = 0;  // 0: not shuffled
     int zstdFrames = 1;                 // zstd only: the block split into this many frames
     Placement placement = Placement::Attachment;
-    bool compressionOnData = false;  // embedded: `compression` on the Data child, as PixInsight writes it
+    bool compressionOnData =
+        false;  // embedded: `compression` on the Data child, as PixInsight writes it
 };
 
 // Builds an XISF file: the XML header, then attachments aligned to 4096 bytes.
@@ -29,13 +30,15 @@ class XisfWriter {
 public:
     // `children` is extra XML inside the Image element (FITSKeyword,
     // Property, ColorFilterArray, ...); a thumbnail block becomes a Thumbnail child.
-    void addImage(const XisfBlock& image, const std::string& children = {}, const XisfBlock* thumbnail = nullptr);
+    void addImage(const XisfBlock& image, const std::string& children = {},
+                  const XisfBlock* thumbnail = nullptr);
     // XML after the images, inside the root element (Metadata, say).
     void addTrailer(const std::string& xml) { trailer_ += xml; }
     std::string bytes() const;
 
 private:
-    std::string blockElement(const char* element, const XisfBlock& block, const std::string& children);
+    std::string blockElement(const char* element, const XisfBlock& block,
+                             const std::string& children);
 
     std::string body_;
     std::string trailer_;
