@@ -1,7 +1,9 @@
 # Debian's hardening flags, from dpkg-buildflags where the machine has it, for
 # the Linux programs the package ships: the stack protector, fortified library
 # calls, format checks, and relocations read-only and bound at start. Only the
-# hardening: the optimisation level stays the project's.
+# hardening: the optimisation level stays the project's. CORVANE_HARDENED
+# says whether they were applied (not to sanitizer or fuzz builds).
+set(CORVANE_HARDENED OFF)
 if(WIN32 OR CORVANE_SANITIZE OR CORVANE_FUZZ)
   return()
 endif()
@@ -23,4 +25,5 @@ corvane_buildflags(CXXFLAGS "^-f(stack-protector|stack-clash|cf-protection)|^-Wf
 corvane_buildflags(LDFLAGS "^-Wl,-z,(relro|now)$" hardeningLink)
 add_compile_options(${hardeningDefines} ${hardeningCompile})
 add_link_options(${hardeningLink})
+set(CORVANE_HARDENED ON)
 message(STATUS "Debian hardening: ${hardeningDefines} ${hardeningCompile} ${hardeningLink}")
