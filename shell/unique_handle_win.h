@@ -50,13 +50,8 @@ struct KernelHandleTraits {
     static void close(Handle handle) { CloseHandle(handle); }
 };
 
-// A FindFirstFileW search.
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static constexpr Handle kEmpty = nullptr;
-    static bool isValid(Handle handle) {
-        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-    }
+// A FindFirstFileW search: a kernel-style handle closed by its own call.
+struct FindHandleTraits : KernelHandleTraits {
     static void close(Handle handle) { FindClose(handle); }
 };
 
