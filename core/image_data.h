@@ -104,6 +104,9 @@ struct ImageBlock {
     // (FITS's BSCALE and BZERO; XISF stores the values themselves).
     double physicalScale = 1.0;
     double physicalOffset = 0.0;
+    // 8-byte samples stored with their sign bit flipped (FITS's unsigned
+    // 64-bit convention): read with the bit put back, as UInt64.
+    bool signBitFlipped = false;
 };
 
 // Width, height and channels non-zero and a known sample format.

@@ -38,6 +38,7 @@ struct HduInfo {
     std::uint64_t naxis1 = 0;
     std::uint64_t naxis2 = 0;
     std::uint64_t naxis3 = 0;
+    bool higherAxesUnit = true;  // every axis past the third is 1
     double bzero = 0.0;
     double bscale = 1.0;
     std::uint64_t dataOffset = 0;
@@ -51,6 +52,10 @@ struct HduHeader {
     bool xtensionSeen = false;
     bool xtensionIsImage = false;
     bool inherit = false;
+    bool randomGroups = false;
+    std::uint64_t pcount = 0;
+    std::uint64_t gcount = 1;
+    std::array<std::uint64_t, kMaxNaxis> axes{};  // NAXIS1 first
     std::vector<KeywordRecord> keywords;
 };
 
@@ -82,6 +87,16 @@ void storeCard(const FitsCard& card, std::vector<KeywordRecord>& keywords, std::
     keywords.push_back(std::move(record));
 }
 
+// n of an NAXISn card, 1 to 999.
+std::optional<std::uint32_t> axisNumber(std::string_view name) {
+    constexpr std::string_view kPrefix = "NAXIS";
+    if (!name.starts_with(kPrefix) || name.size() == kPrefix.size()) return std::nullopt;
+    const auto value = parseUnsigned64(name.substr(kPrefix.size()));
+    if (!value || *value < 1 || *value > kMaxNaxis || name[kPrefix.size()] == '0')
+        return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+}
+
 void interpretCard(const FitsCard& card, HduHeader& header) {
     HduInfo& info = header.info;
     const std::string_view name = card.name;
@@ -100,12 +115,14 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     } else if (name == "NAXIS") {
         const auto value = parseUnsigned64(card.value);
         if (value && *value <= kMaxNaxis) info.naxis = static_cast<std::uint32_t>(*value);
-    } else if (name == "NAXIS1") {
-        if (const auto value = parseUnsigned64(card.value)) info.naxis1 = *value;
-    } else if (name == "NAXIS2") {
-        if (const auto value = parseUnsigned64(card.value)) info.naxis2 = *value;
-    } else if (name == "NAXIS3") {
-        if (const auto value = parseUnsigned64(card.value)) info.naxis3 = *value;
+    } else if (const auto axis = axisNumber(name)) {
+        if (const auto value = parseUnsigned64(card.value)) header.axes[*axis - 1] = *value;
+    } else if (name == "PCOUNT") {
+        if (const auto value = parseUnsigned64(card.value)) header.pcount = *value;
+    } else if (name == "GCOUNT") {
+        if (const auto value = parseUnsigned64(card.value)) header.gcount = *value;
+    } else if (name == "GROUPS") {
+        header.randomGroups = card.value == "T";
     } else if (name == "BZERO") {
         if (const auto value = parseFiniteDouble(card.value)) info.bzero = *value;
     } else if (name == "BSCALE") {
@@ -150,31 +167,56 @@ ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget,
     }
 }
 
-std::uint64_t computeDataSize(const HduInfo& info) {
+// |BITPIX|/8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn), NAXIS1 left out of
+// random groups (where it is 0); nothing when the product overflows.
+std::optional<std::uint64_t> computeDataSize(const HduHeader& header) {
+    const HduInfo& info = header.info;
     const auto bytes =
         static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(info.bitpix)) / 8);
-    if (info.naxis < 1 || info.naxis > 3 || bytes == 0) return 0;
-    const std::array<std::uint64_t, 3> axes = {info.naxis1, info.naxis2, info.naxis3};
-    std::uint64_t size = bytes;
-    for (std::uint32_t axis = 0; axis < info.naxis; ++axis) {
-        if (axes[axis] == 0) return 0;
-        const auto product = safeMultiply(size, axes[axis]);
-        if (!product) return 0;
-        size = *product;
+    if (info.naxis == 0 || bytes == 0) return 0;
+    const std::uint32_t firstAxis = header.randomGroups && header.axes[0] == 0 ? 1 : 0;
+    std::uint64_t elements = 1;
+    for (std::uint32_t axis = firstAxis; axis < info.naxis; ++axis) {
+        const auto product = safeMultiply(elements, header.axes[axis]);
+        if (!product) return std::nullopt;
+        elements = *product;
     }
-    return size;
+    if (elements > std::numeric_limits<std::uint64_t>::max() - header.pcount) return std::nullopt;
+    const auto groups = safeMultiply(elements + header.pcount, header.gcount);
+    if (!groups) return std::nullopt;
+    return safeMultiply(*groups, bytes);
 }
 
-bool qualifiesAsImage(const HduHeader& header, std::uint64_t sourceSize) {
+// The axes an image is drawn from: the first three, the third kept only
+// while every later axis is 1 (a fourth axis of length 1 is a common
+// wrapper around a plain cube).
+void takeImageAxes(HduHeader& header) {
+    HduInfo& info = header.info;
+    info.naxis1 = header.axes[0];
+    info.naxis2 = header.axes[1];
+    info.naxis3 = header.axes[2];
+    for (std::uint32_t axis = 3; axis < info.naxis; ++axis)
+        if (header.axes[axis] != 1) info.higherAxesUnit = false;
+}
+
+// Read from its header alone; whether the file holds all its data is
+// asked later, so that a cut image is told apart from no image.
+bool qualifiesAsImage(const HduHeader& header) {
     const HduInfo& info = header.info;
-    if (info.dataSize == 0) return false;
-    if (info.naxis != 2 && info.naxis != 3) return false;
+    if (info.dataSize == 0 || header.randomGroups) return false;
+    if (info.naxis < 2) return false;
     if (info.naxis1 < 1 || info.naxis1 > kMaxImageSide) return false;
     if (info.naxis2 < 1 || info.naxis2 > kMaxImageSide) return false;
-    if (info.naxis == 3 && (info.naxis3 < 1 || info.naxis3 > kMaxPlanes)) return false;
+    if (info.naxis >= 3 && info.higherAxesUnit && (info.naxis3 < 1 || info.naxis3 > kMaxPlanes))
+        return false;
     if (sampleFormatForBitpix(info.bitpix) == SampleFormat::None) return false;
     if (header.xtensionSeen && !header.xtensionIsImage) return false;
-    return rangeWithin(info.dataOffset, info.dataSize, sourceSize);
+    return true;
+}
+
+std::uint32_t drawnPlanes(const HduInfo& info) {
+    if (info.naxis < 3 || !info.higherAxesUnit) return 1;
+    return static_cast<std::uint32_t>(info.naxis3);
 }
 
 // The extension's own cards, then the primary cards whose names it lacks.
@@ -202,33 +244,60 @@ std::optional<std::uint64_t> nextHduOffset(const HduInfo& info) {
     return info.dataOffset + padded;
 }
 
-const HduInfo& chooseLargestImage(const std::vector<HduInfo>& images) {
+// Bytes of the planes an image is drawn from, when they can be counted.
+std::optional<std::uint64_t> drawnBytes(const HduInfo& info) {
+    const auto area = safeMultiply(info.naxis1, info.naxis2);
+    if (!area) return std::nullopt;
+    const auto samples = safeMultiply(*area, drawnPlanes(info));
+    if (!samples) return std::nullopt;
+    return safeMultiply(*samples, static_cast<std::uint64_t>(std::abs(info.bitpix) / 8));
+}
+
+bool completeIn(const HduInfo& info, std::uint64_t sourceSize) {
+    const auto bytes = drawnBytes(info);
+    return bytes && rangeWithin(info.dataOffset, *bytes, sourceSize);
+}
+
+// The largest image the file holds whole; a cut one only when no other is
+// whole, so that the caller reports it as cut.
+const HduInfo& chooseLargestImage(const std::vector<HduInfo>& images, std::uint64_t sourceSize) {
     const HduInfo* best = &images.front();
     std::optional<std::uint64_t> bestArea;
+    bool bestComplete = false;
     for (const auto& info : images) {
         const auto area = safeMultiply(info.naxis1, info.naxis2);
-        if (area && (!bestArea || *area > *bestArea)) {
+        if (!area) continue;
+        const bool complete = completeIn(info, sourceSize);
+        if (bestComplete && !complete) continue;
+        if (!bestArea || *area > *bestArea || (complete && !bestComplete)) {
             best = &info;
             bestArea = area;
+            bestComplete = complete;
         }
     }
     return *best;
 }
 
-Normalization fitsNormalization(const HduInfo& info) {
-    const auto range = integerRange(sampleFormatForBitpix(info.bitpix));
+Normalization fitsNormalization(SampleFormat format, double bscale, double bzero) {
+    const auto range = integerRange(format);
     if (!range) {  // floating point: the stored values are the working values
-        return {static_cast<float>(info.bscale), static_cast<float>(info.bzero)};
+        return {static_cast<float>(bscale), static_cast<float>(bzero)};
     }
-    const double a = info.bzero + info.bscale * range->min;
-    const double b = info.bzero + info.bscale * range->max;
+    const double a = bzero + bscale * range->min;
+    const double b = bzero + bscale * range->max;
     const double lo = std::min(a, b);
     const double hi = std::max(a, b);
     if (hi > lo) {
-        return {static_cast<float>(info.bscale / (hi - lo)),
-                static_cast<float>((info.bzero - lo) / (hi - lo))};
+        return {static_cast<float>(bscale / (hi - lo)),
+                static_cast<float>((bzero - lo) / (hi - lo))};
     }
-    return {static_cast<float>(info.bscale), static_cast<float>(info.bzero)};
+    return {static_cast<float>(bscale), static_cast<float>(bzero)};
+}
+
+// The standard's unsigned 64-bit integers: signed storage offset by 2^63.
+bool isUnsigned64(const HduInfo& info) {
+    constexpr double kSignOffset = 9223372036854775808.0;  // 2^63, exact in double
+    return info.bitpix == 64 && info.bzero == kSignOffset && info.bscale == 1.0;
 }
 
 const KeywordRecord* findKeyword(const std::vector<KeywordRecord>& keywords,
@@ -264,7 +333,7 @@ void setPixInsightAlphaColour(ImageData& data) {
 void fillImageBlock(const HduInfo& info, ImageBlock& image) {
     image.width = info.naxis1;
     image.height = info.naxis2;
-    image.channels = info.naxis == 3 ? static_cast<std::uint32_t>(info.naxis3) : 1;
+    image.channels = drawnPlanes(info);
     image.sampleFormat = sampleFormatForBitpix(info.bitpix);
     image.colorSpace = image.channels == 3 ? ColorSpace::RGB : ColorSpace::Gray;
     image.bigEndian = true;
@@ -272,11 +341,19 @@ void fillImageBlock(const HduInfo& info, ImageBlock& image) {
     image.position = info.dataOffset;
     image.size = info.dataSize;
     image.codec = Codec::None;
-    const Normalization normalization = fitsNormalization(info);
-    image.scale = normalization.scale;
-    image.offset = normalization.offset;
     image.physicalScale = info.bscale;
     image.physicalOffset = info.bzero;
+    if (isUnsigned64(info)) {
+        // Read as unsigned with the sign bit flipped: in double precision the
+        // offset of 2^63 would take the low 11 bits with it.
+        image.sampleFormat = SampleFormat::UInt64;
+        image.signBitFlipped = true;
+        image.physicalOffset = 0.0;
+    }
+    const Normalization normalization =
+        fitsNormalization(image.sampleFormat, image.physicalScale, image.physicalOffset);
+    image.scale = normalization.scale;
+    image.offset = normalization.offset;
 }
 
 }  // namespace
@@ -312,8 +389,11 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
         if (status != ReadStatus::Ok) return status;
         if (index == 0 && !header.simpleSeen) return ReadStatus::NotRecognized;
 
-        header.info.dataSize = computeDataSize(header.info);
-        const bool image = qualifiesAsImage(header, sourceSize);
+        const auto dataSize = computeDataSize(header);
+        if (!dataSize) break;  // no offset for anything after it
+        header.info.dataSize = *dataSize;
+        takeImageAxes(header);
+        const bool image = qualifiesAsImage(header);
         if (image) {
             if (images.empty()) {
                 data.keywords = (index > 0 && header.inherit)
@@ -334,7 +414,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     data.imageCount = static_cast<std::uint32_t>(images.size());
     if (images.empty()) return ReadStatus::Unsupported;
 
-    const HduInfo& chosen = chooseLargestImage(images);
+    const HduInfo& chosen = chooseLargestImage(images, sourceSize);
     fillImageBlock(chosen, data.image);
     setPixInsightAlphaColour(data);
     setBayerPattern(data);

@@ -29,6 +29,10 @@ ReadStatus SampleSource::load(Reader& file, const ImageBlock& block, std::uint64
     if (block.location == DataLocation::Attachment && block.codec == Codec::None) {
         samples_ = &file;
         start_ = block.position;
+        if (block.signBitFlipped) {
+            flipped_.emplace(file, block.position);
+            samples_ = &*flipped_;
+        }
         return ReadStatus::Ok;
     }
     std::span<const std::uint8_t> bytes = block.inlineData;
@@ -71,6 +75,7 @@ ReadStatus SampleSource::load(Reader& file, const ImageBlock& block, std::uint64
 void SampleSource::release() {
     memory_.reset();
     unshuffled_.reset();
+    flipped_.reset();
     stored_ = LargeBytes();
     decoded_ = LargeBytes();
     samples_ = nullptr;

@@ -7,6 +7,7 @@
 #include "core/large_allocator.h"
 #include "core/reader.h"
 #include "formats/data_block.h"
+#include "render/sign_flipped_reader.h"
 
 namespace cv {
 
@@ -39,6 +40,7 @@ private:
     LargeBytes decoded_;
     std::optional<MemoryReader> memory_;
     std::optional<UnshufflingReader> unshuffled_;
+    std::optional<SignFlippedReader> flipped_;
     Reader* samples_ = nullptr;
     std::uint64_t start_ = 0;
     bool decompressed_ = false;

@@ -87,7 +87,7 @@ TEST_F(ThumbnailCommand, FailureWritesNoFileAndNamesTheStatus) {
               1);
     EXPECT_FALSE(std::filesystem::exists(output));
     const auto report = runTool("thumbnail " + pathOf("cut.fits") + " -o " + output + " --report");
-    EXPECT_EQ(nlohmann::json::parse(report.output)["status"], "Unsupported")
+    EXPECT_EQ(nlohmann::json::parse(report.output)["status"], "Truncated")
         << "the data does not fit the file";
 }
 

@@ -166,8 +166,11 @@ TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
         {"100001 wide", {100001, 1}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
         {"100001 high", {1, 100001}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
         {"a spectrum is one axis", {5000}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
-        // Units above three axes have no data size, so their data is walked as a header.
-        {"four axes", {5, 4, 3, 2}, cv::ReadStatus::Malformed, 0, cv::ColorSpace::Gray},
+        {"four axes draw the first plane",
+         {5, 4, 3, 2},
+         cv::ReadStatus::Ok,
+         1,
+         cv::ColorSpace::Gray},
         {"zero width", {0, 4}, cv::ReadStatus::Unsupported, 0, cv::ColorSpace::Gray},
     };
     for (const auto& c : cases) {
@@ -181,10 +184,44 @@ TEST(ReadFits, AcceptsImagesWithinTheGeometryLimits) {
     }
 }
 
-TEST(ReadFits, ImageWhoseDataRunsPastTheEndIsNoImage) {
-    std::string bytes = cvtest::primaryImage(100, 100);
-    bytes.resize(bytes.size() - 2880);
-    EXPECT_EQ(read(bytes).status, cv::ReadStatus::Unsupported);
+TEST(ReadFits, ImageWhoseDataRunsPastTheEndIsTruncatedUnlessAWholeOneIsThere) {
+    std::string cut = cvtest::primaryImage(100, 100);
+    cut.resize(cut.size() - 2880);
+    EXPECT_EQ(read(cut).status, cv::ReadStatus::Truncated);
+    std::string bytes = cvtest::primaryImage(10, 10) +
+                        hdu(extensionHeader("IMAGE", 8, {100, 100}), 10000).substr(0, 2880 * 2);
+    const auto result = read(bytes);
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    EXPECT_EQ(result.data.image.width, 10u) << "the larger but cut extension loses";
+}
+
+// Each unit's data is skipped by its full size, so the image after it is found.
+TEST(ReadFits, WalksOverHeapsGroupsAndHigherAxes) {
+    FitsHeader table = extensionHeader("BINTABLE", 8, {8, 10});
+    table.integer("PCOUNT", 9000);
+    FitsHeader groups = primaryImageHeader(16, {0, 4, 5});
+    groups.logical("GROUPS", true).integer("PCOUNT", 3).integer("GCOUNT", 700);
+    FitsHeader fourAxes = primaryImageHeader(8, {10, 10, 3, 2});
+    FitsHeader wrappedCube = primaryImageHeader(8, {10, 10, 3, 1});
+    const struct {
+        const char* name;
+        std::string units;
+        std::uint32_t channels;  // of the 20 x 20 image, or of the 4-axis unit when first
+    } cases[] = {
+        {"table with a heap", cvtest::primaryImage(4, 4) + hdu(table, 80 + 9000), 1},
+        {"random groups", hdu(groups, 2 * 700 * (3 + 20)), 1},
+        {"four axes", hdu(fourAxes, 600), 1},
+        {"four axes, the fourth 1", hdu(wrappedCube, 300), 3},
+    };
+    for (const auto& c : cases) {
+        const auto result = read(c.units + hdu(extensionHeader("IMAGE", 8, {20, 20}), 400));
+        ASSERT_EQ(result.status, cv::ReadStatus::Ok) << c.name;
+        EXPECT_EQ(result.data.image.width, 20u) << c.name;
+        const auto first = read(c.units);
+        if (first.status == cv::ReadStatus::Ok) {
+            EXPECT_EQ(first.data.image.channels, c.channels) << c.name;
+        }
+    }
 }
 
 TEST(ReadFits, TakesTheImageFromAnExtensionAfterAnEmptyPrimary) {

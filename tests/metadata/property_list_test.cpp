@@ -145,7 +145,7 @@ TEST(ReadPropertyList, TriesImagesThenSequencesThenProcessIcons) {
         {"sequence", cvsamples::sirilSequence(4, 0, '0'), cv::ReadStatus::Ok, "SEQ"},
         {"process icons", "<xpsm><instance class='A' id='a'/></xpsm>", cv::ReadStatus::Ok, "XPSM"},
         {"plain text", "nothing this server reads", cv::ReadStatus::NotRecognized, nullptr},
-        {"cut FITS", fits.substr(0, fits.size() / 2), cv::ReadStatus::Unsupported, nullptr},
+        {"cut FITS", fits.substr(0, fits.size() / 2), cv::ReadStatus::Truncated, nullptr},
     };
     for (const auto& c : cases) {
         cv::MemoryReader reader(c.bytes.data(), c.bytes.size());

@@ -405,6 +405,26 @@ TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {
     EXPECT_EQ(watched.reads, 0);
 }
 
+TEST(RenderImage, UnsignedSixtyFourBitSamplesDrawAsTheSameValuesStoredSigned) {
+    const auto fits64 = [](const char* bzero, std::int64_t shift) {
+        FitsHeader header = primaryImageHeader(64, {64, 64});
+        header.value("BZERO", bzero);
+        std::vector<std::int64_t> samples;
+        for (std::uint32_t y = 0; y < 64; ++y)
+            for (std::uint32_t x = 0; x < 64; ++x) samples.push_back(sky(x, y) + shift);
+        return header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(samples));
+    };
+    cvtest::BytesReader unsignedFile(fits64("9223372036854775808", INT64_MIN));
+    cvtest::BytesReader signedFile(fits64("0", 0));
+    const Rendered fromUnsigned = renderFile(unsignedFile, thumbnail());
+    const Rendered fromSigned = renderFile(signedFile, thumbnail());
+    ASSERT_EQ(fromUnsigned.status, cv::ReadStatus::Ok);
+    const auto [darkest, brightest] =
+        std::minmax_element(fromSigned.image.pixels.begin(), fromSigned.image.pixels.end());
+    EXPECT_GT(*brightest - *darkest, 50) << "the sky's noise shows";
+    EXPECT_TRUE(fromUnsigned.image.pixels == fromSigned.image.pixels);
+}
+
 TEST(RenderImage, FileCutShortIsMalformedAndAFailingReadIsReadFailed) {
     const std::string whole = uint16Fits(64, 64, sky);
     cvtest::BytesReader wholeReader(whole);

@@ -126,8 +126,11 @@ TEST(ThumbnailProvider, FailsOnCutFilesAndOtherKinds) {
         cv::ReadStatus status;
         HRESULT result;
     } cases[] = {
-        {"FITS cut in half: no whole image left", cut, cv::ReadStatus::Unsupported,
-         HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)},
+        {"FITS cut in half", cut, cv::ReadStatus::Truncated, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+        {"FITS holding a table and no image",
+         cvsamples::primaryImageHeader(8, {}).bytes() +
+             cvtest::hdu(cvtest::extensionHeader("BINTABLE", 8, {24, 100}), 2400),
+         cv::ReadStatus::Unsupported, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)},
         {"XISF header cut", cutHeader, cv::ReadStatus::Truncated,
          HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
         {"text", "just some text, long enough to be a file", cv::ReadStatus::NotRecognized,
