@@ -20,6 +20,11 @@ struct SettingsCommand {
 // text; anything else opens the window.
 SettingsCommand parseSettingsCommand(std::wstring_view arguments);
 
+// "--apply-associations " and its digits: one for each of .xisf, .fits, .fit,
+// .fts, .vmproj, .xpsm and .seq, in that order. .fz goes with the .fits digit,
+// so the digits stay as they were; a shared digit is 1 when either is enabled.
+std::wstring applyAssociationsArguments(const std::array<bool, kServedExtensionCount>& enabled);
+
 // The command line without the program's name (quoted or not).
 std::wstring_view argumentsOf(std::wstring_view commandLine);
 

@@ -11,6 +11,7 @@
 
 #include "corvane/version.h"
 #include "settings/associations_win.h"
+#include "settings/command_line_win.h"
 #include "settings/dpi_win.h"
 #include "settings/install_state_win.h"
 #include "settings/settings_store_win.h"
@@ -82,7 +83,7 @@ constexpr Control kControls[] = {
     {kHelpId, Kind::Button, L"Help", 336, 0, 80, 30, true},
     {kFileTypesGroupId, Kind::Group, L"File types", 20, 46, 520, 142, true},
     {kFirstFileTypeId + 0, Kind::Check, L".xisf", 34, 68, 242, 22, true},
-    {kFirstFileTypeId + 1, Kind::Check, L".fit / .fits", 34, 92, 242, 22, true},
+    {kFirstFileTypeId + 1, Kind::Check, L".fit / .fits / .fz", 34, 92, 242, 22, true},
     {kFirstFileTypeId + 2, Kind::Check, L".fts", 34, 116, 242, 22, true},
     {kFirstFileTypeId + 3, Kind::Check, L".vmproj (Vellumar)", 280, 68, 242, 22, true},
     {kFirstFileTypeId + 4, Kind::Check, L".xpsm (PixInsight icons)", 280, 92, 242, 22, true},
@@ -122,8 +123,8 @@ constexpr const wchar_t* kBrightnessNames[] = {L"Darker", L"Standard", L"Brighte
 constexpr const wchar_t* kCfaNames[] = {L"Automatic", L"Always color", L"Always mono"};
 
 // Which served extensions (registration order) each file-type box stands for.
-constexpr std::array<std::array<int, 2>, 6> kFileTypeExtensions = {
-    {{0, -1}, {1, 2}, {3, -1}, {4, -1}, {5, -1}, {6, -1}}};
+constexpr std::array<std::array<int, 3>, 6> kFileTypeExtensions = {
+    {{0, -1, -1}, {1, 2, 7}, {3, -1, -1}, {4, -1, -1}, {5, -1, -1}, {6, -1, -1}}};
 
 constexpr const wchar_t* kSavedText =
     L"Options saved. They apply to thumbnails drawn from now on; ones Windows has already stored "
@@ -327,8 +328,7 @@ std::array<bool, kServedExtensionCount> wantedExtensions(HWND window) {
 // The elevated run of this program that writes the machine's switches and
 // registers; its exit code is the only answer.
 const wchar_t* applyElevated(const std::array<bool, kServedExtensionCount>& wanted) {
-    std::wstring parameters = L"--apply-associations ";
-    for (const bool on : wanted) parameters += on ? L'1' : L'0';
+    const std::wstring parameters = applyAssociationsArguments(wanted);
     const std::wstring program = programPath();
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof execute;

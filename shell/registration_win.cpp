@@ -46,6 +46,9 @@ constexpr ServedExtension kServedExtensions[] = {
      L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System."
      L"DateModified;System.Size",
      L"prop:System.ItemTypeText;Corvane.Frames;Corvane.SelectedFrames;Corvane.FWHM;System.Size"},
+    // Tile-compressed FITS ("name.fits.fz"). Last: the settings program names
+    // the rows before it by their places.
+    {L".fz", true, L"image/fits", nullptr, nullptr},
 };
 
 static_assert(std::size(kServedExtensions) == kServedExtensionCount);

@@ -13,8 +13,8 @@ namespace cvwin {
 enum class InstallRoot { User, Machine };
 
 // The served extensions, in registration order: ".xisf", ".fits", ".fit",
-// ".fts", ".vmproj", ".xpsm", ".seq".
-constexpr std::size_t kServedExtensionCount = 7;
+// ".fts", ".vmproj", ".xpsm", ".seq", ".fz".
+constexpr std::size_t kServedExtensionCount = 8;
 const wchar_t* servedExtension(std::size_t index);
 
 bool processIsElevated();

@@ -51,6 +51,7 @@ expect_type "$work/bare/xisf" image/x-xisf
 expect_type "$work/bare/vmproj" application/x-vmproj
 expect_type "$work/bare/seq" text/x-siril-seq
 expect_type "$work/bare/xpsm" application/x-xpsm
+for name in frame.fits.fz frame.fz; do echo "no FITS magic" >"$work/bare/$name"; expect_type "$work/bare/$name" application/fits; done
 
 # The thumbnailer's command line, substituted as a file manager does.
 exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/thumbnailers/corvane.thumbnailer")

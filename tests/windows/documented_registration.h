@@ -46,6 +46,7 @@ inline constexpr Served kServed[] = {
     {".vmproj", "application/x-vmproj", true},
     {".xpsm", nullptr, false},
     {".seq", nullptr, false},
+    {".fz", "image/fits", true},
 };
 
 inline const char* const kPreviewDetails[] = {

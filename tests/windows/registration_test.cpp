@@ -213,6 +213,7 @@ TEST_F(Registration, SwitchesUnderTheSameRootLeaveSingleExtensionsToOtherProgram
          Machine,
          {{L".xisf", false}, {L".fits", true}}},
         {User, L"Registerxisf", REG_DWORD, &off, sizeof off, Machine, {{L".xisf", true}}},
+        {Machine, L"Registerfz", REG_DWORD, &off, sizeof off, Machine, {{L".fz", false}}},
     };
     for (const Case& c : cases) {
         startAfresh();

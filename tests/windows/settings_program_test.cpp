@@ -56,10 +56,11 @@ TEST(SettingsCommandLine, ChoosesTheModeAsTheVerbsAndTheElevatedRunWriteIt) {
     struct Case {
         const wchar_t* arguments;
         Kind kind;
-        const wchar_t* enabled;  // ApplyAssociations: the seven switches
+        const wchar_t* enabled;  // ApplyAssociations: every switch, .fz's from the .fits digit
     };
     const Case cases[] = {
-        {L" --apply-associations 1111100", Kind::ApplyAssociations, L"1111100"},
+        {L" --apply-associations 1111100", Kind::ApplyAssociations, L"11111001"},
+        {L" --apply-associations 1011111", Kind::ApplyAssociations, L"10111110"},
         {L" --apply-associations 11111", Kind::BadArguments, nullptr},
         {L" --apply-associations 11x1111", Kind::BadArguments, nullptr},
         {L" /refresh C:\\a.fits --apply-associations 1111111", Kind::Refresh, nullptr},
@@ -73,6 +74,7 @@ TEST(SettingsCommandLine, ChoosesTheModeAsTheVerbsAndTheElevatedRunWriteIt) {
         if (c.enabled == nullptr) continue;
         for (std::size_t i = 0; i < command.enabled.size(); ++i)
             EXPECT_EQ(command.enabled[i], c.enabled[i] == L'1');
+        EXPECT_EQ(L" " + cvwin::applyAssociationsArguments(command.enabled), c.arguments);
     }
     EXPECT_EQ(cvwin::parseSettingsCommand(L"/refresh \"C:\\x y\\\"").target, L"\"C:\\x y\\\"");
     EXPECT_EQ(cvwin::argumentsOf(L"\"C:\\Program Files\\CorvaneSettings.exe\" /refresh x"),
@@ -234,6 +236,7 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations");
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(textOf(GetDlgItem(window, 1300)), L"Corvane 1.2.0");
+    EXPECT_EQ(textOf(GetDlgItem(window, 1101)), L".fit / .fits / .fz");
     for (int box = 1100; box <= 1104; ++box)
         EXPECT_EQ(IsDlgButtonChecked(window, box), BST_CHECKED) << box;
     EXPECT_EQ(IsDlgButtonChecked(window, 1105), BST_UNCHECKED) << ".seq switched off";
@@ -256,14 +259,14 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     SendMessageW(GetDlgItem(window, 1206), BM_CLICK, 0, 0);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, 1207)))
         << "a label again, so a corner to choose";
-    SendMessageW(GetDlgItem(window, 1101), BM_CLICK, 0, 0);  // ".fit / .fits" off
+    SendMessageW(GetDlgItem(window, 1101), BM_CLICK, 0, 0);  // ".fit / .fits / .fz" off
 
     SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(GetDlgItem(window, 1005)),
               L"Options saved and file types updated. Use Refresh thumbnails so the new file types "
               L"are picked up.");
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, association(L".fts")));
-    for (const wchar_t* switchedOff : {L".seq", L".fit", L".fits"}) {
+    for (const wchar_t* switchedOff : {L".seq", L".fit", L".fits", L".fz"}) {
         EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, association(switchedOff)))
             << "one box for .fit and .fits";
     }
@@ -272,11 +275,19 @@ TEST(SettingsProgram, ShowsTheStoredChoicesAndAppliesThem) {
     RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"LabelFormat", RRF_RT_REG_DWORD, nullptr,
                  &labelled, &size);
     EXPECT_EQ(labelled, 1u);
+    DWORD fz = 1;
+    size = sizeof fz;
+    RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"Registerfz", RRF_RT_REG_DWORD, nullptr, &fz,
+                 &size);
+    EXPECT_EQ(fz, 0u) << "the box switches .fz with .fit and .fits";
     SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(GetDlgItem(window, 1005)),
               L"Options saved. They apply to thumbnails drawn from now on; ones Windows has "
               L"already stored keep their "
               L"old look until you use Refresh thumbnails.");
+    SendMessageW(GetDlgItem(window, 1101), BM_CLICK, 0, 0);  // on again
+    SendMessageW(GetDlgItem(window, 1205), BM_CLICK, 0, 0);
+    EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, association(L".fz")));
 
     PostMessageW(GetDlgItem(window, 1009), BM_CLICK, 0, 0);
     const HWND warning = waitForWindow(L"#32770", L"Corvane");
