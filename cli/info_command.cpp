@@ -6,6 +6,7 @@
 #include "core/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
+#include "formats/compressed_image.h"
 #include "formats/file_class.h"
 #include "formats/image_header.h"
 #include "formats/siril_sequence.h"
@@ -36,6 +37,7 @@ std::string placementText(const cv::ImageBlock& image) {
         std::snprintf(text, sizeof text, "data at %llu (%llu bytes)",
                       static_cast<unsigned long long>(image.position),
                       static_cast<unsigned long long>(image.size));
+        if (image.tiles) return std::string(text) + ", " + cv::describeTiles(*image.tiles);
         return text;
     }
     std::string text = cv::dataLocationName(image.location);

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/compressed_tiles.h"
 
 namespace cv {
 
@@ -107,6 +110,9 @@ struct ImageBlock {
     // 8-byte samples stored with their sign bit flipped (FITS's unsigned
     // 64-bit convention): read with the bit put back, as UInt64.
     bool signBitFlipped = false;
+    // Set: the samples are decoded from these tiles, stored from `position`
+    // on, into native byte order.
+    std::shared_ptr<const CompressedTiles> tiles;
 };
 
 // Width, height and channels non-zero and a known sample format.

@@ -21,6 +21,10 @@ const std::uint8_t* Reader::view(std::uint64_t, std::uint64_t) const {
     return nullptr;
 }
 
+ReadStatus Reader::failure() const {
+    return ReadStatus::ReadFailed;
+}
+
 std::unique_ptr<Reader> Reader::twin() {
     return nullptr;
 }

@@ -35,6 +35,9 @@ public:
     // this one is in use; it must not outlive this one. Null where the source
     // cannot serve two threads: callers then read with this one alone.
     virtual std::unique_ptr<Reader> twin();
+    // Why the last read that returned false failed: ReadFailed, unless the
+    // source decodes what it serves and can tell a damaged input apart.
+    virtual ReadStatus failure() const;
 };
 
 // A window [start, start + length) of another reader, which must outlive it.

@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/text_utils.h"
+#include "formats/compressed_image.h"
 #include "formats/fits_card.h"
 
 namespace cv {
@@ -41,6 +43,7 @@ struct HduInfo {
     bool higherAxesUnit = true;  // every axis past the third is 1
     double bzero = 0.0;
     double bscale = 1.0;
+    std::shared_ptr<const CompressedTiles> tiles;  // a compressed image's
     std::uint64_t dataOffset = 0;
     std::uint64_t dataSize = 0;
     std::uint64_t headerOffset = 0;
@@ -51,11 +54,13 @@ struct HduHeader {
     bool simpleSeen = false;
     bool xtensionSeen = false;
     bool xtensionIsImage = false;
+    bool xtensionIsTable = false;  // a binary table, which may hold a compressed image
     bool inherit = false;
     bool randomGroups = false;
     std::uint64_t pcount = 0;
     std::uint64_t gcount = 1;
     std::array<std::uint64_t, kMaxNaxis> axes{};  // NAXIS1 first
+    TableCards tableCards;
     std::vector<KeywordRecord> keywords;
 };
 
@@ -105,6 +110,7 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     } else if (name == "XTENSION") {
         header.xtensionSeen = true;
         header.xtensionIsImage = card.value.size() >= 7 && card.value.substr(0, 6) == "'IMAGE";
+        header.xtensionIsTable = card.value.size() >= 10 && card.value.substr(0, 9) == "'BINTABLE";
     } else if (name == "BITPIX") {
         // A value beyond 32 bits is no BITPIX at all, not one to wrap around.
         const auto value = parseSigned64(card.value);
@@ -130,6 +136,7 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     } else if (name == "INHERIT") {
         header.inherit = card.value == "T";
     }
+    if (header.xtensionIsTable) header.tableCards.take(card);
 }
 
 // Reads header blocks from `header.info.headerOffset` up to and including the
@@ -210,8 +217,27 @@ bool qualifiesAsImage(const HduHeader& header) {
     if (info.naxis >= 3 && info.higherAxesUnit && (info.naxis3 < 1 || info.naxis3 > kMaxPlanes))
         return false;
     if (sampleFormatForBitpix(info.bitpix) == SampleFormat::None) return false;
-    if (header.xtensionSeen && !header.xtensionIsImage) return false;
+    if (header.xtensionSeen && !header.xtensionIsImage && !info.tiles) return false;
     return true;
+}
+
+// A binary table holding a compressed image becomes that image's unit: its
+// geometry and format, while the walk still skips the table's own size.
+ReadStatus takeCompressedImage(HduHeader& header) {
+    CompressedImage image;
+    const TableGeometry table{header.axes[0], header.axes[1], header.info.dataSize};
+    const ReadStatus status = describeCompressedImage(header.tableCards, table, image);
+    if (status != ReadStatus::Ok) return status;
+    HduInfo& info = header.info;
+    info.bitpix = image.bitpix;
+    info.naxis = image.naxis;
+    info.naxis1 = image.width;
+    info.naxis2 = image.height;
+    info.naxis3 = image.planes;
+    info.higherAxesUnit = true;
+    info.tiles = std::make_shared<const CompressedTiles>(image.tiles);
+    header.keywords = imageKeywords(header.keywords);
+    return ReadStatus::Ok;
 }
 
 std::uint32_t drawnPlanes(const HduInfo& info) {
@@ -254,6 +280,7 @@ std::optional<std::uint64_t> drawnBytes(const HduInfo& info) {
 }
 
 bool completeIn(const HduInfo& info, std::uint64_t sourceSize) {
+    if (info.tiles) return rangeWithin(info.dataOffset, info.dataSize, sourceSize);
     const auto bytes = drawnBytes(info);
     return bytes && rangeWithin(info.dataOffset, *bytes, sourceSize);
 }
@@ -343,7 +370,9 @@ void fillImageBlock(const HduInfo& info, ImageBlock& image) {
     image.codec = Codec::None;
     image.physicalScale = info.bscale;
     image.physicalOffset = info.bzero;
-    if (isUnsigned64(info)) {
+    image.tiles = info.tiles;
+    if (info.tiles) image.bigEndian = false;  // decoded into this machine's order
+    if (isUnsigned64(info) && !info.tiles) {
         // Read as unsigned with the sign bit flipped: in double precision the
         // offset of 2^63 would take the low 11 bits with it.
         image.sampleFormat = SampleFormat::UInt64;
@@ -379,6 +408,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     std::vector<KeywordRecord> primaryKeywords;
     std::uint64_t offset = 0;
     std::uint32_t blocksLeft = kMaxHeaderBlocksPerFile;
+    std::optional<ReadStatus> compressedFailure;  // of a compressed image we could not take
     for (std::uint32_t index = 0; index < kMaxHdus; ++index) {
         HduHeader header;
         header.info.headerOffset = offset;
@@ -393,6 +423,10 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
         if (!dataSize) break;  // no offset for anything after it
         header.info.dataSize = *dataSize;
         takeImageAxes(header);
+        if (header.xtensionIsTable && header.tableCards.holdsImage()) {
+            const ReadStatus taken = takeCompressedImage(header);
+            if (taken != ReadStatus::Ok) compressedFailure = taken;
+        }
         const bool image = qualifiesAsImage(header);
         if (image) {
             if (images.empty()) {
@@ -412,7 +446,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     }
 
     data.imageCount = static_cast<std::uint32_t>(images.size());
-    if (images.empty()) return ReadStatus::Unsupported;
+    if (images.empty()) return compressedFailure.value_or(ReadStatus::Unsupported);
 
     const HduInfo& chosen = chooseLargestImage(images, sourceSize);
     fillImageBlock(chosen, data.image);
@@ -423,7 +457,7 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
     if (!isUsable(data.image)) return ReadStatus::Malformed;
     const auto byteCount = blockByteSize(data.image);
     if (!byteCount) return ReadStatus::TooLarge;
-    if (!rangeWithin(chosen.dataOffset, *byteCount, sourceSize)) return ReadStatus::Truncated;
+    if (!completeIn(chosen, sourceSize)) return ReadStatus::Truncated;
     return ReadStatus::Ok;
 }
 

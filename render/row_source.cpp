@@ -71,7 +71,7 @@ public:
                 slot += layout_.rowBytes;
             }
         }
-        return samples_.readRanges(requests_) ? ReadStatus::Ok : ReadStatus::ReadFailed;
+        return samples_.readRanges(requests_) ? ReadStatus::Ok : samples_.failure();
     }
     const std::uint8_t* row(std::uint32_t, std::uint64_t, std::size_t slot) const override {
         return raw_.data() + slot * layout_.rowBytes;

@@ -26,6 +26,13 @@ ReadStatus SampleSource::readStored(Reader& file, const ImageBlock& block,
 
 ReadStatus SampleSource::load(Reader& file, const ImageBlock& block, std::uint64_t maxBlockBytes,
                               const DecodeCheckpoint& checkpoint) {
+    if (block.tiles) {
+        tiled_.emplace(file, block, maxBlockBytes, checkpoint);
+        samples_ = &*tiled_;
+        start_ = 0;
+        decompressed_ = true;
+        return ReadStatus::Ok;
+    }
     if (block.location == DataLocation::Attachment && block.codec == Codec::None) {
         samples_ = &file;
         start_ = block.position;
@@ -76,6 +83,7 @@ void SampleSource::release() {
     memory_.reset();
     unshuffled_.reset();
     flipped_.reset();
+    tiled_.reset();
     stored_ = LargeBytes();
     decoded_ = LargeBytes();
     samples_ = nullptr;

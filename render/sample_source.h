@@ -7,14 +7,15 @@
 #include "core/large_allocator.h"
 #include "core/reader.h"
 #include "formats/data_block.h"
+#include "formats/tiled_image_reader.h"
 #include "render/sign_flipped_reader.h"
 
 namespace cv {
 
 // Where a block's samples are read from: the file itself for a plain
-// attachment; otherwise the block read whole (in pieces, asking
-// `checkpoint` between them), decoded, and lent from memory, a shuffled
-// block through a reader that gathers only the bytes asked for.
+// attachment; tiles decoded as their rows are read for a tiled one; otherwise the block read whole
+// (in pieces, asking `checkpoint` between them), decoded, and lent from memory, a shuffled block
+// through a reader that gathers only the bytes asked for.
 class SampleSource {
 public:
     SampleSource() = default;
@@ -41,6 +42,7 @@ private:
     std::optional<MemoryReader> memory_;
     std::optional<UnshufflingReader> unshuffled_;
     std::optional<SignFlippedReader> flipped_;
+    std::optional<TiledImageReader> tiled_;
     Reader* samples_ = nullptr;
     std::uint64_t start_ = 0;
     bool decompressed_ = false;

@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [--fuzz | --tests]
 #   --fuzz adds clang 14 and libFuzzer; --tests adds what the tests of the help page (Chromium, headless)
 #   and of the Linux desktop integration (the MIME database, gio, man, file, dpkg's shlibdeps) use,
-#   and clang-format for the format check.
+#   clang-format for the format check, and fpack/funpack (libcfitsio-bin) for the compressed-FITS fixtures.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang-14 libclang-rt-14-dev)
 elif [[ "${1:-}" == "--tests" ]]; then
-  packages+=(chromium shared-mime-info libglib2.0-bin man-db file dpkg-dev clang-format git)
+  packages+=(chromium shared-mime-info libglib2.0-bin man-db file dpkg-dev clang-format git libcfitsio-bin)
 fi
 
 missing=()

@@ -1,0 +1,144 @@
+#include "formats/tiled_image_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "core/text_utils.h"
+
+namespace cv {
+
+namespace {
+
+// Decoded bands kept for later reads: enough for a pass's rows of 64-row
+// tiles across a wide frame, small beside the accumulator.
+constexpr std::uint64_t kBandCacheBytes = 16 * 1024 * 1024;
+
+std::uint64_t tilesAlong(std::uint64_t length, std::uint64_t tile) {
+    return (length + tile - 1) / tile;
+}
+
+}  // namespace
+
+TiledImageReader::TiledImageReader(Reader& file, const ImageBlock& block,
+                                   std::uint64_t maxTileBytes, DecodeCheckpoint checkpoint)
+    : file_(file),
+      block_(block),
+      tiles_(*block.tiles),
+      maxTileBytes_(maxTileBytes),
+      checkpoint_(std::move(checkpoint)),
+      decoder_(file, block, maxTileBytes) {
+    const auto size = blockByteSize(block);
+    if (!size || tiles_.tileWidth == 0 || tiles_.tileHeight == 0 || tiles_.tilePlanes == 0) return;
+    size_ = *size;
+    rowBytes_ = block.width * bytesPerSample(block.sampleFormat);
+    tilesAcross_ = tilesAlong(block.width, tiles_.tileWidth);
+    tilesDown_ = tilesAlong(block.height, tiles_.tileHeight);
+}
+
+bool TiledImageReader::fail(ReadStatus status) {
+    failure_ = status;
+    return false;
+}
+
+ReadStatus TiledImageReader::decodeBand(Band& band) {
+    const std::uint64_t bps = bytesPerSample(block_.sampleFormat);
+    const std::uint64_t firstRow = band.tileRow * tiles_.tileHeight;
+    const std::uint64_t firstPlane = band.tilePlane * tiles_.tilePlanes;
+    const std::uint64_t rows = std::min(tiles_.tileHeight, block_.height - firstRow);
+    const std::uint64_t planes = std::min(tiles_.tilePlanes, block_.channels - firstPlane);
+    const auto bandRows = safeMultiply(rows, planes);
+    const auto bytes = bandRows ? safeMultiply(*bandRows, rowBytes_) : std::nullopt;
+    if (!bytes || *bytes > maxTileBytes_) return ReadStatus::TooLarge;
+    try {
+        band.bytes.resize(static_cast<std::size_t>(*bytes));
+    } catch (const std::bad_alloc&) {
+        return ReadStatus::TooLarge;
+    }
+    for (std::uint64_t across = 0; across < tilesAcross_; ++across) {
+        if (checkpoint_) {
+            const ReadStatus status = checkpoint_();
+            if (status != ReadStatus::Ok) return status;
+        }
+        const std::uint64_t firstColumn = across * tiles_.tileWidth;
+        const TileShape shape{std::min(tiles_.tileWidth, block_.width - firstColumn), rows, planes};
+        const std::uint64_t index =
+            across + tilesAcross_ * (band.tileRow + tilesDown_ * band.tilePlane);
+        try {
+            tile_.resize(static_cast<std::size_t>(shape.pixels() * bps));
+        } catch (const std::bad_alloc&) {
+            return ReadStatus::TooLarge;
+        }
+        const ReadStatus status = decoder_.decode(index, shape, tile_);
+        if (status != ReadStatus::Ok) return status;
+        const std::uint64_t tileRowBytes = shape.width * bps;
+        for (std::uint64_t r = 0; r < *bandRows; ++r) {
+            std::memcpy(band.bytes.data() + r * rowBytes_ + firstColumn * bps,
+                        tile_.data() + r * tileRowBytes, static_cast<std::size_t>(tileRowBytes));
+        }
+    }
+    return ReadStatus::Ok;
+}
+
+const TiledImageReader::Band* TiledImageReader::bandHolding(std::uint64_t plane,
+                                                            std::uint64_t row) {
+    const std::uint64_t tileRow = row / tiles_.tileHeight;
+    const std::uint64_t tilePlane = plane / tiles_.tilePlanes;
+    for (const Band& band : cache_)
+        if (band.tileRow == tileRow && band.tilePlane == tilePlane) return &band;
+    Band band{tileRow, tilePlane, {}};
+    const ReadStatus status = decodeBand(band);
+    if (status != ReadStatus::Ok) {
+        failure_ = status;
+        return nullptr;
+    }
+    while (!cache_.empty() && cachedBytes_ + band.bytes.size() > kBandCacheBytes) {
+        cachedBytes_ -= cache_.front().bytes.size();
+        cache_.erase(cache_.begin());
+    }
+    cachedBytes_ += band.bytes.size();
+    try {
+        cache_.push_back(std::move(band));
+    } catch (const std::bad_alloc&) {
+        failure_ = ReadStatus::TooLarge;
+        return nullptr;
+    }
+    return &cache_.back();
+}
+
+bool TiledImageReader::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    if (!rangeWithin(offset, count, size_)) return fail(ReadStatus::Truncated);
+    auto* out = static_cast<std::uint8_t*>(destination);
+    const std::uint64_t planeBytes = rowBytes_ * block_.height;
+    // Each step copies what one stored row holds of the range.
+    while (count > 0) {
+        const std::uint64_t plane = offset / planeBytes;
+        const std::uint64_t row = (offset % planeBytes) / rowBytes_;
+        const std::uint64_t column = offset % rowBytes_;
+        const Band* band = bandHolding(plane, row);
+        if (band == nullptr) return false;
+        const std::uint64_t bandRow =
+            (plane - band->tilePlane * tiles_.tilePlanes) *
+                std::min(tiles_.tileHeight, block_.height - band->tileRow * tiles_.tileHeight) +
+            (row - band->tileRow * tiles_.tileHeight);
+        const std::uint64_t piece = std::min(count, rowBytes_ - column);
+        std::memcpy(out, band->bytes.data() + bandRow * rowBytes_ + column,
+                    static_cast<std::size_t>(piece));
+        out += piece;
+        offset += piece;
+        count -= piece;
+    }
+    return true;
+}
+
+std::unique_ptr<Reader> TiledImageReader::twin() {
+    auto file = file_.twin();
+    if (!file) return nullptr;
+    // The checkpoint belongs to the first thread's render; the twin's reads
+    // are bounded by the bands that render asks it for.
+    auto reader = std::make_unique<TiledImageReader>(*file, block_, maxTileBytes_);
+    reader->ownTwin_ = std::move(file);
+    return reader;
+}
+
+}  // namespace cv
