@@ -63,7 +63,7 @@ bool magnitudesAreBounded(const StreamHeader& header) {
     return header.sum >= -largestDigit && header.sum <= largestDigit;
 }
 
-// The coded part of the stream, most significant bit first. A read past the end fails.
+// The coded bits after the fixed fields, most significant first. A read past the end fails.
 class BitReader {
 public:
     BitReader(ByteSpan bytes, std::size_t firstByte)
