@@ -75,6 +75,19 @@ private:
     static constexpr std::uint32_t kWindowBits = 64;  // bits the reader holds at most
 
     void refill() {
+        // Whole bytes eight at a time while the input has them, then one by one.
+        if (held_ + 8 <= kWindowBits && bytes_.size() - next_ >= sizeof(std::uint64_t)) {
+            std::uint64_t loaded = 0;
+            for (std::size_t i = 0; i < sizeof loaded; ++i)
+                loaded = loaded << 8 | bytes_[next_ + i];
+            const std::uint32_t taken = (kWindowBits - held_) / 8;
+            window_ = taken == sizeof loaded
+                          ? loaded
+                          : (window_ << (8 * taken)) | (loaded >> (kWindowBits - 8 * taken));
+            next_ += taken;
+            held_ += 8 * taken;
+            return;
+        }
         while (held_ + 8 <= kWindowBits && next_ < bytes_.size()) {
             window_ = window_ << 8 | bytes_[next_++];
             held_ += 8;

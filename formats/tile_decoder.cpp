@@ -87,6 +87,34 @@ void store(std::uint8_t* destination, SampleFormat format, const Value& value) {
     }
 }
 
+template <typename T>
+void storeIntegersAs(std::span<const std::int32_t> values, std::uint8_t* destination) {
+    constexpr auto kLow = static_cast<std::int64_t>(std::numeric_limits<T>::min());
+    constexpr auto kHigh = static_cast<std::int64_t>(std::numeric_limits<T>::max());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto value = static_cast<T>(std::clamp<std::int64_t>(values[i], kLow, kHigh));
+        std::memcpy(destination + i * sizeof(T), &value, sizeof value);
+    }
+}
+
+// Decoded integers into an integer image, the common case, without a
+// per-sample choice of types.
+void storeIntegers(std::span<const std::int32_t> values, SampleFormat format,
+                   std::span<std::uint8_t> output) {
+    switch (format) {
+        case SampleFormat::UInt8:
+            return storeIntegersAs<std::uint8_t>(values, output.data());
+        case SampleFormat::Int16:
+            return storeIntegersAs<std::int16_t>(values, output.data());
+        case SampleFormat::Int32:
+            return storeIntegersAs<std::int32_t>(values, output.data());
+        default:
+            for (std::size_t i = 0; i < values.size(); ++i)
+                store(output.data() + i * bytesPerSample(format), format,
+                      Value{0.0, values[i], false});
+    }
+}
+
 SampleFormat formatOfBitpix(std::int32_t bitpix) {
     switch (bitpix) {
         case 8:
@@ -328,6 +356,10 @@ ReadStatus TileDecoder::decode(std::uint64_t index, const TileShape& shape,
     const double scale = fieldOrKeyword(tiles_.scaleField, tiles_.scale);
     const double zero = fieldOrKeyword(tiles_.zeroField, tiles_.zero);
     const std::optional<std::int64_t> blank = blankValue();
+    if (data.fromIntegers && !data.quantised) {
+        storeIntegers(integers_, format, output);
+        return ReadStatus::Ok;
+    }
     const std::uint32_t storedSize = bytesPerSample(data.storedFormat);
     const std::uint32_t outSize = bytesPerSample(format);
     const bool dithered = data.quantised && tiles_.quantization != Quantization::NoDither;

@@ -41,17 +41,28 @@ bool TiledImageReader::fail(ReadStatus status) {
     return false;
 }
 
+// Bytes of a band's decoded rows; 0 when they cannot be counted.
+std::uint64_t TiledImageReader::bandBytes(std::uint64_t tileRow, std::uint64_t tilePlane) const {
+    const std::uint64_t rows =
+        std::min(tiles_.tileHeight, block_.height - tileRow * tiles_.tileHeight);
+    const std::uint64_t planes =
+        std::min(tiles_.tilePlanes, block_.channels - tilePlane * tiles_.tilePlanes);
+    const auto bandRows = safeMultiply(rows, planes);
+    const auto bytes = bandRows ? safeMultiply(*bandRows, rowBytes_) : std::nullopt;
+    return bytes.value_or(0);
+}
+
 ReadStatus TiledImageReader::decodeBand(Band& band) {
     const std::uint64_t bps = bytesPerSample(block_.sampleFormat);
     const std::uint64_t firstRow = band.tileRow * tiles_.tileHeight;
     const std::uint64_t firstPlane = band.tilePlane * tiles_.tilePlanes;
     const std::uint64_t rows = std::min(tiles_.tileHeight, block_.height - firstRow);
     const std::uint64_t planes = std::min(tiles_.tilePlanes, block_.channels - firstPlane);
-    const auto bandRows = safeMultiply(rows, planes);
-    const auto bytes = bandRows ? safeMultiply(*bandRows, rowBytes_) : std::nullopt;
-    if (!bytes || *bytes > maxTileBytes_) return ReadStatus::TooLarge;
+    const std::uint64_t bytes = bandBytes(band.tileRow, band.tilePlane);
+    if (bytes == 0 || bytes > maxTileBytes_) return ReadStatus::TooLarge;
+    const std::uint64_t bandRows = rows * planes;
     try {
-        band.bytes.resize(static_cast<std::size_t>(*bytes));
+        band.bytes.resize(static_cast<std::size_t>(bytes));  // a recycled band's memory, usually
     } catch (const std::bad_alloc&) {
         return ReadStatus::TooLarge;
     }
@@ -72,7 +83,7 @@ ReadStatus TiledImageReader::decodeBand(Band& band) {
         const ReadStatus status = decoder_.decode(index, shape, tile_);
         if (status != ReadStatus::Ok) return status;
         const std::uint64_t tileRowBytes = shape.width * bps;
-        for (std::uint64_t r = 0; r < *bandRows; ++r) {
+        for (std::uint64_t r = 0; r < bandRows; ++r) {
             std::memcpy(band.bytes.data() + r * rowBytes_ + firstColumn * bps,
                         tile_.data() + r * tileRowBytes, static_cast<std::size_t>(tileRowBytes));
         }
@@ -87,14 +98,17 @@ const TiledImageReader::Band* TiledImageReader::bandHolding(std::uint64_t plane,
     for (const Band& band : cache_)
         if (band.tileRow == tileRow && band.tilePlane == tilePlane) return &band;
     Band band{tileRow, tilePlane, {}};
+    // The oldest band gives its memory to the new one while the cache is full.
+    const std::uint64_t expected = bandBytes(tileRow, tilePlane);
+    while (!cache_.empty() && cachedBytes_ + expected > kBandCacheBytes) {
+        cachedBytes_ -= cache_.front().bytes.size();
+        band.bytes.swap(cache_.front().bytes);
+        cache_.erase(cache_.begin());
+    }
     const ReadStatus status = decodeBand(band);
     if (status != ReadStatus::Ok) {
         failure_ = status;
         return nullptr;
-    }
-    while (!cache_.empty() && cachedBytes_ + band.bytes.size() > kBandCacheBytes) {
-        cachedBytes_ -= cache_.front().bytes.size();
-        cache_.erase(cache_.begin());
     }
     cachedBytes_ += band.bytes.size();
     try {

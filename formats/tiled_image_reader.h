@@ -34,6 +34,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
     const Band* bandHolding(std::uint64_t plane, std::uint64_t row);
+    std::uint64_t bandBytes(std::uint64_t tileRow, std::uint64_t tilePlane) const;
     ReadStatus decodeBand(Band& band);
     bool fail(ReadStatus status);
 
