@@ -1,6 +1,8 @@
 #include "cli/bench_command.h"
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +42,28 @@ double wholeFileReadMs(const std::string& path, std::vector<unsigned char>& buff
     const double elapsed = millisecondsSince(start);
     ::close(descriptor);
     return done == buffer.size() ? elapsed : -1.0;
+}
+
+// funpack decompressing the file to nothing, the peer's floor for a
+// tile-compressed file; negative when funpack is missing or fails.
+double funpackMs(const std::string& path) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string program = "funpack";
+    std::string toStandardOutput = "-S";
+    std::string file = path;
+    char* arguments[] = {program.data(), toStandardOutput.data(), file.data(), nullptr};
+    const std::int64_t start = cv::steadyNowNs();
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, "funpack", &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1.0;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1.0;
+    return millisecondsSince(start);
 }
 
 struct Sample {
@@ -90,9 +114,18 @@ int benchFile(const std::string& path, const BenchOptions& options) {
     const double megabytes = static_cast<double>(reader->size()) / 1e6;
     std::printf(
         "%s: %.2f ms per thumbnail (%s), %.0f MB/s of file, %.1f MB read; whole-file read %.2f ms "
-        "(%.2f x)\n",
+        "(%.2f x)",
         path.c_str(), renderMs, cv::readStatusName(last.status), megabytes / (renderMs / 1e3),
         static_cast<double>(last.bytesRead) / 1e6, readMs, renderMs / readMs);
+    cv::ImageData data;
+    if (cv::readImageHeader(*reader, data) == cv::ReadStatus::Ok && data.image.tiles) {
+        std::vector<double> unpacks;
+        for (unsigned i = 0; i < options.repeats; ++i) unpacks.push_back(funpackMs(path));
+        const double unpackMs = median(unpacks);
+        if (unpackMs >= 0.0)
+            std::printf("; funpack %.2f ms (%.2f x)", unpackMs, renderMs / unpackMs);
+    }
+    std::printf("\n");
     return 0;
 }
 
