@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <atomic>
 #include <string>
 
@@ -73,8 +77,16 @@ Reference portableRender(const std::string& bytes, UINT cx) {
 
 class ThumbnailMatchesThePortableRenderer : public ::testing::TestWithParam<const char*> {};
 
+// A generated sample by name, or a tile-compressed file (`.fz`) of the fuzz corpus.
+std::string sampleBytes(const std::string& name) {
+    if (!name.ends_with(".fz")) return cvtest::generatedSample(name);
+    std::ifstream in(std::filesystem::path(CORVANE_COMPRESSED_SAMPLES) / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
-    const std::string bytes = cvtest::generatedSample(GetParam());
+    const std::string bytes = sampleBytes(GetParam());
+    ASSERT_FALSE(bytes.empty()) << GetParam();
     const Picture picture = thumbnailOf(bytes, 256);
     const Reference reference = portableRender(bytes, 256);
     ASSERT_EQ(picture.result, S_OK);
@@ -95,7 +107,9 @@ INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
                          ::testing::Values("bitpix16.fits", "bitpix-32.fits", "rggb-mosaic.fits",
                                            "rgb-cube.fits", "thumbnail-400x300.xisf",
                                            "codec-zstd-shuffled.xisf", "bayer-rggb.xisf",
-                                           "project-source.vmproj", "embedded-zlib-on-data.xisf"),
+                                           "project-source.vmproj", "embedded-zlib-on-data.xisf",
+                                           "int16-rice-rows.fits.fz", "int16-hcompress.fits.fz",
+                                           "float-dither.fits.fz"),
                          [](const auto& param) { return cvtest::testNameOf(param.param); });
 
 TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
