@@ -251,7 +251,8 @@ bool isTableCard(std::string_view name, std::string_view value) {
     static constexpr std::array<std::string_view, 3> kCompressionNumbered = {"ZTILE", "ZNAME",
                                                                              "ZVAL"};
     if (std::find(kExact.begin(), kExact.end(), name) != kExact.end()) return true;
-    if (name == "ZDITHER0" || name == "ZBLOCKED" || name == "ZMASKCMP") return true;
+    if (name == "ZDITHER0" || name == "ZMASKCMP" || name == "ZSCALE" || name == "ZZERO")
+        return true;
     if (name == "EXTNAME" && trim(unquoteValue(value)) == "COMPRESSED_IMAGE") return true;
     const auto numberedBy = [&](std::string_view prefix) {
         if (!name.starts_with(prefix) || name.size() == prefix.size()) return false;
@@ -263,9 +264,9 @@ bool isTableCard(std::string_view name, std::string_view value) {
 
 // ZSIMPLE is the image's SIMPLE, ZNAXIS2 its NAXIS2, and so on.
 std::optional<std::string> imageNameOf(std::string_view name) {
-    static constexpr std::array<std::string_view, 10> kRenamed = {
-        "ZSIMPLE", "ZTENSION", "ZBITPIX",  "ZNAXIS",   "ZEXTEND",
-        "ZPCOUNT", "ZGCOUNT",  "ZHECKSUM", "ZDATASUM", "ZBLANK"};
+    static constexpr std::array<std::string_view, 11> kRenamed = {
+        "ZSIMPLE", "ZTENSION", "ZBITPIX",  "ZNAXIS", "ZEXTEND", "ZPCOUNT",
+        "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZBLANK", "ZBLOCKED"};
     if (std::find(kRenamed.begin(), kRenamed.end(), name) != kRenamed.end() ||
         (name.starts_with("ZNAXIS") && parseUnsigned64(name.substr(6)).has_value())) {
         if (name == "ZTENSION") return std::string("XTENSION");
@@ -278,16 +279,14 @@ std::optional<std::string> imageNameOf(std::string_view name) {
 }  // namespace
 
 void TableCards::take(const FitsCard& card) {
-    if (cards_.size() >= kMaxTableCards) return;
     const std::string_view name = card.name;
     if (name.empty() || (name[0] != 'Z' && name[0] != 'T')) return;
-    for (auto& [known, value] : cards_) {
-        if (known == name) {
-            value = card.value;  // a later card wins, as for every other card
-            return;
-        }
+    const auto known = cards_.find(std::string(name));
+    if (known != cards_.end()) {
+        known->second = card.value;  // a later card wins, as for every other card
+        return;
     }
-    cards_.emplace_back(std::string(name), std::string(card.value));
+    if (cards_.size() < kMaxTableCards) cards_.emplace(std::string(name), std::string(card.value));
 }
 
 bool TableCards::holdsImage() const {
@@ -296,9 +295,8 @@ bool TableCards::holdsImage() const {
 }
 
 const std::string* TableCards::find(std::string_view name) const {
-    for (const auto& [known, value] : cards_)
-        if (known == name) return &value;
-    return nullptr;
+    const auto known = cards_.find(std::string(name));
+    return known == cards_.end() ? nullptr : &known->second;
 }
 
 ReadStatus describeCompressedImage(const TableCards& cards, const TableGeometry& table,
@@ -321,9 +319,12 @@ ReadStatus describeCompressedImage(const TableCards& cards, const TableGeometry&
     return ReadStatus::Ok;
 }
 
-std::vector<KeywordRecord> imageKeywords(const std::vector<KeywordRecord>& table) {
+std::vector<KeywordRecord> imageKeywords(const std::vector<KeywordRecord>& table,
+                                         std::int32_t zbitpix) {
     std::vector<KeywordRecord> image;
     for (const auto& record : table) {
+        // A quantised float image's ZBLANK marks its NaNs; the image has no BLANK.
+        if (record.name == "ZBLANK" && zbitpix < 0) continue;
         if (auto renamed = imageNameOf(record.name)) {
             KeywordRecord copy = record;
             copy.name = std::move(*renamed);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,7 +24,7 @@ public:
     const std::string* find(std::string_view name) const;
 
 private:
-    std::vector<std::pair<std::string, std::string>> cards_;
+    std::unordered_map<std::string, std::string> cards_;
 };
 
 // The table's own geometry, from its standard cards.
@@ -52,7 +53,8 @@ struct CompressedImage {
 // The image's own keywords from the table's: the table's structure and the
 // compression's cards left out, ZSIMPLE, ZBITPIX, ZNAXISn and the like named
 // as the image itself names them.
-std::vector<KeywordRecord> imageKeywords(const std::vector<KeywordRecord>& table);
+std::vector<KeywordRecord> imageKeywords(const std::vector<KeywordRecord>& table,
+                                         std::int32_t zbitpix);
 
 // "Rice, 641 x 1 tiles".
 std::string describeTiles(const CompressedTiles& tiles);

@@ -236,7 +236,7 @@ ReadStatus takeCompressedImage(HduHeader& header) {
     info.naxis3 = image.planes;
     info.higherAxesUnit = true;
     info.tiles = std::make_shared<const CompressedTiles>(image.tiles);
-    header.keywords = imageKeywords(header.keywords);
+    header.keywords = imageKeywords(header.keywords, image.bitpix);
     return ReadStatus::Ok;
 }
 

@@ -344,7 +344,10 @@ std::optional<std::int64_t> TileDecoder::blankValue() const {
 ReadStatus TileDecoder::decode(std::uint64_t index, const TileShape& shape,
                                std::span<std::uint8_t> output) {
     const SampleFormat format = block_.sampleFormat;
-    const auto pixelBytes = safeMultiply(shape.pixels(), sizeof(std::int64_t));
+    // The largest of the buffers a tile needs: its samples, or its integers.
+    const std::uint64_t widest =
+        std::max<std::uint64_t>(bytesPerSample(format), sizeof(std::int32_t));
+    const auto pixelBytes = safeMultiply(shape.pixels(), widest);
     if (!pixelBytes || *pixelBytes > maxTileBytes_) return ReadStatus::TooLarge;
     if (output.size() != shape.pixels() * bytesPerSample(format)) return ReadStatus::Malformed;
     ReadStatus status = readRow(index);

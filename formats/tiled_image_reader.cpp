@@ -34,6 +34,11 @@ TiledImageReader::TiledImageReader(Reader& file, const ImageBlock& block,
     rowBytes_ = block.width * bytesPerSample(block.sampleFormat);
     tilesAcross_ = tilesAlong(block.width, tiles_.tileWidth);
     tilesDown_ = tilesAlong(block.height, tiles_.tileHeight);
+    // A fetch asks for the same rows of every plane in turn: the bands of
+    // one tile row across all planes must fit, or each fetch decodes them all again.
+    const std::uint64_t planeGroups = tilesAlong(block.channels, tiles_.tilePlanes);
+    const auto across = safeMultiply(bandBytes(0, 0), planeGroups);
+    cacheBytes_ = std::max(kBandCacheBytes, std::min(across.value_or(0), maxTileBytes_));
 }
 
 bool TiledImageReader::fail(ReadStatus status) {
@@ -100,7 +105,7 @@ const TiledImageReader::Band* TiledImageReader::bandHolding(std::uint64_t plane,
     Band band{tileRow, tilePlane, {}};
     // The oldest band gives its memory to the new one while the cache is full.
     const std::uint64_t expected = bandBytes(tileRow, tilePlane);
-    while (!cache_.empty() && cachedBytes_ + expected > kBandCacheBytes) {
+    while (!cache_.empty() && cachedBytes_ + expected > cacheBytes_) {
         cachedBytes_ -= cache_.front().bytes.size();
         band.bytes.swap(cache_.front().bytes);
         cache_.erase(cache_.begin());
@@ -148,9 +153,7 @@ bool TiledImageReader::read(std::uint64_t offset, void* destination, std::uint64
 std::unique_ptr<Reader> TiledImageReader::twin() {
     auto file = file_.twin();
     if (!file) return nullptr;
-    // The checkpoint belongs to the first thread's render; the twin's reads
-    // are bounded by the bands that render asks it for.
-    auto reader = std::make_unique<TiledImageReader>(*file, block_, maxTileBytes_);
+    auto reader = std::make_unique<TiledImageReader>(*file, block_, maxTileBytes_, checkpoint_);
     reader->ownTwin_ = std::move(file);
     return reader;
 }

@@ -14,7 +14,9 @@ namespace cv {
 // A compressed image's samples as if they were stored whole (planes, rows,
 // native byte order), decoded band by band as they are read: a band is the
 // row of tiles across the image that holds the rows asked for, kept while
-// the cache has room. The file and the block must outlive it.
+// the cache has room; `checkpoint` is asked between tiles, by a twin's
+// thread too, so it must be safe to call from two. The file and the block
+// must outlive it.
 class TiledImageReader final : public Reader {
 public:
     TiledImageReader(Reader& file, const ImageBlock& block, std::uint64_t maxTileBytes,
@@ -51,6 +53,7 @@ private:
     std::uint64_t tilesDown_ = 0;
     std::vector<Band> cache_;  // oldest first
     std::uint64_t cachedBytes_ = 0;
+    std::uint64_t cacheBytes_ = 0;  // what the cache may hold
     std::vector<std::uint8_t> tile_;
     ReadStatus failure_ = ReadStatus::ReadFailed;
 };

@@ -92,8 +92,9 @@ ReadStatus RenderJob::chooseBlock() {
     return ReadStatus::Ok;
 }
 
-// Between the pieces of loading a block: the caller may stop us, and a load
-// that runs past the hard time limit has no picture worth waiting for.
+// Between the pieces of loading a block or decoding tiles (on either lane:
+// it reads only the cancel flag and the clock): the caller may stop us, and
+// a load that runs past the hard time limit has no picture worth waiting for.
 ReadStatus RenderJob::checkpoint() const {
     if (clock_.cancelled()) return ReadStatus::Cancelled;
     if (clock_.pastHardLimit()) return ReadStatus::TimedOut;

@@ -18,6 +18,7 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readRanges(std::span<const ReadRequest> requests) override;
     std::unique_ptr<Reader> twin() override;
+    ReadStatus failure() const override { return underlying_->failure(); }
 
 private:
     void flip(std::uint64_t offset, void* destination, std::uint64_t count) const;

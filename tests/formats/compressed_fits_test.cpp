@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/image_header.h"
+#include "formats/tiled_image_reader.h"
 #include "metadata/property_list.h"
 #include "support/shell_render.h"
 #include "support/test_names.h"
@@ -76,6 +77,34 @@ TEST_P(CompressedFits, DrawsAndDescribesAsFunpacksCopy) {
         ASSERT_EQ(cvtest::renderAsShellDoes(packed, preview, fromPacked), cv::ReadStatus::Ok);
         ASSERT_EQ(cvtest::renderAsShellDoes(plain, preview, fromPlain), cv::ReadStatus::Ok);
         EXPECT_TRUE(fromPacked.pixels == fromPlain.pixels) << (preview ? "preview" : "thumbnail");
+    }
+}
+
+// Every row read plane after plane, as the renderer asks: each tile is
+// decoded once and no compressed byte is read twice.
+TEST(TiledImageReader, DecodesEachTileOnceWhenEveryRowIsRead) {
+    const fs::path folder = CORVANE_COMPRESSED_FIXTURES;
+    const struct {
+        const char* name;
+        std::uint64_t tiles;
+    } cases[] = {{"starfield-1024x768.rice-64.fits.fz", 16 * 12},
+                 {"rgb-cube.rice.fits.fz", 3 * 320},
+                 {"rgb-cube.rice-whole.fits.fz", 1}};
+    for (const auto& c : cases) {
+        const std::string bytes = contents(folder / c.name);
+        cvtest::BytesReader file(bytes);
+        cv::ImageData data;
+        ASSERT_EQ(cv::readImageHeader(file, data), cv::ReadStatus::Ok) << c.name;
+        cv::TiledImageReader tiles(file, data.image, 1 << 26);
+        const std::uint64_t rowBytes = tiles.size() / (data.image.height * data.image.channels);
+        std::vector<std::uint8_t> row(rowBytes);
+        for (std::uint64_t y = 0; y < data.image.height; ++y)
+            for (std::uint64_t plane = 0; plane < data.image.channels; ++plane)
+                ASSERT_TRUE(
+                    tiles.read((plane * data.image.height + y) * rowBytes, row.data(), rowBytes))
+                    << c.name;
+        EXPECT_EQ(tiles.decoder().tilesDecoded(), c.tiles) << c.name;
+        EXPECT_LE(tiles.decoder().bytesRead(), bytes.size()) << c.name;
     }
 }
 
