@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/text_utils.h"
+#include "formats/fits_bitpix.h"
 
 namespace cv {
 
@@ -191,15 +192,11 @@ ReadStatus readQuantization(const TableCards& cards, CompressedTiles& tiles) {
     return ReadStatus::Ok;
 }
 
-bool knownBitpix(std::int64_t bitpix) {
-    return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == 64 || bitpix == -32 ||
-           bitpix == -64;
-}
-
 ReadStatus readGeometry(const TableCards& cards, CompressedImage& image) {
     const auto bitpix = signedCard(cards, "ZBITPIX");
     const auto naxis = unsignedCard(cards, "ZNAXIS");
-    if (!bitpix || !knownBitpix(*bitpix)) return ReadStatus::Unsupported;
+    if (!bitpix || sampleFormatForBitpix(*bitpix) == SampleFormat::None)
+        return ReadStatus::Unsupported;
     if (!naxis || *naxis < 2 || *naxis > kMaxCompressedAxes) return ReadStatus::Unsupported;
     image.bitpix = static_cast<std::int32_t>(*bitpix);
     image.naxis = static_cast<std::uint32_t>(*naxis);

@@ -13,6 +13,7 @@
 
 #include "core/text_utils.h"
 #include "formats/compressed_image.h"
+#include "formats/fits_bitpix.h"
 #include "formats/fits_card.h"
 
 namespace cv {
@@ -63,25 +64,6 @@ struct HduHeader {
     TableCards tableCards;
     std::vector<KeywordRecord> keywords;
 };
-
-SampleFormat sampleFormatForBitpix(std::int32_t bitpix) {
-    switch (bitpix) {
-        case 8:
-            return SampleFormat::UInt8;
-        case 16:
-            return SampleFormat::Int16;
-        case 32:
-            return SampleFormat::Int32;
-        case 64:
-            return SampleFormat::Int64;
-        case -32:
-            return SampleFormat::Float32;
-        case -64:
-            return SampleFormat::Float64;
-        default:
-            return SampleFormat::None;
-    }
-}
 
 void storeCard(const FitsCard& card, std::vector<KeywordRecord>& keywords, std::uint64_t& budget) {
     if (keywords.size() >= kMaxStoredKeywords || budget == 0) return;

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "core/text_utils.h"
+#include "formats/fits_bitpix.h"
 #include "formats/hcompress_codec.h"
 #include "formats/plio_codec.h"
 #include "formats/rice_codec.h"
@@ -115,25 +116,6 @@ void storeIntegers(std::span<const std::int32_t> values, SampleFormat format,
     }
 }
 
-SampleFormat formatOfBitpix(std::int32_t bitpix) {
-    switch (bitpix) {
-        case 8:
-            return SampleFormat::UInt8;
-        case 16:
-            return SampleFormat::Int16;
-        case 32:
-            return SampleFormat::Int32;
-        case 64:
-            return SampleFormat::Int64;
-        case -32:
-            return SampleFormat::Float32;
-        case -64:
-            return SampleFormat::Float64;
-        default:
-            return SampleFormat::None;
-    }
-}
-
 SampleFormat formatOfElement(char type) {
     switch (type) {
         case 'B':
@@ -151,6 +133,16 @@ SampleFormat formatOfElement(char type) {
         default:
             return SampleFormat::None;
     }
+}
+
+// A scalar field of a table row; nothing when absent or of no numeric type.
+std::optional<Value> fieldValue(std::span<const std::uint8_t> row,
+                                const std::optional<TableField>& field) {
+    if (!field) return std::nullopt;
+    const SampleFormat format = formatOfElement(field->type);
+    const std::uint32_t size = bytesPerSample(format);
+    if (size == 0 || field->offset + size > row.size()) return std::nullopt;
+    return loadValue(row.data() + field->offset, format);
 }
 
 // GZIP_1 and GZIP_2 tiles are whole gzip streams of exactly the tile's bytes.
@@ -292,7 +284,7 @@ ReadStatus TileDecoder::decodeData(const TileShape& shape, TileData& data) {
                 return decodeIntegers(shape);
             }
             data.storedFormat =
-                data.quantised ? SampleFormat::Int32 : formatOfBitpix(tiles_.zbitpix);
+                data.quantised ? SampleFormat::Int32 : sampleFormatForBitpix(tiles_.zbitpix);
             return decodeStored(shape, bytesPerSample(data.storedFormat), tiles_.algorithm);
         }
     }
@@ -300,7 +292,7 @@ ReadStatus TileDecoder::decodeData(const TileShape& shape, TileData& data) {
         ReadStatus status = readHeapArray(*tiles_.gzipped, compressed_, elementType);
         if (status != ReadStatus::Ok) return status;
         if (!compressed_.empty()) {
-            data.storedFormat = formatOfBitpix(tiles_.zbitpix);
+            data.storedFormat = sampleFormatForBitpix(tiles_.zbitpix);
             return decodeStored(shape, bytesPerSample(data.storedFormat), TileAlgorithm::Gzip1);
         }
     }
@@ -322,23 +314,15 @@ std::int64_t TileDecoder::unsignedOffset() const {
 }
 
 double TileDecoder::fieldOrKeyword(const std::optional<TableField>& field, double keyword) const {
-    if (!field) return keyword;
-    const SampleFormat format = formatOfElement(field->type);
-    if (bytesPerSample(format) == 0 || field->offset + bytesPerSample(format) > row_.size())
-        return keyword;
-    const Value value = loadValue(row_.data() + field->offset, format);
-    return value.isReal ? value.real : static_cast<double>(value.integer);
+    const auto value = fieldValue(row_, field);
+    if (!value) return keyword;
+    return value->isReal ? value->real : static_cast<double>(value->integer);
 }
 
 std::optional<std::int64_t> TileDecoder::blankValue() const {
-    const auto& field = tiles_.blankField;
-    if (!field) return tiles_.blank;
-    const SampleFormat format = formatOfElement(field->type);
-    const std::uint32_t size = bytesPerSample(format);
-    if (size == 0 || field->offset + size > row_.size()) return tiles_.blank;
-    const Value value = loadValue(row_.data() + field->offset, format);
-    if (value.isReal) return tiles_.blank;
-    return value.integer;
+    const auto value = fieldValue(row_, tiles_.blankField);
+    if (!value || value->isReal) return tiles_.blank;
+    return value->integer;
 }
 
 ReadStatus TileDecoder::decode(std::uint64_t index, const TileShape& shape,

@@ -36,8 +36,8 @@ TiledImageReader::TiledImageReader(Reader& file, const ImageBlock& block,
     tilesDown_ = tilesAlong(block.height, tiles_.tileHeight);
     // A fetch asks for the same rows of every plane in turn: the bands of
     // one tile row across all planes must fit, or each fetch decodes them all again.
-    const std::uint64_t planeGroups = tilesAlong(block.channels, tiles_.tilePlanes);
-    const auto across = safeMultiply(bandBytes(0, 0), planeGroups);
+    planeGroups_ = tilesAlong(block.channels, tiles_.tilePlanes);
+    const auto across = safeMultiply(bandBytes(0, 0), planeGroups_);
     cacheBytes_ = std::max(kBandCacheBytes, std::min(across.value_or(0), maxTileBytes_));
 }
 
@@ -100,28 +100,35 @@ const TiledImageReader::Band* TiledImageReader::bandHolding(std::uint64_t plane,
                                                             std::uint64_t row) {
     const std::uint64_t tileRow = row / tiles_.tileHeight;
     const std::uint64_t tilePlane = plane / tiles_.tilePlanes;
-    for (const Band& band : cache_)
-        if (band.tileRow == tileRow && band.tilePlane == tilePlane) return &band;
+    const std::uint64_t key = tileRow * planeGroups_ + tilePlane;
+    if (const auto cached = cachedBands_.find(key); cached != cachedBands_.end())
+        return cached->second;
     Band band{tileRow, tilePlane, {}};
     // The oldest band gives its memory to the new one while the cache is full.
     const std::uint64_t expected = bandBytes(tileRow, tilePlane);
     while (!cache_.empty() && cachedBytes_ + expected > cacheBytes_) {
-        cachedBytes_ -= cache_.front().bytes.size();
-        band.bytes.swap(cache_.front().bytes);
-        cache_.erase(cache_.begin());
+        Band& oldest = cache_.front();
+        cachedBytes_ -= oldest.bytes.size();
+        band.bytes.swap(oldest.bytes);
+        cachedBands_.erase(oldest.tileRow * planeGroups_ + oldest.tilePlane);
+        cache_.pop_front();
     }
     const ReadStatus status = decodeBand(band);
     if (status != ReadStatus::Ok) {
         failure_ = status;
         return nullptr;
     }
-    cachedBytes_ += band.bytes.size();
     try {
         cache_.push_back(std::move(band));
+        cachedBands_.emplace(key, &cache_.back());
     } catch (const std::bad_alloc&) {
+        cache_.clear();
+        cachedBands_.clear();
+        cachedBytes_ = 0;
         failure_ = ReadStatus::TooLarge;
         return nullptr;
     }
+    cachedBytes_ += cache_.back().bytes.size();
     return &cache_.back();
 }
 

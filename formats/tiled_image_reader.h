@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "core/image_data.h"
@@ -51,7 +53,11 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t tilesAcross_ = 0;
     std::uint64_t tilesDown_ = 0;
-    std::vector<Band> cache_;  // oldest first
+    std::uint64_t planeGroups_ = 1;  // tiles along the planes
+    // Bands decoded, oldest first, and found by tile row and plane group;
+    // a deque keeps each band where it is while others come and go.
+    std::deque<Band> cache_;
+    std::unordered_map<std::uint64_t, const Band*> cachedBands_;
     std::uint64_t cachedBytes_ = 0;
     std::uint64_t cacheBytes_ = 0;  // what the cache may hold
     std::vector<std::uint8_t> tile_;
