@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/display_text.h"
 #include "formats/file_class.h"
 #include "formats/image_header.h"
 
@@ -14,7 +15,10 @@ namespace {
 class ListBuilder {
 public:
     void text(std::string_view name, const std::string& value) {
-        if (!value.empty()) list_.push_back({propertyKey(name), value, 0, 0.0});
+        if (value.empty()) return;
+        // Explorer shows these beside other files' names: nothing in them may spoof or cut that.
+        std::string shown = displayTextUtf8(value);
+        if (!shown.empty()) list_.push_back({propertyKey(name), std::move(shown), 0, 0.0});
     }
     void text(std::string_view name, const std::optional<std::string>& value) {
         if (value) text(name, *value);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/utf16.h"
+#include "core/display_text.h"
 #include "formats/file_class.h"
 #include "formats/siril_sequence.h"
 #include "preview/sequence_listing.h"
@@ -23,14 +23,14 @@ PreviewListing buildXpsmListing(const XpsmDocument& document) {
     PreviewListing listing;
     const bool onlyInstances = document.icons.empty() && !document.instances.empty();
     listing.title =
-        utf16FromUtf8(onlyInstances ? countText(document.instances.size(), "process instance")
-                                    : countText(document.icons.size(), "process icon"));
-    listing.subtitle = utf16FromUtf8(xpsmClassSummary(document, kSubtitleSummaryLength));
+        displayText(onlyInstances ? countText(document.instances.size(), "process instance")
+                                  : countText(document.icons.size(), "process icon"));
+    listing.subtitle = displayText(xpsmClassSummary(document, kSubtitleSummaryLength));
     std::string note = document.creator.empty() ? std::string() : "Saved by " + document.creator;
     if (document.partial)
         note += std::string(note.empty() ? "" : ". ") + "Only part of this file could be read.";
-    listing.note = utf16FromUtf8(note);
-    listing.body = utf16FromUtf8(xpsmListing(document));
+    listing.note = displayText(note);
+    listing.body = displayText(xpsmListing(document), TextLines::Many);
     listing.wrapLines = true;
     return listing;
 }

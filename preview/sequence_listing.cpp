@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/utf16.h"
+#include "core/display_text.h"
 
 namespace cv {
 
@@ -129,8 +129,8 @@ std::optional<PreviewListing> buildSequenceListing(Reader& reader) {
 PreviewListing sequenceListing(const SequenceInfo& info) {
     const std::uint32_t frames = frameCount(info);
     PreviewListing listing;
-    listing.title = utf16FromUtf8(piece("%u frame%s, %u selected", frames, frames == 1 ? "" : "s",
-                                        static_cast<std::uint32_t>(info.selectedFrames)));
+    listing.title = displayText(piece("%u frame%s, %u selected", frames, frames == 1 ? "" : "s",
+                                      static_cast<std::uint32_t>(info.selectedFrames)));
     std::string subtitle = sequenceTypeName(info);
     if (info.layerCount == 1)
         subtitle += ", mono";
@@ -144,12 +144,12 @@ PreviewListing sequenceListing(const SequenceInfo& info) {
         subtitle += ", registered";
     else
         subtitle += ", not registered";
-    listing.subtitle = utf16FromUtf8(subtitle);
+    listing.subtitle = displayText(subtitle);
     std::string note = piece("Siril sequence, format version %d", info.version);
     if (!info.name.empty()) note += ": " + info.name;
     if (info.truncated) note += ". Only part of this file could be read.";
-    listing.note = utf16FromUtf8(note);
-    listing.body = utf16FromUtf8(sequenceReport(info));
+    listing.note = displayText(note);
+    listing.body = displayText(sequenceReport(info), TextLines::Many);
     listing.wrapLines = false;
     return listing;
 }

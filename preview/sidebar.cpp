@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "core/utf16.h"
+#include "core/display_text.h"
 
 namespace cv {
 
@@ -13,13 +13,14 @@ constexpr std::string_view kSeconds = " s";
 constexpr std::string_view kDegrees = " C";
 constexpr std::string_view kScale = "\"/px";
 
-void addText(std::vector<SidebarRow>& rows, const char16_t* label,
-             const std::optional<std::string>& text) {
-    if (text && !text->empty()) rows.push_back({label, utf16FromUtf8(*text)});
+void addFormatted(std::vector<SidebarRow>& rows, const char16_t* label, const std::string& text) {
+    std::u16string shown = displayText(text);
+    if (!shown.empty()) rows.push_back({label, std::move(shown)});
 }
 
-void addFormatted(std::vector<SidebarRow>& rows, const char16_t* label, const std::string& text) {
-    if (!text.empty()) rows.push_back({label, utf16FromUtf8(text)});
+void addText(std::vector<SidebarRow>& rows, const char16_t* label,
+             const std::optional<std::string>& text) {
+    if (text) addFormatted(rows, label, *text);
 }
 
 void addNumber(std::vector<SidebarRow>& rows, const char16_t* label,
@@ -38,7 +39,7 @@ std::u16string sidebarNumber(double value, int decimals, std::string_view unit) 
         length = std::snprintf(text, sizeof text, "%.*e%.*s", decimals, value, width, unitText);
     }
     if (length < 0) return {};
-    return utf16FromUtf8(text);
+    return displayText(text);
 }
 
 std::vector<SidebarRow> sidebarRows(const ImageMetadata& metadata) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "samples/text_samples.h"
+#include "support/fits_builder.h"
 #include "support/generated_samples.h"
 
 namespace {
@@ -161,6 +162,27 @@ TEST(ReadPropertyList, TriesImagesThenSequencesThenProcessIcons) {
             EXPECT_EQ(format->text, c.format) << c.name;
         }
     }
+}
+
+TEST(ReadPropertyList, ShowsNoControlOrBidiCharacterFromTheFile) {
+    std::string overrides;
+    for (int i = 0; i < 20; ++i) overrides += "\u202E";
+    cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
+    header.text("OBJECT", std::string("M31\0\x1b[31mred", 12))
+        .text("FILTER", overrides + "Ha")
+        .text("INSTRUME", "\u202Eevil");
+    const std::string file = cvtest::hdu(header, 4);
+    cv::MemoryReader reader(file.data(), file.size());
+    cv::PropertyList list;
+    ASSERT_EQ(cv::readPropertyList(reader, list), cv::ReadStatus::Ok);
+    const auto textOf = [&](const char* name) {
+        for (const auto& entry : list)
+            if (entry.key->canonicalName == std::string_view(name)) return entry.text;
+        return std::string("(absent)");
+    };
+    EXPECT_EQ(textOf("System.Title"), "M31\uFFFD\uFFFD[31mred");
+    EXPECT_EQ(textOf("Corvane.Filter"), "Ha");
+    EXPECT_EQ(textOf("System.Photo.CameraModel"), "evil");
 }
 
 }  // namespace
