@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t kMaxReferenceBody = 10;  // bytes between '&' and ';'
 constexpr std::uint64_t kMaxCodePoint = 0x10FFFF;
+constexpr std::uint64_t kReplacementCharacter = 0xFFFD;
 
 bool isMarkupSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -47,14 +48,21 @@ std::optional<std::uint64_t> parseHex(std::string_view digits) {
     return value;
 }
 
+// XML's Char production: what a character reference may stand for.
+bool isXmlCharacter(std::uint64_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= kMaxCodePoint);
+}
+
+// The character a numeric reference stands for. One that names no XML
+// character (NUL, a control, a lone surrogate, past U+10FFFF, no digits)
+// stands for U+FFFD, so it can neither cut the text nor show as markup.
+// Nothing when the body is not a numeric reference.
 std::optional<std::uint64_t> codePointOf(std::string_view body) {
-    if (body.size() < 2 || body[0] != '#') return std::nullopt;
-    const bool hex = body[1] == 'x' || body[1] == 'X';
+    if (body.empty() || body[0] != '#') return std::nullopt;
+    const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
     const auto value = hex ? parseHex(body.substr(2)) : parseUnsigned64(body.substr(1));
-    if (!value || *value < 1 || *value > kMaxCodePoint || (*value >= 0xD800 && *value <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    return value;
+    return value && isXmlCharacter(*value) ? *value : kReplacementCharacter;
 }
 
 std::size_t encodeUtf8(std::uint64_t codePoint, char* out) {

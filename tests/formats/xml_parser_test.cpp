@@ -168,9 +168,10 @@ TEST(DecodeEntities, DecodesNamedAndNumericReferences) {
         {"&#x41;&#65;&#X42;", "AAB"},
         {"&#xE9;", "\xC3\xA9"},
         {"&#x1F52D;", "\xF0\x9F\x94\xAD"},
-        {"&#0;&#xD800;&#x110000;", "&#0;&#xD800;&#x110000;"},
+        {"&#0;&#xD800;&#x110000;&#1;&#xFFFE;", "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"&#9;&#10;&#13;", "\t\n\r"},
         {"&nbsp; & x", "&nbsp; & x"},
-        {"&#x;&#xG1;&;", "&#x;&#xG1;&;"},
+        {"&#x;&#xG1;&;", "\uFFFD\uFFFD&;"},
         {"&averyverylongname;", "&averyverylongname;"},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(decode(text), expected) << text;
