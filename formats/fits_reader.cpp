@@ -34,6 +34,7 @@ constexpr std::uint64_t kKeywordTextBudget = 256 * 1024;  // bytes of stored tex
 constexpr std::uint64_t kMaxNaxis = 999;
 constexpr std::uint64_t kMaxPlanes = 16;  // NAXIS3
 constexpr std::string_view kPixInsightProgram = "PixInsight";
+constexpr std::string_view kXtensionName = "XTENSION";  // the first card of every extension
 
 struct HduInfo {
     std::int32_t bitpix = 0;
@@ -89,7 +90,7 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     const std::string_view name = card.name;
     if (name == "SIMPLE") {
         header.simpleSeen = true;
-    } else if (name == "XTENSION") {
+    } else if (name == kXtensionName) {
         header.xtensionSeen = true;
         header.xtensionIsImage = card.value.size() >= 7 && card.value.substr(0, 6) == "'IMAGE";
         header.xtensionIsTable = card.value.size() >= 10 && card.value.substr(0, 9) == "'BINTABLE";
@@ -121,11 +122,19 @@ void interpretCard(const FitsCard& card, HduHeader& header) {
     if (header.xtensionIsTable) header.tableCards.take(card);
 }
 
+// What may follow the last unit is not an extension (writers leave blocks of
+// zeros or blanks there): the first card of every unit after the primary one
+// is XTENSION.
+bool startsAnExtension(const std::array<char, kBlockSize>& block) {
+    return std::string_view(block.data(), kXtensionName.size()) == kXtensionName;
+}
+
 // Reads header blocks from `header.info.headerOffset` up to and including the
 // one holding END, at most `maxBlocks` of them (counted off `blocksLeft`);
-// sets dataOffset to the first byte after that block.
+// sets dataOffset to the first byte after that block. NotRecognized when an
+// extension was expected and the first block does not start one.
 ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget,
-                      std::uint32_t maxBlocks, std::uint32_t& blocksLeft) {
+                      std::uint32_t maxBlocks, std::uint32_t& blocksLeft, bool extension) {
     std::array<char, kBlockSize> block{};
     std::uint64_t blockOffset = header.info.headerOffset;
     const std::uint64_t sourceSize = reader.size();
@@ -133,6 +142,8 @@ ReadStatus readHeader(Reader& reader, HduHeader& header, std::uint64_t& budget,
         if (blocksRead == maxBlocks) return ReadStatus::TooLarge;
         --blocksLeft;
         if (!reader.read(blockOffset, block.data(), kBlockSize)) return ReadStatus::ReadFailed;
+        if (blocksRead == 0 && extension && !startsAnExtension(block))
+            return ReadStatus::NotRecognized;
         bool endSeen = false;
         for (std::size_t i = 0; i < kCardsPerBlock && !endSeen; ++i) {
             const std::string_view card(block.data() + i * kFitsCardSize, kFitsCardSize);
@@ -395,9 +406,11 @@ ReadStatus readFits(Reader& reader, ImageData& data) {
         HduHeader header;
         header.info.headerOffset = offset;
         const std::uint32_t maxBlocks = std::min(kMaxHeaderBlocks, blocksLeft);
-        const ReadStatus status = readHeader(reader, header, budget, maxBlocks, blocksLeft);
+        const ReadStatus status =
+            readHeader(reader, header, budget, maxBlocks, blocksLeft, index > 0);
         if (status == ReadStatus::TooLarge && maxBlocks < kMaxHeaderBlocks)
-            break;  // the file's share is spent
+            break;                                       // the file's share is spent
+        if (status == ReadStatus::NotRecognized) break;  // the units have ended
         if (status != ReadStatus::Ok) return status;
         if (index == 0 && !header.simpleSeen) return ReadStatus::NotRecognized;
 

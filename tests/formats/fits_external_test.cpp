@@ -50,8 +50,8 @@ const ExternalCase kCases[] = {
     {"fitsrs/HST_WFPC_II.fits", ReadStatus::Ok, 200, 200, 4, SampleFormat::Float32, "", 1},
     {"fitsrs/HST_WFPC_II_bis.fits", ReadStatus::Ok, 100, 100, 1, SampleFormat::Float32, "", 1},
     {"fitsrs/HST_FOS.fits", ReadStatus::Ok, 2064, 2, 1, SampleFormat::Float32, "", 1},
-    // Its bytes after the data were corrupted and are walked as a header without END.
-    {"fitsrs/Astro_UIT.fits", ReadStatus::Malformed, 0, 0, 0, SampleFormat::None, "", 0},
+    // Its bytes were corrupted (the samples are noise); what follows the data starts no extension.
+    {"fitsrs/Astro_UIT.fits", ReadStatus::Ok, 512, 512, 1, SampleFormat::Int16, "", 1},
     // A binary table and no image.
     {"fitsrs/IUE_LWP.fits", ReadStatus::Unsupported, 0, 0, 0, SampleFormat::None, "", 0},
 };

@@ -318,6 +318,14 @@ TEST(ReadFits, WalkStopsAfterALaterUnitWithoutData) {
     EXPECT_EQ(result.data.image.width, 10u);
 }
 
+TEST(ReadFits, WalkEndsAtBlocksAfterTheLastUnitThatStartNoExtension) {
+    for (const char filler : {'\0', ' '}) {
+        const auto result = read(cvtest::primaryImage(10, 10) + std::string(2880, filler));
+        ASSERT_EQ(result.status, cv::ReadStatus::Ok) << int(filler);
+        EXPECT_EQ(result.data.imageCount, 1u);
+    }
+}
+
 TEST(ReadFits, CountsAtMost64Units) {
     std::string bytes = cvtest::primaryImage(2, 2);
     for (int i = 0; i < 70; ++i) bytes += hdu(extensionHeader("IMAGE", 8, {2, 2}), 4);
@@ -518,9 +526,10 @@ TEST(ReadFits, OutOfRangeBitpixIsNotWrappedIntoAValidOne) {
     std::string bytes = only.bytes();
     bytes.replace(bytes.find("BITPIX  =                    8"), 30,
                   "BITPIX  =           4294967304");
-    // Without a BITPIX the unit has no data size, so its data is walked as a header.
+    // Without a BITPIX the unit has no data size and holds no image; its data
+    // starts no extension.
     EXPECT_EQ(read(bytes + cvsamples::padData(std::string(4, '\0'))).status,
-              cv::ReadStatus::Malformed);
+              cv::ReadStatus::Unsupported);
 }
 
 }  // namespace
