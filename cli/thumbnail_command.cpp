@@ -36,12 +36,7 @@ Rendered render(cv::Reader& reader, const ThumbnailOptions& options) {
         cv::renderImage(reader, data, renderOptions, budget, result.image, &result.report);
     if (result.status != cv::ReadStatus::Ok && result.status != cv::ReadStatus::Partial)
         return result;
-    if (result.image.empty()) {
-        result.problem = "the rendered picture is empty";
-    } else if (!options.preview && (result.image.width > cv::kMaxThumbnailSide ||
-                                    result.image.height > cv::kMaxThumbnailSide)) {
-        result.problem = "the rendered picture is larger than 8192 pixels";
-    }
+    if (result.image.empty()) result.problem = "the rendered picture is empty";
     return result;
 }
 

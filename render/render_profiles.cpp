@@ -1,5 +1,7 @@
 #include "render/render_profiles.h"
 
+#include <algorithm>
+
 namespace cv {
 
 namespace {
@@ -16,7 +18,9 @@ RenderOptions commonOptions(const RenderSettings& settings) {
 
 RenderOptions thumbnailOptions(std::uint32_t requestedSize, const RenderSettings& settings) {
     RenderOptions options = commonOptions(settings);
-    options.maxSize = requestedSize == 0 ? kDefaultThumbnailSize : requestedSize;
+    // A size past the largest bitmap is served at the largest rather than refused.
+    options.maxSize =
+        requestedSize == 0 ? kDefaultThumbnailSize : std::min(requestedSize, kMaxThumbnailSide);
     options.preferEmbeddedThumbnail = false;
     options.maxPasses = 0;
     options.smoothPartial = true;

@@ -8,7 +8,7 @@
 namespace cv {
 
 constexpr std::uint32_t kDefaultThumbnailSize = 256;  // pixels, when the shell asks for 0
-constexpr std::uint32_t kMaxThumbnailSide = 8192;     // pixels; larger pictures are refused
+constexpr std::uint32_t kMaxThumbnailSide = 8192;     // pixels; larger requests get this size
 constexpr std::uint32_t kPreviewSize = 1400;          // pixels
 constexpr std::uint32_t kThumbnailTimeLimitMs = 4000;
 constexpr std::uint64_t kThumbnailByteLimit = 0x8000000;  // 128 MiB

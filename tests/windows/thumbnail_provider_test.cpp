@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
                                            "float-dither.fits.fz"),
                          [](const auto& param) { return cvtest::testNameOf(param.param); });
 
-TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
+TEST(ThumbnailProvider, SizeZeroMeans256HugeSizesAreCappedAndSmallImagesKeepTheirSize) {
     const Picture defaultSize = thumbnailOf(cvtest::generatedSample("starfield-1024x768.fits"), 0);
     ASSERT_EQ(defaultSize.result, S_OK);
     EXPECT_EQ(defaultSize.width, 256);
@@ -121,6 +121,9 @@ TEST(ThumbnailProvider, SizeZeroMeans256AndSmallImagesKeepTheirSize) {
     ASSERT_EQ(small.result, S_OK);
     EXPECT_EQ(small.width, 64);
     EXPECT_EQ(small.height, 48);
+    const Picture capped = thumbnailOf(cvtest::primaryImage(9000, 2), 10000);
+    ASSERT_EQ(capped.result, S_OK) << "a size above the largest is drawn at the largest";
+    EXPECT_EQ(capped.width, 8192);
 }
 
 std::string withoutEndCard(std::string header) {
