@@ -1,12 +1,13 @@
 #include "settings/command_line_win.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace cvwin {
 
 namespace {
 
-constexpr std::wstring_view kRefreshSwitch = L"/refresh ";
+constexpr std::wstring_view kRefreshSwitch = L"/refresh";
 constexpr std::wstring_view kApplySwitch = L"--apply-associations ";
 
 // The digit each served extension, in registration order, is switched by.
@@ -15,28 +16,54 @@ constexpr std::size_t kFitsDigit = 1;
 constexpr std::size_t kDigitOf[] = {0, 1, 2, 3, 4, 5, 6, kFitsDigit};
 static_assert(std::size(kDigitOf) == kServedExtensionCount);
 
-}  // namespace
+std::wstring_view withoutBlanks(std::wstring_view text) {
+    const auto first = text.find_first_not_of(L" \t");
+    if (first == std::wstring_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
 
-SettingsCommand parseSettingsCommand(std::wstring_view arguments) {
+// Where "/refresh" stands as a word of its own: followed by a blank or by
+// nothing ("/refreshC:\\a" names no mode).
+std::size_t findRefreshSwitch(std::wstring_view arguments) {
+    for (auto at = arguments.find(kRefreshSwitch); at != std::wstring_view::npos;
+         at = arguments.find(kRefreshSwitch, at + 1)) {
+        const std::size_t after = at + kRefreshSwitch.size();
+        if (after == arguments.size() || arguments[after] == L' ' || arguments[after] == L'\t')
+            return at;
+    }
+    return std::wstring_view::npos;
+}
+
+// The elevated run writes the registry, so it takes its switch and seven
+// digits only as the whole command line: nothing before, nothing after.
+SettingsCommand applyCommand(std::wstring_view arguments) {
     SettingsCommand command;
-    if (const auto at = arguments.find(kRefreshSwitch); at != std::wstring_view::npos) {
-        command.kind = SettingsCommand::Kind::Refresh;
-        command.target = arguments.substr(at + kRefreshSwitch.size());
-        return command;
+    command.kind = SettingsCommand::Kind::BadArguments;
+    const std::wstring_view whole = withoutBlanks(arguments);
+    if (!whole.starts_with(kApplySwitch)) return command;
+    const std::wstring_view digits = whole.substr(kApplySwitch.size());
+    if (digits.size() != kDigitCount) return command;
+    for (const wchar_t digit : digits) {
+        if (digit != L'0' && digit != L'1') return command;
     }
-    const auto at = arguments.find(kApplySwitch);
-    if (at == std::wstring_view::npos) return command;
-    const std::wstring_view digits = arguments.substr(at + kApplySwitch.size());
     command.kind = SettingsCommand::Kind::ApplyAssociations;
-    for (std::size_t i = 0; i < kDigitCount; ++i) {
-        if (i >= digits.size() || (digits[i] != L'0' && digits[i] != L'1')) {
-            command.kind = SettingsCommand::Kind::BadArguments;
-            return command;
-        }
-    }
     for (std::size_t i = 0; i < kServedExtensionCount; ++i)
         command.enabled[i] = digits[kDigitOf[i]] == L'1';
     return command;
+}
+
+}  // namespace
+
+SettingsCommand parseSettingsCommand(std::wstring_view arguments) {
+    if (const auto at = findRefreshSwitch(arguments); at != std::wstring_view::npos) {
+        SettingsCommand command;
+        command.kind = SettingsCommand::Kind::Refresh;
+        const std::size_t after = at + kRefreshSwitch.size();
+        command.target = arguments.substr(std::min(after + 1, arguments.size()));
+        return command;
+    }
+    if (arguments.find(kApplySwitch) != std::wstring_view::npos) return applyCommand(arguments);
+    return SettingsCommand{};
 }
 
 std::wstring applyAssociationsArguments(const std::array<bool, kServedExtensionCount>& enabled) {

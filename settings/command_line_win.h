@@ -12,12 +12,14 @@ namespace cvwin {
 struct SettingsCommand {
     enum class Kind { Window, Refresh, ApplyAssociations, BadArguments };
     Kind kind = Kind::Window;
-    std::wstring target;  // Refresh: everything after "/refresh ", cleaned later
+    std::wstring target;  // Refresh: everything after "/refresh ", cleaned later; may be empty
     std::array<bool, kServedExtensionCount> enabled{};  // ApplyAssociations, in registration order
 };
 
-// "/refresh " wins over "--apply-associations ", each found anywhere in the
-// text; anything else opens the window.
+// "/refresh", found anywhere in the text followed by a blank or by nothing,
+// wins over "--apply-associations ", which must be the whole text (blanks
+// around it aside) with its seven digits, or it is BadArguments; anything
+// else opens the window.
 SettingsCommand parseSettingsCommand(std::wstring_view arguments);
 
 // "--apply-associations " and its digits: one for each of .xisf, .fits, .fit,

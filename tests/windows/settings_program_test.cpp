@@ -65,6 +65,10 @@ TEST(SettingsCommandLine, ChoosesTheModeAsTheVerbsAndTheElevatedRunWriteIt) {
         {L" --apply-associations 11x1111", Kind::BadArguments, nullptr},
         {L" /refresh C:\\a.fits --apply-associations 1111111", Kind::Refresh, nullptr},
         {L" /refreshC:\\a.fits", Kind::Window, nullptr},
+        {L" /refresh", Kind::Refresh, nullptr},
+        {L" --apply-associations 1111111; rm -rf", Kind::BadArguments, nullptr},
+        {L" xx--apply-associations 1111111yy", Kind::BadArguments, nullptr},
+        {L" --apply-associations 11111110", Kind::BadArguments, nullptr},
         {L"", Kind::Window, nullptr},
     };
     for (const Case& c : cases) {
@@ -125,6 +129,7 @@ TEST(ThumbnailRefresh, WalksOnlyTheServedFilesDirectlyInTheFolder) {
     EXPECT_EQ(runSettings(L"/refresh " + folder.wstring()), 0u) << "nothing to refresh";
     EXPECT_EQ(runSettings(L"/refresh " + (folder / "missing.fits").wstring()), 1u)
         << "a file the shell's cache cannot renew (Wine has no such cache)";
+    EXPECT_EQ(runSettings(L"/refresh"), 1u) << "no path: nothing refreshed, and no window";
     std::filesystem::remove_all(folder);
 }
 
