@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include "core/utf16.h"
 #include "metadata/property_list.h"
 #include "samples/text_samples.h"
+#include "support/fits_builder.h"
 #include "shell/property_store_win.h"
 #include "windows/thumbnail_helpers.h"
 
@@ -106,6 +108,37 @@ TEST(PropertyStore, AnswersWhatThePortableListSaysForEveryRealFile) {
         readable += readablePropertyList(bytes, list) ? 1 : 0;
     }
     EXPECT_GT(readable, 0) << "files whose properties were read";
+}
+
+bool isUnsafeToShow(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+TEST(PropertyStore, GivesExplorerNoControlOrBidiCharacterFromTheFile) {
+    const std::string hostile = std::string("\x1b[31m\0\u202E\u2066\xC2\x85\x7F", 13) + "txt";
+    cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
+    for (const char* name : {"OBJECT", "FILTER", "INSTRUME", "TELESCOP", "OBSERVER", "IMAGETYP"})
+        header.text(name, hostile);
+    const std::string file = cvtest::hdu(header, 4);
+    IPropertyStore* store = storeFor(file);
+    DWORD count = 0;
+    ASSERT_EQ(store->GetCount(&count), S_OK);
+    int texts = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        PROPERTYKEY key{};
+        ASSERT_EQ(store->GetAt(i, &key), S_OK);
+        PROPVARIANT value;
+        ASSERT_EQ(store->GetValue(key, &value), S_OK);
+        if (value.vt == VT_LPWSTR) {
+            const std::u16string text(reinterpret_cast<const char16_t*>(value.pwszVal));
+            EXPECT_EQ(std::count_if(text.begin(), text.end(), isUnsafeToShow), 0);
+            texts += text.ends_with(u"txt") ? 1 : 0;
+        }
+        PropVariantClear(&value);
+    }
+    store->Release();
+    EXPECT_GE(texts, 6) << "each hostile value reaches Explorer whole, after the NUL too";
 }
 
 TEST(PropertyStore, ADamagedFileGivesAnInitialisedEmptyStore) {
