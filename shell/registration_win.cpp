@@ -10,6 +10,7 @@
 #include "shell/file_system_win.h"
 #include "shell/registry_key_win.h"
 #include "shell/registry_settings_win.h"
+#include "shell/replaced_values_win.h"
 #include "shell/server_win.h"
 #include "shell/unique_handle_win.h"
 
@@ -20,6 +21,10 @@ namespace {
 constexpr DWORD kServerPathCapacity = MAX_PATH;  // characters, with the terminating NUL
 
 constexpr const wchar_t* kClassesKey = L"Software\\Classes";
+constexpr const wchar_t* kPreviewHandlersKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers";
+constexpr const wchar_t* kPropertyHandlersKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers";
 constexpr const wchar_t* kSettingsProgram = L"CorvaneSettings.exe";
 constexpr const wchar_t* kSchemaExtension = L".propdesc";
 constexpr const wchar_t* kExtensionPlaceholder = L"{ext}";
@@ -30,12 +35,16 @@ struct ServedExtension {
     const wchar_t* contentType;
     const wchar_t* previewDetails;
     const wchar_t* infoTip;
+    // The extension also names other formats (".fit" is the sports watches'
+    // FIT as well): a content or perceived type another program has set
+    // stays, and Corvane then writes neither.
+    bool yieldsFileType = false;
 };
 
 constexpr ServedExtension kServedExtensions[] = {
     {L".xisf", true, L"image/x-xisf", nullptr, nullptr},
     {L".fits", true, L"image/fits", nullptr, nullptr},
-    {L".fit", true, L"image/fits", nullptr, nullptr},
+    {L".fit", true, L"image/fits", nullptr, nullptr, true},
     {L".fts", true, L"image/fits", nullptr, nullptr},
     {L".vmproj", true, L"application/x-vmproj", nullptr, nullptr},
     {L".xpsm", false, nullptr,
@@ -82,18 +91,22 @@ enum class Data {
     InfoTip
 };
 
+// Shared values may hold another program's data when registration comes:
+// it is kept before Corvane's replaces it, and removal gives it back while
+// the value is still Corvane's; one that another program has changed since
+// is left as it is.
 enum class Removal {
-    None,            // kept (content types), or goes with the key above it
-    Tree,            // Corvane's own key
-    Value,           // Corvane's own value in a key others use
-    TreeWhileOurs,   // shared: removed only while its default value still names Corvane
-    ValueWhileOurs,  // shared: removed only while it still holds Corvane's text
+    None,        // goes with the key above it
+    Tree,        // Corvane's own key
+    Value,       // Corvane's own value in a key others use
+    Shared,      // handlers and lists: Corvane's goes when there is nothing to give back
+    SharedType,  // a file type's content or perceived type: Corvane's stays
 };
 
 struct RegistryRow {
     Stage stage;
     Applies applies;
-    std::wstring key;   // kExtensionPlaceholder stands for the extension
+    std::wstring key;   // below the stage's anchor; kExtensionPlaceholder stands for the extension
     std::wstring name;  // empty: the key's default value
     Data data;
     std::wstring text;  // Data::Literal
@@ -115,9 +128,6 @@ std::vector<RegistryRow> buildRows() {
     const std::wstring fileVerb = association + L"\\shell\\CorvaneRefresh";
     const std::wstring folderVerb = L"Directory\\shell\\CorvaneRefresh";
     const std::wstring backgroundVerb = L"Directory\\Background\\shell\\CorvaneRefresh";
-    const std::wstring propertyHandlers =
-        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\" +
-        extension;
 
     using enum Stage;
     using enum Applies;
@@ -151,7 +161,7 @@ std::vector<RegistryRow> buildRows() {
                     Literal,
                     thumbnails,
                     true,
-                    TreeWhileOurs});
+                    Shared});
     rows.push_back({Extensions,
                     EachExtension,
                     association + L"\\ShellEx\\" + previewPoint,
@@ -159,11 +169,17 @@ std::vector<RegistryRow> buildRows() {
                     Literal,
                     previews,
                     true,
-                    TreeWhileOurs});
+                    Shared});
     rows.push_back({Extensions, WithImageContentType, extension, L"PerceivedType", Literal,
-                    L"image", false, None});
-    rows.push_back(
-        {Extensions, WithContentType, extension, L"Content Type", ContentType, {}, false, None});
+                    L"image", false, SharedType});
+    rows.push_back({Extensions,
+                    WithContentType,
+                    extension,
+                    L"Content Type",
+                    ContentType,
+                    {},
+                    false,
+                    SharedType});
     rows.push_back(
         {Extensions, WithThumbnails, fileVerb, {}, Literal, L"Refresh thumbnail", false, Tree});
     rows.push_back({Extensions, WithThumbnails, fileVerb, L"Icon", IconText, {}, false, None});
@@ -176,15 +192,9 @@ std::vector<RegistryRow> buildRows() {
                     PreviewDetails,
                     {},
                     false,
-                    ValueWhileOurs});
-    rows.push_back({Extensions,
-                    WithoutThumbnails,
-                    association,
-                    L"InfoTip",
-                    InfoTip,
-                    {},
-                    false,
-                    ValueWhileOurs});
+                    Shared});
+    rows.push_back(
+        {Extensions, WithoutThumbnails, association, L"InfoTip", InfoTip, {}, false, Shared});
 
     for (const std::wstring& verb : {folderVerb, backgroundVerb}) {
         rows.push_back(
@@ -200,17 +210,10 @@ std::vector<RegistryRow> buildRows() {
                         None});
     }
 
-    rows.push_back({PreviewList, Once,
-                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", previews,
-                    Literal, L"Corvane Preview Handler", true, Value});
-    rows.push_back({PropertyHandlers,
-                    EachExtension,
-                    propertyHandlers,
-                    {},
-                    Literal,
-                    properties,
-                    true,
-                    TreeWhileOurs});
+    rows.push_back(
+        {PreviewList, Once, {}, previews, Literal, L"Corvane Preview Handler", true, Value});
+    rows.push_back(
+        {PropertyHandlers, EachExtension, extension, {}, Literal, properties, true, Shared});
     return rows;
 }
 
@@ -292,17 +295,47 @@ std::wstring dataOf(const RegistryRow& row, const ServedExtension* served,
     return {};
 }
 
-bool setText(HKEY base, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+// The key a stage writes beneath: its rows' keys are relative to it, and
+// removal never deletes it, however empty.
+std::wstring anchorOf(Stage stage) {
+    switch (stage) {
+        case Stage::Classes:
+        case Stage::Extensions:
+        case Stage::Folders:
+            return kClassesKey;
+        case Stage::PreviewList:
+            return kPreviewHandlersKey;
+        case Stage::PropertyHandlers:
+            return kPropertyHandlersKey;
+    }
+    return kClassesKey;
+}
+
+std::wstring pathOf(Stage stage, const std::wstring& key) {
+    return key.empty() ? anchorOf(stage) : anchorOf(stage) + L"\\" + key;
+}
+
+bool setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
     RegistryKey key;
-    if (!key.create(base, path.c_str(), KEY_WRITE)) return false;
+    if (!key.create(root, path.c_str(), KEY_WRITE)) return false;
     const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           bytes) == ERROR_SUCCESS;
 }
 
-void deleteValue(HKEY base, const std::wstring& path, const wchar_t* name) {
+void deleteValue(HKEY root, const std::wstring& path, const wchar_t* name) {
     RegistryKey key;
-    if (key.open(base, path.c_str(), KEY_SET_VALUE)) RegDeleteValueW(key.get(), name);
+    if (key.open(root, path.c_str(), KEY_SET_VALUE)) RegDeleteValueW(key.get(), name);
+}
+
+bool valueExists(HKEY root, const std::wstring& path, const wchar_t* name) {
+    RegistryKey key;
+    return key.open(root, path.c_str(), KEY_QUERY_VALUE) &&
+           RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool isShared(const RegistryRow& row) {
+    return row.removal == Removal::Shared || row.removal == Removal::SharedType;
 }
 
 // Every extension of the table for per-extension rows, or one pass without.
@@ -314,47 +347,97 @@ std::vector<const ServedExtension*> targetsOf(Stage stage) {
     return targets;
 }
 
+// Calls `visit(row, path, data)` for the stage's rows that apply to `served`.
+template <typename Visit>
+void forEachRow(Stage stage, const ServedExtension* served, const ServerTexts& texts, Visit visit) {
+    for (const RegistryRow& row : registryRows()) {
+        if (row.stage != stage || !applies(row, served)) continue;
+        if (!visit(row, pathOf(stage, keyOf(row, served)), dataOf(row, served, texts))) return;
+    }
+}
+
+// Whether another program has set a content or perceived type of an
+// extension that yields them.
+bool fileTypeTaken(HKEY root, const ServedExtension* served, const ServerTexts& texts) {
+    if (served == nullptr || !served->yieldsFileType) return false;
+    bool taken = false;
+    forEachRow(Stage::Extensions, served, texts,
+               [&](const RegistryRow& row, const std::wstring& path, const std::wstring& data) {
+                   taken = row.removal == Removal::SharedType &&
+                           valueExists(root, path, valueName(row)) &&
+                           !registryTextEquals(root, path.c_str(), valueName(row), data);
+                   return !taken;
+               });
+    return taken;
+}
+
+// Another program's value is kept before Corvane's replaces it; one that
+// cannot be kept is not replaced. Corvane's own is never kept, so
+// registering again keeps nothing more.
+bool writeRow(HKEY root, const RegistryRow& row, const std::wstring& path,
+              const std::wstring& data) {
+    const wchar_t* name = valueName(row);
+    if (isShared(row) && !registryTextEquals(root, path.c_str(), name, data) &&
+        !keepReplacedValue(root, path, name)) {
+        return false;
+    }
+    return setText(root, path, name, data);
+}
+
 // Writes the stage's rows in table order, extension by extension, skipping
-// extensions switched off under `switchRoot`; false at the first required
-// row that could not be written.
-bool writeStage(Stage stage, HKEY base, HKEY switchRoot, const ServerTexts& texts) {
+// extensions switched off under the root; false at the first required row
+// that could not be written.
+bool writeStage(Stage stage, HKEY root, const ServerTexts& texts) {
     for (const ServedExtension* served : targetsOf(stage)) {
-        if (served != nullptr && !extensionEnabled(switchRoot, served->extension)) continue;
-        for (const RegistryRow& row : registryRows()) {
-            if (row.stage != stage || !applies(row, served)) continue;
-            if (!setText(base, keyOf(row, served), valueName(row), dataOf(row, served, texts)) &&
-                row.required) {
-                return false;
-            }
-        }
+        if (served != nullptr && !extensionEnabled(root, served->extension)) continue;
+        const bool typeTaken = fileTypeTaken(root, served, texts);
+        bool written = true;
+        forEachRow(stage, served, texts,
+                   [&](const RegistryRow& row, const std::wstring& path, const std::wstring& data) {
+                       if (typeTaken && row.removal == Removal::SharedType) return true;
+                       written = writeRow(root, row, path, data) || !row.required;
+                       return written;
+                   });
+        if (!written) return false;
     }
     return true;
 }
 
-void removeStage(Stage stage, HKEY base, const ServerTexts& texts) {
+void removeRow(HKEY root, const RegistryRow& row, const std::wstring& path,
+               const std::wstring& data) {
+    const wchar_t* name = valueName(row);
+    switch (row.removal) {
+        case Removal::None:
+            break;
+        case Removal::Tree:
+            RegDeleteTreeW(root, path.c_str());
+            break;
+        case Removal::Value:
+            deleteValue(root, path, name);
+            break;
+        case Removal::Shared:
+        case Removal::SharedType:
+            if (!registryTextEquals(root, path.c_str(), name, data)) break;
+            if (!giveBackReplacedValue(root, path, name) && row.removal == Removal::Shared)
+                deleteValue(root, path, name);
+            break;
+    }
+}
+
+// Removes the stage's rows for every extension, whatever its switch, then
+// the keys on their paths that this leaves empty.
+void removeStage(Stage stage, HKEY root, const ServerTexts& texts) {
+    for (const ServedExtension* served : targetsOf(stage)) {
+        forEachRow(stage, served, texts,
+                   [&](const RegistryRow& row, const std::wstring& path, const std::wstring& data) {
+                       removeRow(root, row, path, data);
+                       return true;
+                   });
+    }
     for (const ServedExtension* served : targetsOf(stage)) {
         for (const RegistryRow& row : registryRows()) {
-            if (row.stage != stage || !applies(row, served)) continue;
-            const std::wstring key = keyOf(row, served);
-            const wchar_t* name = valueName(row);
-            switch (row.removal) {
-                case Removal::None:
-                    break;
-                case Removal::Tree:
-                    RegDeleteTreeW(base, key.c_str());
-                    break;
-                case Removal::Value:
-                    deleteValue(base, key, name);
-                    break;
-                case Removal::TreeWhileOurs:
-                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts)))
-                        RegDeleteTreeW(base, key.c_str());
-                    break;
-                case Removal::ValueWhileOurs:
-                    if (registryTextEquals(base, key.c_str(), name, dataOf(row, served, texts)))
-                        deleteValue(base, key, name);
-                    break;
-            }
+            if (row.stage == stage && applies(row, served))
+                deleteEmptyKeys(root, anchorOf(stage), keyOf(row, served));
         }
     }
 }
@@ -374,20 +457,15 @@ HRESULT inSingleThreadedApartment(Call call) {
 HRESULT registerMachineWide(const std::wstring& serverPath, const RegistrationSystem& system,
                             const ServerTexts& texts) {
     HRESULT result = S_OK;
-    if (!writeStage(Stage::PreviewList, system.machineRoot, system.machineRoot, texts))
-        result = E_ACCESSDENIED;
-    if (!writeStage(Stage::PropertyHandlers, system.machineRoot, system.machineRoot, texts))
-        return E_ACCESSDENIED;
+    if (!writeStage(Stage::PreviewList, system.machineRoot, texts)) result = E_ACCESSDENIED;
+    if (!writeStage(Stage::PropertyHandlers, system.machineRoot, texts)) return E_ACCESSDENIED;
     const std::wstring schema = schemaPathBeside(serverPath);
     if (!isFile(schema)) return FAILED(result) ? result : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     const HRESULT registered = system.registerSchema(schema);
     return FAILED(result) || SUCCEEDED(registered) ? result : registered;
 }
 
-void unregisterMachineWide(const std::wstring& serverPath, const RegistrationSystem& system,
-                           const ServerTexts& texts) {
-    removeStage(Stage::PropertyHandlers, system.machineRoot, texts);
-    removeStage(Stage::PreviewList, system.machineRoot, texts);
+void unregisterSchema(const std::wstring& serverPath, const RegistrationSystem& system) {
     if (serverPath.empty()) return;
     const std::wstring schema = schemaPathBeside(serverPath);
     if (isFile(schema)) system.unregisterSchema(schema);
@@ -448,16 +526,11 @@ HRESULT registerServer(InstallRoot root, const std::wstring& serverPath,
     if (serverPath.empty()) return E_INVALIDARG;
     const ServerTexts texts = serverTexts(serverPath);
     const HKEY base = system.rootKey(root);
+    if (!RegistryKey().create(base, kClassesKey, KEY_WRITE)) return E_ACCESSDENIED;
     HRESULT result = S_OK;
-    {
-        RegistryKey classes;
-        if (!classes.create(base, kClassesKey, KEY_WRITE)) return E_ACCESSDENIED;
-        if (!writeStage(Stage::Classes, classes.get(), base, texts) ||
-            !writeStage(Stage::Extensions, classes.get(), base, texts)) {
-            result = E_ACCESSDENIED;
-        }
-        writeStage(Stage::Folders, classes.get(), base, texts);
-    }
+    if (!writeStage(Stage::Classes, base, texts) || !writeStage(Stage::Extensions, base, texts))
+        result = E_ACCESSDENIED;
+    writeStage(Stage::Folders, base, texts);
     if (FAILED(result) || root != InstallRoot::Machine) return result;
     return registerMachineWide(serverPath, system, texts);
 }
@@ -465,13 +538,15 @@ HRESULT registerServer(InstallRoot root, const std::wstring& serverPath,
 void unregisterServer(InstallRoot root, const std::wstring& serverPath,
                       const RegistrationSystem& system) {
     const ServerTexts texts = serverTexts(serverPath);
-    RegistryKey classes;
-    if (classes.open(system.rootKey(root), kClassesKey, KEY_READ | KEY_WRITE)) {
-        for (const Stage stage : {Stage::Classes, Stage::Extensions, Stage::Folders}) {
-            removeStage(stage, classes.get(), texts);
-        }
+    const HKEY base = system.rootKey(root);
+    for (const Stage stage : {Stage::Classes, Stage::Extensions, Stage::Folders})
+        removeStage(stage, base, texts);
+    if (root == InstallRoot::Machine) {
+        removeStage(Stage::PropertyHandlers, base, texts);
+        removeStage(Stage::PreviewList, base, texts);
     }
-    if (root == InstallRoot::Machine) unregisterMachineWide(serverPath, system, texts);
+    forgetReplacedValues(base);
+    if (root == InstallRoot::Machine) unregisterSchema(serverPath, system);
 }
 
 namespace {

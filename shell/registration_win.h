@@ -45,12 +45,17 @@ std::wstring schemaPathBeside(const std::wstring& serverPath);
 
 // Writes the classes, the associations of every switched-on extension, the
 // refresh commands and, under the machine root, the machine-wide lists and
-// the schema. A failure does not undo what was written.
+// the schema. Another program's handler, list or file type it replaces is
+// kept first (replaced_values_win.h); one that cannot be kept is not
+// replaced. A failure does not undo what was written.
 HRESULT registerServer(InstallRoot root, const std::wstring& serverPath,
                        const RegistrationSystem& system);
 
 // Removes what registration writes under the root, whatever the switches
-// say, leaving content types and keys that another program has taken over.
+// say: kept values of other programs go back where Corvane's still stand,
+// values another program has taken over since stay, as do content types with
+// nothing to give back, and keys left empty on Corvane's paths are deleted.
+// Harmless where nothing was registered.
 void unregisterServer(InstallRoot root, const std::wstring& serverPath,
                       const RegistrationSystem& system);
 

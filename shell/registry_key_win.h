@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "shell/fault_guard_win.h"
 
@@ -59,6 +60,33 @@ inline bool registryTextEquals(HKEY root, const wchar_t* path, const wchar_t* na
     if (RegGetValueW(root, path, name, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
         return false;
     return CompareStringOrdinal(text, -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Whether root\path holds a value or a subkey; a missing key holds nothing.
+inline bool registryKeyHoldsAnything(HKEY root, const std::wstring& path) {
+    RegistryKey key;
+    if (!key.open(root, path.c_str(), KEY_QUERY_VALUE)) return false;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    const ForeignCall call;
+    return RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+           subkeys != 0 || values != 0;
+}
+
+// Deletes anchor\below and then each key above it that is left empty,
+// stopping at the first that holds anything; the anchor itself always stays.
+// Missing keys on the way are passed over.
+inline void deleteEmptyKeys(HKEY root, const std::wstring& anchor, std::wstring_view below) {
+    while (!below.empty()) {
+        const std::wstring path = anchor + L"\\" + std::wstring(below);
+        if (registryKeyHoldsAnything(root, path)) return;
+        const ForeignCall call;
+        const LSTATUS deleted = RegDeleteKeyW(root, path.c_str());
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return;
+        const auto slash = below.rfind(L'\\');
+        below = slash == std::wstring_view::npos ? std::wstring_view() : below.substr(0, slash);
+    }
 }
 
 }  // namespace cvwin

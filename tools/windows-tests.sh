@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds Corvane.dll and its tests with mingw-w64 and runs them under Wine.
+# CTEST_ARGS passes more options to ctest, e.g. CTEST_ARGS="-R Registration".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,7 +21,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wineserver -p </dev/null >/dev/null 2>&1
   wine wineboot </dev/null >/dev/null 2>&1
   status=0
-  ctest --preset windows -j "$1" || status=$?
+  ctest --preset windows -j "$1" $2 || status=$?
   wineserver -k || true
   wineserver -w || true
-  exit $status' windows-tests "$(nproc)"
+  exit $status' windows-tests "$(nproc)" "${CTEST_ARGS:-}"

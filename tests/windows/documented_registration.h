@@ -14,6 +14,12 @@ inline constexpr const char* kThumbnails = "{1471463E-2231-4DB4-8833-62E2EA47742
 inline constexpr const char* kProperties = "{038EA380-913F-4DD4-A6D7-C99C2A44A9C5}";
 inline constexpr const char* kPreviews = "{37D924B7-D0BB-4882-883C-8C1646365A50}";
 
+// Where registration keeps another program's values it replaced, in the
+// root it registers under: each below its own key path from the root, under
+// its own name, type and bytes unchanged. Removal gives them back and drops
+// the key; it is there only while something is kept.
+inline constexpr const char* kReplacedValues = "Software\\Mirelith\\Corvane\\ReplacedValues";
+
 using Lines = std::vector<std::string>;
 
 inline std::string narrow(const std::wstring& text) {
@@ -32,6 +38,8 @@ inline std::string folderOf(const std::string& path) {
     return path.substr(0, path.rfind('\\') + 1);
 }
 
+// A content or perceived type another program set for ".fit" (also the
+// sports watches' FIT) stays, and Corvane's are then not written.
 struct Served {
     const char* extension;
     const char* contentType;  // null: none

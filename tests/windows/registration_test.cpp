@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "shell/class_ids_win.h"
@@ -28,6 +29,7 @@ using cvtest::documentedLists;
 using cvtest::keptContentTypes;
 using cvtest::kPreviews;
 using cvtest::kProperties;
+using cvtest::kReplacedValues;
 using cvtest::kServed;
 using cvtest::kThumbnails;
 using cvtest::Lines;
@@ -41,12 +43,30 @@ constexpr const char* kAnotherClass = "{11111111-2222-3333-4444-555555555555}";
 constexpr const wchar_t* kClassesKey = L"Software\\Classes";
 constexpr const wchar_t* kShellLists = L"Software\\Microsoft\\Windows\\CurrentVersion";
 constexpr DWORD kProcessWait = 60000;  // ms for regsvr32 under a warm Wine
+constexpr const wchar_t* kAssociations = L"Software\\Classes\\SystemFileAssociations\\";
+constexpr const wchar_t* kThumbnailPoint = L"\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
+constexpr const wchar_t* kPreviewPoint = L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+
+// A terminated text as itself; any other value, an unterminated text
+// included, as its type and bytes.
+std::wstring shown(DWORD type, const BYTE* data, DWORD size) {
+    const auto* text = reinterpret_cast<const wchar_t*>(data);
+    const DWORD characters = size / sizeof(wchar_t);
+    if (type == REG_SZ && size % sizeof(wchar_t) == 0 && characters > 0 &&
+        text[characters - 1] == L'\0')
+        return text;
+    std::wstring bytes = L"type " + std::to_wstring(type) + L":";
+    constexpr const wchar_t* kDigits = L"0123456789abcdef";
+    for (DWORD i = 0; i < size; ++i) bytes += {L' ', kDigits[data[i] >> 4], kDigits[data[i] & 15]};
+    return bytes;
+}
 
 // Every value below `path` as "key|name=data" (key relative to `path`, "@"
-// for a default value).
+// for a default value), and every empty key below it as "key|(empty)".
 void collect(HKEY root, const std::wstring& path, const std::wstring& relative, Lines& lines) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    const std::size_t before = lines.size();
     wchar_t name[256];
     BYTE data[2048];
     LSTATUS status = ERROR_SUCCESS;
@@ -57,9 +77,8 @@ void collect(HKEY root, const std::wstring& path, const std::wstring& relative, 
         std::fill(std::begin(data), std::end(data), 0);
         status = RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size);
         if (status != ERROR_SUCCESS) break;
-        const std::wstring shown = type == REG_SZ ? reinterpret_cast<const wchar_t*>(data)
-                                                  : L"type " + std::to_wstring(type);
-        lines.push_back(narrow(relative + L"|" + (nameLength == 0 ? L"@" : name) + L"=" + shown));
+        lines.push_back(narrow(relative + L"|" + (nameLength == 0 ? L"@" : name) + L"=" +
+                               shown(type, data, size)));
     }
     EXPECT_EQ(status, ERROR_NO_MORE_ITEMS) << "values of " << narrow(path);
     for (DWORD i = 0;; ++i) {
@@ -70,6 +89,7 @@ void collect(HKEY root, const std::wstring& path, const std::wstring& relative, 
         collect(root, path.empty() ? name : path + L"\\" + name,
                 relative.empty() ? name : relative + L"\\" + name, lines);
     }
+    if (lines.size() == before && !relative.empty()) lines.push_back(narrow(relative) + "|(empty)");
     RegCloseKey(key);
 }
 
@@ -91,6 +111,23 @@ HKEY createKey(HKEY root, const std::wstring& path) {
 void setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
     ASSERT_EQ(RegSetKeyValueW(root, path.c_str(), name, REG_SZ, text.c_str(),
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+// A value as stored: its type and bytes.
+using Stored = std::pair<DWORD, std::vector<BYTE>>;
+
+Stored storedText(const std::wstring& text, DWORD type = REG_SZ, std::size_t terminators = 1) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return {type, {bytes, bytes + (text.size() + terminators) * sizeof(wchar_t)}};
+}
+
+// A character other than NUL after the bytes, or the registry counts a
+// missing terminator in.
+void store(HKEY root, const std::wstring& path, const wchar_t* name, Stored value) {
+    const auto size = static_cast<DWORD>(value.second.size());
+    value.second.insert(value.second.end(), sizeof(wchar_t), BYTE{0xFF});
+    ASSERT_EQ(RegSetKeyValueW(root, path.c_str(), name, value.first, value.second.data(), size),
               ERROR_SUCCESS);
 }
 
@@ -252,9 +289,9 @@ TEST_F(Registration, RemovalLeavesContentTypesAndWhatOtherProgramsHaveTaken) {
     const Lines machineClasses = dump(machine_, kClassesKey);
     // Another program took some shared keys and values after Corvane; one
     // key still names Corvane, in lower case.
-    const std::wstring associations = L"Software\\Classes\\SystemFileAssociations\\";
-    const std::wstring thumbnailPoint = L"\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
-    const std::wstring previewPoint = L"\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}";
+    const std::wstring associations = kAssociations;
+    const std::wstring thumbnailPoint = kThumbnailPoint;
+    const std::wstring previewPoint = kPreviewPoint;
     setText(user_, associations + L".fits" + thumbnailPoint, nullptr, widen(kAnotherClass));
     setText(user_, associations + L".xpsm" + previewPoint, nullptr, widen(kAnotherClass));
     setText(user_, associations + L".xpsm", L"PreviewDetails", L"prop:System.Size");
@@ -282,8 +319,95 @@ TEST_F(Registration, RemovalLeavesContentTypesAndWhatOtherProgramsHaveTaken) {
     EXPECT_EQ(cvwin::unregisterForToken(server_, system_), S_OK);
     EXPECT_EQ(dump(machine_, kClassesKey), keptContentTypes());
     EXPECT_EQ(dump(machine_, kShellLists),
-              Lines{std::string("PropertySystem\\PropertyHandlers\\.xisf|@=") + kAnotherClass});
+              sorted({"PreviewHandlers|(empty)",
+                      std::string("PropertySystem\\PropertyHandlers\\.xisf|@=") + kAnotherClass}));
     EXPECT_EQ(unregisteredSchemas_, std::vector<std::wstring>{besideTests(L"Corvane.propdesc")});
+}
+
+TEST_F(Registration, AnotherProgramsValuesAreKeptWhileRegisteredAndGivenBackByRemoval) {
+    const std::wstring another = widen(kAnotherClass);
+    const std::wstring kept = widen(kReplacedValues);
+    for (const bool machine : {false, true}) {
+        startAfresh();
+        const HKEY base = machine ? machine_ : user_;
+        const wchar_t* rootName = machine ? L"machine" : L"user";
+        // Handlers and lists as programs leave them: unterminated, expandable.
+        std::vector<std::tuple<std::wstring, const wchar_t*, Stored>> replaced{
+            {kAssociations + std::wstring(L".fits") + kThumbnailPoint, nullptr,
+             storedText(another)},
+            {kAssociations + std::wstring(L".xisf") + kPreviewPoint, nullptr,
+             storedText(another, REG_SZ, 0)},
+            {kAssociations + std::wstring(L".seq"), L"PreviewDetails",
+             storedText(L"prop:System.Size")},
+            {kAssociations + std::wstring(L".xpsm"), L"InfoTip",
+             storedText(L"prop:System.Title", REG_EXPAND_SZ)},
+            {L"Software\\Classes\\.fts", L"Content Type", storedText(L"image/x-fits")}};
+        if (machine) {
+            replaced.push_back(
+                {std::wstring(kShellLists) + L"\\PropertySystem\\PropertyHandlers\\.fits", nullptr,
+                 storedText(another)});
+        }
+        for (const auto& [path, name, value] : replaced) store(base, path, name, value);
+        // A sports-watch program's ".fit" types, both or one alone, are never replaced.
+        Lines registered = documentedClasses(narrow(server_));
+        std::erase_if(registered,
+                      [](const std::string& line) { return line.starts_with(".fit|"); });
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> watch{
+            {L"PerceivedType", L"document"}};
+        if (!machine) watch.push_back({L"Content Type", L"application/vnd.ant.fit"});
+        for (const auto& [name, text] : watch) {
+            setText(base, L"Software\\Classes\\.fit", name, text);
+            registered.push_back(".fit|" + narrow(name) + "=" + narrow(text));
+        }
+        const Lines before = dump(base, L"");
+        Lines notFit = before;
+        std::erase_if(notFit, [](const std::string& line) {
+            return line.starts_with("Software\\Classes\\.fit|");
+        });
+        ASSERT_EQ(cvwin::installUnderRoot(false, rootName, server_, system_), S_OK);
+        EXPECT_EQ(dump(base, L""), before) << rootName << ": removal with nothing registered";
+
+        for (int time = 1; time <= 2; ++time) {
+            ASSERT_EQ(cvwin::installUnderRoot(true, rootName, server_, system_), S_OK);
+            EXPECT_EQ(dump(base, kClassesKey), sorted(registered)) << rootName << " x" << time;
+            if (machine) {
+                EXPECT_EQ(dump(base, kShellLists), documentedLists());
+            }
+            EXPECT_EQ(dump(base, kept), notFit) << rootName << " x" << time << ": the copies";
+        }
+
+        ASSERT_EQ(cvwin::installUnderRoot(false, rootName, server_, system_), S_OK);
+        // Beside them: content types Corvane wrote where none stood, and the
+        // machine's preview list, kept as Windows' own lists are.
+        Lines after = before;
+        for (const std::string& line : cvtest::keptContentTypes()) {
+            if (!line.starts_with(".fit|") && line != ".fts|Content Type=image/fits")
+                after.push_back("Software\\Classes\\" + line);
+        }
+        if (machine)
+            after.push_back(narrow(std::wstring(kShellLists)) + "\\PreviewHandlers|(empty)");
+        EXPECT_EQ(dump(base, L""), sorted(after)) << rootName;
+    }
+}
+
+TEST_F(Registration, WhatChangedSinceOrCannotBeKeptIsLeftAsItIs) {
+    const std::wstring thumbnail = kAssociations + std::wstring(L".fits") + kThumbnailPoint;
+    const std::wstring third = L"{99999999-8888-7777-6666-555555555555}";
+    setText(user_, thumbnail, nullptr, widen(kAnotherClass));
+    ASSERT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), S_OK);
+    setText(user_, thumbnail, nullptr, third);
+    ASSERT_EQ(cvwin::installUnderRoot(false, L"user", server_, system_), S_OK);
+    EXPECT_EQ(dump(user_, thumbnail), Lines{"|@=" + narrow(third)});
+    EXPECT_FALSE(keyExists(user_, L"Software\\Mirelith")) << "the copy is gone";
+
+    const Stored large{REG_BINARY, std::vector<BYTE>(64 * 1024 + 1, 0x5A)};  // over 64 KiB kept
+    store(user_, thumbnail, nullptr, large);
+    EXPECT_EQ(cvwin::installUnderRoot(true, L"user", server_, system_), E_ACCESSDENIED);
+    DWORD size = 0;
+    EXPECT_EQ(
+        RegGetValueW(user_, thumbnail.c_str(), nullptr, RRF_RT_REG_BINARY, nullptr, nullptr, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(size, large.second.size());
 }
 
 TEST_F(Registration, RefusesWhatItCannotDoWithoutAnnouncingIt) {
