@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -190,9 +191,19 @@ TEST(Installer, InstallsForAllUsersInPlaceOfTheUsersOwnWithThePropertyHandlers) 
         std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
 }
 
+struct Planting {
+    const char* name;
+    bool uninstaller;     // false: the install's own uninstaller stays, to reach the library
+    bool entryElsewhere;  // the user's entry names another program's folder with an uninstaller
+};
+
+void PrintTo(const Planting& planting, std::ostream* out) {
+    *out << planting.name;
+}
+
 // A program and a library planted in the user's own install leave their mark
 // in `marker` if the elevated install runs or loads them.
-class InstallerOverPlantedFiles : public ::testing::TestWithParam<bool> {
+class InstallerOverPlantedFiles : public ::testing::TestWithParam<Planting> {
 protected:
     void SetUp() override {
         std::filesystem::remove(marker);
@@ -217,15 +228,16 @@ TEST_F(InstallerOverPlantedFiles, PlantsLeaveTheirMarkWhenRunOrLoaded) {
     EXPECT_EQ(marks(), "program\nlibrary\n");
 }
 
-// With the parameter set, the user's entry names another program's folder holding an uninstaller.
 TEST_P(InstallerOverPlantedFiles, RunsNothingOfTheUsersOwnInstallAndRemovesItByName) {
-    const bool entryNamesAnotherFolder = GetParam();
+    const bool entryNamesAnotherFolder = GetParam().entryElsewhere;
     const std::wstring userFolder = knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane";
     const std::wstring elsewhere = knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Another";
     const std::wstring machineFolder = knownFolder(FOLDERID_ProgramFiles) + L"\\Corvane";
     ASSERT_EQ(run(setupProgram() + L" /S"), 0u);
-    std::filesystem::copy_file(program, userFolder + L"\\Uninstall.exe",
-                               std::filesystem::copy_options::overwrite_existing);
+    if (GetParam().uninstaller) {
+        std::filesystem::copy_file(program, userFolder + L"\\Uninstall.exe",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     std::filesystem::copy_file(library, userFolder + L"\\Corvane.dll",
                                std::filesystem::copy_options::overwrite_existing);
     std::ofstream(std::filesystem::path(userFolder + L"\\notes.txt")) << "the user's own";
@@ -261,10 +273,12 @@ TEST_P(InstallerOverPlantedFiles, RunsNothingOfTheUsersOwnInstallAndRemovesItByN
     RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
 }
 
-INSTANTIATE_TEST_SUITE_P(Installer, InstallerOverPlantedFiles, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& row) {
-                             return row.param ? "EntryNamingAnotherFolder"
-                                              : "EntryNamingItsOwnFolder";
+INSTANTIATE_TEST_SUITE_P(Installer, InstallerOverPlantedFiles,
+                         ::testing::Values(Planting{"UninstallerAndServer", true, false},
+                                           Planting{"ServerOnly", false, false},
+                                           Planting{"EntryNamingAnotherFolder", true, true}),
+                         [](const ::testing::TestParamInfo<Planting>& row) {
+                             return std::string(row.param.name);
                          });
 
 }  // namespace
