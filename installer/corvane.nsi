@@ -18,11 +18,14 @@ AllowSkipFiles off  ; a file in use fails the install rather than leaving mixed 
 !define SETTINGS_KEY "Software\Mirelith\Corvane"
 !define RUNONCE_KEY "Software\Microsoft\Windows\CurrentVersion\RunOnce"
 !define SHORTCUT "Corvane Settings.lnk"
+!define USER_FOLDER "$LOCALAPPDATA\Programs\Corvane"  ; a per-user install's, in the user's own shell context
 !define ELEVATION_REQUIRED 740  ; ERROR_ELEVATION_REQUIRED
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 Name "Corvane ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$LOCALAPPDATA\Programs\Corvane"
+InstallDir "${USER_FOLDER}"
 !define MUI_ICON "${ICONFILE}"
 !define MUI_UNICON "${ICONFILE}"
 VIProductVersion "${VERSION}.0"
@@ -111,44 +114,94 @@ Function .onVerifyInstDir
   ${EndIf}
 FunctionEnd
 
-; The current user's own install goes when Corvane is installed for all users.
-Function removeUsersOwnInstall
-  ReadRegStr $R2 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $R2 == ""
-  ${OrIfNot} ${FileExists} "$R2\Uninstall.exe"
-    Return
-  ${EndIf}
-  ExecWait '"$R2\Uninstall.exe" /S _?=$R2'
-  Delete "$R2\Uninstall.exe"
-  RMDir "$R2"
-FunctionEnd
-
 ; A server Explorer still has loaded cannot be replaced or deleted, but it can
 ; be renamed: it goes out of the way and is deleted once no longer loaded.
-; $0 holds the name it got, or "" when it could simply be deleted.
+; $0 names the folder on entry and holds the name the server got on return,
+; or "" when it could simply be deleted; $1 is left alone.
 !macro MoveServerAside un
 Function ${un}moveServerAside
+  StrCpy $2 $0
   StrCpy $0 ""
-  Delete "$INSTDIR\Corvane.dll.old-*"
-  IfFileExists "$INSTDIR\Corvane.dll" 0 done
-  Delete "$INSTDIR\Corvane.dll"
-  IfFileExists "$INSTDIR\Corvane.dll" 0 done
-  System::Call "kernel32::GetTickCount() i .r1"
-  StrCpy $0 "$INSTDIR\Corvane.dll.old-$1"
-  Rename "$INSTDIR\Corvane.dll" "$0"
+  Delete "$2\Corvane.dll.old-*"
+  IfFileExists "$2\Corvane.dll" 0 done
+  Delete "$2\Corvane.dll"
+  IfFileExists "$2\Corvane.dll" 0 done
+  System::Call "kernel32::GetTickCount() i .r3"
+  StrCpy $0 "$2\Corvane.dll.old-$3"
+  Rename "$2\Corvane.dll" "$0"
   done:
+FunctionEnd
+
+; A user may not schedule a deletion at restart, and a deletion at restart in
+; a folder the user can write could be led elsewhere by then: the renamed
+; server ($0) and its folder ($1) go at the user's next sign-in instead, with
+; the user's own rights.
+Function ${un}deleteAtUsersSignIn
+  WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c del /f /q "$0" & rmdir "$1"'
 FunctionEnd
 !macroend
 !insertmacro MoveServerAside ""
 !insertmacro MoveServerAside "un."
 
-Section "Corvane"
-  ${If} $AllUsers == 1
-    Call removeUsersOwnInstall
+; True when the path names a folder that is no junction or link: deleting by
+; name below one could reach into a folder the user may not write.
+; A missing path has all attributes set (INVALID_FILE_ATTRIBUTES), so it is none.
+!define /math PLAIN_FOLDER_MASK ${FILE_ATTRIBUTE_DIRECTORY} | ${FILE_ATTRIBUTE_REPARSE_POINT}
+!macro _IsPlainFolder _a _b _t _f
+  !insertmacro _LOGICLIB_TEMP
+  System::Call 'kernel32::GetFileAttributesW(w "${_b}") i .s'
+  Pop $_LOGICLIB_TEMP
+  IntOp $_LOGICLIB_TEMP $_LOGICLIB_TEMP & ${PLAIN_FOLDER_MASK}
+  !insertmacro _= $_LOGICLIB_TEMP ${FILE_ATTRIBUTE_DIRECTORY} `${_t}` `${_f}`
+!macroend
+!define IsPlainFolder `"" IsPlainFolder`
+
+; The current user's own install goes when Corvane is installed for all
+; users. Its files lie where the user can write, and its entry in HKCU may
+; name any folder, so nothing of it is run or loaded here: the trusted server
+; just installed ($INSTDIR) removes the user's registration, and the files a
+; per-user install writes are deleted by name from the folder it chooses,
+; never from the folder the entry names. An entry naming another folder stays,
+; so that the user can still remove what lies there.
+Function removeUsersOwnInstall
+  ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:user "$INSTDIR\Corvane.dll"'
+  SetShellVarContext current
+  Delete "$SMPROGRAMS\${SHORTCUT}"
+  ReadRegStr $R2 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $R2 == ""
+  ${OrIf} $R2 == "${USER_FOLDER}"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
   ${EndIf}
+  ${If} ${IsPlainFolder} "$LOCALAPPDATA"
+  ${AndIf} ${IsPlainFolder} "$LOCALAPPDATA\Programs"
+  ${AndIf} ${IsPlainFolder} "${USER_FOLDER}"
+    Call deleteUsersFiles
+  ${EndIf}
+  SetShellVarContext all
+FunctionEnd
+
+Function deleteUsersFiles
+  StrCpy $1 "${USER_FOLDER}"
+  ${If} ${IsPlainFolder} "$1\doc"
+    Delete "$1\doc\index.html"
+    RMDir "$1\doc"
+  ${EndIf}
+  Delete "$1\Corvane.propdesc"
+  Delete "$1\CorvaneSettings.exe"
+  Delete "$1\Uninstall.exe"
+  StrCpy $0 $1
+  Call moveServerAside
+  ${If} $0 != ""
+    Call deleteAtUsersSignIn
+  ${EndIf}
+  RMDir "$1"
+FunctionEnd
+
+Section "Corvane"
   SetOutPath "$INSTDIR"
   IfFileExists "$INSTDIR\Corvane.dll" 0 +2
     ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:$RegisterRoot "$INSTDIR\Corvane.dll"'
+  StrCpy $0 $INSTDIR
   Call moveServerAside
   ${If} $0 != ""
   ${AndIf} $AllUsers == 1
@@ -170,6 +223,9 @@ Section "Corvane"
     MessageBox MB_ICONSTOP "Corvane could not be registered with Windows." /SD IDOK
     SetErrorLevel 2
     Abort
+  ${EndIf}
+  ${If} $AllUsers == 1
+    Call removeUsersOwnInstall
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\CorvaneSettings.exe" "" "$INSTDIR\CorvaneSettings.exe" 0
@@ -214,15 +270,15 @@ Section "Uninstall"
   Delete "$INSTDIR\CorvaneSettings.exe"
   Delete "$INSTDIR\doc\index.html"
   RMDir "$INSTDIR\doc"
+  StrCpy $0 $INSTDIR
   Call un.moveServerAside
   ${If} $0 != ""
-    ; Still loaded by Explorer. For all users it is deleted at the next
-    ; restart; a user may not schedule that, so it is deleted at the user's
-    ; next sign-in instead.
+    ; Still loaded by Explorer: for all users it is deleted at the next restart.
     ${If} $AllUsers == 1
       Delete /REBOOTOK "$0"
     ${Else}
-      WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c del /f /q "$0" & rmdir "$INSTDIR"'
+      StrCpy $1 $INSTDIR
+      Call un.deleteAtUsersSignIn
     ${EndIf}
   ${EndIf}
   Delete "$SMPROGRAMS\${SHORTCUT}"

@@ -7,12 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "corvane/version.h"
 #include "windows/beside_tests.h"
 #include "windows/documented_registration.h"
+#include "windows/planted_marker.h"
 #include "windows/test_process.h"
 
 namespace {
@@ -46,22 +50,33 @@ std::wstring setupProgram() {
     return L"\"" + cvtest::besideTests(L"CorvaneSetup-" CORVANE_VERSION_W L".exe") + L"\"";
 }
 
-// The lines of `expected` ("key|name=value", keys below `base`) the registry does not hold.
+// Whether the registry holds `line` ("key|name=value", the key below `base`).
+bool holds(HKEY root, const std::wstring& base, const std::string& line) {
+    const auto bar = line.find('|');
+    const auto equals = line.find('=', bar);
+    const std::wstring key = base + L"\\" + widen(line.substr(0, bar));
+    const std::string name = line.substr(bar + 1, equals - bar - 1);
+    wchar_t value[1024] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    return RegGetValueW(root, key.c_str(), name == "@" ? nullptr : widen(name).c_str(),
+                        RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS &&
+           narrow(value) == line.substr(equals + 1);
+}
+
 Lines missingFrom(HKEY root, const std::wstring& base, const Lines& expected) {
     Lines missing;
     for (const std::string& line : expected) {
-        const auto bar = line.find('|');
-        const auto equals = line.find('=', bar);
-        const std::wstring key = base + L"\\" + widen(line.substr(0, bar));
-        const std::string name = line.substr(bar + 1, equals - bar - 1);
-        wchar_t value[1024] = {};
-        DWORD bytes = sizeof value - sizeof(wchar_t);
-        const bool found =
-            RegGetValueW(root, key.c_str(), name == "@" ? nullptr : widen(name).c_str(),
-                         RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS;
-        if (!found || narrow(value) != line.substr(equals + 1)) missing.push_back(line);
+        if (!holds(root, base, line)) missing.push_back(line);
     }
     return missing;
+}
+
+Lines presentIn(HKEY root, const std::wstring& base, const Lines& lines) {
+    Lines present;
+    for (const std::string& line : lines) {
+        if (holds(root, base, line)) present.push_back(line);
+    }
+    return present;
 }
 
 std::wstring textValue(HKEY root, const wchar_t* key, const wchar_t* name) {
@@ -95,16 +110,21 @@ void expectInstalledFiles(const std::wstring& folder) {
     }
 }
 
+std::vector<std::wstring> filesIn(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored)) {
+        files.push_back(std::filesystem::relative(entry.path(), folder).wstring());
+    }
+    return files;
+}
+
 // `_?=` keeps the uninstaller in place, so the test waits for it; it is the
 // one file left, and the test removes it.
 void uninstall(const std::wstring& folder) {
     ASSERT_EQ(run(L"\"" + folder + L"\\Uninstall.exe\" /S _?=" + folder), 0u);
-    std::vector<std::wstring> left;
+    EXPECT_EQ(filesIn(folder), std::vector<std::wstring>{L"Uninstall.exe"});
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
-        left.push_back(entry.path().filename().wstring());
-    }
-    EXPECT_EQ(left, std::vector<std::wstring>{L"Uninstall.exe"});
     std::filesystem::remove_all(folder, ignored);
 }
 
@@ -170,5 +190,95 @@ TEST(Installer, InstallsForAllUsersInPlaceOfTheUsersOwnWithThePropertyHandlers) 
     EXPECT_FALSE(
         std::filesystem::exists(knownFolder(FOLDERID_CommonPrograms) + L"\\Corvane Settings.lnk"));
 }
+
+struct Planting {
+    const char* name;
+    bool uninstaller;     // false: the install's own uninstaller stays, to reach the library
+    bool entryElsewhere;  // the user's entry names another program's folder with an uninstaller
+};
+
+void PrintTo(const Planting& planting, std::ostream* out) {
+    *out << planting.name;
+}
+
+// A program and a library planted in the user's own install leave their mark
+// in `marker` if the elevated install runs or loads them.
+class InstallerOverPlantedFiles : public ::testing::TestWithParam<Planting> {
+protected:
+    void SetUp() override {
+        std::filesystem::remove(marker);
+        SetEnvironmentVariableW(cvtest::kPlantedMarkerVariable, marker.c_str());
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(cvtest::kPlantedMarkerVariable, nullptr);
+        std::filesystem::remove(marker);
+    }
+    std::string marks() const {
+        std::ifstream file{std::filesystem::path(marker)};
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+    const std::wstring marker = cvtest::besideTests(L"planted-marker.txt");
+    const std::wstring program = cvtest::besideTests(L"corvane_planted_program.exe");
+    const std::wstring library = cvtest::besideTests(L"corvane_planted_library.dll");
+};
+
+TEST_F(InstallerOverPlantedFiles, PlantsLeaveTheirMarkWhenRunOrLoaded) {
+    EXPECT_EQ(run(L"\"" + program + L"\""), 0u);
+    FreeLibrary(LoadLibraryW(library.c_str()));
+    EXPECT_EQ(marks(), "program\nlibrary\n");
+}
+
+TEST_P(InstallerOverPlantedFiles, RunsNothingOfTheUsersOwnInstallAndRemovesItByName) {
+    const bool entryNamesAnotherFolder = GetParam().entryElsewhere;
+    const std::wstring userFolder = knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane";
+    const std::wstring elsewhere = knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Another";
+    const std::wstring machineFolder = knownFolder(FOLDERID_ProgramFiles) + L"\\Corvane";
+    ASSERT_EQ(run(setupProgram() + L" /S"), 0u);
+    if (GetParam().uninstaller) {
+        std::filesystem::copy_file(program, userFolder + L"\\Uninstall.exe",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    std::filesystem::copy_file(library, userFolder + L"\\Corvane.dll",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(std::filesystem::path(userFolder + L"\\notes.txt")) << "the user's own";
+    if (entryNamesAnotherFolder) {
+        std::filesystem::create_directories(elsewhere);
+        std::filesystem::copy_file(program, elsewhere + L"\\Uninstall.exe");
+        RegSetKeyValueW(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation", REG_SZ,
+                        elsewhere.c_str(),
+                        static_cast<DWORD>((elsewhere.size() + 1) * sizeof(wchar_t)));
+    }
+
+    ASSERT_EQ(run(setupProgram() + L" /S /ALLUSERS"), 0u);
+    EXPECT_EQ(marks(), "") << "nothing planted was run or loaded";
+    EXPECT_EQ(presentIn(HKEY_CURRENT_USER, L"Software\\Classes",
+                        cvtest::documentedClasses(narrow(userFolder + L"\\Corvane.dll"))),
+              cvtest::keptContentTypes())
+        << "the user's registration is gone";
+    EXPECT_FALSE(
+        std::filesystem::exists(knownFolder(FOLDERID_Programs) + L"\\Corvane Settings.lnk"));
+    EXPECT_EQ(filesIn(userFolder), std::vector<std::wstring>{L"notes.txt"})
+        << "only the files an install writes are deleted";
+    EXPECT_EQ(keyExists(HKEY_CURRENT_USER, kUninstallKey), entryNamesAnotherFolder)
+        << "an entry naming another folder stays for the user to act on";
+    EXPECT_EQ(filesIn(elsewhere), entryNamesAnotherFolder
+                                      ? std::vector<std::wstring>{L"Uninstall.exe"}
+                                      : std::vector<std::wstring>{});
+    expectInstalledFiles(machineFolder);
+
+    uninstall(machineFolder);
+    std::error_code ignored;
+    std::filesystem::remove_all(userFolder, ignored);
+    std::filesystem::remove_all(elsewhere, ignored);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+}
+
+INSTANTIATE_TEST_SUITE_P(Installer, InstallerOverPlantedFiles,
+                         ::testing::Values(Planting{"UninstallerAndServer", true, false},
+                                           Planting{"ServerOnly", false, false},
+                                           Planting{"EntryNamingAnotherFolder", true, true}),
+                         [](const ::testing::TestParamInfo<Planting>& row) {
+                             return std::string(row.param.name);
+                         });
 
 }  // namespace
