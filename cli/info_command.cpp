@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "core/display_text.h"
 #include "core/file_reader.h"
 #include "cli/image_json.h"
 #include "cli/metadata_json.h"
@@ -64,7 +65,8 @@ std::string summaryLine(const cv::ImageData& data) {
         placementText(image).c_str(), static_cast<double>(image.scale),
         static_cast<double>(image.offset), data.imageCount, data.keywords.size());
     std::string summary = line;
-    if (!data.cfaPattern.empty()) summary += ", Bayer " + data.cfaPattern;
+    // The pattern is the file's own text, printed to a terminal: no escape sequences.
+    if (!data.cfaPattern.empty()) summary += ", Bayer " + cv::displayTextUtf8(data.cfaPattern);
     return summary;
 }
 

@@ -85,6 +85,15 @@ TEST_F(InfoCommand, PrintsItsVersion) {
     EXPECT_EQ(run.output, "corvane " CORVANE_VERSION "\n");
 }
 
+TEST_F(InfoCommand, PrintsNoEscapeSequenceFromTheFile) {
+    cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
+    header.raw("BAYERPAT= '\x1b[2J'");
+    const auto run = runTool("info " + write("escape.fits", cvtest::hdu(header, 4)));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(", Bayer \xEF\xBF\xBD[2J"), std::string::npos) << run.output;
+}
+
 TEST_F(InfoCommand, NonUtf8HeaderTextStillGivesValidJson) {
     cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
     header.raw("OBJECT  = 'caf\xe9'");

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -44,12 +45,19 @@ using LiveAllocations = LONG64(__cdecl*)();
 
 enum class Misbehaviour { None, FailsLater, ShortReads, LiesAboutItsSize, Slow, Count };
 
+// The soak's streams live in the test's heap, which the server's count does
+// not see: a reference the server keeps to one shows here.
+std::atomic<long> gLiveStreams{0};
+
 // A stream over shared bytes that misbehaves as asked, reference-counted as
 // the shell's own.
 class SoakStream final : public cvtest::ReadOnlyStream {
 public:
     SoakStream(std::shared_ptr<const std::string> bytes, Misbehaviour misbehaviour)
-        : bytes_(std::move(bytes)), misbehaviour_(misbehaviour) {}
+        : bytes_(std::move(bytes)), misbehaviour_(misbehaviour) {
+        ++gLiveStreams;
+    }
+    ~SoakStream() { --gLiveStreams; }
     IFACEMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (riid == __uuidof(IUnknown) || riid == __uuidof(IStream) ||
             riid == __uuidof(ISequentialStream)) {
@@ -356,6 +364,7 @@ TEST(Soak, MixedCallsOnSeveralThreadsEndWithNothingOfTheServersLive) {
     std::printf("soak: the server's live allocations %lld before, %lld after\n", before, after);
     EXPECT_GT(tally.total(), 100);
     EXPECT_EQ(after, before);
+    EXPECT_EQ(gLiveStreams.load(), 0) << "the server kept a reference to a stream";
 }
 
 }  // namespace
