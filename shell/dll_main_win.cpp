@@ -52,7 +52,10 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+// A preview window that ended with its thread got no last message: it is
+// noticed gone here, or the library would stay loaded for good.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
+    cvwin::forgetWindowsGoneWithTheirThreads();
     return cvwin::canUnloadNow() ? S_OK : S_FALSE;
 }
 
