@@ -31,9 +31,7 @@ public:
         return S_OK;
     }
 
-    IFACEMETHODIMP_(ULONG) AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&references_));
-    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return addReference(); }
 
     IFACEMETHODIMP_(ULONG) Release() override { return dropReference(); }
 
@@ -41,15 +39,14 @@ protected:
     ComObject() { objectCreated(); }
     virtual ~ComObject() { objectDestroyed(); }
 
-    // The plain release, for a class whose Release does more first.
+    // The plain reference and release, for a class whose AddRef or Release
+    // does more first, or that holds references of its own.
+    ULONG addReference() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
     ULONG dropReference() {
         const LONG count = InterlockedDecrement(&references_);
         if (count == 0) delete this;
         return static_cast<ULONG>(count);
     }
-
-    // An atomic read: compare-exchange with equal values changes nothing.
-    LONG references() { return InterlockedCompareExchange(&references_, 0, 0); }
 
 private:
     template <typename Interface>

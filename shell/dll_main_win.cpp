@@ -11,6 +11,12 @@
 #include "shell/registration_win.h"
 #include "shell/thumbnail_provider_win.h"
 
+// The runtime's reserve for throwing when memory runs out, made once per
+// load and otherwise never freed.
+namespace __gnu_cxx {
+void __freeres();
+}
+
 namespace {
 
 struct ServedClass {
@@ -27,10 +33,11 @@ const ServedClass kClasses[] = {
 }  // namespace
 
 // On unloading (not at process exit, when the system reclaims everything and
-// other threads are already gone) the TLS slot, the throttle's handle and the
-// preview's window class are given back: the shell may load and unload the
-// library many times in one process, and each load would otherwise leave them
-// behind, the class with a procedure pointing into unmapped code.
+// other threads are already gone) the TLS slot, the throttle's handle, the
+// preview's window class and the runtime's exception reserve are given back:
+// the shell may load and unload the library many times in one process, and
+// each load would otherwise leave them behind, the class with a procedure
+// pointing into unmapped code. Nothing of the library throws after this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);
@@ -39,6 +46,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         cvwin::releaseFaultGuard();
         cvwin::releaseThumbnailThrottle();
         cvwin::releasePreviewWindowClass();
+        __gnu_cxx::__freeres();
     }
     return TRUE;
 }
@@ -52,7 +60,10 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+// A preview window that ended with its thread got no last message: it is
+// noticed gone here, or the library would stay loaded for good.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
+    cvwin::forgetWindowsGoneWithTheirThreads();
     return cvwin::canUnloadNow() ? S_OK : S_FALSE;
 }
 

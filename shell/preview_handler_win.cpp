@@ -41,6 +41,7 @@ class PreviewHandler final : public ComObject<IPreviewHandler, IPreviewHandlerVi
 public:
     PreviewHandler();
 
+    IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
 
     IFACEMETHODIMP SetWindow(HWND parent, const RECT* rect) override;
@@ -71,13 +72,13 @@ private:
     void publish(std::uint64_t generation, PreviewContent&& content) override;
     void releaseJobReference() override;
     PreviewView& view() override { return view_; }
-    void takeBackPostedReference() override;
+    void keepForMessage() override;
+    void endMessage() override;
     void hostLetGo();
-    LONG takePendingReleases();
     void windowGone() override;
     void invalidate();
 
-    volatile LONG jobReferences_ = 0;  // those of the references held by loading jobs
+    volatile LONG hostReferences_ = 1;  // those of the references that the host holds
     HWND parentWindow_ = nullptr;
     RECT bounds_{};
     Microsoft::WRL::ComPtr<IUnknown> site_;
@@ -91,7 +92,6 @@ private:
     std::shared_ptr<std::atomic<bool>> cancel_;  // the current job's
     std::uint64_t generation_ = 0;  // under the view's lock: the job allowed to publish
     HWND notifyWindow_ = nullptr;   // under the view's lock: where the job posts
-    LONG pendingReleases_ = 0;      // under the view's lock: job references posted to the window
 };
 
 }  // namespace
@@ -118,20 +118,27 @@ PreviewHandler::~PreviewHandler() {
     stream_.detach();
 }
 
-// When the host drops its last reference while jobs still hold theirs, the
-// loading stops and the site goes back now, on the host's thread, while this
-// reference still keeps the handler. A job lowers its count before its
-// reference, so a job ending meanwhile never makes this look true early.
+// The count of all references, the host's and the handler's own (a loading
+// job's, a window message's), beside the host's alone.
+IFACEMETHODIMP_(ULONG) PreviewHandler::AddRef() {
+    InterlockedIncrement(&hostReferences_);
+    return addReference();
+}
+
 IFACEMETHODIMP_(ULONG) PreviewHandler::Release() {
-    if (references() - 1 == InterlockedCompareExchange(&jobReferences_, 0, 0)) {
-        hostLetGo();
-    }
+    if (InterlockedDecrement(&hostReferences_) == 0) hostLetGo();
     return dropReference();
 }
 
+// The host let go without Unload, perhaps with a job still loading: the
+// loading stops, and the site and the window go now, on the host's thread
+// (the window's own, as a rule), while its last reference still keeps the
+// handler. From here only a job can hold it, and the job frees it on its own
+// thread, whatever has become of the window's.
 void PreviewHandler::hostLetGo() {
     if (cancel_) cancel_->store(true);
     site_.Reset();
+    destroyWindow();
 }
 
 IFACEMETHODIMP PreviewHandler::Initialize(IStream* stream, DWORD) {
@@ -186,10 +193,9 @@ IFACEMETHODIMP PreviewHandler::DoPreview() {
     busy_ = true;
     ResetEvent(jobDone_.get());
     jobInFlight_ = true;
-    AddRef();
+    addReference();
     job->owner = this;
     job->module = referenceOwnModule();
-    InterlockedIncrement(&jobReferences_);
     if (submitPreviewJob(job)) {
         invalidate();  // "Loading image..." until the job posts its result
         return S_OK;
@@ -214,41 +220,19 @@ void PreviewHandler::publish(std::uint64_t generation, PreviewContent&& content)
     if (notify != nullptr) PostMessageW(notify, kContentChangedMessage, 0, 0);
 }
 
-// With a window, the reference goes back on the window's thread: the last one
-// dropped here would destroy the handler while its window may be painting
-// with it. It stays counted even when the post fails (a full queue), to be
-// taken back by Unload or when the window goes. Without a window there is
-// nothing that could still reach the handler.
+// No window reaches the handler any more once its host has let go, and one
+// handling a message holds a reference of its own, so the job's may be the
+// last and go here, on the job's thread.
 void PreviewHandler::releaseJobReference() {
-    InterlockedDecrement(&jobReferences_);  // before the reference itself: see Release
-    {
-        const Locked locked(view_.lock);
-        if (notifyWindow_ != nullptr) {
-            ++pendingReleases_;
-            PostMessageW(notifyWindow_, kReleaseJobReferenceMessage, 0, 0);
-            return;
-        }
-    }
     dropReference();
 }
 
-// A job's reference posted to the window, unless Unload or the window's end took it back already.
-void PreviewHandler::takeBackPostedReference() {
-    {
-        const Locked locked(view_.lock);
-        if (pendingReleases_ == 0) return;
-        --pendingReleases_;
-    }
-    dropReference();
+void PreviewHandler::keepForMessage() {
+    addReference();
 }
 
-// The posted references whose messages a destroyed window will never get.
-LONG PreviewHandler::takePendingReleases() {
-    const Locked locked(view_.lock);
-    const LONG pending = pendingReleases_;
-    pendingReleases_ = 0;
-    notifyWindow_ = nullptr;
-    return pending;
+void PreviewHandler::endMessage() {
+    dropReference();
 }
 
 void PreviewHandler::stopJob() {
@@ -262,7 +246,6 @@ void PreviewHandler::stopJob() {
 IFACEMETHODIMP PreviewHandler::Unload() {
     stopJob();
     destroyWindow();
-    const LONG pending = takePendingReleases();
     {
         const Locked locked(view_.lock);
         view_.content = PreviewContent{};
@@ -270,8 +253,6 @@ IFACEMETHODIMP PreviewHandler::Unload() {
     stream_.detach();
     initialized_ = false;
     busy_ = false;
-    for (LONG i = 0; i < pending; ++i)
-        dropReference();  // the host's own reference keeps the handler
     return S_OK;
 }
 
@@ -288,8 +269,8 @@ void PreviewHandler::createWindow() {
     InvalidateRect(window_, nullptr, TRUE);
 }
 
-// When the last reference goes on a job's thread, the window cannot be
-// destroyed there: closing it leaves that to the window's own thread.
+// On a thread other than the window's, closing it leaves its destruction to
+// the window's own thread.
 void PreviewHandler::destroyWindow() {
     {
         const Locked locked(view_.lock);
@@ -300,13 +281,15 @@ void PreviewHandler::destroyWindow() {
     view_.textBox = nullptr;
 }
 
-// The host destroyed the window's parent: the handler forgets the window and
-// takes back the job references posted to it (perhaps the last ones).
+// The host destroyed the window's parent: the handler forgets the window, and
+// a job no longer posts to it.
 void PreviewHandler::windowGone() {
+    {
+        const Locked locked(view_.lock);
+        notifyWindow_ = nullptr;
+    }
     window_ = nullptr;
     view_.textBox = nullptr;
-    const LONG pending = takePendingReleases();
-    for (LONG i = 0; i < pending; ++i) dropReference();
 }
 
 void PreviewHandler::invalidate() {

@@ -59,18 +59,16 @@ HRESULT loadContent(void* context) {
     return S_OK;
 }
 
-// Drops the job's references: the stream, the owner and, as the callback
-// returns, the library.
-void finishJob(PreviewJob* job, PTP_CALLBACK_INSTANCE instance) {
+// Drops the job's references to the stream and the owner while COM is still
+// initialised here: the owner, freed with the last of them, lets go of the
+// host's stream too. The library's reference goes last.
+HMODULE endJob(PreviewJob* job) {
+    job->source.detach();
     PreviewJobOwner* owner = job->owner;
     const HMODULE module = job->module;
     delete job;
     owner->releaseJobReference();
-    if (module == nullptr) return;
-    if (instance != nullptr)
-        FreeLibraryWhenCallbackReturns(instance, module);
-    else
-        FreeLibrary(module);
+    return module;
 }
 
 void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
@@ -85,10 +83,13 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
         }
     }
     job->owner->publish(job->generation, std::move(job->content));
-    job->source
-        .detach();  // the stream is a COM object: released while COM is still initialised here
+    const HMODULE module = endJob(job);
     if (SUCCEEDED(com)) CoUninitialize();
-    finishJob(job, instance);
+    if (module == nullptr) return;
+    if (instance != nullptr)
+        FreeLibraryWhenCallbackReturns(instance, module);
+    else
+        FreeLibrary(module);
 }
 
 }  // namespace

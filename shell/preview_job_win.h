@@ -16,7 +16,8 @@ class PreviewJobOwner {
 public:
     // The job's result; only the current generation may show it.
     virtual void publish(std::uint64_t generation, PreviewContent&& content) = 0;
-    // The job's reference to its owner, handed back as the job's last use of it.
+    // The job's reference to its owner, dropped on the job's thread as its
+    // last use of it: the owner may be freed there and then.
     virtual void releaseJobReference() = 0;
 
 protected:

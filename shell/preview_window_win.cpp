@@ -1,6 +1,8 @@
 #include "shell/preview_window_win.h"
 
 #include <algorithm>
+#include <new>
+#include <vector>
 
 #include "shell/server_win.h"
 
@@ -9,15 +11,72 @@ namespace cvwin {
 namespace {
 
 constexpr const wchar_t* kWindowClass = L"CorvanePreviewWindow";
-// Posted to a window whose handler died on another thread, which cannot
-// destroy it: the window's own thread does.
+// Posted to a window whose handler let go of it on another thread, which
+// cannot destroy it: the window's own thread does.
 constexpr UINT kOrphanedMessage = WM_APP + 2;
 
 INIT_ONCE gClassOnce = INIT_ONCE_STATIC_INIT;
 ATOM gClass = 0;
 
+// Guards each window's link to its owner (its user data) and the list of open
+// windows; held for a look-up only, never across a message, so no thread
+// waits on another's painting.
+SRWLOCK gLinks = SRWLOCK_INIT;
+// Each counted as a live object of the server, so the library is not unloaded
+// under a window still open.
+std::vector<HWND> gOpenWindows;
+
+class SharedLinks {
+public:
+    SharedLinks() { AcquireSRWLockShared(&gLinks); }
+    ~SharedLinks() { ReleaseSRWLockShared(&gLinks); }
+    SharedLinks(const SharedLinks&) = delete;
+    SharedLinks& operator=(const SharedLinks&) = delete;
+};
+
+class ExclusiveLinks {
+public:
+    ExclusiveLinks() { AcquireSRWLockExclusive(&gLinks); }
+    ~ExclusiveLinks() { ReleaseSRWLockExclusive(&gLinks); }
+    ExclusiveLinks(const ExclusiveLinks&) = delete;
+    ExclusiveLinks& operator=(const ExclusiveLinks&) = delete;
+};
+
 HINSTANCE ownInstance() {
     return moduleHandle() != nullptr ? moduleHandle() : GetModuleHandleW(nullptr);
+}
+
+bool openWindow(HWND window, PreviewWindowOwner* owner) {
+    const ExclusiveLinks locked;
+    try {
+        gOpenWindows.push_back(window);
+    } catch (const std::bad_alloc&) {
+        return false;  // the window is refused rather than left uncounted
+    }
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    objectCreated();
+    return true;
+}
+
+// Cuts the window loose and stops counting it, once, whoever notices first
+// that it went.
+void forgetWindow(HWND window) {
+    const ExclusiveLinks locked;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    const auto found = std::find(gOpenWindows.begin(), gOpenWindows.end(), window);
+    if (found == gOpenWindows.end()) return;
+    gOpenWindows.erase(found);
+    objectDestroyed();
+}
+
+// The owner kept for one message; null for a window cut loose. An owner
+// still linked holds its host's reference, which it gives up only after
+// cutting the link, so the count taken here never starts from zero.
+PreviewWindowOwner* keepOwner(HWND window) {
+    const SharedLinks locked;
+    auto* owner = reinterpret_cast<PreviewWindowOwner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (owner != nullptr) owner->keepForMessage();
+    return owner;
 }
 
 LRESULT paint(PreviewView& view, HWND window) {
@@ -58,45 +117,47 @@ LRESULT handleMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPAR
             layoutTextBox(view, window);
             InvalidateRect(window, nullptr, TRUE);
             return 0;
-        case kReleaseJobReferenceMessage:
-            owner.takeBackPostedReference();  // may destroy the owner and this window: nothing of
-                                              // either is touched after
-            return 0;
         default:
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Each window counts as a live object of the server from creation to its
-// last message, so the library is not unloaded under a window still open.
+LRESULT ownedMessage(PreviewWindowOwner& owner, HWND window, UINT message, WPARAM wParam,
+                     LPARAM lParam) {
+    LRESULT result = 0;
+    try {
+        result = handleMessage(owner, window, message, wParam, lParam);
+    } catch (...) {
+        result = DefWindowProcW(window, message, wParam, lParam);
+    }
+    owner.endMessage();  // may free the owner: nothing of it is touched after
+    return result;
+}
+
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        objectCreated();
+        if (!openWindow(window, static_cast<PreviewWindowOwner*>(create->lpCreateParams)))
+            return FALSE;
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    auto* owner = reinterpret_cast<PreviewWindowOwner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    PreviewWindowOwner* owner = keepOwner(window);
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (owner != nullptr) owner->windowGone();
-        objectDestroyed();
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (owner == nullptr) {
-        if (message == kOrphanedMessage) {
-            DestroyWindow(window);
-            return 0;
+        const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+        if (owner != nullptr) {
+            owner->windowGone();
+            owner->endMessage();
         }
-        return DefWindowProcW(window, message, wParam, lParam);
+        forgetWindow(window);
+        return result;
     }
-    try {
-        return handleMessage(*owner, window, message, wParam, lParam);
-    } catch (...) {
-        return DefWindowProcW(window, message, wParam, lParam);
+    if (owner != nullptr) return ownedMessage(*owner, window, message, wParam, lParam);
+    if (message == kOrphanedMessage) {
+        DestroyWindow(window);
+        return 0;
     }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 BOOL CALLBACK registerWindowClass(INIT_ONCE*, void*, void**) {
@@ -123,11 +184,22 @@ HWND createPreviewWindow(HWND parent, const RECT& bounds, PreviewWindowOwner* ow
 }
 
 void closePreviewWindow(HWND window) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    {
+        const ExclusiveLinks locked;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    }
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
         DestroyWindow(window);
     else
         PostMessageW(window, kOrphanedMessage, 0, 0);
+}
+
+void forgetWindowsGoneWithTheirThreads() {
+    const ExclusiveLinks locked;
+    const auto gone = std::remove_if(gOpenWindows.begin(), gOpenWindows.end(),
+                                     [](HWND window) { return !IsWindow(window); });
+    for (auto it = gone; it != gOpenWindows.end(); ++it) objectDestroyed();
+    gOpenWindows.erase(gone, gOpenWindows.end());
 }
 
 void releasePreviewWindowClass() {

@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "corvane/version.h"
 
 #include "shell/class_ids_win.h"
 #include "windows/faulting_stream.h"
+#include "windows/message_pump.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
@@ -337,6 +341,60 @@ TEST(ComServerUnload, ThePreviewsWindowClassGoesWithTheLibrary) {
     LoadedServer second;
     EXPECT_NE(second.base, first.base);
     previewAndUnload(second);
+    DestroyWindow(host);
+}
+
+// Live handles, by probing values (Wine answers 0 for their count), and the
+// blocks in use on every heap of the process.
+std::pair<int, long> handlesAndHeapBlocks() {
+    constexpr std::uintptr_t kLastHandleProbed = 0x4000;  // far above what the tests hold
+    constexpr DWORD kMaxHeaps = 64;
+    std::pair<int, long> counts{0, 0};
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value <= kLastHandleProbed; value += 4)
+        counts.first += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    HANDLE heaps[kMaxHeaps];
+    const DWORD count = std::min(GetProcessHeaps(kMaxHeaps, heaps), kMaxHeaps);
+    for (DWORD i = 0; i < count; ++i) {
+        PROCESS_HEAP_ENTRY entry{};
+        HeapLock(heaps[i]);
+        while (HeapWalk(heaps[i], &entry))
+            counts.second += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
+        HeapUnlock(heaps[i]);
+    }
+    return counts;
+}
+
+// Each load draws a thumbnail on this thread and a preview on a pool thread:
+// what the runtime linked into the library sets up once per load, or per
+// thread, must go with the load.
+TEST(ComServerUnload, LeavesNoHandleOrHeapBlockPerLoadThatDrew) {
+    constexpr int kLoads = 20;
+    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
+                                nullptr, nullptr, nullptr, nullptr);
+    const std::string bytes = cvtest::generatedSample("bitpix16.fits");
+    std::pair<int, long> afterFirst;
+    for (int load = 0; load < kLoads; ++load) {
+        LoadedServer server;
+        IStream* stream = cvtest::memoryStream(bytes);
+        auto* thumbnails =
+            server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
+        EXPECT_EQ(thumbnailFrom(thumbnails), S_OK);
+        thumbnails->Release();
+        auto* preview = server.initialised<IPreviewHandler>(cvwin::kPreviewHandlerClsid, stream);
+        const ULONG heldByHandler = referencesOf(stream);
+        const RECT rect{0, 0, 200, 100};
+        preview->SetWindow(host, &rect);
+        EXPECT_EQ(preview->DoPreview(), S_OK);
+        EXPECT_TRUE(cvtest::pumpUntil([&] { return referencesOf(stream) == heldByHandler; }))
+            << "the job ended";
+        preview->Unload();
+        preview->Release();
+        stream->Release();
+        server.unloadAndReserve();
+        if (load == 0) afterFirst = handlesAndHeapBlocks();
+    }
+    EXPECT_EQ(handlesAndHeapBlocks(), afterFirst) << "(handles, heap blocks) after the first load";
     DestroyWindow(host);
 }
 

@@ -14,34 +14,22 @@
 #include "preview/listing.h"
 #include "preview/preview_picture.h"
 #include "samples/text_samples.h"
+#include "shell/class_ids_win.h"
 #include "shell/preview_handler_win.h"
 #include "shell/server_win.h"
 #include "support/test_readers.h"
+#include "windows/message_pump.h"
 #include "windows/read_only_stream.h"
 #include "windows/thumbnail_helpers.h"
 
 namespace {
 
+using cvtest::pumpUntil;
+
 constexpr int kWidth = 640;
 constexpr int kHeight = 400;
-constexpr DWORD kPumpLimitMs = 20000;  // generous: a stuck preview fails rather than hangs
 constexpr DWORD kGateLimitMs = 30000;
 constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
-
-// Dispatches the thread's messages until `done` holds or the limit passes.
-bool pumpUntil(const std::function<bool()>& done) {
-    const ULONGLONG end = GetTickCount64() + kPumpLimitMs;
-    while (!done()) {
-        if (GetTickCount64() > end) return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(5);
-    }
-    return true;
-}
 
 struct Capture {
     int width = 0;
@@ -350,7 +338,7 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     inner->Release();
 }
 
-TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread) {
+TEST_F(PreviewHandler, AHostLettingGoMidLoadClosesTheWindowAndTheJobFreesTheHandler) {
     create();
     IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
     GatedStream slow(inner);
@@ -360,10 +348,70 @@ TEST_F(PreviewHandler, AJobHoldingTheLastReferenceHandsItBackOnTheWindowsThread)
     handler_ = nullptr;
     slow.open();
     EXPECT_TRUE(pumpUntil([&] { return !IsWindow(window); }))
-        << "destroyed with the handler, on this thread";
+        << "destroyed on this thread, the window's own";
     EXPECT_EQ(slow.reads(), 1) << "the host let go, so the loading stopped";
     EXPECT_TRUE(pumpUntil([] { return cvwin::canUnloadNow(); }));
     inner->Release();
+}
+
+struct HostThread {
+    IClassFactory* factory;
+    GatedStream* stream;
+    bool letsGo;
+    IPreviewHandler* handler = nullptr;
+};
+
+// A host's thread that shows a slow preview and ends, having let go of the
+// handler or leaving that to another thread; its windows end with it,
+// unannounced.
+DWORD WINAPI previewAndEnd(void* context) {
+    auto& host = *static_cast<HostThread*>(context);
+    const HWND parent = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
+                                        kHeight, nullptr, nullptr, nullptr, nullptr);
+    IInitializeWithStream* initialize = nullptr;
+    if (FAILED(host.factory->CreateInstance(nullptr, IID_PPV_ARGS(&initialize)))) return 1;
+    initialize->Initialize(host.stream, STGM_READ);
+    initialize->QueryInterface(IID_PPV_ARGS(&host.handler));
+    initialize->Release();
+    const RECT rect{0, 0, kWidth, kHeight};
+    host.handler->SetWindow(parent, &rect);
+    host.handler->SetRect(&rect);
+    host.handler->DoPreview();
+    const bool loading = pumpUntil([&] { return host.stream->reads() > 0; });
+    if (host.letsGo) host.handler->Release();
+    return loading ? 0 : 1;
+}
+
+// Once the stream finishes, the job frees the handler from its own thread,
+// and the library may go.
+TEST(PreviewHost, AHostThreadEndingMidLoadLeavesTheLibraryFreeToUnload) {
+    const HMODULE module = LoadLibraryW(L"Corvane.dll");
+    ASSERT_NE(module, nullptr);
+    const auto getClassObject = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const auto canUnloadNow = reinterpret_cast<HRESULT(__stdcall*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("bitpix16.fits"));
+    for (const bool letsGoOnItsThread : {true, false}) {
+        GatedStream slow(inner);
+        HostThread host{nullptr, &slow, letsGoOnItsThread};
+        ASSERT_EQ(getClassObject(cvwin::kPreviewHandlerClsid, IID_PPV_ARGS(&host.factory)), S_OK);
+        const HANDLE thread = CreateThread(nullptr, 0, previewAndEnd, &host, 0, nullptr);
+        DWORD code = 1;
+        EXPECT_EQ(WaitForSingleObject(thread, kGateLimitMs), WAIT_OBJECT_0);
+        GetExitCodeThread(thread, &code);
+        CloseHandle(thread);
+        ASSERT_EQ(code, 0u) << "still loading when its thread ended";
+        host.factory->Release();
+        if (!letsGoOnItsThread) host.handler->Release();
+        EXPECT_EQ(canUnloadNow(), S_FALSE) << "the job holds the handler";
+        slow.open();
+        EXPECT_TRUE(pumpUntil([&] { return canUnloadNow() == S_OK; }))
+            << "let go on its thread: " << letsGoOnItsThread;
+        EXPECT_EQ(slow.reads(), 1) << "the loading stopped when the host let go";
+    }
+    inner->Release();
+    FreeLibrary(module);
 }
 
 }  // namespace
