@@ -15,12 +15,13 @@ export XDG_DATA_HOME=$root/build/windows/xdg/data XDG_CONFIG_HOME=$root/build/wi
 tools/wine-prefix.sh
 # Windows need a display: the tests run inside a virtual X server, and Wine's
 # server is stopped there, before the X server goes. Wine's helpers must not
-# hold the test driver's output pipes, or ctest waits for them.
+# hold the test driver's output pipes, or ctest waits for them. CTEST_ARGS
+# passes more options to ctest, e.g. CTEST_ARGS="-R SlowStreams".
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wineserver -p </dev/null >/dev/null 2>&1
   wine wineboot </dev/null >/dev/null 2>&1
   status=0
-  ctest --preset windows -j "$1" || status=$?
+  ctest --preset windows -j "$1" $2 || status=$?
   wineserver -k || true
   wineserver -w || true
-  exit $status' windows-tests "$(nproc)"
+  exit $status' windows-tests "$(nproc)" "${CTEST_ARGS:-}"
