@@ -147,4 +147,14 @@ TEST(SlowSource, ThePreviewsPassesEachHoldTheirTime) {
     }
 }
 
+// 1920 x 1280 drawn 256 x 171: the first pass reads each band's middle row, then each band's
+// rows above it and those below in a call each, beside the header's three reads.
+TEST(SlowSource, ASourceReadRangeByRangeGetsOneCallPerRunOfRows) {
+    TickingReader reader(cvtest::generatedSample("starfield-1920x1280.fits"), 0);
+    const SlowThumbnail result = thumbnailOf(reader);
+    ASSERT_EQ(result.status, cv::ReadStatus::Ok);
+    EXPECT_EQ(result.report.rowsRead, 1280u);
+    EXPECT_EQ(reader.reads, 3 + 171 + 2 * 171);
+}
+
 }  // namespace
