@@ -27,8 +27,8 @@ const ServedClass kClasses[] = {
 }  // namespace
 
 // On unloading (not at process exit, when the system reclaims everything and
-// other threads are already gone) the TLS slot, the throttle's handle and the
-// preview's window class are given back: the shell may load and unload the
+// other threads are already gone) the TLS slot and the preview's window
+// class are given back: the shell may load and unload the
 // library many times in one process, and each load would otherwise leave them
 // behind, the class with a procedure pointing into unmapped code.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
@@ -37,7 +37,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
         DisableThreadLibraryCalls(module);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         cvwin::releaseFaultGuard();
-        cvwin::releaseThumbnailThrottle();
         cvwin::releasePreviewWindowClass();
     }
     return TRUE;
