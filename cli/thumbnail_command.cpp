@@ -7,7 +7,7 @@
 #include "cli/image_json.h"
 #include "cli/png_writer.h"
 #include "cli/report_json.h"
-#include "formats/image_header.h"
+#include "render/clocked_reader.h"
 #include "render/render_profiles.h"
 
 namespace corvane_cli {
@@ -23,15 +23,16 @@ struct Rendered {
 
 Rendered render(cv::Reader& reader, const ThumbnailOptions& options) {
     Rendered result;
+    // As the shell does, the header's reads count against the budget.
+    const cv::RenderBudget budget =
+        options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
     cv::ImageData data;
-    result.status = cv::readImageHeader(reader, data);
+    result.status = cv::readHeaderWithinBudget(reader, budget, data);
     if (result.status != cv::ReadStatus::Ok) return result;
     cv::RenderOptions renderOptions = options.preview
                                           ? cv::previewOptions(false, options.settings)
                                           : cv::thumbnailOptions(options.size, options.settings);
     renderOptions.secondThread = true;
-    const cv::RenderBudget budget =
-        options.preview ? cv::previewBudget(false, nullptr) : cv::thumbnailBudget();
     result.status =
         cv::renderImage(reader, data, renderOptions, budget, result.image, &result.report);
     if (result.status != cv::ReadStatus::Ok && result.status != cv::ReadStatus::Partial)

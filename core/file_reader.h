@@ -27,6 +27,7 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     // A batch in as few system calls as the kernel allows.
     bool readRanges(std::span<const ReadRequest> requests) override;
+    bool servesBatches() const override { return true; }
     // Shares the open file: pread takes its own offset, so two threads may
     // read at once; each twin has its own ring.
     std::unique_ptr<Reader> twin() override;

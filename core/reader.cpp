@@ -29,6 +29,10 @@ std::unique_ptr<Reader> Reader::twin() {
     return nullptr;
 }
 
+bool Reader::servesBatches() const {
+    return false;
+}
+
 bool Reader::readRanges(std::span<const ReadRequest> requests) {
     for (const ReadRequest& request : requests) {
         if (!read(request.offset, request.destination, request.count)) return false;
@@ -76,8 +80,7 @@ ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination, st
     if (count == 0) return ReadStatus::Ok;
     if (rangeOverflows(offset, count)) return ReadStatus::Malformed;
     if (offset + count > reader.size()) return ReadStatus::Truncated;
-    if (!reader.read(offset, destination, count)) return ReadStatus::ReadFailed;
-    return ReadStatus::Ok;
+    return reader.read(offset, destination, count) ? ReadStatus::Ok : reader.failure();
 }
 
 }  // namespace cv

@@ -28,6 +28,9 @@ public:
     // call costs more than the bytes it moves serve a batch in fewer calls;
     // the others read the requests one by one, in order.
     virtual bool readRanges(std::span<const ReadRequest> requests);
+    // Whether readRanges serves a batch in fewer calls than it has ranges;
+    // callers then hand it whole batches rather than range by range.
+    virtual bool servesBatches() const;
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;
@@ -72,7 +75,7 @@ private:
 bool rangeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t size);
 
 // A read that tells a range past the end (Truncated) from a failing source
-// (ReadFailed); an overflowing range is Malformed.
+// (the source's failure()); an overflowing range is Malformed.
 [[nodiscard]] ReadStatus readExact(Reader& reader, std::uint64_t offset, void* destination,
                                    std::uint64_t count);
 

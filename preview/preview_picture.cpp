@@ -1,6 +1,6 @@
 #include "preview/preview_picture.h"
 
-#include "formats/image_header.h"
+#include "render/clocked_reader.h"
 #include "render/render_profiles.h"
 
 namespace cv {
@@ -15,9 +15,13 @@ std::uint64_t pixelCount(const RgbImage& picture) {
     return std::uint64_t{picture.width} * picture.height;
 }
 
+// One pass, with a budget started at `startTime` by `clock`.
 ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSettings& settings,
-                      bool quickPass, const std::atomic<bool>* cancel, RgbImage& picture) {
+                      bool quickPass, const std::atomic<bool>* cancel, SteadyClock clock,
+                      std::int64_t startTime, RgbImage& picture) {
     RenderBudget budget = previewBudget(quickPass, cancel);
+    budget.clock = clock;
+    budget.startTime = startTime;
     const ReadStatus status =
         renderImage(reader, data, previewOptions(quickPass, settings), budget, picture);
     if (!isGood(status, picture)) picture = RgbImage{};
@@ -27,21 +31,31 @@ ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSetting
 }  // namespace
 
 ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
-                              const std::atomic<bool>* cancel, PreviewPicture& result) {
+                              const std::atomic<bool>* cancel, PreviewPicture& result,
+                              SteadyClock clock) {
     result = PreviewPicture{};
+    // The header's reads count against the first pass, whichever it turns out to be; no
+    // pass allows more than the full one.
+    const std::int64_t started = clock();
+    RenderBudget header = previewBudget(false, cancel);
+    header.clock = clock;
+    header.startTime = started;
     ImageData data;
-    if (const ReadStatus status = readImageHeader(reader, data); status != ReadStatus::Ok)
+    if (const ReadStatus status = readHeaderWithinBudget(reader, header, data);
+        status != ReadStatus::Ok)
         return status;
     ImageMetadata metadata = extractMetadata(data);
 
     RgbImage quick;
-    if (data.hasThumbnail && isUsable(data.thumbnail)) {
-        static_cast<void>(renderPass(reader, data, settings, true, cancel, quick));
+    const bool quickPass = data.hasThumbnail && isUsable(data.thumbnail);
+    if (quickPass) {
+        static_cast<void>(renderPass(reader, data, settings, true, cancel, clock, started, quick));
     }
     const bool cancelled = cancel != nullptr && cancel->load(std::memory_order_relaxed);
     RgbImage full;
-    ReadStatus status =
-        cancelled ? ReadStatus::Cancelled : renderPass(reader, data, settings, false, cancel, full);
+    ReadStatus status = cancelled ? ReadStatus::Cancelled
+                                  : renderPass(reader, data, settings, false, cancel, clock,
+                                               quickPass ? clock() : started, full);
     if (quick.empty() && full.empty())
         return status == ReadStatus::Ok ? ReadStatus::Malformed : status;
 

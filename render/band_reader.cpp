@@ -69,6 +69,11 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
         const Band band = s_.plan.band(r);
         gatherRows(lane, band);
         const ReadStatus status = addBand(lane, static_cast<std::uint32_t>(r), band);
+        if (status == ReadStatus::TimedOut) {
+            // Refused for want of time: the band keeps what the first pass gave it.
+            lane.exhausted = true;
+            break;
+        }
         if (status != ReadStatus::Ok) return status;
         for (std::uint64_t pass = 1; pass < band.taken; ++pass)
             visited_[lane.nextVisit[pass]++] = 1;

@@ -160,4 +160,18 @@ void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint
     if (channel == 0) ++accumulator.rowsAdded[row];
 }
 
+void clearRow(BoxAccumulator& accumulator, std::uint32_t row) {
+    if (row >= accumulator.outHeight) return;
+    for (std::uint32_t channel = 0; channel < accumulator.channels; ++channel) {
+        const std::size_t base = accumulator.index(channel, row, 0);
+        std::fill_n(accumulator.sums.begin() + static_cast<std::ptrdiff_t>(base),
+                    accumulator.outWidth, 0.0f);
+        if (!accumulator.maxima.empty()) {
+            std::fill_n(accumulator.maxima.begin() + static_cast<std::ptrdiff_t>(base),
+                        accumulator.outWidth, std::bit_cast<float>(kInitialMaximumBits));
+        }
+    }
+    accumulator.rowsAdded[row] = 0;
+}
+
 }  // namespace cv

@@ -61,4 +61,8 @@ std::optional<std::uint64_t> accumulatorBytes(std::uint32_t outWidth, std::uint3
 void accumulateRow(BoxAccumulator& accumulator, std::uint32_t channel, std::uint32_t row,
                    const float* values);
 
+// Empties output row `row` of every channel, as if nothing had been added to
+// it; an out-of-range row is ignored.
+void clearRow(BoxAccumulator& accumulator, std::uint32_t row);
+
 }  // namespace cv

@@ -2,8 +2,8 @@
 
 namespace cv {
 
-std::uint64_t BudgetClock::elapsedMs() const {
-    const std::int64_t elapsed = steadyNowNs() - budget_.startTime;
+std::uint64_t elapsedMs(const RenderBudget& budget) {
+    const std::int64_t elapsed = budget.clock() - budget.startTime;
     return elapsed > 0 ? static_cast<std::uint64_t>(elapsed) / 1000000 : 0;
 }
 

@@ -6,6 +6,9 @@
 
 namespace cv {
 
+// Milliseconds since the budget started, by its own clock.
+std::uint64_t elapsedMs(const RenderBudget& budget);
+
 // What a render's budget allows from here: its time and the bytes counted
 // in `bytesRead` so far, read afresh on every question, and whether the
 // caller asked to stop.
@@ -16,7 +19,7 @@ public:
     BudgetClock(const RenderBudget& budget,
                 const std::uint64_t&& bytesRead) = delete;  // it would dangle
 
-    std::uint64_t elapsedMs() const;
+    std::uint64_t elapsedMs() const { return cv::elapsedMs(budget_); }
     bool timeUp() const { return elapsedMs() >= budget_.timeLimitMs; }
     // So far past the time limit that no picture is worth waiting for.
     bool pastHardLimit() const { return elapsedMs() > kHardLimitFactor * budget_.timeLimitMs; }

@@ -44,6 +44,7 @@ ReadStatus PassSampler::addFirstPassCell(std::uint32_t plane, std::uint64_t cell
 ReadStatus PassSampler::samplePlain() {
     const std::uint32_t chosenRowsPerRead = s_.options.rowsPerRead;
     std::uint32_t rowsPerRead = chosenRowsPerRead == 0 ? 1 : chosenRowsPerRead;
+    bool slowSource = false;  // found slow by the pace of the first pass
     std::vector<RowRun> batch;
     for (std::uint64_t pass = 0; pass < s_.plan.perBand(); ++pass) {
         if (pass == 1 && bands_.plan(rowsPerRead)) return bands_.sampleRest();
@@ -52,8 +53,11 @@ ReadStatus PassSampler::samplePlain() {
         bool passEnded = false;
         while (r < s_.out.height && !passEnded) {
             if (s_.clock.cancelled()) return ReadStatus::Cancelled;
-            const std::size_t batchLimit =
-                rowsPerRead <= 1 ? kRowsPerBatch : (rowsPerRead + 15) / rowsPerRead;
+            // A batch reads plane after plane, so on a slow source one of several planes
+            // takes a visit at a time: a batch the time cuts short then costs no finished visit.
+            const std::size_t batchLimit = slowSource && s_.planes > 1 ? 1
+                                           : rowsPerRead <= 1          ? kRowsPerBatch
+                                                              : (rowsPerRead + 15) / rowsPerRead;
             batch.clear();
             while (r < s_.out.height && batch.size() < batchLimit) {
                 const Band band = s_.plan.band(r);
@@ -67,14 +71,17 @@ ReadStatus PassSampler::samplePlain() {
                 }
                 r += pass == 0 ? s_.stepAfter(r) : 1;
             }
-            const ReadStatus status = readBatch(batch);
+            std::size_t visited = batch.size();
+            const ReadStatus status = readBatch(batch, visited);
+            if (pass == 0) s_.rowsDone += visited;
+            if (status == ReadStatus::TimedOut) return stopReading();
             if (status != ReadStatus::Ok) return status;
             if (pass == 0) {
-                s_.rowsDone += batch.size();
                 if (chosenRowsPerRead == 0 && s_.main.rowsRead > 0) {
                     const bool fast =
                         s_.samplingMs() * 1000 / s_.main.rowsRead < kSlowRowMicroseconds;
                     rowsPerRead = fast ? 1 : kRowsPerReadOnSlowSources;
+                    slowSource = !fast;
                 }
                 if (s_.clock.exhausted()) s_.exhausted = true;
                 if (s_.clock.pastHardLimit()) passEnded = true;
@@ -88,39 +95,72 @@ ReadStatus PassSampler::samplePlain() {
 }
 
 // Rows are fetched in the order they are visited, as many per call as the
-// lane holds, and each is converted and added as it comes.
-ReadStatus PassSampler::readBatch(const std::vector<RowRun>& batch) {
+// lane holds, and each is converted and added as it comes. `visited` is
+// left as the runs whose rows were added.
+ReadStatus PassSampler::readBatch(const std::vector<RowRun>& batch, std::size_t& visited) {
+    std::size_t rowsAdded = 0;  // of the first plane
     for (std::uint32_t plane = 0; plane < s_.planes; ++plane) {
         for (const RowRun& run : batch) {
             for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
                 if (s_.main.rows.size() == s_.rowsPerCall) {
-                    const ReadStatus status = addPendingRows(plane);
+                    const ReadStatus status = addPendingRows(plane, rowsAdded);
+                    if (status == ReadStatus::TimedOut) visited = keepRowsRead(batch, rowsAdded);
                     if (status != ReadStatus::Ok) return status;
                 }
                 s_.main.rows.push_back(row);
                 pendingOutputRows_.push_back(run.outputRow);
             }
         }
-        const ReadStatus status = addPendingRows(plane);
+        const ReadStatus status = addPendingRows(plane, rowsAdded);
+        if (status == ReadStatus::TimedOut) visited = keepRowsRead(batch, rowsAdded);
         if (status != ReadStatus::Ok) return status;
     }
     return ReadStatus::Ok;
 }
 
-ReadStatus PassSampler::addPendingRows(std::uint32_t plane) {
+// After the time ran out part-way through a batch: with one plane the runs
+// begun keep the rows read, and the count of them is returned. With several,
+// a run lacking a plane would show in false colour, so the batch's output
+// rows are emptied (in a later pass with what the earlier ones gave them)
+// for the picture to fill them in from their neighbours.
+std::size_t PassSampler::keepRowsRead(const std::vector<RowRun>& batch, std::size_t rowsAdded) {
+    if (s_.planes == 1) {
+        std::size_t runs = 0;
+        for (std::uint64_t first = 0; runs < batch.size() && first < rowsAdded; ++runs)
+            first += batch[runs].count;
+        return runs;
+    }
+    for (const RowRun& run : batch) clearRow(s_.accumulator, run.outputRow);
+    return 0;
+}
+
+// When the time ran out part-way through the fetch, the rows read by then
+// are added and TimedOut returned.
+ReadStatus PassSampler::addPendingRows(std::uint32_t plane, std::size_t& rowsAdded) {
     RowLane& lane = s_.main;
     const std::vector<std::uint64_t>& rows = lane.rows;
-    ReadStatus status = lane.source->fetch(rows, plane, 1);
-    const std::size_t count = status == ReadStatus::Ok ? rows.size() : 0;
+    const ReadStatus fetched = lane.source->fetch(rows, plane, 1);
+    ReadStatus status = fetched;
+    const std::size_t count = fetched == ReadStatus::Ok         ? rows.size()
+                              : fetched == ReadStatus::TimedOut ? lane.source->ready()
+                                                                : 0;
     for (std::size_t i = 0; i < count; ++i) {
         // The next row of a run follows in memory; the first of the next run does not.
         if (i + 1 < count && rows[i + 1] != rows[i] + 1) lane.source->prefetch(plane, rows[i + 1]);
         status = addFirstPassCell(plane, rows[i], i, pendingOutputRows_[i]);
         if (status != ReadStatus::Ok) break;
+        if (plane == 0) ++rowsAdded;
     }
     lane.rows.clear();
     pendingOutputRows_.clear();
-    return status;
+    return status == ReadStatus::Ok ? fetched : status;
+}
+
+// The time ran out with rows still to read: what was read is drawn.
+ReadStatus PassSampler::stopReading() {
+    s_.exhausted = true;
+    s_.readsStopped = true;
+    return ReadStatus::Ok;
 }
 
 ReadStatus PassSampler::sampleMosaic() {
@@ -144,6 +184,10 @@ ReadStatus PassSampler::sampleMosaic() {
                 ReadStatus status = fetchCellRows(r, pass, cell, slot);
                 if (status == ReadStatus::Ok)
                     status = addFirstPassCell(0, cell, slot, static_cast<std::uint32_t>(r));
+                if (status == ReadStatus::TimedOut) {
+                    if (pass == 0) --s_.rowsDone;  // counted as the visit began, never read
+                    return stopReading();
+                }
                 if (status != ReadStatus::Ok) return status;
             }
             r += pass == 0 ? s_.stepAfter(r) : 1;
@@ -199,7 +243,11 @@ ReadStatus PassSampler::fetchCellRows(std::uint64_t outputRow, std::uint64_t pas
         lane.rows.push_back(2 * next + 1);
     }
     nextPending_ = 2;
-    return lane.source->fetch(lane.rows, 0, 1);
+    const ReadStatus status = lane.source->fetch(lane.rows, 0, 1);
+    if (status != ReadStatus::TimedOut || lane.source->ready() < 2) return status;
+    // The pairs read before the time ran out are used as they come up.
+    lane.rows.resize(lane.source->ready() & ~std::size_t{1});
+    return ReadStatus::Ok;
 }
 
 }  // namespace cv

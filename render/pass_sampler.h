@@ -13,7 +13,8 @@ namespace cv {
 // allow, and the later ones row by row, unless the band reader takes them
 // over after the first. Plain images are read in batches of runs, a run of
 // rows per visit on slow sources; mosaics a pair of rows per visit, read
-// ahead while the steps are known.
+// ahead while the steps are known. Once the budget's time runs out and a
+// read is refused, sampling ends with the rows read by then.
 class PassSampler {
 public:
     // Throws std::bad_alloc.
@@ -33,8 +34,10 @@ private:
     };
 
     ReadStatus samplePlain();
-    ReadStatus readBatch(const std::vector<RowRun>& batch);
-    ReadStatus addPendingRows(std::uint32_t plane);
+    ReadStatus readBatch(const std::vector<RowRun>& batch, std::size_t& visited);
+    std::size_t keepRowsRead(const std::vector<RowRun>& batch, std::size_t rowsAdded);
+    ReadStatus addPendingRows(std::uint32_t plane, std::size_t& rowsAdded);
+    ReadStatus stopReading();
     ReadStatus sampleMosaic();
     ReadStatus fetchCellRows(std::uint64_t outputRow, std::uint64_t pass, std::uint64_t cell,
                              std::size_t& slot);

@@ -9,6 +9,7 @@
 #include "core/text_utils.h"
 #include "render/bayer.h"
 #include "render/budget_clock.h"
+#include "render/clocked_reader.h"
 #include "render/first_pass_smoothing.h"
 #include "render/pass_sampler.h"
 #include "render/row_reader.h"
@@ -34,6 +35,7 @@ public:
           options_(options),
           budget_(budget),
           mayUseThumbnail_(mayUseThumbnail),
+          clocked_(reader, budget),
           bytesAtStart_(bytesSoFar) {
         main_.bytesRead = bytesSoFar;
     }
@@ -56,7 +58,8 @@ private:
     const RenderOptions& options_;
     const RenderBudget& budget_;
     const bool mayUseThumbnail_;
-    SampleSource source_;  // before the lane, whose rows may come from it
+    ClockedReader clocked_;  // every read of the render, refused once the time is up
+    SampleSource source_;    // before the lane, whose rows may come from it
     RowLane main_;
     const std::uint64_t bytesAtStart_;
     const BudgetClock clock_{budget_, main_.bytesRead};
@@ -252,7 +255,7 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     ReadStatus status = chooseBlock();
     if (status != ReadStatus::Ok) return status;
     status =
-        source_.load(reader_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
+        source_.load(clocked_, *block_, options_.maxBlockBytes, [this] { return checkpoint(); });
     if (status != ReadStatus::Ok)
         return mayUseMainInstead(status) ? renderMainInstead(image, report) : status;
     const auto rowBytes = safeMultiply(bytesPerSample(block_->sampleFormat), block_->width);
@@ -267,8 +270,11 @@ ReadStatus RenderJob::run(RgbImage& image, RenderReport* report) {
     status = passes_->run();
     if (status != ReadStatus::Ok) return status;
 
-    if (!hasSamples(s.sampler))
+    // Out of time before a single visit was read whole: nothing to draw.
+    if (s.readsStopped && s.rowsDone == 0) return ReadStatus::TimedOut;
+    if (!hasSamples(s.sampler)) {
         return usedThumbnail_ ? renderMainInstead(image, report) : ReadStatus::Malformed;
+    }
     display(image);
     smoothed_ = options_.smoothPartial && smoothThinFirstPass(image, s.rowsDone);
     if (report != nullptr) fillReport(*report);

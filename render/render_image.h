@@ -33,17 +33,20 @@ struct RenderOptions {
     std::uint32_t rowsPerRead = 0;  // 0: adaptive
 };
 
+// Nanoseconds of a monotonic clock.
+std::int64_t steadyNowNs();
+using SteadyClock = std::int64_t (*)();  // steadyNowNs, or a test's own clock
+
 // What a render may spend, fixed for its run; the caller may set the cancel
-// flag from another thread. What it spent is in the report.
+// flag from another thread. What it spent is in the report. Once the time
+// limit is reached no more is read: each read asks the clock first.
 struct RenderBudget {
     std::uint32_t timeLimitMs = 0;
     std::uint64_t byteLimit = 0;  // 0 disables the byte check while sampling
     const std::atomic<bool>* cancelFlag = nullptr;
-    std::int64_t startTime = 0;  // steadyNowNs() when the budget started
+    std::int64_t startTime = 0;  // clock() when the budget started
+    SteadyClock clock = steadyNowNs;
 };
-
-// Nanoseconds of a monotonic clock.
-std::int64_t steadyNowNs();
 
 struct RenderReport {
     std::uint64_t sourceWidth = 0;
@@ -69,7 +72,9 @@ struct RenderReport {
 // Draws the image described by `data` (read from `reader` by
 // readImageHeader) into `image`, at most options.maxSize on the longer side.
 // Ok, or Partial when a budget ended sampling early (the picture is complete
-// but coarser); any other status leaves no usable picture.
+// but coarser, or, when the time ran out before the first pass was over,
+// drawn from the rows read by then); TimedOut when the time ran out before
+// anything could be drawn; any other status leaves no usable picture.
 [[nodiscard]] ReadStatus renderImage(Reader& reader, const ImageData& data,
                                      const RenderOptions& options, const RenderBudget& budget,
                                      RgbImage& image, RenderReport* report = nullptr);

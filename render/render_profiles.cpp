@@ -31,7 +31,7 @@ RenderBudget thumbnailBudget() {
     RenderBudget budget;
     budget.timeLimitMs = kThumbnailTimeLimitMs;
     budget.byteLimit = kThumbnailByteLimit;
-    budget.startTime = steadyNowNs();
+    budget.startTime = budget.clock();
     return budget;
 }
 
@@ -49,7 +49,7 @@ RenderBudget previewBudget(bool quickPass, const std::atomic<bool>* cancelFlag) 
     budget.timeLimitMs = quickPass ? kPreviewQuickTimeLimitMs : kPreviewFullTimeLimitMs;
     budget.byteLimit = kPreviewByteLimit;
     budget.cancelFlag = cancelFlag;
-    budget.startTime = steadyNowNs();
+    budget.startTime = budget.clock();
     return budget;
 }
 

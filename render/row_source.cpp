@@ -16,9 +16,12 @@ public:
     LentRows(const std::uint8_t* samples, const RowLayout& layout)
         : samples_(samples), layout_(layout) {}
 
-    ReadStatus fetch(const std::vector<std::uint64_t>&, std::uint32_t, std::uint32_t) override {
+    ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t,
+                     std::uint32_t planes) override {
+        ready_ = rows.size() * planes;
         return ReadStatus::Ok;
     }
+    std::size_t ready() const override { return ready_; }
     const std::uint8_t* row(std::uint32_t plane, std::uint64_t row, std::size_t) const override {
         return samples_ + plane * layout_.planeBytes + row * layout_.rowBytes;
     }
@@ -43,6 +46,7 @@ public:
 private:
     const std::uint8_t* samples_;
     RowLayout layout_;
+    std::size_t ready_ = 0;
 };
 
 // Rows read from a source in one call per fetch, each into its slot.
@@ -71,8 +75,15 @@ public:
                 slot += layout_.rowBytes;
             }
         }
-        return samples_.readRanges(requests_) ? ReadStatus::Ok : samples_.failure();
+        ready_ = 0;
+        if (samples_.servesBatches()) {
+            if (!samples_.readRanges(requests_)) return samples_.failure();
+            ready_ = requests_.size();
+            return ReadStatus::Ok;
+        }
+        return readRuns();
     }
+    std::size_t ready() const override { return ready_; }
     const std::uint8_t* row(std::uint32_t, std::uint64_t, std::size_t slot) const override {
         return raw_.data() + slot * layout_.rowBytes;
     }
@@ -85,12 +96,32 @@ public:
     }
 
 private:
+    // Rows that follow one another in the file and in their slots, in one
+    // read each: a run of rows per visit costs one call to a slow stream.
+    ReadStatus readRuns() {
+        while (ready_ < requests_.size()) {
+            const ReadRequest& first = requests_[ready_];
+            std::size_t end = ready_ + 1;
+            std::uint64_t bytes = first.count;
+            while (end < requests_.size() && requests_[end].offset == first.offset + bytes &&
+                   requests_[end].destination ==
+                       static_cast<std::uint8_t*>(first.destination) + bytes) {
+                bytes += requests_[end].count;
+                ++end;
+            }
+            if (!samples_.read(first.offset, first.destination, bytes)) return samples_.failure();
+            ready_ = end;
+        }
+        return ReadStatus::Ok;
+    }
+
     Reader& samples_;
     std::unique_ptr<Reader> owned_;  // a twin this source reads through, or null
     RowLayout layout_;
     std::size_t slots_;
     std::vector<std::uint8_t> raw_;
     std::vector<ReadRequest> requests_;
+    std::size_t ready_ = 0;
 };
 
 }  // namespace

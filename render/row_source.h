@@ -27,9 +27,12 @@ public:
     virtual ~RowSource() = default;
 
     // Makes `rows` of the planes [plane, plane + planes) ready, plane by
-    // plane, in slots numbered in that order.
+    // plane, in slots numbered in that order. TimedOut when the budget's
+    // time ran out part-way: the first ready() slots then hold their rows.
     [[nodiscard]] virtual ReadStatus fetch(const std::vector<std::uint64_t>& rows,
                                            std::uint32_t plane, std::uint32_t planes) = 0;
+    // Slots the last fetch filled, counted from the first.
+    virtual std::size_t ready() const = 0;
     // The stored bytes of `row` of `plane`, which the last fetch put in `slot`.
     virtual const std::uint8_t* row(std::uint32_t plane, std::uint64_t row,
                                     std::size_t slot) const = 0;
@@ -43,7 +46,9 @@ public:
 };
 
 // Rows lent by `samples` when it holds every plane in memory, else read
-// through it, up to `slots` rows per fetch. Throws std::bad_alloc.
+// through it, up to `slots` rows per fetch: a batch in one call to a source
+// that serves batches, else a call per run of rows that follow one another.
+// Throws std::bad_alloc.
 std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout,
                                          std::size_t slots);
 

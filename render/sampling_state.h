@@ -49,6 +49,7 @@ struct SamplingState {
     std::uint64_t rowsDone = 0;  // output rows the first pass visited
     std::uint64_t largestSkip = 0;
     bool exhausted = false;
+    bool readsStopped = false;  // the time ran out with rows still to read
 
     std::uint64_t samplingMs() const;
     SamplingProgress progress() const;

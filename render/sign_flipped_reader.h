@@ -17,6 +17,7 @@ public:
     std::uint64_t size() const override { return underlying_->size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readRanges(std::span<const ReadRequest> requests) override;
+    bool servesBatches() const override { return underlying_->servesBatches(); }
     std::unique_ptr<Reader> twin() override;
     ReadStatus failure() const override { return underlying_->failure(); }
 

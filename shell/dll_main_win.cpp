@@ -33,18 +33,17 @@ const ServedClass kClasses[] = {
 }  // namespace
 
 // On unloading (not at process exit, when the system reclaims everything and
-// other threads are already gone) the TLS slot, the throttle's handle, the
-// preview's window class and the runtime's exception reserve are given back:
-// the shell may load and unload the library many times in one process, and
-// each load would otherwise leave them behind, the class with a procedure
-// pointing into unmapped code. Nothing of the library throws after this.
+// other threads are already gone) the TLS slot, the preview's window class
+// and the runtime's exception reserve are given back: the shell may load and
+// unload the library many times in one process, and each load would otherwise
+// leave them behind, the class with a procedure pointing into unmapped code.
+// Nothing of the library throws after this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);
         DisableThreadLibraryCalls(module);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         cvwin::releaseFaultGuard();
-        cvwin::releaseThumbnailThrottle();
         cvwin::releasePreviewWindowClass();
         __gnu_cxx::__freeres();
     }

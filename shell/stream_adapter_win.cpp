@@ -39,11 +39,19 @@ bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t 
     if (stream_ == nullptr || destination == nullptr) return false;
     if (count == 0) return true;
     if (count > size_ || offset > size_ - count) return false;
+    if (observer_ == nullptr)
+        return readStream(offset, static_cast<unsigned char*>(destination), count);
+    observer_->beforeBlockingCall();
+    const bool delivered = readStream(offset, static_cast<unsigned char*>(destination), count);
+    observer_->afterBlockingCall();
+    return delivered;
+}
+
+bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::uint64_t count) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
     const ForeignCall call;
     if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
-    auto* out = static_cast<unsigned char*>(destination);
     while (count > 0) {
         const auto chunk = static_cast<ULONG>(std::min(count, kMaxBytesPerRead));
         ULONG got = 0;

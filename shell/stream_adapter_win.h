@@ -8,8 +8,20 @@
 
 namespace cvwin {
 
+// Told before and after each call to a stream that may block (Seek and the
+// Reads of one read), by the thread making it.
+class BlockingCallObserver {
+public:
+    virtual void beforeBlockingCall() = 0;
+    virtual void afterBlockingCall() = 0;
+
+protected:
+    ~BlockingCallObserver() = default;
+};
+
 // The byte source over the shell's IStream: seeks, then reads until the
-// request is filled, at most 256 MiB per Read call.
+// request is filled, at most 256 MiB per Read call. It has no twin, so one
+// thread at a time reads through it.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -22,13 +34,19 @@ public:
     bool attach(IStream* stream);
     void detach();
     IStream* stream() const { return stream_; }  // null when none is held
+    // Tells `observer` (null: no one) of the stream calls of each read from
+    // now on; it must outlive those reads.
+    void observeBlockingCalls(BlockingCallObserver* observer) { observer_ = observer; }
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
 
 private:
+    bool readStream(std::uint64_t offset, unsigned char* destination, std::uint64_t count);
+
     IStream* stream_ = nullptr;
     std::uint64_t size_ = 0;
+    BlockingCallObserver* observer_ = nullptr;
 };
 
 }  // namespace cvwin

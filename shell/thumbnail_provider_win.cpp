@@ -3,9 +3,7 @@
 #include <propsys.h>
 #include <thumbcache.h>
 
-#include <algorithm>
-
-#include "formats/image_header.h"
+#include "render/clocked_reader.h"
 #include "render/render_profiles.h"
 #include "shell/com_object_win.h"
 #include "shell/dib_win.h"
@@ -14,32 +12,11 @@
 #include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/stream_adapter_win.h"
+#include "shell/thumbnail_throttle_win.h"
 
 namespace cvwin {
 
 namespace {
-
-constexpr DWORD kThrottleWaitMs = 10000;
-constexpr DWORD kMaxConcurrentThumbnails = 4;
-
-INIT_ONCE gThrottleOnce = INIT_ONCE_STATIC_INIT;
-HANDLE gThrottle = nullptr;  // lives until the library is unloaded
-
-// At most as many renders at once as there are processors, and never more than four.
-BOOL CALLBACK createThrottle(INIT_ONCE*, void*, void**) {
-    SYSTEM_INFO system{};
-    GetSystemInfo(&system);
-    const LONG slots = static_cast<LONG>(
-        std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails));
-    gThrottle = CreateSemaphoreW(nullptr, slots, slots, nullptr);
-    return TRUE;
-}
-
-// True when a slot was taken; after ten seconds the render goes ahead anyway.
-bool acquireThrottle() {
-    InitOnceExecuteOnce(&gThrottleOnce, createThrottle, nullptr, nullptr);
-    return gThrottle != nullptr && WaitForSingleObject(gThrottle, kThrottleWaitMs) == WAIT_OBJECT_0;
-}
 
 struct PipelineCall {
     StreamAdapter* source;
@@ -61,11 +38,6 @@ private:
 };
 
 }  // namespace
-
-void releaseThumbnailThrottle() {
-    if (gThrottle != nullptr) CloseHandle(gThrottle);
-    gThrottle = nullptr;
-}
 
 HRESULT createThumbnailProvider(REFIID riid, void** object) {
     return createObject<ThumbnailProvider>(riid, object);
@@ -108,11 +80,12 @@ IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
 
 HRESULT ThumbnailProvider::runPipeline(void* context) {
     const auto& call = *static_cast<PipelineCall*>(context);
+    // Started before the header: on a slow stream its reads take much of the time.
+    const cv::RenderBudget budget = cv::thumbnailBudget();
     cv::ImageData data;
-    const cv::ReadStatus header = cv::readImageHeader(*call.source, data);
+    const cv::ReadStatus header = cv::readHeaderWithinBudget(*call.source, budget, data);
     if (header != cv::ReadStatus::Ok) return hresultFromWholeRead(header);
     const cv::RenderSettings settings = readRenderSettings();
-    cv::RenderBudget budget = cv::thumbnailBudget();
     cv::RgbImage image;
     cv::RenderReport report;
     const cv::ReadStatus status = cv::renderImage(
@@ -130,10 +103,11 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     *bitmap = nullptr;
     *alpha = WTSAT_ARGB;
     if (!initialized_) return E_UNEXPECTED;
-    const bool throttled = acquireThrottle();
+    ThrottleSlot slot;
+    source_.observeBlockingCalls(&slot);
     PipelineCall call{&source_, cx, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
-    if (throttled) ReleaseSemaphore(gThrottle, 1, nullptr);
+    source_.observeBlockingCalls(nullptr);
     if (FAILED(result)) {
         if (*bitmap != nullptr) DeleteObject(*bitmap);
         *bitmap = nullptr;

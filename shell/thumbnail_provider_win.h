@@ -11,9 +11,6 @@ namespace cvwin {
 // the user's settings, stamps the format label when asked, returns a bitmap.
 HRESULT createThumbnailProvider(REFIID riid, void** object);
 
-// Closes the process-wide throttle; the library calls it when unloaded.
-void releaseThumbnailThrottle();
-
 // A top-down 32-bit DIB section (B, G, R, 255 per pixel) of the picture;
 // null for an empty picture, one larger than 8192 pixels, or a GDI failure.
 HBITMAP createThumbnailBitmap(const cv::RgbImage& image);

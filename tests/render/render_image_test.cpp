@@ -46,7 +46,8 @@ private:
 };
 
 // Counts the reads it passes on and the ranges asked for in each call, and
-// sleeps before each read when asked.
+// sleeps before each read when asked; it is handed whole batches, as a
+// source that serves them is.
 class WatchedReader final : public cv::Reader {
 public:
     WatchedReader(cv::Reader& inner, std::chrono::microseconds delay = {})
@@ -61,6 +62,7 @@ public:
         rangesPerCall.push_back(requests.size());
         return cv::Reader::readRanges(requests);
     }
+    bool servesBatches() const override { return true; }
     int reads = 0;
     std::vector<std::size_t> rangesPerCall;
 

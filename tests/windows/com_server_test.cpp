@@ -237,8 +237,8 @@ HRESULT thumbnailFrom(IThumbnailProvider* provider) {
 
 // A library that left a handler behind would be called at the host's next
 // exception, in memory that is no longer its own, and the process would die.
-// Both classes that run guarded work are used before each unload; the
-// thumbnail throttle's semaphore, made at the first thumbnail, must go too.
+// Both classes that run guarded work are used before each unload; no
+// handle that a thumbnail opens may stay either.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     const std::string bytes = cvtest::generatedSample("bitpix16.fits");
     auto useAndUnload = [&](LoadedServer& server) {
@@ -267,8 +267,7 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
     EXPECT_NE(second.base, first.base) << "a new load, not the old one";
     useAndUnload(second);
     EXPECT_EQ(lowestFreeThreadSlot(), freeSlot);
-    EXPECT_EQ(lowestFreeHandle(), freeHandle)
-        << "the thumbnail throttle's semaphore went with the library";
+    EXPECT_EQ(lowestFreeHandle(), freeHandle) << "what the thumbnail opened went with the library";
 }
 
 // The host takes back control from a fault in its own stream by jumping out

@@ -1,0 +1,72 @@
+#include "shell/thumbnail_throttle_win.h"
+
+#include <algorithm>
+
+namespace cvwin {
+
+namespace {
+
+constexpr DWORD kThrottleWaitMs = 10000;
+constexpr DWORD kMaxConcurrentThumbnails = 4;
+
+// Kept in user space: a slot is given back and taken again around every
+// read, which a kernel semaphore would make a round trip each (to Wine's
+// server, under Wine). Statically initialised, so nothing is left to free
+// when the library unloads.
+SRWLOCK gLock = SRWLOCK_INIT;
+CONDITION_VARIABLE gSlotFreed = CONDITION_VARIABLE_INIT;
+DWORD gSlotsTaken = 0;
+
+// Asked afresh at each wait, which costs little beside it: the slots taken
+// are then all the state the library keeps.
+DWORD slotCount() {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    return std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails);
+}
+
+bool takeSlot() {
+    const DWORD slots = slotCount();
+    const ULONGLONG deadline = GetTickCount64() + kThrottleWaitMs;
+    AcquireSRWLockExclusive(&gLock);
+    bool taken = false;
+    for (;;) {
+        if (gSlotsTaken < slots) {
+            ++gSlotsTaken;
+            taken = true;
+            break;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        // A wake-up may be spurious or lose the race: the loop asks again.
+        SleepConditionVariableSRW(&gSlotFreed, &gLock, static_cast<DWORD>(deadline - now), 0);
+    }
+    ReleaseSRWLockExclusive(&gLock);
+    return taken;
+}
+
+void giveSlotBack() {
+    AcquireSRWLockExclusive(&gLock);
+    --gSlotsTaken;
+    ReleaseSRWLockExclusive(&gLock);
+    WakeConditionVariable(&gSlotFreed);
+}
+
+}  // namespace
+
+ThrottleSlot::ThrottleSlot() : held_(takeSlot()) {}
+
+ThrottleSlot::~ThrottleSlot() {
+    if (held_) giveSlotBack();
+}
+
+void ThrottleSlot::beforeBlockingCall() {
+    if (held_) giveSlotBack();
+    held_ = false;
+}
+
+void ThrottleSlot::afterBlockingCall() {
+    held_ = takeSlot();
+}
+
+}  // namespace cvwin
