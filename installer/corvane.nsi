@@ -20,8 +20,6 @@ AllowSkipFiles off  ; a file in use fails the install rather than leaving mixed 
 !define SHORTCUT "Corvane Settings.lnk"
 !define USER_FOLDER "$LOCALAPPDATA\Programs\Corvane"  ; a per-user install's, in the user's own shell context
 !define ELEVATION_REQUIRED 740  ; ERROR_ELEVATION_REQUIRED
-!define FILE_ATTRIBUTE_DIRECTORY 0x10
-!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 Name "Corvane ${VERSION}"
 OutFile "${OUTFILE}"
@@ -131,38 +129,25 @@ Function ${un}moveServerAside
   Rename "$2\Corvane.dll" "$0"
   done:
 FunctionEnd
+!macroend
+!insertmacro MoveServerAside ""
+!insertmacro MoveServerAside "un."
 
 ; A user may not schedule a deletion at restart, and a deletion at restart in
 ; a folder the user can write could be led elsewhere by then: the renamed
 ; server ($0) and its folder ($1) go at the user's next sign-in instead, with
 ; the user's own rights.
-Function ${un}deleteAtUsersSignIn
+Function un.deleteAtUsersSignIn
   WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c del /f /q "$0" & rmdir "$1"'
 FunctionEnd
-!macroend
-!insertmacro MoveServerAside ""
-!insertmacro MoveServerAside "un."
-
-; True when the path names a folder that is no junction or link: deleting by
-; name below one could reach into a folder the user may not write.
-; A missing path has all attributes set (INVALID_FILE_ATTRIBUTES), so it is none.
-!define /math PLAIN_FOLDER_MASK ${FILE_ATTRIBUTE_DIRECTORY} | ${FILE_ATTRIBUTE_REPARSE_POINT}
-!macro _IsPlainFolder _a _b _t _f
-  !insertmacro _LOGICLIB_TEMP
-  System::Call 'kernel32::GetFileAttributesW(w "${_b}") i .s'
-  Pop $_LOGICLIB_TEMP
-  IntOp $_LOGICLIB_TEMP $_LOGICLIB_TEMP & ${PLAIN_FOLDER_MASK}
-  !insertmacro _= $_LOGICLIB_TEMP ${FILE_ATTRIBUTE_DIRECTORY} `${_t}` `${_f}`
-!macroend
-!define IsPlainFolder `"" IsPlainFolder`
 
 ; The current user's own install goes when Corvane is installed for all
 ; users. Its files lie where the user can write, and its entry in HKCU may
 ; name any folder, so nothing of it is run or loaded here: the trusted server
-; just installed ($INSTDIR) removes the user's registration, and the files a
-; per-user install writes are deleted by name from the folder it chooses,
-; never from the folder the entry names. An entry naming another folder stays,
-; so that the user can still remove what lies there.
+; just installed ($INSTDIR) removes the user's registration. An entry naming
+; another folder stays, so that the user can still remove what lies there.
+; The shortcut is deleted here: a junction could lead that only to another
+; file of its name, which only Corvane writes.
 Function removeUsersOwnInstall
   ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:user "$INSTDIR\Corvane.dll"'
   SetShellVarContext current
@@ -172,29 +157,18 @@ Function removeUsersOwnInstall
   ${OrIf} $R2 == "${USER_FOLDER}"
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
   ${EndIf}
-  ${If} ${IsPlainFolder} "$LOCALAPPDATA"
-  ${AndIf} ${IsPlainFolder} "$LOCALAPPDATA\Programs"
-  ${AndIf} ${IsPlainFolder} "${USER_FOLDER}"
-    Call deleteUsersFiles
+  ${If} ${FileExists} "${USER_FOLDER}\*.*"
+    Call deleteUsersFilesAtSignIn
   ${EndIf}
   SetShellVarContext all
 FunctionEnd
 
-Function deleteUsersFiles
-  StrCpy $1 "${USER_FOLDER}"
-  ${If} ${IsPlainFolder} "$1\doc"
-    Delete "$1\doc\index.html"
-    RMDir "$1\doc"
-  ${EndIf}
-  Delete "$1\Corvane.propdesc"
-  Delete "$1\CorvaneSettings.exe"
-  Delete "$1\Uninstall.exe"
-  StrCpy $0 $1
-  Call moveServerAside
-  ${If} $0 != ""
-    Call deleteAtUsersSignIn
-  ${EndIf}
-  RMDir "$1"
+; An elevated deletion by name in a folder the user can write could be led
+; by a junction, swapped in at any moment, into a folder the user may not
+; write; so the files a per-user install writes, and only those, are deleted
+; at the user's next sign-in, with the user's own rights.
+Function deleteUsersFilesAtSignIn
+  WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c pushd "${USER_FOLDER}" && (del /f /q doc\index.html Corvane.propdesc CorvaneSettings.exe Uninstall.exe Corvane.dll* & rmdir doc & cd .. & rmdir Corvane & popd)'
 FunctionEnd
 
 Section "Corvane"

@@ -30,6 +30,8 @@ constexpr DWORD kSetupWaitMs =
     60000;  // under the test's own two minutes, for the longest of three runs
 constexpr const wchar_t* kUninstallKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
+constexpr const wchar_t* kRunOnceKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr const wchar_t* kCleanupValue = L"CorvaneCleanup";
 constexpr const wchar_t* kSettingsKey = L"Software\\Mirelith\\Corvane";
 constexpr const wchar_t* kThumbnailClass =
     L"Software\\Classes\\CLSID\\{1471463E-2231-4DB4-8833-62E2EA47742C}";
@@ -84,6 +86,14 @@ std::wstring textValue(HKEY root, const wchar_t* key, const wchar_t* name) {
     DWORD bytes = sizeof value - sizeof(wchar_t);
     RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, value, &bytes);
     return value;
+}
+
+// Runs what the installer left for the user's next sign-in, as that sign-in would.
+void signIn() {
+    const std::wstring command = textValue(HKEY_CURRENT_USER, kRunOnceKey, kCleanupValue);
+    ASSERT_FALSE(command.empty());
+    run(command);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunOnceKey, kCleanupValue);
 }
 
 void expectListedAsInstalled(HKEY root, const std::wstring& folder, const std::wstring& mode) {
@@ -166,6 +176,7 @@ TEST(Installer, InstallsForAllUsersInPlaceOfTheUsersOwnWithThePropertyHandlers) 
     ASSERT_EQ(run(setupProgram() + L" /S /ALLUSERS"), 0u);
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kThumbnailClass)) << "the user's own install is gone";
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUninstallKey));
+    signIn();
     EXPECT_FALSE(
         std::filesystem::exists(knownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Corvane"));
     EXPECT_EQ(run(setupProgram() + L" /S"), 1u) << "no user's own install over the machine's";
@@ -257,6 +268,8 @@ TEST_P(InstallerOverPlantedFiles, RunsNothingOfTheUsersOwnInstallAndRemovesItByN
         << "the user's registration is gone";
     EXPECT_FALSE(
         std::filesystem::exists(knownFolder(FOLDERID_Programs) + L"\\Corvane Settings.lnk"));
+    EXPECT_EQ(filesIn(userFolder).size(), 7u) << "nothing deleted with the elevated rights";
+    signIn();
     EXPECT_EQ(filesIn(userFolder), std::vector<std::wstring>{L"notes.txt"})
         << "only the files an install writes are deleted";
     EXPECT_EQ(keyExists(HKEY_CURRENT_USER, kUninstallKey), entryNamesAnotherFolder)
