@@ -146,12 +146,12 @@ FunctionEnd
 ; name any folder, so nothing of it is run or loaded here: the trusted server
 ; just installed ($INSTDIR) removes the user's registration. An entry naming
 ; another folder stays, so that the user can still remove what lies there.
-; The shortcut is deleted here: a junction could lead that only to another
-; file of its name, which only Corvane writes.
 Function removeUsersOwnInstall
   ExecWait '"$SYSDIR\regsvr32.exe" /u /s /n /i:user "$INSTDIR\Corvane.dll"'
   SetShellVarContext current
-  Delete "$SMPROGRAMS\${SHORTCUT}"
+  ${If} ${FileExists} "$SMPROGRAMS\${SHORTCUT}"
+    WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneShortcutCleanup" '"$SYSDIR\cmd.exe" /d /c del /f /q "$SMPROGRAMS\${SHORTCUT}"'
+  ${EndIf}
   ReadRegStr $R2 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $R2 == ""
   ${OrIf} $R2 == "${USER_FOLDER}"
@@ -166,9 +166,18 @@ FunctionEnd
 ; An elevated deletion by name in a folder the user can write could be led
 ; by a junction, swapped in at any moment, into a folder the user may not
 ; write; so the files a per-user install writes, and only those, are deleted
-; at the user's next sign-in, with the user's own rights.
+; at the user's next sign-in, with the user's own rights. (So is the user's
+; shortcut, above.) A command too long for RunOnce names the folder through
+; the variable instead, which misses only a moved local application folder.
+!define USERS_FILES "del /f /q doc\index.html Corvane.propdesc CorvaneSettings.exe Uninstall.exe Corvane.dll* & rmdir doc & cd .. & rmdir Corvane & popd)"
+!define MAX_RUNONCE_COMMAND 259
 Function deleteUsersFilesAtSignIn
-  WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneCleanup" '"$SYSDIR\cmd.exe" /c pushd "${USER_FOLDER}" && (del /f /q doc\index.html Corvane.propdesc CorvaneSettings.exe Uninstall.exe Corvane.dll* & rmdir doc & cd .. & rmdir Corvane & popd)'
+  StrCpy $R3 '"$SYSDIR\cmd.exe" /d /c pushd "${USER_FOLDER}" && (${USERS_FILES}'
+  StrLen $R4 $R3
+  ${If} $R4 > ${MAX_RUNONCE_COMMAND}
+    StrCpy $R3 '"$SYSDIR\cmd.exe" /d /c pushd "%LOCALAPPDATA%\Programs\Corvane" && (${USERS_FILES}'
+  ${EndIf}
+  WriteRegStr HKCU "${RUNONCE_KEY}" "CorvaneUserInstallCleanup" $R3
 FunctionEnd
 
 Section "Corvane"
