@@ -11,8 +11,9 @@ namespace corvane_cli {
 nlohmann::ordered_json imageBlockJson(const cv::ImageBlock& block);
 nlohmann::ordered_json imageDataJson(cv::ReadStatus status, const cv::ImageData& data);
 
-// Pretty-printed, with bytes that are not UTF-8 replaced rather than fatal:
-// header texts come from files, not from us.
+// Pretty-printed, with bytes that are not UTF-8 replaced rather than fatal
+// (header texts come from files, not from us) and the characters a terminal
+// would obey written as escapes.
 std::string dumpJson(const nlohmann::ordered_json& json);
 
 }  // namespace corvane_cli

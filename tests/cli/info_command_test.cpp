@@ -94,6 +94,18 @@ TEST_F(InfoCommand, PrintsNoEscapeSequenceFromTheFile) {
     EXPECT_NE(run.output.find(", Bayer \xEF\xBF\xBD[2J"), std::string::npos) << run.output;
 }
 
+TEST_F(InfoCommand, JsonEscapesWhatATerminalWouldObeyAndKeepsTheValue) {
+    const std::string controls = "\x7f\xc2\x9b\xe2\x80\xae\xe2\x81\xa6";
+    cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
+    header.text("OBJECT", "M" + controls + "\xc2\xb0");
+    const auto run = runTool("info --json " + write("c1.fits", cvtest::hdu(header, 4)));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find("M\\u007f\\u009b\\u202e\\u2066\xc2\xb0"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(nlohmann::json::parse(run.output)["keywords"].back()["value"],
+              "'M" + controls + "\xc2\xb0'");
+}
+
 TEST_F(InfoCommand, NonUtf8HeaderTextStillGivesValidJson) {
     cvsamples::FitsHeader header = cvsamples::primaryImageHeader(8, {2, 2});
     header.raw("OBJECT  = 'caf\xe9'");
