@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shell/server_win.h"
+#include "shell/srw_lock_win.h"
 
 namespace cvwin {
 
@@ -26,28 +27,12 @@ SRWLOCK gLinks = SRWLOCK_INIT;
 // under a window still open.
 std::vector<HWND> gOpenWindows;
 
-class SharedLinks {
-public:
-    SharedLinks() { AcquireSRWLockShared(&gLinks); }
-    ~SharedLinks() { ReleaseSRWLockShared(&gLinks); }
-    SharedLinks(const SharedLinks&) = delete;
-    SharedLinks& operator=(const SharedLinks&) = delete;
-};
-
-class ExclusiveLinks {
-public:
-    ExclusiveLinks() { AcquireSRWLockExclusive(&gLinks); }
-    ~ExclusiveLinks() { ReleaseSRWLockExclusive(&gLinks); }
-    ExclusiveLinks(const ExclusiveLinks&) = delete;
-    ExclusiveLinks& operator=(const ExclusiveLinks&) = delete;
-};
-
 HINSTANCE ownInstance() {
     return moduleHandle() != nullptr ? moduleHandle() : GetModuleHandleW(nullptr);
 }
 
 bool openWindow(HWND window, PreviewWindowOwner* owner) {
-    const ExclusiveLinks locked;
+    const ExclusiveLock locked(gLinks);
     try {
         gOpenWindows.push_back(window);
     } catch (const std::bad_alloc&) {
@@ -61,7 +46,7 @@ bool openWindow(HWND window, PreviewWindowOwner* owner) {
 // Cuts the window loose and stops counting it, once, whoever notices first
 // that it went.
 void forgetWindow(HWND window) {
-    const ExclusiveLinks locked;
+    const ExclusiveLock locked(gLinks);
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     const auto found = std::find(gOpenWindows.begin(), gOpenWindows.end(), window);
     if (found == gOpenWindows.end()) return;
@@ -73,7 +58,7 @@ void forgetWindow(HWND window) {
 // still linked holds its host's reference, which it gives up only after
 // cutting the link, so the count taken here never starts from zero.
 PreviewWindowOwner* keepOwner(HWND window) {
-    const SharedLinks locked;
+    const SharedLock locked(gLinks);
     auto* owner = reinterpret_cast<PreviewWindowOwner*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (owner != nullptr) owner->keepForMessage();
     return owner;
@@ -185,7 +170,7 @@ HWND createPreviewWindow(HWND parent, const RECT& bounds, PreviewWindowOwner* ow
 
 void closePreviewWindow(HWND window) {
     {
-        const ExclusiveLinks locked;
+        const ExclusiveLock locked(gLinks);
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     }
     if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
@@ -195,7 +180,7 @@ void closePreviewWindow(HWND window) {
 }
 
 void forgetWindowsGoneWithTheirThreads() {
-    const ExclusiveLinks locked;
+    const ExclusiveLock locked(gLinks);
     const auto gone = std::remove_if(gOpenWindows.begin(), gOpenWindows.end(),
                                      [](HWND window) { return !IsWindow(window); });
     for (auto it = gone; it != gOpenWindows.end(); ++it) objectDestroyed();

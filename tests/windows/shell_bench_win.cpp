@@ -1,0 +1,192 @@
+// Explorer's own path timed: thumbnails drawn by each Corvane.dll named on
+// the command line through a shell file stream, as the thumbnail cache asks
+// for them, beside that stream's whole-file read. Run by tools/windows-bench.sh.
+//   corvane_shell_bench FOLDER DLL...
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <thumbcache.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "samples/fits_samples.h"
+#include "shell/class_ids_win.h"
+
+namespace {
+
+constexpr int kRepeats = 7;
+constexpr int kThumbnailsPerThread = 8;
+constexpr int kThreads = 4;
+constexpr UINT kSizes[] = {256, 1400};  // a thumbnail, and the preview pane's picture
+const char* const kFiles[] = {
+    "starfield-6000x4000-u16.fits",
+    "starfield-6000x4000-f32.fits",
+    "rggb-6000x4000-u16.fits",
+    "rgb-cube-3000x2000-u16.fits",
+};
+
+double nowMs() {
+    LARGE_INTEGER ticks;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&ticks);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(ticks.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void writeMissingSamples(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    for (const auto& sample : cvsamples::fitsSamples(true)) {
+        const auto path = folder / sample.name;
+        if (std::find(std::begin(kFiles), std::end(kFiles), sample.name) == std::end(kFiles) ||
+            std::filesystem::exists(path))
+            continue;
+        const std::string bytes = sample.build();
+        std::ofstream(path, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+}
+
+IStream* openStream(const std::wstring& path) {
+    IStream* stream = nullptr;
+    SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL,
+                           FALSE, nullptr, &stream);
+    return stream;
+}
+
+double wholeReadMs(const std::wstring& path, std::vector<unsigned char>& buffer) {
+    IStream* stream = openStream(path);
+    if (stream == nullptr) return -1.0;
+    const double start = nowMs();
+    ULONG got = 0;
+    const HRESULT read = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
+    const double elapsed = nowMs() - start;
+    stream->Release();
+    return SUCCEEDED(read) && got == buffer.size() ? elapsed : -1.0;
+}
+
+// One Corvane.dll, loaded as the shell loads it.
+struct Server {
+    HMODULE module = nullptr;
+    IClassFactory* factory = nullptr;
+};
+
+Server loadServer(const std::wstring& path) {
+    Server server;
+    server.module = LoadLibraryW(path.c_str());
+    if (server.module == nullptr) return server;
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    const auto get = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(server.module, "DllGetClassObject")));
+    if (get != nullptr)
+        get(cvwin::kThumbnailProviderClsid, IID_IClassFactory,
+            reinterpret_cast<void**>(&server.factory));
+    return server;
+}
+
+// A fresh provider over a fresh stream, as the thumbnail cache makes them per file.
+double thumbnailMs(const Server& server, const std::wstring& path, UINT size) {
+    IStream* stream = openStream(path);
+    if (stream == nullptr) return -1.0;
+    const double start = nowMs();
+    IThumbnailProvider* provider = nullptr;
+    IInitializeWithStream* initialize = nullptr;
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha{};
+    bool drawn = false;
+    if (SUCCEEDED(server.factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider),
+                                                 reinterpret_cast<void**>(&provider)))) {
+        if (SUCCEEDED(provider->QueryInterface(__uuidof(IInitializeWithStream),
+                                               reinterpret_cast<void**>(&initialize)))) {
+            drawn = SUCCEEDED(initialize->Initialize(stream, STGM_READ)) &&
+                    SUCCEEDED(provider->GetThumbnail(size, &bitmap, &alpha));
+            initialize->Release();
+        }
+        provider->Release();
+    }
+    const double elapsed = nowMs() - start;
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    stream->Release();
+    return drawn ? elapsed : -1.0;
+}
+
+double medianThumbnailMs(const Server& server, const std::wstring& path, UINT size) {
+    std::vector<double> times;
+    for (int i = 0; i < kRepeats; ++i) {
+        const double ms = thumbnailMs(server, path, size);
+        if (ms < 0) return -1.0;
+        times.push_back(ms);
+    }
+    return median(times);
+}
+
+// Thumbnails per second with `threads` threads asking at once.
+double thumbnailsPerSecond(const Server& server, const std::wstring& path, int threads) {
+    const double start = nowMs();
+    std::vector<std::thread> askers;
+    for (int t = 0; t < threads; ++t) {
+        askers.emplace_back([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (int i = 0; i < kThumbnailsPerThread; ++i) thumbnailMs(server, path, kSizes[0]);
+            CoUninitialize();
+        });
+    }
+    for (auto& asker : askers) asker.join();
+    return threads * kThumbnailsPerThread / ((nowMs() - start) / 1e3);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr || argc < 3) {
+        std::fprintf(stderr, "usage: corvane_shell_bench FOLDER DLL...\n");
+        return 2;
+    }
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const std::filesystem::path folder = argv[1];
+    writeMissingSamples(folder);
+    std::vector<Server> servers;
+    for (int i = 2; i < argc; ++i) {
+        servers.push_back(loadServer(argv[i]));
+        if (servers.back().factory == nullptr) {
+            std::fprintf(stderr, "%ls: no thumbnail provider\n", argv[i]);
+            return 1;
+        }
+    }
+    for (const char* name : kFiles) {
+        const std::wstring path = (folder / name).wstring();
+        std::vector<unsigned char> buffer(std::filesystem::file_size(path), 1);
+        std::vector<double> reads;
+        for (int i = 0; i < kRepeats; ++i) reads.push_back(wholeReadMs(path, buffer));
+        std::printf("%s: whole read through the stream %.1f ms\n", name, median(reads));
+        for (std::size_t s = 0; s < servers.size(); ++s) {
+            std::printf("  %ls:", argv[2 + s]);
+            for (const UINT size : kSizes) {
+                std::printf(" %u px %.1f ms;", size, medianThumbnailMs(servers[s], path, size));
+            }
+            std::printf("\n");
+        }
+    }
+    const std::wstring first = (folder / kFiles[0]).wstring();
+    for (std::size_t s = 0; s < servers.size(); ++s) {
+        const double one = thumbnailsPerSecond(servers[s], first, 1);
+        const double four = thumbnailsPerSecond(servers[s], first, kThreads);
+        std::printf("%ls: %s at %u px, 1 thread %.1f/s, %d threads %.1f/s (%.2f x)\n", argv[2 + s],
+                    kFiles[0], kSizes[0], one, kThreads, four, four / one);
+    }
+    std::fflush(stdout);
+    // The servers stay loaded: the process ends here, as a host's would.
+    return 0;
+}
