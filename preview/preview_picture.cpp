@@ -16,21 +16,14 @@ std::uint64_t pixelCount(const RgbImage& picture) {
 }
 
 // One pass, with a budget started at `startTime` by `clock`.
-struct Pass {
-    const std::atomic<bool>* cancel;
-    SteadyClock clock;
-    LaneRunner secondLane;
-};
-
 ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSettings& settings,
-                      bool quickPass, const Pass& pass, std::int64_t startTime, RgbImage& picture) {
-    RenderBudget budget = previewBudget(quickPass, pass.cancel);
-    budget.clock = pass.clock;
+                      bool quickPass, const std::atomic<bool>* cancel, SteadyClock clock,
+                      std::int64_t startTime, RgbImage& picture) {
+    RenderBudget budget = previewBudget(quickPass, cancel);
+    budget.clock = clock;
     budget.startTime = startTime;
-    RenderOptions options = previewOptions(quickPass, settings);
-    options.secondThread = pass.secondLane != nullptr;
-    options.laneRunner = pass.secondLane;
-    const ReadStatus status = renderImage(reader, data, options, budget, picture);
+    const ReadStatus status =
+        renderImage(reader, data, previewOptions(quickPass, settings), budget, picture);
     if (!isGood(status, picture)) picture = RgbImage{};
     return status == ReadStatus::Partial ? ReadStatus::Ok : status;
 }
@@ -39,8 +32,7 @@ ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSetting
 
 ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
                               const std::atomic<bool>* cancel, PreviewPicture& result,
-                              SteadyClock clock, LaneRunner secondLane) {
-    const Pass pass{cancel, clock, secondLane};
+                              SteadyClock clock) {
     result = PreviewPicture{};
     // The header's reads count against the first pass, whichever it turns out to be; no
     // pass allows more than the full one.
@@ -57,12 +49,12 @@ ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
     RgbImage quick;
     const bool quickPass = data.hasThumbnail && isUsable(data.thumbnail);
     if (quickPass) {
-        static_cast<void>(renderPass(reader, data, settings, true, pass, started, quick));
+        static_cast<void>(renderPass(reader, data, settings, true, cancel, clock, started, quick));
     }
     const bool cancelled = cancel != nullptr && cancel->load(std::memory_order_relaxed);
     RgbImage full;
     ReadStatus status = cancelled ? ReadStatus::Cancelled
-                                  : renderPass(reader, data, settings, false, pass,
+                                  : renderPass(reader, data, settings, false, cancel, clock,
                                                quickPass ? clock() : started, full);
     if (quick.empty() && full.empty())
         return status == ReadStatus::Ok ? ReadStatus::Malformed : status;

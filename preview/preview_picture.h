@@ -22,11 +22,9 @@ struct PreviewPicture {
 // is kept, and a full render that fails falls back to the thumbnail. After a
 // cancel only a quick picture already made is used. The header is read
 // within the first pass's budget. Ok with a picture, or the status that left
-// none. `clock` times the budgets (tests give their own). With a
-// `secondLane`, a second thread adds bands too, its share run through it.
+// none. `clock` times the budgets (tests give their own).
 [[nodiscard]] ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
                                             const std::atomic<bool>* cancel, PreviewPicture& result,
-                                            SteadyClock clock = steadyNowNs,
-                                            LaneRunner secondLane = nullptr);
+                                            SteadyClock clock = steadyNowNs);
 
 }  // namespace cv

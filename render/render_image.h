@@ -16,12 +16,6 @@ namespace cv {
 constexpr std::uint64_t kWorkingMemory = 0x3000000;   // bytes for the accumulator (48 MiB)
 constexpr std::uint64_t kMaxBlockBytes = 0x18000000;  // largest block loaded or decoded (384 MiB)
 
-// Runs a second thread's share of a render, `work(context)`, on that
-// thread: a host that guards its own code thread by thread wraps it, so
-// that a fault there fails the render and nothing else.
-using LaneWork = ReadStatus (*)(void* context);
-using LaneRunner = ReadStatus (*)(LaneWork work, void* context);
-
 // What the caller wants drawn; the render profiles fill it.
 struct RenderOptions {
     std::uint32_t maxSize = 256;  // longest output side in pixels; 0 is treated as 1
@@ -34,7 +28,6 @@ struct RenderOptions {
     // A second thread may add the lower bands of the passes after the first;
     // only for callers whose renders may use more than the calling thread.
     bool secondThread = false;
-    LaneRunner laneRunner = nullptr;  // null: the share runs unwrapped
     std::uint64_t workingMemory = kWorkingMemory;
     std::uint64_t maxBlockBytes = kMaxBlockBytes;
     std::uint32_t rowsPerRead = 0;  // 0: adaptive

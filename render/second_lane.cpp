@@ -13,24 +13,6 @@ namespace {
 constexpr std::uint64_t kMinBytesForTwoLanes =
     1024 * 1024;  // fewer: a second thread costs more than it saves
 
-struct SecondShare {
-    BandReader* bands;
-    RowLane* lane;
-    std::uint64_t split;
-};
-
-// An exception leaving a thread would end the whole process.
-ReadStatus addSecondShare(void* context) {
-    const auto& share = *static_cast<SecondShare*>(context);
-    try {
-        return share.bands->addBands(*share.lane, share.split, share.bands->state().out.height);
-    } catch (const std::bad_alloc&) {
-        return ReadStatus::TooLarge;
-    } catch (...) {
-        return ReadStatus::ReadFailed;
-    }
-}
-
 }  // namespace
 
 std::uint64_t prepareSecondLane(const BandReader& bands, RowLane& second) {
@@ -71,10 +53,14 @@ ReadStatus addBandsOnTwoLanes(BandReader& bands, RowLane& second, std::uint64_t 
         std::jthread worker;
         try {
             worker = std::jthread([&] {
-                SecondShare share{&bands, &second, split};
-                const LaneRunner runner = bands.state().options.laneRunner;
-                secondStatus =
-                    runner != nullptr ? runner(addSecondShare, &share) : addSecondShare(&share);
+                // An exception leaving a thread would end the whole process.
+                try {
+                    secondStatus = bands.addBands(second, split, height);
+                } catch (const std::bad_alloc&) {
+                    secondStatus = ReadStatus::TooLarge;
+                } catch (...) {
+                    secondStatus = ReadStatus::ReadFailed;
+                }
                 if (secondStatus != ReadStatus::Ok) bands.stopLanes();
             });
         } catch (const std::exception&) {

@@ -10,15 +10,6 @@ namespace {
 // GCC's register-only setjmp: no unwinding runs through the faulting frames.
 using JumpBuffer = void* [5];
 
-// A guarded call's landing place, in its frame. The undo is volatile: set
-// after the setjmp and read after the jump back.
-struct Guard {
-    JumpBuffer buffer;
-    bool ownThread;
-    void (*volatile undo)(void*);
-    void* volatile undoContext;
-};
-
 // The guard of each thread lives in a system TLS slot rather than in a C++
 // thread_local: mingw allocates thread_locals on first use, and the handler
 // runs for faults on any thread, where reading one could allocate inside
@@ -67,7 +58,7 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
     if (slot == TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
     const DWORD lastError =
         GetLastError();  // TlsGetValue resets it; the faulting code may still need it
-    auto* guard = static_cast<Guard*>(TlsGetValue(slot));
+    auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
     SetLastError(lastError);
     if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     CONTEXT* context = exception->ContextRecord;
@@ -78,7 +69,7 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
     }
     context->Rsp = (context->Rsp - 256) & ~static_cast<DWORD64>(15);
     context->Rsp -= 8;  // a call leaves the stack 8 bytes below 16-byte alignment
-    context->Rcx = reinterpret_cast<DWORD64>(&guard->buffer);
+    context->Rcx = reinterpret_cast<DWORD64>(guard);
     context->Rip = reinterpret_cast<DWORD64>(&landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -127,59 +118,28 @@ HRESULT runInScope(DWORD slot, void* outer, GuardedWork work, void* context) noe
     return runCatchingExceptions(work, context);
 }
 
-HRESULT runWithGuard(GuardedWork work, void* context, bool ownThread) noexcept {
+}  // namespace
+
+HRESULT runGuarded(GuardedWork work, void* context) noexcept {
     if (!InitOnceExecuteOnce(&gInstallOnce, install, nullptr, nullptr))
         return runCatchingExceptions(work, context);
     const DWORD slot = gSlot.load();
     void* const outer = TlsGetValue(slot);
-    Guard guard{{}, ownThread, nullptr, nullptr};
-    if (__builtin_setjmp(guard.buffer) != 0) {
+    JumpBuffer buffer;
+    if (__builtin_setjmp(buffer) != 0) {
         TlsSetValue(slot, outer);
-        if (guard.undo != nullptr) guard.undo(guard.undoContext);
         return E_FAIL;
     }
     // The slot may need memory of its own on first use; without it, no fault guard.
-    if (!TlsSetValue(slot, &guard)) return runCatchingExceptions(work, context);
+    if (!TlsSetValue(slot, &buffer)) return runCatchingExceptions(work, context);
     return runInScope(slot, outer, work, context);
-}
-
-}  // namespace
-
-HRESULT runGuarded(GuardedWork work, void* context) noexcept {
-    return runWithGuard(work, context, false);
-}
-
-HRESULT runGuardedOnOwnThread(GuardedWork work, void* context) noexcept {
-    return runWithGuard(work, context, true);
-}
-
-UndoneOnFault::UndoneOnFault(void (*undo)(void*), void* context) noexcept
-    : guard_(nullptr), outerUndo_(nullptr), outerContext_(nullptr) {
-    const DWORD slot = gSlot.load();
-    if (slot == TLS_OUT_OF_INDEXES) return;
-    auto* guard = static_cast<Guard*>(TlsGetValue(slot));
-    if (guard == nullptr) return;
-    guard_ = guard;
-    outerUndo_ = guard->undo;
-    outerContext_ = guard->undoContext;
-    guard->undoContext = context;
-    guard->undo = undo;
-}
-
-UndoneOnFault::~UndoneOnFault() {
-    if (guard_ == nullptr) return;
-    auto* guard = static_cast<Guard*>(guard_);
-    guard->undo = outerUndo_;
-    guard->undoContext = outerContext_;
 }
 
 ForeignCall::ForeignCall() noexcept : suspended_(nullptr) {
     const DWORD slot = gSlot.load();
     if (slot == TLS_OUT_OF_INDEXES) return;
-    auto* guard = static_cast<Guard*>(TlsGetValue(slot));
-    if (guard == nullptr || guard->ownThread) return;
-    suspended_ = guard;
-    TlsSetValue(slot, nullptr);
+    suspended_ = TlsGetValue(slot);
+    if (suspended_ != nullptr) TlsSetValue(slot, nullptr);
 }
 
 ForeignCall::~ForeignCall() {

@@ -19,31 +19,9 @@ using GuardedWork = HRESULT (*)(void* context);
 // called at the host's next exception, in unmapped memory.
 HRESULT runGuarded(GuardedWork work, void* context) noexcept;
 
-// runGuarded for a thread of Corvane's own, with no host frame above the
-// work: there a fault anywhere, in a foreign call too, ends the work with
-// E_FAIL, since no host code on that thread could handle it.
-HRESULT runGuardedOnOwnThread(GuardedWork work, void* context) noexcept;
-
-// While it lives, `undo(context)` is called if a fault ends the guarded work
-// on this thread: what destructors would have put right (a lock held around
-// a call that may fault) is put right all the same.
-class UndoneOnFault {
-public:
-    UndoneOnFault(void (*undo)(void*), void* context) noexcept;
-    ~UndoneOnFault();
-    UndoneOnFault(const UndoneOnFault&) = delete;
-    UndoneOnFault& operator=(const UndoneOnFault&) = delete;
-
-private:
-    void* guard_;
-    void (*outerUndo_)(void*);
-    void* outerContext_;
-};
-
 // Marks a call out of Corvane (the shell's stream, GDI, the registry) for as
 // long as it lives: a processor fault raised meanwhile on this thread belongs
-// to the code called, which may handle it itself, so the guard lets it pass
-// (on a thread of Corvane's own it does not: see runGuardedOnOwnThread).
+// to the code called, which may handle it itself, so the guard lets it pass.
 class ForeignCall {
 public:
     ForeignCall() noexcept;

@@ -2,12 +2,9 @@
 
 #include <objbase.h>
 
-#include <memory>
-
 #include "preview/listing.h"
 #include "preview/preview_picture.h"
 #include "shell/fault_guard_win.h"
-#include "shell/guarded_lane_win.h"
 #include "shell/registry_settings_win.h"
 
 namespace cvwin {
@@ -25,17 +22,9 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         return !cancel_.load() && inner_.read(offset, destination, count);
     }
-    std::unique_ptr<cv::Reader> twin() override {
-        std::unique_ptr<cv::Reader> innerTwin = inner_.twin();
-        if (!innerTwin) return nullptr;
-        auto reader = std::make_unique<CancellableReader>(*innerTwin, cancel_);
-        reader->ownInner_ = std::move(innerTwin);
-        return reader;
-    }
 
 private:
     cv::Reader& inner_;
-    std::unique_ptr<cv::Reader> ownInner_;  // the inner source's twin, when this one is a twin
     const std::atomic<bool>& cancel_;
 };
 
@@ -59,8 +48,8 @@ HRESULT loadContent(void* context) {
         content.statusText = kUnreadableText;
     } else {
         cv::PreviewPicture loaded;
-        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded,
-                                   cv::steadyNowNs, runGuardedLane) == cv::ReadStatus::Ok) {
+        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) ==
+            cv::ReadStatus::Ok) {
             setPicture(content, std::move(loaded.picture), loaded.metadata);
         } else if (!job.cancel->load()) {
             content.statusText = kUnreadableText;

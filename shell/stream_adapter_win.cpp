@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "shell/fault_guard_win.h"
-#include "shell/srw_lock_win.h"
 
 namespace cvwin {
 
@@ -31,7 +30,7 @@ bool StreamAdapter::attach(IStream* stream) {
 
 void StreamAdapter::detach() {
     const ForeignCall call;
-    if (stream_ != nullptr && ownsStream_) stream_->Release();
+    if (stream_ != nullptr) stream_->Release();
     stream_ = nullptr;
     size_ = 0;
 }
@@ -48,31 +47,9 @@ bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t 
     return delivered;
 }
 
-std::unique_ptr<cv::Reader> StreamAdapter::twin() {
-    if (stream_ == nullptr) return nullptr;
-    IClientSecurity* proxy = nullptr;
-    {
-        const ForeignCall call;
-        if (SUCCEEDED(
-                stream_->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&proxy)))) {
-            proxy->Release();
-            return nullptr;
-        }
-    }
-    return std::unique_ptr<cv::Reader>(new StreamAdapter(stream_, size_, lock_));
-}
-
 bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::uint64_t count) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
-    const ExclusiveLock locked(*lock_);
-    // A fault in the stream on a thread of our own ends the render there, past the lock's end.
-    const UndoneOnFault release(
-        [](void* lock) { ReleaseSRWLockExclusive(static_cast<SRWLOCK*>(lock)); }, lock_);
-    return seekAndRead(position, out, count);
-}
-
-bool StreamAdapter::seekAndRead(LARGE_INTEGER position, unsigned char* out, std::uint64_t count) {
     const ForeignCall call;
     if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
     while (count > 0) {

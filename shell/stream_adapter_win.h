@@ -3,7 +3,6 @@
 #include <objidl.h>
 
 #include <cstdint>
-#include <memory>
 
 #include "core/reader.h"
 
@@ -21,10 +20,8 @@ protected:
 };
 
 // The byte source over the shell's IStream: seeks, then reads until the
-// request is filled, at most 256 MiB per Read call. Its twins read the same
-// stream from another thread, one Seek and its Reads at a time under a lock
-// they share with it; a stream that is a proxy, whose calls belong to one
-// apartment, has none.
+// request is filled, at most 256 MiB per Read call. It has no twin, so one
+// thread at a time reads through it.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -43,22 +40,12 @@ public:
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
-    // Tells no observer: the observer belongs to the thread that set it.
-    std::unique_ptr<cv::Reader> twin() override;
 
 private:
-    // A twin: the origin's stream, without a reference of its own (a twin
-    // ends before its origin), and the origin's lock.
-    StreamAdapter(IStream* stream, std::uint64_t size, SRWLOCK* lock)
-        : stream_(stream), size_(size), lock_(lock), ownsStream_(false) {}
     bool readStream(std::uint64_t offset, unsigned char* destination, std::uint64_t count);
-    bool seekAndRead(LARGE_INTEGER position, unsigned char* destination, std::uint64_t count);
 
     IStream* stream_ = nullptr;
     std::uint64_t size_ = 0;
-    SRWLOCK ownLock_ = SRWLOCK_INIT;
-    SRWLOCK* lock_ = &ownLock_;  // held for each Seek and its Reads
-    bool ownsStream_ = true;
     BlockingCallObserver* observer_ = nullptr;
 };
 

@@ -9,7 +9,6 @@
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
-#include "shell/guarded_lane_win.h"
 #include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/stream_adapter_win.h"
@@ -89,11 +88,8 @@ HRESULT ThumbnailProvider::runPipeline(void* context) {
     const cv::RenderSettings settings = readRenderSettings();
     cv::RgbImage image;
     cv::RenderReport report;
-    cv::RenderOptions options = cv::thumbnailOptions(call.cx, settings);
-    options.secondThread = true;  // both cores, as the Linux tool draws
-    options.laneRunner = runGuardedLane;
-    const cv::ReadStatus status =
-        cv::renderImage(*call.source, data, options, budget, image, &report);
+    const cv::ReadStatus status = cv::renderImage(
+        *call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
     if (const HRESULT rendered = hresultFromReadStatus(status); FAILED(rendered)) return rendered;
     // The settings read once: a change made meanwhile cannot give the label other settings than the
     // picture.
