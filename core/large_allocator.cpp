@@ -1,6 +1,10 @@
 #include "core/large_allocator.h"
 
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -20,9 +24,7 @@ bool inHugePages(std::size_t bytes) {
 #endif
 }
 
-}  // namespace
-
-void* allocateLarge(std::size_t bytes) {
+void* allocateFromSystem(std::size_t bytes) {
 #if defined(__linux__)
     if (inHugePages(bytes)) {
         const std::size_t rounded = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
@@ -34,6 +36,167 @@ void* allocateLarge(std::size_t bytes) {
     }
 #endif
     return ::operator new(bytes);
+}
+
+void releaseToSystem(void* memory, std::size_t bytes) noexcept {
+    if (inHugePages(bytes)) {
+        std::free(memory);
+        return;
+    }
+    ::operator delete(memory);
+}
+
+// Sizes a kept block can be asked for again: four steps to each power of
+// two, so a block serves requests up to a quarter smaller than it.
+std::size_t cachedSizeOf(std::size_t bytes) {
+    std::size_t power = kCachedFromBytes;
+    while (power <= bytes / 2) power *= 2;
+    const std::size_t step = power / 4;
+    return (bytes + step - 1) / step * step;
+}
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct CachedBlock {
+    void* memory = nullptr;
+    std::size_t bytes = 0;
+    std::int64_t releasedAt = 0;
+};
+
+// A spin lock, not a mutex: it holds no system object (a library loaded and
+// unloaded all day must leave nothing per load), and it is held only to
+// look through a few entries.
+class BlockCache {
+public:
+    void* take(std::size_t bytes) {
+        const Held held(*this);
+        void* found = nullptr;
+        for (CachedBlock& block : blocks_) {
+            if (block.memory != nullptr && block.bytes == bytes) {
+                found = block.memory;
+                forget(block);
+                break;
+            }
+        }
+        dropIdle(held);
+        return found;
+    }
+
+    // False when the block is not kept; the caller then gives it back.
+    bool keep(void* memory, std::size_t bytes) {
+        const Held held(*this);
+        dropIdle(held);
+        if (bytes > kMaxCachedBytes - keptBytes_) return false;
+        for (CachedBlock& block : blocks_) {
+            if (block.memory == nullptr) {
+                block = {memory, bytes, nowNs()};
+                keptBytes_ += bytes;
+                ++keptBlocks_;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void releaseAll() {
+        std::array<CachedBlock, kMaxCachedBlocks> all{};
+        {
+            const Held held(*this);
+            for (std::size_t i = 0; i < blocks_.size(); ++i) {
+                all[i] = blocks_[i];
+                if (blocks_[i].memory != nullptr) forget(blocks_[i]);
+            }
+        }
+        for (const CachedBlock& block : all) {
+            if (block.memory != nullptr) releaseToSystem(block.memory, block.bytes);
+        }
+    }
+
+    std::size_t count() const { return keptBlocks_.load(std::memory_order_relaxed); }
+
+private:
+    class Held {
+    public:
+        explicit Held(BlockCache& cache) : cache_(cache) {
+            while (cache_.locked_.exchange(true, std::memory_order_acquire))
+                std::this_thread::yield();
+        }
+        ~Held() {
+            const auto idle = cache_.idle_;
+            cache_.idle_ = {};
+            cache_.locked_.store(false, std::memory_order_release);
+            for (const CachedBlock& block : idle) {
+                if (block.memory != nullptr) releaseToSystem(block.memory, block.bytes);
+            }
+        }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+
+    private:
+        BlockCache& cache_;
+    };
+
+    void forget(CachedBlock& block) {
+        keptBytes_ -= block.bytes;
+        --keptBlocks_;
+        block = {};
+    }
+
+    // Blocks unused too long leave the cache now and the process when the lock is let go.
+    void dropIdle(const Held&) {
+        const std::int64_t now = nowNs();
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            if (blocks_[i].memory != nullptr && now - blocks_[i].releasedAt > kCacheIdleNs) {
+                idle_[i] = blocks_[i];
+                forget(blocks_[i]);
+            }
+        }
+    }
+
+    std::atomic<bool> locked_{false};
+    std::array<CachedBlock, kMaxCachedBlocks> blocks_{};
+    std::array<CachedBlock, kMaxCachedBlocks> idle_{};
+    std::size_t keptBytes_ = 0;
+    std::atomic<std::size_t> keptBlocks_{0};
+};
+
+BlockCache gCache;
+
+}  // namespace
+
+// Blocks outside [kCachedFromBytes, kMaxCachedBytes] are never kept, so
+// the rounding below cannot overflow.
+bool cacheable(std::size_t bytes) {
+    return bytes >= kCachedFromBytes && bytes <= kMaxCachedBytes;
+}
+
+void* allocateLarge(std::size_t bytes) {
+    if (!cacheable(bytes)) return allocateFromSystem(bytes);
+    const std::size_t size = cachedSizeOf(bytes);
+    if (void* kept = gCache.take(size)) return kept;
+    return allocateFromSystem(size);
+}
+
+void releaseLarge(void* memory, std::size_t bytes) noexcept {
+    if (memory == nullptr) return;
+    if (!cacheable(bytes)) {
+        releaseToSystem(memory, bytes);
+        return;
+    }
+    const std::size_t size = cachedSizeOf(bytes);
+    if (!gCache.keep(memory, size)) releaseToSystem(memory, size);
+}
+
+void releaseCachedBlocks() noexcept {
+    gCache.releaseAll();
+}
+
+std::size_t cachedBlockCount() noexcept {
+    return gCache.count();
 }
 
 void prefaultForWriting(void* memory, std::size_t bytes) noexcept {
@@ -50,14 +213,6 @@ void prefaultForWriting(void* memory, std::size_t bytes) noexcept {
     static_cast<void>(memory);
     static_cast<void>(bytes);
 #endif
-}
-
-void releaseLarge(void* memory, std::size_t bytes) noexcept {
-    if (inHugePages(bytes)) {
-        std::free(memory);
-        return;
-    }
-    ::operator delete(memory);
 }
 
 }  // namespace cv

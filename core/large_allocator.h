@@ -12,11 +12,31 @@ namespace cv {
 constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 
 // Memory for buffers of many megabytes (a data block as stored and as
-// decoded). On Linux it asks for transparent huge pages: taking tens of
-// thousands of 4 KiB pages one fault at a time can cost more than decoding
-// into them, above all in virtual machines. Elsewhere it is plain memory.
+// decoded, an accumulator). On Linux it asks for transparent huge pages:
+// taking tens of thousands of 4 KiB pages one fault at a time can cost more
+// than decoding into them, above all in virtual machines. Elsewhere it is
+// plain memory.
+//
+// Released buffers of a megabyte or more are kept a while for the next
+// render, which in a long-lived host (Explorer's thumbnail cache) otherwise
+// takes them from the system again, and faults in every page again: Windows
+// has no call that makes fresh pages resident at once. At most
+// kMaxCachedBlocks and kMaxCachedBytes are kept, each block for at most
+// kCacheIdleNs unused (checked at each allocation and release).
 void* allocateLarge(std::size_t bytes);  // throws std::bad_alloc
 void releaseLarge(void* memory, std::size_t bytes) noexcept;
+
+constexpr std::size_t kCachedFromBytes = 1024 * 1024;
+constexpr std::size_t kMaxCachedBlocks = 8;
+constexpr std::size_t kMaxCachedBytes = 64 * 1024 * 1024;  // a 1,400-pixel colour preview's buffers
+constexpr std::int64_t kCacheIdleNs = 10'000'000'000;
+
+// Gives every kept buffer back to the system: a library calls it before it
+// is unloaded, and when its host has no object of it left.
+void releaseCachedBlocks() noexcept;
+
+// The buffers kept now, for tests and figures.
+std::size_t cachedBlockCount() noexcept;
 
 template <typename T>
 struct LargeAllocator {
@@ -38,6 +58,7 @@ struct LargeAllocator {
 };
 
 using LargeBytes = std::vector<std::uint8_t, LargeAllocator<std::uint8_t>>;
+using LargeFloats = std::vector<float, LargeAllocator<float>>;
 
 // Buffers from this size on are worth making resident in one call.
 constexpr std::size_t kPrefaultFromBytes = 64 * 1024;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/large_allocator.h"
 #include "core/read_status.h"
 
 namespace cv {
@@ -17,8 +18,8 @@ struct BoxAccumulator {
     std::uint64_t sourceWidth = 0;
     std::vector<std::uint32_t> columnStart;  // source columns [start, end) of each output column
     std::vector<std::uint32_t> columnEnd;
-    std::vector<float> sums;    // channel-major: channel, row, column
-    std::vector<float> maxima;  // same shape; empty when no maxima are kept
+    LargeFloats sums;    // channel-major: channel, row, column
+    LargeFloats maxima;  // same shape; empty when no maxima are kept
     // Rows added to each output row, on channel 0: every box of a row takes
     // the same rows, so its count is that times its width.
     std::vector<std::uint32_t> rowsAdded;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/large_allocator.h"
+
 namespace cv {
 
 constexpr std::uint64_t kMaxRgbImageBytes = 0x10000000;  // 256 MiB of pixels
@@ -11,7 +13,7 @@ constexpr std::uint64_t kMaxRgbImageBytes = 0x10000000;  // 256 MiB of pixels
 struct RgbImage {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::vector<std::uint8_t> pixels;
+    LargeBytes pixels;
 
     bool empty() const { return width == 0 || height == 0 || pixels.empty(); }
     std::uint8_t* row(std::uint32_t y) {

@@ -119,7 +119,7 @@ private:
     std::unique_ptr<Reader> owned_;  // a twin this source reads through, or null
     RowLayout layout_;
     std::size_t slots_;
-    std::vector<std::uint8_t> raw_;
+    LargeBytes raw_;
     std::vector<ReadRequest> requests_;
     std::size_t ready_ = 0;
 };

@@ -1,6 +1,7 @@
 // The COM server's entry points.
 #include <windows.h>
 
+#include "core/large_allocator.h"
 #include "shell/class_factory_win.h"
 #include "shell/class_ids_win.h"
 #include "shell/fault_guard_win.h"
@@ -33,11 +34,11 @@ const ServedClass kClasses[] = {
 }  // namespace
 
 // On unloading (not at process exit, when the system reclaims everything and
-// other threads are already gone) the TLS slot, the preview's window class
-// and the runtime's exception reserve are given back: the shell may load and
-// unload the library many times in one process, and each load would otherwise
-// leave them behind, the class with a procedure pointing into unmapped code.
-// Nothing of the library throws after this.
+// other threads are already gone) the TLS slot, the preview's window class,
+// the kept render buffers and the runtime's exception reserve are given back: the shell may load
+// and unload the library many times in one process, and each load would otherwise leave them
+// behind, the class with a procedure pointing into unmapped code. Nothing of the library throws
+// after this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);
@@ -45,6 +46,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) 
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         cvwin::releaseFaultGuard();
         cvwin::releasePreviewWindowClass();
+        cv::releaseCachedBlocks();
         __gnu_cxx::__freeres();
     }
     return TRUE;
@@ -60,10 +62,14 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 // A preview window that ended with its thread got no last message: it is
-// noticed gone here, or the library would stay loaded for good.
+// noticed gone here, or the library would stay loaded for good. The host
+// asks when it sweeps its unused libraries: the buffers kept for the next
+// render go back then, whether or not the library is unloaded.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
     cvwin::forgetWindowsGoneWithTheirThreads();
-    return cvwin::canUnloadNow() ? S_OK : S_FALSE;
+    const bool unused = cvwin::canUnloadNow();
+    if (unused) cv::releaseCachedBlocks();
+    return unused ? S_OK : S_FALSE;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -27,6 +28,30 @@ TEST(LargeAllocator, HoldsSmallAndLargeBuffers) {
         }
 #endif
     }
+}
+
+// A released block serves the next request of its size class; blocks too
+// small or past the count are given back at once, and all on request.
+TEST(LargeAllocator, KeepsReleasedBlocksWithinItsBoundsForTheNextRequest) {
+    cv::releaseCachedBlocks();
+    const std::size_t size = 3 * cv::kCachedFromBytes;
+    void* first = cv::allocateLarge(size);
+    cv::releaseLarge(first, size);
+    EXPECT_EQ(cv::cachedBlockCount(), 1u);
+    void* again = cv::allocateLarge(size - 1000);
+    EXPECT_EQ(again, first) << "a request up to a quarter smaller takes the same block";
+    EXPECT_EQ(cv::cachedBlockCount(), 0u);
+    cv::releaseLarge(again, size - 1000);
+    cv::releaseLarge(cv::allocateLarge(cv::kCachedFromBytes - 1), cv::kCachedFromBytes - 1);
+    EXPECT_EQ(cv::cachedBlockCount(), 1u) << "a small block is not kept";
+
+    std::vector<void*> blocks;
+    for (std::size_t i = 0; i < cv::kMaxCachedBlocks + 2; ++i)
+        blocks.push_back(cv::allocateLarge(cv::kCachedFromBytes));
+    for (void* block : blocks) cv::releaseLarge(block, cv::kCachedFromBytes);
+    EXPECT_EQ(cv::cachedBlockCount(), cv::kMaxCachedBlocks);
+    cv::releaseCachedBlocks();
+    EXPECT_EQ(cv::cachedBlockCount(), 0u);
 }
 
 }  // namespace

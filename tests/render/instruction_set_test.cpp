@@ -31,14 +31,14 @@ protected:
     template <typename Work>
     static void expectSameUnderEachSet(Work work, const std::string& what) {
         cv::useInstructionSet(InstructionSet::Baseline);
-        const std::vector<std::uint8_t> baseline = work();
+        const auto baseline = work();
         cv::useInstructionSet(InstructionSet::Avx2);
-        const std::vector<std::uint8_t> wide = work();
+        const auto wide = work();
         EXPECT_TRUE(baseline == wide) << what;
     }
 
-    template <typename T>
-    static std::vector<std::uint8_t> bytesOf(const std::vector<T>& values) {
+    template <typename T, typename Allocator>
+    static std::vector<std::uint8_t> bytesOf(const std::vector<T, Allocator>& values) {
         std::vector<std::uint8_t> bytes(values.size() * sizeof(T));
         if (!bytes.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
         return bytes;

@@ -15,8 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "formats/image_header.h"
+#include "render/render_profiles.h"
 #include "samples/fits_samples.h"
 #include "shell/class_ids_win.h"
+#include "shell/stream_adapter_win.h"
+#include "shell/thumbnail_provider_win.h"
 
 namespace {
 
@@ -94,7 +98,8 @@ Server loadServer(const std::wstring& path) {
     return server;
 }
 
-// A fresh provider over a fresh stream, as the thumbnail cache makes them per file.
+// A fresh provider over a fresh stream, as the thumbnail cache makes them
+// per file; from the library linked in when the server has no factory.
 double thumbnailMs(const Server& server, const std::wstring& path, UINT size) {
     IStream* stream = openStream(path);
     if (stream == nullptr) return -1.0;
@@ -104,8 +109,13 @@ double thumbnailMs(const Server& server, const std::wstring& path, UINT size) {
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha{};
     bool drawn = false;
-    if (SUCCEEDED(server.factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider),
-                                                 reinterpret_cast<void**>(&provider)))) {
+    const HRESULT created =
+        server.factory != nullptr
+            ? server.factory->CreateInstance(nullptr, __uuidof(IThumbnailProvider),
+                                             reinterpret_cast<void**>(&provider))
+            : cvwin::createThumbnailProvider(__uuidof(IThumbnailProvider),
+                                             reinterpret_cast<void**>(&provider));
+    if (SUCCEEDED(created)) {
         if (SUCCEEDED(provider->QueryInterface(__uuidof(IInitializeWithStream),
                                                reinterpret_cast<void**>(&initialize)))) {
             drawn = SUCCEEDED(initialize->Initialize(stream, STGM_READ)) &&
@@ -145,6 +155,43 @@ double thumbnailsPerSecond(const Server& server, const std::wstring& path, int t
     return threads * kThumbnailsPerThread / ((nowMs() - start) / 1e3);
 }
 
+// The same render in this process, through the stream adapter or from the
+// file's bytes in memory, on one lane or two: where the DLL's time goes.
+double inProcessMs(cv::Reader& reader, UINT size, bool twoLanes) {
+    const double start = nowMs();
+    cv::ImageData data;
+    if (cv::readImageHeader(reader, data) != cv::ReadStatus::Ok) return -1.0;
+    cv::RenderOptions options = cv::thumbnailOptions(size, cv::RenderSettings{});
+    options.secondThread = twoLanes;
+    cv::RgbImage image;
+    const cv::ReadStatus status =
+        cv::renderImage(reader, data, options, cv::thumbnailBudget(), image);
+    const double elapsed = nowMs() - start;
+    return status == cv::ReadStatus::Ok || status == cv::ReadStatus::Partial ? elapsed : -1.0;
+}
+
+void printInProcess(const std::wstring& path, const std::vector<unsigned char>& bytes) {
+    IStream* stream = openStream(path);
+    if (stream == nullptr) return;
+    cvwin::StreamAdapter adapter;
+    adapter.attach(stream);
+    stream->Release();
+    cv::MemoryReader memory(bytes.data(), bytes.size());
+    for (const UINT size : kSizes) {
+        std::vector<double> streamed;
+        std::vector<double> inMemory;
+        std::vector<double> inMemoryTwoLanes;
+        for (int i = 0; i < kRepeats; ++i) {
+            streamed.push_back(inProcessMs(adapter, size, false));
+            inMemory.push_back(inProcessMs(memory, size, false));
+            inMemoryTwoLanes.push_back(inProcessMs(memory, size, true));
+        }
+        std::printf(
+            "  in process %u px: stream %.1f ms; memory %.1f ms; memory, two lanes %.1f ms\n", size,
+            median(streamed), median(inMemory), median(inMemoryTwoLanes));
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -171,6 +218,7 @@ int main() {
         std::vector<double> reads;
         for (int i = 0; i < kRepeats; ++i) reads.push_back(wholeReadMs(path, buffer));
         std::printf("%s: whole read through the stream %.1f ms\n", name, median(reads));
+        printInProcess(path, buffer);
         for (std::size_t s = 0; s < servers.size(); ++s) {
             std::printf("  %ls:", argv[2 + s]);
             for (const UINT size : kSizes) {
@@ -178,6 +226,11 @@ int main() {
             }
             std::printf("\n");
         }
+        std::printf("  linked in:");
+        for (const UINT size : kSizes) {
+            std::printf(" %u px %.1f ms;", size, medianThumbnailMs(Server{}, path, size));
+        }
+        std::printf("\n");
     }
     const std::wstring first = (folder / kFiles[0]).wstring();
     for (std::size_t s = 0; s < servers.size(); ++s) {
