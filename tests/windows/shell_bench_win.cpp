@@ -8,6 +8,8 @@
 #include <thumbcache.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,8 +21,10 @@
 #include "render/render_profiles.h"
 #include "samples/fits_samples.h"
 #include "shell/class_ids_win.h"
+#include "shell/preview_job_win.h"
 #include "shell/stream_adapter_win.h"
 #include "shell/thumbnail_provider_win.h"
+#include "windows/read_only_stream.h"
 
 namespace {
 
@@ -170,26 +174,86 @@ double inProcessMs(cv::Reader& reader, UINT size, bool twoLanes) {
     return status == cv::ReadStatus::Ok || status == cv::ReadStatus::Partial ? elapsed : -1.0;
 }
 
+// The file stream with its Read and Seek calls counted.
+class CountingStream final : public cvtest::ReadOnlyStream {
+public:
+    explicit CountingStream(IStream* inner) : inner_(inner) {}
+    ~CountingStream() { inner_->Release(); }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
+    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        ++calls;
+        return inner_->Read(out, count, got);
+    }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        ++calls;
+        return inner_->Seek(move, origin, position);
+    }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+    long calls = 0;
+
+private:
+    IStream* inner_;
+};
+
 void printInProcess(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    IStream* stream = openStream(path);
-    if (stream == nullptr) return;
+    IStream* file = openStream(path);
+    if (file == nullptr) return;
+    CountingStream stream(file);
     cvwin::StreamAdapter adapter;
-    adapter.attach(stream);
-    stream->Release();
+    adapter.attach(&stream);
     cv::MemoryReader memory(bytes.data(), bytes.size());
     for (const UINT size : kSizes) {
         std::vector<double> streamed;
         std::vector<double> inMemory;
         std::vector<double> inMemoryTwoLanes;
+        stream.calls = 0;
         for (int i = 0; i < kRepeats; ++i) {
             streamed.push_back(inProcessMs(adapter, size, false));
             inMemory.push_back(inProcessMs(memory, size, false));
             inMemoryTwoLanes.push_back(inProcessMs(memory, size, true));
         }
         std::printf(
-            "  in process %u px: stream %.1f ms; memory %.1f ms; memory, two lanes %.1f ms\n", size,
-            median(streamed), median(inMemory), median(inMemoryTwoLanes));
+            "  in process %u px: stream %.1f ms (%ld stream calls); memory %.1f ms; memory, two "
+            "lanes %.1f ms\n",
+            size, median(streamed), stream.calls / kRepeats, median(inMemory),
+            median(inMemoryTwoLanes));
     }
+}
+
+// The preview pane's loading job, run here as the thread pool would run it.
+class PreviewTimer final : public cvwin::PreviewJobOwner {
+public:
+    void publish(std::uint64_t, cvwin::PreviewContent&& content) override {
+        shown_ = !content.dibRows.empty();
+    }
+    void releaseJobReference() override {}
+
+    double previewMs(const std::wstring& path) {
+        IStream* stream = openStream(path);
+        if (stream == nullptr) return -1.0;
+        auto* job = new cvwin::PreviewJob;
+        job->owner = this;
+        job->cancel = std::make_shared<std::atomic<bool>>(false);
+        const bool attached = job->source.attach(stream);
+        stream->Release();
+        shown_ = false;
+        const double start = nowMs();
+        if (attached) cvwin::runPreviewJobHere(job);
+        const double elapsed = nowMs() - start;
+        if (!attached) delete job;
+        return shown_ ? elapsed : -1.0;
+    }
+
+private:
+    bool shown_ = false;
+};
+
+double medianPreviewMs(const std::wstring& path) {
+    PreviewTimer timer;
+    std::vector<double> times;
+    for (int i = 0; i < kRepeats; ++i) times.push_back(timer.previewMs(path));
+    return median(times);
 }
 
 }  // namespace
@@ -226,6 +290,7 @@ int main() {
             }
             std::printf("\n");
         }
+        std::printf("  preview pane's job: %.1f ms\n", medianPreviewMs(path));
         std::printf("  linked in:");
         for (const UINT size : kSizes) {
             std::printf(" %u px %.1f ms;", size, medianThumbnailMs(Server{}, path, size));
