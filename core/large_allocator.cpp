@@ -1,5 +1,6 @@
 #include "core/large_allocator.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -47,13 +48,17 @@ void releaseToSystem(void* memory, std::size_t bytes) noexcept {
 }
 
 // Sizes a kept block can be asked for again: four steps to each power of
-// two, so a block serves requests up to a quarter smaller than it.
+// two, so a block serves requests up to a quarter smaller than it; whole
+// huge pages from their size on, so a block holds no more than it counts.
 std::size_t cachedSizeOf(std::size_t bytes) {
     std::size_t power = kCachedFromBytes;
     while (power <= bytes / 2) power *= 2;
-    const std::size_t step = power / 4;
+    const std::size_t step = std::max(power / 4, bytes >= kHugePageBytes ? kHugePageBytes : 1);
     return (bytes + step - 1) / step * step;
 }
+
+constexpr unsigned kSpinsBeforeSleeping = 64;
+constexpr unsigned kSleepWhileHeldUs = 50;
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -102,6 +107,11 @@ public:
         return false;
     }
 
+    void trimIdle() {
+        const Held held(*this);
+        dropIdle(held);
+    }
+
     void releaseAll() {
         std::array<CachedBlock, kMaxCachedBlocks> all{};
         {
@@ -122,8 +132,14 @@ private:
     class Held {
     public:
         explicit Held(BlockCache& cache) : cache_(cache) {
-            while (cache_.locked_.exchange(true, std::memory_order_acquire))
-                std::this_thread::yield();
+            // A holder preempted on a busy machine is waited for asleep, not spun on.
+            for (unsigned spins = 0; cache_.locked_.exchange(true, std::memory_order_acquire);
+                 ++spins) {
+                if (spins < kSpinsBeforeSleeping)
+                    std::this_thread::yield();
+                else
+                    std::this_thread::sleep_for(std::chrono::microseconds(kSleepWhileHeldUs));
+            }
         }
         ~Held() {
             const auto idle = cache_.idle_;
@@ -164,21 +180,26 @@ private:
     std::atomic<std::size_t> keptBlocks_{0};
 };
 
-BlockCache gCache;
+constinit BlockCache gCache;
+
+// Blocks outside [kCachedFromBytes, kMaxCachedBytes] are never kept, so the
+// rounding cannot overflow.
+bool cacheable(std::size_t bytes) {
+    return kKeepsReleasedBlocks && bytes >= kCachedFromBytes && bytes <= kMaxCachedBytes;
+}
 
 }  // namespace
-
-// Blocks outside [kCachedFromBytes, kMaxCachedBytes] are never kept, so
-// the rounding below cannot overflow.
-bool cacheable(std::size_t bytes) {
-    return bytes >= kCachedFromBytes && bytes <= kMaxCachedBytes;
-}
 
 void* allocateLarge(std::size_t bytes) {
     if (!cacheable(bytes)) return allocateFromSystem(bytes);
     const std::size_t size = cachedSizeOf(bytes);
     if (void* kept = gCache.take(size)) return kept;
-    return allocateFromSystem(size);
+    try {
+        return allocateFromSystem(size);
+    } catch (const std::bad_alloc&) {
+        gCache.releaseAll();  // the kept blocks of other sizes may be what is missing
+        return allocateFromSystem(size);
+    }
 }
 
 void releaseLarge(void* memory, std::size_t bytes) noexcept {
@@ -193,6 +214,10 @@ void releaseLarge(void* memory, std::size_t bytes) noexcept {
 
 void releaseCachedBlocks() noexcept {
     gCache.releaseAll();
+}
+
+void trimIdleCachedBlocks() noexcept {
+    gCache.trimIdle();
 }
 
 std::size_t cachedBlockCount() noexcept {

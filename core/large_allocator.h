@@ -22,10 +22,23 @@ constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 // takes them from the system again, and faults in every page again: Windows
 // has no call that makes fresh pages resident at once. At most
 // kMaxCachedBlocks and kMaxCachedBytes are kept, each block for at most
-// kCacheIdleNs unused (checked at each allocation and release).
+// kCacheIdleNs unused (checked at each allocation and release, and by
+// trimIdleCachedBlocks).
 void* allocateLarge(std::size_t bytes);  // throws std::bad_alloc
 void releaseLarge(void* memory, std::size_t bytes) noexcept;
 
+// AddressSanitizer must see every release and every read past a request's
+// end, which a kept block, rounded up, would hide from it.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANE_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(CORVANE_ADDRESS_SANITIZER)
+constexpr bool kKeepsReleasedBlocks = false;
+#else
+constexpr bool kKeepsReleasedBlocks = true;
+#endif
 constexpr std::size_t kCachedFromBytes = 1024 * 1024;
 constexpr std::size_t kMaxCachedBlocks = 8;
 constexpr std::size_t kMaxCachedBytes = 64 * 1024 * 1024;  // a 1,400-pixel colour preview's buffers
@@ -34,6 +47,9 @@ constexpr std::int64_t kCacheIdleNs = 10'000'000'000;
 // Gives every kept buffer back to the system: a library calls it before it
 // is unloaded, and when its host has no object of it left.
 void releaseCachedBlocks() noexcept;
+// Gives back those kept longer than kCacheIdleNs unused: a library calls it
+// whenever its host sweeps, so a host that renders no more keeps nothing.
+void trimIdleCachedBlocks() noexcept;
 
 // The buffers kept now, for tests and figures.
 std::size_t cachedBlockCount() noexcept;

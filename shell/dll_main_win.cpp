@@ -64,11 +64,15 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 // A preview window that ended with its thread got no last message: it is
 // noticed gone here, or the library would stay loaded for good. The host
 // asks when it sweeps its unused libraries: the buffers kept for the next
-// render go back then, whether or not the library is unloaded.
+// render go back then when none of its objects is left, and those unused a
+// while in any case.
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
     cvwin::forgetWindowsGoneWithTheirThreads();
     const bool unused = cvwin::canUnloadNow();
-    if (unused) cv::releaseCachedBlocks();
+    if (unused)
+        cv::releaseCachedBlocks();
+    else
+        cv::trimIdleCachedBlocks();
     return unused ? S_OK : S_FALSE;
 }
 
