@@ -267,7 +267,7 @@ void setPicture(PreviewContent& content, cv::RgbImage&& picture,
                 const cv::ImageMetadata& metadata) {
     const std::size_t stride = dibStride(picture);
     const bool whole = wholePicture(picture);
-    std::vector<std::uint8_t> rows(whole ? stride * picture.height : 0);
+    cv::LargeBytes rows(whole ? stride * picture.height : 0);
     for (std::uint32_t y = 0; whole && y < picture.height; ++y) {
         const std::uint8_t* in = picture.row(y);
         std::uint8_t* out = rows.data() + stride * y;

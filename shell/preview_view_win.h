@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/large_allocator.h"
 #include "metadata/metadata.h"
 #include "preview/preview_listing.h"
 #include "preview/sidebar.h"
@@ -18,8 +19,7 @@ namespace cvwin {
 struct PreviewContent {
     cv::RgbImage picture;
     // Made once with the picture, so painting (on every resize) only draws.
-    std::vector<std::uint8_t>
-        dibRows;  // the picture as a 24-bit DIB's rows: B, G, R, padded to 4 bytes
+    cv::LargeBytes dibRows;  // the picture as a 24-bit DIB's rows: B, G, R, padded to 4 bytes
     std::vector<cv::SidebarRow> sidebar;
     bool hasPicture = false;
     std::wstring statusText;  // centred message; empty for none
