@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string_view>
 
+#include "core/display_text.h"
+#include "core/utf16.h"
+
 namespace corvane_cli {
 
 nlohmann::ordered_json imageBlockJson(const cv::ImageBlock& block) {
@@ -52,48 +55,22 @@ nlohmann::ordered_json imageDataJson(cv::ReadStatus status, const cv::ImageData&
 
 namespace {
 
-// The length of the UTF-8 sequence at `at` if it is DEL, a C1 control or a
-// bidirectional embedding, override or isolate, which a terminal would obey
-// or which would reorder the lines shown after it; 0 otherwise.
-size_t terminalControlLength(std::string_view text, size_t at) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const size_t left = text.size() - at;
-    if (byte(0) == 0x7F) return 1;
-    if (left >= 2 && byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;
-    if (left >= 3 && byte(0) == 0xE2) {
-        if (byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE) return 3;
-        if (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;
-    }
-    return 0;
-}
-
-char32_t decodedUtf8(std::string_view sequence) {
-    if (sequence.size() == 1) return static_cast<unsigned char>(sequence[0]);
-    char32_t point = static_cast<unsigned char>(sequence[0]) & (sequence.size() == 2 ? 0x1F : 0x0F);
-    for (size_t i = 1; i < sequence.size(); ++i) {
-        point = (point << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
-    }
-    return point;
-}
-
-// Such characters can only stand inside JSON strings, so writing them as
-// \u escapes keeps the document and its values the same.
-std::string withTerminalControlsEscaped(std::string_view text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (size_t at = 0; at < text.size();) {
-        const size_t length = terminalControlLength(text, at);
-        if (length == 0) {
-            escaped += text[at++];
+// DEL, the C1 controls (C0 ones the dump escapes itself, and writes line
+// breaks of its own) and the bidirectional controls, which a terminal would
+// obey or which would reorder the lines after them, as \u escapes: they can
+// only stand inside strings, so the document and its values stay the same.
+std::string withTerminalControlsEscaped(std::string_view utf8) {
+    std::u16string escaped;
+    for (const char16_t c : cv::utf16FromUtf8(utf8)) {
+        if ((c < 0x7F || !cv::isControl(c)) && !cv::isBidiControl(c)) {
+            escaped += c;
             continue;
         }
         char code[8];
-        std::snprintf(code, sizeof code, "\\u%04x",
-                      static_cast<unsigned>(decodedUtf8(text.substr(at, length))));
-        escaped += code;
-        at += length;
+        std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
+        escaped.append(code, code + 6);
     }
-    return escaped;
+    return cv::utf8FromUtf16(escaped);
 }
 
 }  // namespace

@@ -8,15 +8,6 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool isControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-// U+202A to U+202E and U+2066 to U+2069.
-bool isBidiControl(char16_t c) {
-    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-}
-
 // What `c` becomes: itself, a replacement, or nothing (0).
 char16_t shown(char16_t c, TextLines lines) {
     if (isBidiControl(c)) return 0;
@@ -35,6 +26,14 @@ char16_t shown(char16_t c, TextLines lines) {
 }
 
 }  // namespace
+
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+bool isBidiControl(char16_t c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
 
 std::u16string displayText(std::string_view utf8, TextLines lines) {
     std::u16string text = utf16FromUtf8(utf8);

@@ -72,9 +72,9 @@ struct CachedBlock {
     std::int64_t releasedAt = 0;
 };
 
-// A spin lock, not a mutex: it holds no system object (a library loaded and
-// unloaded all day must leave nothing per load), and it is held only to
-// look through a few entries.
+// A spin lock that sleeps once its holder is slow, not a mutex: it holds no
+// system object (a library loaded and unloaded all day must leave nothing
+// per load), and it is held only to look through a few entries.
 class BlockCache {
 public:
     void* take(std::size_t bytes) {

@@ -35,10 +35,11 @@ const ServedClass kClasses[] = {
 
 // On unloading (not at process exit, when the system reclaims everything and
 // other threads are already gone) the TLS slot, the preview's window class,
-// the kept render buffers and the runtime's exception reserve are given back: the shell may load
-// and unload the library many times in one process, and each load would otherwise leave them
-// behind, the class with a procedure pointing into unmapped code. Nothing of the library throws
-// after this.
+// the kept render buffers and the runtime's exception reserve are given
+// back: the shell may load and unload the library many times in one process,
+// and each load would otherwise leave them behind, the class with a
+// procedure pointing into unmapped code. Nothing of the library throws after
+// this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         cvwin::setModuleHandle(module);

@@ -5,26 +5,19 @@
 namespace cvwin {
 
 // An SRW lock held, exclusively or shared, for as long as the object lives.
-class ExclusiveLock {
+template <void(WINAPI* Acquire)(PSRWLOCK), void(WINAPI* Release)(PSRWLOCK)>
+class HeldSrwLock {
 public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    explicit HeldSrwLock(SRWLOCK& lock) : lock_(lock) { Acquire(&lock_); }
+    ~HeldSrwLock() { Release(&lock_); }
+    HeldSrwLock(const HeldSrwLock&) = delete;
+    HeldSrwLock& operator=(const HeldSrwLock&) = delete;
 
 private:
     SRWLOCK& lock_;
 };
 
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockShared(&lock_); }
-    ~SharedLock() { ReleaseSRWLockShared(&lock_); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
+using ExclusiveLock = HeldSrwLock<AcquireSRWLockExclusive, ReleaseSRWLockExclusive>;
+using SharedLock = HeldSrwLock<AcquireSRWLockShared, ReleaseSRWLockShared>;
 
 }  // namespace cvwin
