@@ -33,6 +33,7 @@ void StreamAdapter::detach() {
     if (stream_ != nullptr) stream_->Release();
     stream_ = nullptr;
     size_ = 0;
+    position_.reset();
 }
 
 bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
@@ -48,18 +49,24 @@ bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t 
 }
 
 bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::uint64_t count) {
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
     const ForeignCall call;
-    if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
+    const bool positioned = position_ == offset;
+    position_.reset();
+    if (!positioned) {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (FAILED(stream_->Seek(position, STREAM_SEEK_SET, nullptr))) return false;
+    }
     while (count > 0) {
         const auto chunk = static_cast<ULONG>(std::min(count, kMaxBytesPerRead));
         ULONG got = 0;
         // Nothing delivered, or more than asked for (which would wrap the count), is a failed read.
         if (FAILED(stream_->Read(out, chunk, &got)) || got == 0 || got > chunk) return false;
         out += got;
+        offset += got;
         count -= got;
     }
+    position_ = offset;
     return true;
 }
 

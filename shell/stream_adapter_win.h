@@ -3,6 +3,7 @@
 #include <objidl.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "core/reader.h"
 
@@ -20,8 +21,9 @@ protected:
 };
 
 // The byte source over the shell's IStream: seeks, then reads until the
-// request is filled, at most 256 MiB per Read call. It has no twin, so one
-// thread at a time reads through it.
+// request is filled, at most 256 MiB per Read call. A read that starts where
+// the last one ended skips the Seek: every call to the shell's stream costs a
+// system call or two. It has no twin, so one thread at a time reads through it.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -46,6 +48,9 @@ private:
 
     IStream* stream_ = nullptr;
     std::uint64_t size_ = 0;
+    // Where the stream's seek pointer stands after this adapter's last call;
+    // unknown after a failure and before the first Seek.
+    std::optional<std::uint64_t> position_;
     BlockingCallObserver* observer_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "shell/thumbnail_throttle_win.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace cvwin {
 
@@ -17,12 +18,19 @@ SRWLOCK gLock = SRWLOCK_INIT;
 CONDITION_VARIABLE gSlotFreed = CONDITION_VARIABLE_INIT;
 DWORD gSlotsTaken = 0;
 
-// Asked afresh at each wait, which costs little beside it: the slots taken
-// are then all the state the library keeps.
+// Asked once: a slot is taken again after every read, and under Wine the
+// question costs more than the read's own bookkeeping. Zero until then, so it
+// is initialised statically and nothing is left to free.
+std::atomic<DWORD> gSlotCount{0};
+
 DWORD slotCount() {
+    DWORD slots = gSlotCount.load(std::memory_order_relaxed);
+    if (slots != 0) return slots;
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
-    return std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails);
+    slots = std::clamp<DWORD>(system.dwNumberOfProcessors, 1, kMaxConcurrentThumbnails);
+    gSlotCount.store(slots, std::memory_order_relaxed);
+    return slots;
 }
 
 bool takeSlot() {

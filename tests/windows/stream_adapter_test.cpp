@@ -20,6 +20,7 @@ public:
     bool deliverNothing = false;
     ULONG overReport = 0;  // added to the count each Read reports
     LONG references = 1;
+    int seeks = 0;
 
     IFACEMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
     IFACEMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
@@ -34,6 +35,7 @@ public:
     }
     IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*) override {
         if (origin != STREAM_SEEK_SET) return E_INVALIDARG;
+        ++seeks;
         position_ = static_cast<std::size_t>(move.QuadPart);
         return S_OK;
     }
@@ -76,6 +78,40 @@ TEST(StreamAdapter, AReadDeliveringNothingOrClaimingTooMuchFails) {
         unsigned char out[10];
         EXPECT_FALSE(adapter.read(0, out, 10));
     }
+}
+
+TEST(StreamAdapter, SeeksOnlyWhereTheLastReadDidNotEnd) {
+    TestStream stream(1000, 64);
+    cvwin::StreamAdapter adapter;
+    ASSERT_TRUE(adapter.attach(&stream));
+    std::vector<unsigned char> out(100);
+    struct Step {
+        std::uint64_t offset;
+        std::uint64_t count;
+        bool delivered;
+        int seeksAfter;
+    };
+    const Step steps[] = {
+        {0, 100, true, 1},     // the first read seeks
+        {100, 100, true, 1},   // continues the last
+        {300, 100, true, 2},   // a gap
+        {350, 50, true, 3},    // backwards
+        {950, 100, false, 3},  // past the end: refused before any call
+        {400, 10, true, 3},    // the refusal moved nothing
+        {410, 10, false, 3},   // delivers nothing: the pointer is unknown after it
+        {420, 10, true, 4},
+    };
+    for (const Step& step : steps) {
+        stream.deliverNothing = !step.delivered && step.offset + step.count <= 1000;
+        EXPECT_EQ(adapter.read(step.offset, out.data(), step.count), step.delivered) << step.offset;
+        EXPECT_EQ(stream.seeks, step.seeksAfter) << step.offset;
+        if (step.delivered) {
+            EXPECT_EQ(out[0], static_cast<unsigned char>(step.offset % 256)) << step.offset;
+        }
+    }
+    ASSERT_TRUE(adapter.attach(&stream));
+    ASSERT_TRUE(adapter.read(430, out.data(), 10));
+    EXPECT_EQ(stream.seeks, 5) << "a stream attached again is sought first";
 }
 
 TEST(StreamAdapter, HoldsOneReferenceAndReleasesItOnDetach) {
