@@ -146,6 +146,7 @@ ReadStatus RenderJob::layOut(std::uint64_t rowBytes, std::optional<BayerPattern>
 
     OutputSize out = fitOutput(reader.cellWidth(), cells, options_.maxSize);
     fitMemory(out, outChannels, options_.workingMemory);
+    if (options_.sizeListener != nullptr) options_.sizeListener->outputSized(out.width, out.height);
     const std::uint64_t planning = options_.maxSize <= kMaxPlanningSize
                                        ? budget_.byteLimit
                                        : budget_.byteLimit * kLargePlanFactor;

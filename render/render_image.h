@@ -16,6 +16,18 @@ namespace cv {
 constexpr std::uint64_t kWorkingMemory = 0x3000000;   // bytes for the accumulator (48 MiB)
 constexpr std::uint64_t kMaxBlockBytes = 0x18000000;  // largest block loaded or decoded (384 MiB)
 
+// Told the picture's size as soon as it is fixed, before the samples are
+// read, so a caller can make the picture's destination ready meanwhile. A
+// render that falls back from an embedded thumbnail to the main image tells
+// it twice; the picture's own size is the one that holds.
+class OutputSizeListener {
+public:
+    virtual void outputSized(std::uint32_t width, std::uint32_t height) noexcept = 0;
+
+protected:
+    ~OutputSizeListener() = default;
+};
+
 // What the caller wants drawn; the render profiles fill it.
 struct RenderOptions {
     std::uint32_t maxSize = 256;  // longest output side in pixels; 0 is treated as 1
@@ -30,7 +42,8 @@ struct RenderOptions {
     bool secondThread = false;
     std::uint64_t workingMemory = kWorkingMemory;
     std::uint64_t maxBlockBytes = kMaxBlockBytes;
-    std::uint32_t rowsPerRead = 0;  // 0: adaptive
+    std::uint32_t rowsPerRead = 0;               // 0: adaptive
+    OutputSizeListener* sizeListener = nullptr;  // null: no one
 };
 
 // Nanoseconds of a monotonic clock.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "shell/com_object_win.h"
+#include "shell/own_module_win.h"
 #include "shell/preview_job_win.h"
 #include "shell/preview_view_win.h"
 #include "shell/preview_window_win.h"

@@ -94,13 +94,6 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
 
 }  // namespace
 
-HMODULE referenceOwnModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCWSTR>(&referenceOwnModule), &module);
-    return module;
-}
-
 bool submitPreviewJob(PreviewJob* job) {
     return TrySubmitThreadpoolCallback(runJob, job, nullptr) != FALSE;
 }

@@ -41,10 +41,6 @@ struct PreviewJob {
 inline constexpr const wchar_t* kLoadingText = L"Loading image...";
 inline constexpr const wchar_t* kUnreadableText = L"This file could not be read.";
 
-// A reference to this library that a job hands back as its very last act,
-// so the code it returns through stays mapped.
-HMODULE referenceOwnModule();
-
 // Runs the job on the system thread pool, which owns it from then on; false
 // when the pool refused it (the job is still the caller's).
 bool submitPreviewJob(PreviewJob* job);

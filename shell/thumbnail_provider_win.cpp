@@ -6,12 +6,12 @@
 #include "render/clocked_reader.h"
 #include "render/render_profiles.h"
 #include "shell/com_object_win.h"
-#include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
 #include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/stream_adapter_win.h"
+#include "shell/thumbnail_bitmap_win.h"
 #include "shell/thumbnail_throttle_win.h"
 
 namespace cvwin {
@@ -21,6 +21,7 @@ namespace {
 struct PipelineCall {
     StreamAdapter* source;
     UINT cx;
+    PreparedBitmap* prepared;
     HBITMAP* bitmap;
 };
 
@@ -43,34 +44,6 @@ HRESULT createThumbnailProvider(REFIID riid, void** object) {
     return createObject<ThumbnailProvider>(riid, object);
 }
 
-HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
-    if (image.empty() || image.width > cv::kMaxThumbnailSide ||
-        image.height > cv::kMaxThumbnailSide)
-        return nullptr;
-    const BITMAPINFO info = topDownBitmapInfo(image.width, image.height, 32);
-    void* bits = nullptr;
-    HBITMAP bitmap = nullptr;
-    {
-        const ForeignCall call;
-        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bitmap == nullptr) return nullptr;
-        if (bits == nullptr) {
-            DeleteObject(bitmap);
-            return nullptr;
-        }
-    }
-    auto* out = static_cast<std::uint8_t*>(bits);
-    const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
-    for (std::size_t i = 0; i < pixels; ++i, out += 4) {
-        const std::uint8_t* in = image.pixels.data() + i * 3;
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-        out[3] = 255;
-    }
-    return bitmap;
-}
-
 IFACEMETHODIMP ThumbnailProvider::Initialize(IStream* stream, DWORD) {
     if (initialized_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
     if (!source_.attach(stream)) return E_INVALIDARG;
@@ -86,15 +59,17 @@ HRESULT ThumbnailProvider::runPipeline(void* context) {
     const cv::ReadStatus header = cv::readHeaderWithinBudget(*call.source, budget, data);
     if (header != cv::ReadStatus::Ok) return hresultFromWholeRead(header);
     const cv::RenderSettings settings = readRenderSettings();
+    cv::RenderOptions options = cv::thumbnailOptions(call.cx, settings);
+    options.sizeListener = call.prepared;
     cv::RgbImage image;
     cv::RenderReport report;
-    const cv::ReadStatus status = cv::renderImage(
-        *call.source, data, cv::thumbnailOptions(call.cx, settings), budget, image, &report);
+    const cv::ReadStatus status =
+        cv::renderImage(*call.source, data, options, budget, image, &report);
     if (const HRESULT rendered = hresultFromReadStatus(status); FAILED(rendered)) return rendered;
     // The settings read once: a change made meanwhile cannot give the label other settings than the
     // picture.
     if (settings.labelFormat) drawFormatLabel(image, data.kind, settings.labelCorner);
-    *call.bitmap = createThumbnailBitmap(image);
+    *call.bitmap = call.prepared->take(image);
     return *call.bitmap != nullptr ? S_OK : E_FAIL;
 }
 
@@ -105,7 +80,9 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     if (!initialized_) return E_UNEXPECTED;
     ThrottleSlot slot;
     source_.observeBlockingCalls(&slot);
-    PipelineCall call{&source_, cx, bitmap};
+    // Outside the guarded call: its worker is waited for even after a fault.
+    PreparedBitmap prepared;
+    PipelineCall call{&source_, cx, &prepared, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
     source_.observeBlockingCalls(nullptr);
     if (FAILED(result)) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "formats/image_header.h"
@@ -126,7 +127,15 @@ int sky(std::uint32_t x, std::uint32_t y) {
     return 1000 + static_cast<int>((x * 7 + y * 13) % 11);
 }
 
-TEST(RenderImage, FitsTheOutputIntoTheRequestedSize) {
+// The sizes a render told, in order.
+struct SizeRecorder final : cv::OutputSizeListener {
+    void outputSized(std::uint32_t width, std::uint32_t height) noexcept override {
+        told.emplace_back(width, height);
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> told;
+};
+
+TEST(RenderImage, FitsTheOutputIntoTheRequestedSizeAndTellsTheListener) {
     struct Case {
         std::uint64_t width, height;
         std::uint32_t maxSize, outWidth, outHeight;
@@ -138,6 +147,8 @@ TEST(RenderImage, FitsTheOutputIntoTheRequestedSize) {
         SyntheticFits reader(c.width, c.height);
         // A small byte budget keeps giants quick: the plan samples fewer rows.
         cv::RenderOptions options = thumbnail();
+        SizeRecorder recorder;
+        options.sizeListener = &recorder;
         options.maxSize =
             c.maxSize;  // the provider maps 0 to 256; the renderer itself treats it as 1
         const auto result = renderFile(reader, options, freshBudget(4000, 1 << 20));
@@ -145,6 +156,8 @@ TEST(RenderImage, FitsTheOutputIntoTheRequestedSize) {
                     result.status == cv::ReadStatus::Partial);
         EXPECT_EQ(result.image.width, c.outWidth) << c.width << " x " << c.height;
         EXPECT_EQ(result.image.height, c.outHeight) << c.width << " x " << c.height;
+        const std::vector<std::pair<std::uint32_t, std::uint32_t>> once{{c.outWidth, c.outHeight}};
+        EXPECT_EQ(recorder.told, once) << c.width << " x " << c.height;
     }
 }
 

@@ -227,27 +227,28 @@ bool hostCatchesItsOwnException() {
     }
 }
 
-HRESULT thumbnailFrom(IThumbnailProvider* provider) {
+HRESULT thumbnailFrom(IThumbnailProvider* provider, UINT size = 64) {
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    const HRESULT result = provider->GetThumbnail(64, &bitmap, &alpha);
+    const HRESULT result = provider->GetThumbnail(size, &bitmap, &alpha);
     if (bitmap != nullptr) DeleteObject(bitmap);
     return result;
 }
 
 // A library that left a handler behind would be called at the host's next
 // exception, in memory that is no longer its own, and the process would die.
-// Both classes that run guarded work are used before each unload; no
-// handle that a thumbnail opens may stay either.
+// Both classes that run guarded work are used before each unload, the
+// thumbnail large enough for its bitmap to be made on a worker; no handle
+// that a thumbnail opens may stay either.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
-    const std::string bytes = cvtest::generatedSample("bitpix16.fits");
+    const std::string bytes = cvtest::generatedSample("starfield-1024x768.fits");
     auto useAndUnload = [&](LoadedServer& server) {
         IStream* stream = cvtest::memoryStream(bytes);
         auto* provider =
             server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
         auto* store = server.initialised<IPropertyStore>(cvwin::kPropertyStoreClsid, stream);
         stream->Release();
-        EXPECT_EQ(thumbnailFrom(provider), S_OK);
+        EXPECT_EQ(thumbnailFrom(provider, 1024), S_OK);
         DWORD count = 0;
         EXPECT_EQ(store->GetCount(&count), S_OK);
         EXPECT_GT(count, 0u) << "the store read the file through the guard too";

@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr int kRepeats = 7;
+constexpr int kRepeats = 9;
 constexpr int kThumbnailsPerThread = 8;
 constexpr int kThreads = 4;
 constexpr UINT kSizes[] = {256, 1400};  // a thumbnail, and the preview pane's picture
@@ -134,14 +134,23 @@ double thumbnailMs(const Server& server, const std::wstring& path, UINT size) {
     return drawn ? elapsed : -1.0;
 }
 
-double medianThumbnailMs(const Server& server, const std::wstring& path, UINT size) {
-    std::vector<double> times;
+// Each server's median, its repeats taken in turn with the others' so that a
+// shared machine's slow spells fall on all of them alike. A server without a
+// factory stands for the library linked in.
+std::vector<double> medianThumbnailMs(const std::vector<Server>& servers, const std::wstring& path,
+                                      UINT size) {
+    std::vector<std::vector<double>> times(servers.size());
     for (int i = 0; i < kRepeats; ++i) {
-        const double ms = thumbnailMs(server, path, size);
-        if (ms < 0) return -1.0;
-        times.push_back(ms);
+        for (std::size_t s = 0; s < servers.size(); ++s)
+            times[s].push_back(thumbnailMs(servers[s], path, size));
     }
-    return median(times);
+    std::vector<double> medians;
+    for (auto& serverTimes : times) {
+        const bool failed =
+            std::any_of(serverTimes.begin(), serverTimes.end(), [](double ms) { return ms < 0; });
+        medians.push_back(failed ? -1.0 : median(serverTimes));
+    }
+    return medians;
 }
 
 // Thumbnails per second with `threads` threads asking at once.
@@ -283,19 +292,17 @@ int main() {
         for (int i = 0; i < kRepeats; ++i) reads.push_back(wholeReadMs(path, buffer));
         std::printf("%s: whole read through the stream %.1f ms\n", name, median(reads));
         printInProcess(path, buffer);
-        for (std::size_t s = 0; s < servers.size(); ++s) {
-            std::printf("  %ls:", argv[2 + s]);
-            for (const UINT size : kSizes) {
-                std::printf(" %u px %.1f ms;", size, medianThumbnailMs(servers[s], path, size));
-            }
+        std::vector<Server> timed = servers;
+        timed.push_back(Server{});
+        std::vector<std::vector<double>> bySize;
+        for (const UINT size : kSizes) bySize.push_back(medianThumbnailMs(timed, path, size));
+        for (std::size_t s = 0; s < timed.size(); ++s) {
+            std::printf("  %ls:", s < servers.size() ? argv[2 + s] : L"linked in");
+            for (std::size_t z = 0; z < bySize.size(); ++z)
+                std::printf(" %u px %.1f ms;", kSizes[z], bySize[z][s]);
             std::printf("\n");
         }
         std::printf("  preview pane's job: %.1f ms\n", medianPreviewMs(path));
-        std::printf("  linked in:");
-        for (const UINT size : kSizes) {
-            std::printf(" %u px %.1f ms;", size, medianThumbnailMs(Server{}, path, size));
-        }
-        std::printf("\n");
     }
     const std::wstring first = (folder / kFiles[0]).wstring();
     for (std::size_t s = 0; s < servers.size(); ++s) {

@@ -11,11 +11,14 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "formats/image_header.h"
 #include "support/fits_builder.h"
 #include "support/test_names.h"
 #include "render/render_profiles.h"
+#include "shell/thumbnail_bitmap_win.h"
 #include "windows/faulting_stream.h"
 #include "windows/thumbnail_helpers.h"
 
@@ -220,6 +223,46 @@ TEST(ThumbnailBitmap, RefusesEmptyAndOversizedPictures) {
     HBITMAP bitmap = cvwin::createThumbnailBitmap(image);
     EXPECT_NE(bitmap, nullptr);
     DeleteObject(bitmap);
+}
+
+std::vector<std::uint8_t> bitsOf(HBITMAP bitmap) {
+    DIBSECTION section{};
+    if (bitmap == nullptr ||
+        GetObjectW(bitmap, sizeof section, &section) != static_cast<int>(sizeof section))
+        return {};
+    const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
+    return {bits, bits + static_cast<std::size_t>(section.dsBm.bmWidthBytes) *
+                             static_cast<std::size_t>(std::abs(section.dsBm.bmHeight))};
+}
+
+// Made on the worker or not, the bitmap holds the picture as a fresh one would.
+TEST(ThumbnailBitmap, APreparedBitmapHoldsThePictureWhateverSizeItWasTold) {
+    cv::RgbImage image;
+    ASSERT_TRUE(cv::resizeRgbImage(image, 1024, 768));
+    for (std::size_t i = 0; i < image.pixels.size(); ++i)
+        image.pixels[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    HBITMAP fresh = cvwin::createThumbnailBitmap(image);
+    const std::vector<std::uint8_t> expected = bitsOf(fresh);
+    DeleteObject(fresh);
+    ASSERT_EQ(expected.size(), 1024u * 768u * 4u);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> told;
+    } cases[] = {
+        {"its own size", {{1024, 768}}},
+        {"another size first", {{1000, 750}, {1024, 768}}},
+        {"too small for a worker", {{64, 48}}},
+        {"nothing", {}},
+    };
+    for (const Case& c : cases) {
+        cvwin::PreparedBitmap prepared;
+        for (const auto& [width, height] : c.told) prepared.outputSized(width, height);
+        HBITMAP bitmap = prepared.take(image);
+        EXPECT_TRUE(bitsOf(bitmap) == expected) << c.name;
+        DeleteObject(bitmap);
+    }
+    cvwin::PreparedBitmap untaken;
+    untaken.outputSized(1024, 768);
 }
 
 }  // namespace

@@ -1,0 +1,147 @@
+#include "shell/thumbnail_bitmap_win.h"
+
+#include <atomic>
+#include <new>
+
+#include "render/render_profiles.h"
+#include "shell/dib_win.h"
+#include "shell/fault_guard_win.h"
+#include "shell/own_module_win.h"
+#include "shell/unique_handle_win.h"
+
+namespace cvwin {
+
+namespace {
+
+constexpr std::uint64_t kMinPreparedBytes = 1 << 20;  // smaller bitmaps cost less than a thread
+constexpr SIZE_T kWorkerStackBytes = 64 * 1024;       // reserved; it calls only GDI
+constexpr DWORD kPreparationWaitMs = 5000;            // it neither reads nor locks: it ends
+constexpr std::size_t kPageBytes = 4096;
+constexpr std::uint32_t kBytesPerPixel = 4;
+
+bool fitsThumbnail(std::uint32_t width, std::uint32_t height) {
+    return width > 0 && height > 0 && width <= cv::kMaxThumbnailSide &&
+           height <= cv::kMaxThumbnailSide;
+}
+
+HBITMAP createBitmap(std::uint32_t width, std::uint32_t height, void*& bits) {
+    const BITMAPINFO info = topDownBitmapInfo(width, height, 32);
+    bits = nullptr;
+    const ForeignCall call;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr && bits == nullptr) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
+    return bitmap;
+}
+
+void copyPicture(const cv::RgbImage& image, void* bits) {
+    auto* out = static_cast<std::uint8_t*>(bits);
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
+    for (std::size_t i = 0; i < pixels; ++i, out += kBytesPerPixel) {
+        const std::uint8_t* in = image.pixels.data() + i * 3;
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        out[3] = 255;
+    }
+}
+
+}  // namespace
+
+// Shared by the owner and the worker; the last to let go frees it, and with
+// it a bitmap nobody took.
+struct BitmapPreparation {
+    std::atomic<int> shares{2};
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    HMODULE module = nullptr;  // the worker's reference to this library
+    GdiBitmap bitmap;
+    void* bits = nullptr;
+    bool ready = false;  // the worker made the bitmap and ended without a fault
+};
+
+namespace {
+
+void letGo(BitmapPreparation* preparation) {
+    if (preparation->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete preparation;
+}
+
+HRESULT makeReady(void* context) {
+    auto& preparation = *static_cast<BitmapPreparation*>(context);
+    void* bits = nullptr;
+    preparation.bitmap.reset(createBitmap(preparation.width, preparation.height, bits));
+    if (!preparation.bitmap) return E_OUTOFMEMORY;
+    auto* bytes = static_cast<volatile std::uint8_t*>(bits);
+    const std::size_t size =
+        static_cast<std::size_t>(preparation.width) * preparation.height * kBytesPerPixel;
+    for (std::size_t at = 0; at < size; at += kPageBytes) bytes[at] = 0;
+    preparation.bits = bits;
+    return S_OK;
+}
+
+DWORD WINAPI prepareOnWorker(void* context) {
+    auto* preparation = static_cast<BitmapPreparation*>(context);
+    const HRESULT made = runGuarded(makeReady, preparation);
+    preparation->ready = made != E_FAIL;
+    const HMODULE module = preparation->module;
+    letGo(preparation);
+    if (module != nullptr) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+}  // namespace
+
+HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
+    if (image.empty() || !fitsThumbnail(image.width, image.height)) return nullptr;
+    void* bits = nullptr;
+    HBITMAP bitmap = createBitmap(image.width, image.height, bits);
+    if (bitmap != nullptr) copyPicture(image, bits);
+    return bitmap;
+}
+
+PreparedBitmap::~PreparedBitmap() {
+    if (worker_ != nullptr) {
+        WaitForSingleObject(worker_, kPreparationWaitMs);
+        CloseHandle(worker_);
+    }
+    if (preparation_ != nullptr) letGo(preparation_);
+}
+
+void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noexcept {
+    if (preparation_ != nullptr || !fitsThumbnail(width, height) ||
+        static_cast<std::uint64_t>(width) * height * kBytesPerPixel < kMinPreparedBytes)
+        return;
+    auto* preparation = new (std::nothrow) BitmapPreparation;
+    if (preparation == nullptr) return;
+    preparation->width = width;
+    preparation->height = height;
+    preparation->module = referenceOwnModule();
+    worker_ = CreateThread(nullptr, kWorkerStackBytes, prepareOnWorker, preparation,
+                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (worker_ == nullptr) {
+        if (preparation->module != nullptr) FreeLibrary(preparation->module);
+        delete preparation;
+        return;
+    }
+    preparation_ = preparation;
+}
+
+HBITMAP PreparedBitmap::take(const cv::RgbImage& image) {
+    if (worker_ == nullptr) return createThumbnailBitmap(image);
+    const bool ended = WaitForSingleObject(worker_, kPreparationWaitMs) == WAIT_OBJECT_0;
+    CloseHandle(worker_);
+    worker_ = nullptr;
+    // Still running after the wait: it keeps its share and the library, and a new bitmap is made.
+    if (!ended) return createThumbnailBitmap(image);
+    BitmapPreparation& preparation = *preparation_;
+    if (!preparation.ready) return nullptr;
+    if (!preparation.bitmap || preparation.width != image.width ||
+        preparation.height != image.height || image.empty())
+        return createThumbnailBitmap(image);
+    copyPicture(image, preparation.bits);
+    return preparation.bitmap.release();
+}
+
+}  // namespace cvwin
