@@ -17,9 +17,10 @@ constexpr std::uint64_t kWorkingMemory = 0x3000000;   // bytes for the accumulat
 constexpr std::uint64_t kMaxBlockBytes = 0x18000000;  // largest block loaded or decoded (384 MiB)
 
 // Told the picture's size as soon as it is fixed, before the samples are
-// read, so a caller can make the picture's destination ready meanwhile. A
-// render that falls back from an embedded thumbnail to the main image tells
-// it twice; the picture's own size is the one that holds.
+// read, so a caller can make the picture's destination ready meanwhile; told
+// on the rendering thread, so it must not block. A render that falls back
+// from an embedded thumbnail to the main image tells a second size, and the
+// picture has the last size told.
 class OutputSizeListener {
 public:
     virtual void outputSized(std::uint32_t width, std::uint32_t height) noexcept = 0;

@@ -66,7 +66,7 @@ bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::ui
         offset += got;
         count -= got;
     }
-    position_ = offset;
+    if (soleUse_) position_ = offset;
     return true;
 }
 

@@ -21,9 +21,8 @@ protected:
 };
 
 // The byte source over the shell's IStream: seeks, then reads until the
-// request is filled, at most 256 MiB per Read call. A read that starts where
-// the last one ended skips the Seek: every call to the shell's stream costs a
-// system call or two. It has no twin, so one thread at a time reads through it.
+// request is filled, at most 256 MiB per Read call. It has no twin, so one
+// thread at a time reads through it.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -39,6 +38,14 @@ public:
     // Tells `observer` (null: no one) of the stream calls of each read from
     // now on; it must outlive those reads.
     void observeBlockingCalls(BlockingCallObserver* observer) { observer_ = observer; }
+    // While on, nobody else moves the stream's pointer, so a read that starts
+    // where the last one ended skips the Seek: every call to the shell's
+    // stream costs a system call or two. Off by default; either way the
+    // position is forgotten.
+    void assumeSoleUse(bool sole) {
+        soleUse_ = sole;
+        position_.reset();
+    }
 
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
@@ -48,8 +55,9 @@ private:
 
     IStream* stream_ = nullptr;
     std::uint64_t size_ = 0;
-    // Where the stream's seek pointer stands after this adapter's last call;
-    // unknown after a failure and before the first Seek.
+    bool soleUse_ = false;
+    // Where the stream's seek pointer stands after this adapter's last call
+    // while in sole use; unknown after a failure and before the first Seek.
     std::optional<std::uint64_t> position_;
     BlockingCallObserver* observer_ = nullptr;
 };

@@ -14,10 +14,12 @@ namespace cvwin {
 namespace {
 
 constexpr std::uint64_t kMinPreparedBytes = 1 << 20;  // smaller bitmaps cost less than a thread
-constexpr SIZE_T kWorkerStackBytes = 64 * 1024;       // reserved; it calls only GDI
-constexpr DWORD kPreparationWaitMs = 5000;            // it neither reads nor locks: it ends
+// Its work is one allocation, at most the picture the working memory allows,
+// and a write per page: tens of milliseconds even where pages come slowly.
+constexpr DWORD kPreparationWaitMs = 2000;
 constexpr std::size_t kPageBytes = 4096;
-constexpr std::uint32_t kBytesPerPixel = 4;
+constexpr WORD kBitsPerPixel = 32;
+constexpr std::uint32_t kBytesPerPixel = kBitsPerPixel / 8;
 
 bool fitsThumbnail(std::uint32_t width, std::uint32_t height) {
     return width > 0 && height > 0 && width <= cv::kMaxThumbnailSide &&
@@ -25,7 +27,7 @@ bool fitsThumbnail(std::uint32_t width, std::uint32_t height) {
 }
 
 HBITMAP createBitmap(std::uint32_t width, std::uint32_t height, void*& bits) {
-    const BITMAPINFO info = topDownBitmapInfo(width, height, 32);
+    const BITMAPINFO info = topDownBitmapInfo(width, height, kBitsPerPixel);
     bits = nullptr;
     const ForeignCall call;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -59,7 +61,7 @@ struct BitmapPreparation {
     HMODULE module = nullptr;  // the worker's reference to this library
     GdiBitmap bitmap;
     void* bits = nullptr;
-    bool ready = false;  // the worker made the bitmap and ended without a fault
+    bool faulted = false;  // the worker's work raised a processor fault or threw
 };
 
 namespace {
@@ -83,8 +85,8 @@ HRESULT makeReady(void* context) {
 
 DWORD WINAPI prepareOnWorker(void* context) {
     auto* preparation = static_cast<BitmapPreparation*>(context);
-    const HRESULT made = runGuarded(makeReady, preparation);
-    preparation->ready = made != E_FAIL;
+    // The guard reports a fault (or an exception) as E_FAIL, which makeReady itself never returns.
+    preparation->faulted = runGuarded(makeReady, preparation) == E_FAIL;
     const HMODULE module = preparation->module;
     letGo(preparation);
     if (module != nullptr) FreeLibraryAndExitThread(module, 0);
@@ -118,8 +120,9 @@ void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noex
     preparation->width = width;
     preparation->height = height;
     preparation->module = referenceOwnModule();
-    worker_ = CreateThread(nullptr, kWorkerStackBytes, prepareOnWorker, preparation,
-                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    // Without its own reference the worker could return into an unloaded library.
+    if (preparation->module != nullptr)
+        worker_ = CreateThread(nullptr, 0, prepareOnWorker, preparation, 0, nullptr);
     if (worker_ == nullptr) {
         if (preparation->module != nullptr) FreeLibrary(preparation->module);
         delete preparation;
@@ -129,17 +132,19 @@ void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noex
 }
 
 HBITMAP PreparedBitmap::take(const cv::RgbImage& image) {
-    if (worker_ == nullptr) return createThumbnailBitmap(image);
+    // A bitmap of another size is of no use: the destructor waits for its worker.
+    if (worker_ == nullptr || preparation_->width != image.width ||
+        preparation_->height != image.height)
+        return createThumbnailBitmap(image);
     const bool ended = WaitForSingleObject(worker_, kPreparationWaitMs) == WAIT_OBJECT_0;
     CloseHandle(worker_);
     worker_ = nullptr;
     // Still running after the wait: it keeps its share and the library, and a new bitmap is made.
     if (!ended) return createThumbnailBitmap(image);
     BitmapPreparation& preparation = *preparation_;
-    if (!preparation.ready) return nullptr;
-    if (!preparation.bitmap || preparation.width != image.width ||
-        preparation.height != image.height || image.empty())
-        return createThumbnailBitmap(image);
+    // A fault in this library's own work fails the thumbnail, wherever it was raised.
+    if (preparation.faulted) return nullptr;
+    if (!preparation.bitmap) return createThumbnailBitmap(image);
     copyPicture(image, preparation.bits);
     return preparation.bitmap.release();
 }

@@ -80,10 +80,13 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     if (!initialized_) return E_UNEXPECTED;
     ThrottleSlot slot;
     source_.observeBlockingCalls(&slot);
+    // The caller waits on this call: until it returns, the stream is this object's alone.
+    source_.assumeSoleUse(true);
     // Outside the guarded call: its worker is waited for even after a fault.
     PreparedBitmap prepared;
     PipelineCall call{&source_, cx, &prepared, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
+    source_.assumeSoleUse(false);
     source_.observeBlockingCalls(nullptr);
     if (FAILED(result)) {
         if (*bitmap != nullptr) DeleteObject(*bitmap);

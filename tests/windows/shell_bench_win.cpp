@@ -29,7 +29,7 @@
 namespace {
 
 constexpr int kRepeats = 9;
-constexpr int kThumbnailsPerThread = 8;
+constexpr int kThumbnailsPerThread = 24;
 constexpr int kThreads = 4;
 constexpr UINT kSizes[] = {256, 1400};  // a thumbnail, and the preview pane's picture
 const char* const kFiles[] = {

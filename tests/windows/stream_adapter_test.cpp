@@ -80,10 +80,11 @@ TEST(StreamAdapter, AReadDeliveringNothingOrClaimingTooMuchFails) {
     }
 }
 
-TEST(StreamAdapter, SeeksOnlyWhereTheLastReadDidNotEnd) {
+TEST(StreamAdapter, InSoleUseSeeksOnlyWhereTheLastReadDidNotEnd) {
     TestStream stream(1000, 64);
     cvwin::StreamAdapter adapter;
     ASSERT_TRUE(adapter.attach(&stream));
+    adapter.assumeSoleUse(true);
     std::vector<unsigned char> out(100);
     struct Step {
         std::uint64_t offset;
@@ -112,6 +113,9 @@ TEST(StreamAdapter, SeeksOnlyWhereTheLastReadDidNotEnd) {
     ASSERT_TRUE(adapter.attach(&stream));
     ASSERT_TRUE(adapter.read(430, out.data(), 10));
     EXPECT_EQ(stream.seeks, 5) << "a stream attached again is sought first";
+    adapter.assumeSoleUse(false);
+    ASSERT_TRUE(adapter.read(440, out.data(), 10));
+    EXPECT_EQ(stream.seeks, 6) << "shared, every read seeks";
 }
 
 TEST(StreamAdapter, HoldsOneReferenceAndReleasesItOnDetach) {

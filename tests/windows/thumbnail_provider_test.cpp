@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
