@@ -87,34 +87,26 @@ TEST(StreamAdapter, InSoleUseSeeksOnlyWhereTheLastReadDidNotEnd) {
     adapter.assumeSoleUse(true);
     std::vector<unsigned char> out(100);
     struct Step {
-        std::uint64_t offset;
-        std::uint64_t count;
+        std::uint64_t offset, count;
         bool delivered;
         int seeksAfter;
     };
     const Step steps[] = {
-        {0, 100, true, 1},     // the first read seeks
-        {100, 100, true, 1},   // continues the last
-        {300, 100, true, 2},   // a gap
-        {350, 50, true, 3},    // backwards
-        {950, 100, false, 3},  // past the end: refused before any call
-        {400, 10, true, 3},    // the refusal moved nothing
-        {410, 10, false, 3},   // delivers nothing: the pointer is unknown after it
-        {420, 10, true, 4},
+        {0, 100, true, 1},   {100, 100, true, 1},  // a read that continues the last one
+        {300, 100, true, 2}, {350, 50, true, 3},   // a gap, then backwards
+        {400, 10, false, 3}, {410, 10, true, 4},   // after a failure the pointer is unknown
     };
     for (const Step& step : steps) {
-        stream.deliverNothing = !step.delivered && step.offset + step.count <= 1000;
+        stream.deliverNothing = !step.delivered;
         EXPECT_EQ(adapter.read(step.offset, out.data(), step.count), step.delivered) << step.offset;
         EXPECT_EQ(stream.seeks, step.seeksAfter) << step.offset;
-        if (step.delivered) {
-            EXPECT_EQ(out[0], static_cast<unsigned char>(step.offset % 256)) << step.offset;
-        }
+        EXPECT_TRUE(!step.delivered || out[0] == step.offset % 256) << step.offset;
     }
     ASSERT_TRUE(adapter.attach(&stream));
-    ASSERT_TRUE(adapter.read(430, out.data(), 10));
+    ASSERT_TRUE(adapter.read(420, out.data(), 10));
     EXPECT_EQ(stream.seeks, 5) << "a stream attached again is sought first";
     adapter.assumeSoleUse(false);
-    ASSERT_TRUE(adapter.read(440, out.data(), 10));
+    ASSERT_TRUE(adapter.read(430, out.data(), 10));
     EXPECT_EQ(stream.seeks, 6) << "shared, every read seeks";
 }
 

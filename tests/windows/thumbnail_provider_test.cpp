@@ -228,9 +228,7 @@ TEST(ThumbnailBitmap, RefusesEmptyAndOversizedPictures) {
 
 std::vector<std::uint8_t> bitsOf(HBITMAP bitmap) {
     DIBSECTION section{};
-    if (bitmap == nullptr ||
-        GetObjectW(bitmap, sizeof section, &section) != static_cast<int>(sizeof section))
-        return {};
+    if (GetObjectW(bitmap, sizeof section, &section) != static_cast<int>(sizeof section)) return {};
     const auto* bits = static_cast<const std::uint8_t*>(section.dsBm.bmBits);
     return {bits, bits + static_cast<std::size_t>(section.dsBm.bmWidthBytes) *
                              static_cast<std::size_t>(std::abs(section.dsBm.bmHeight))};
