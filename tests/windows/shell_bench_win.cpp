@@ -211,6 +211,7 @@ void printInProcess(const std::wstring& path, const std::vector<unsigned char>& 
     CountingStream stream(file);
     cvwin::StreamAdapter adapter;
     adapter.attach(&stream);
+    adapter.assumeSoleUse(true);  // as a thumbnail reads
     cv::MemoryReader memory(bytes.data(), bytes.size());
     for (const UINT size : kSizes) {
         std::vector<double> streamed;
