@@ -33,6 +33,18 @@ bool Reader::servesBatches() const {
     return false;
 }
 
+bool Reader::readAhead(std::span<const ReadRequest>) {
+    return false;
+}
+
+bool Reader::readsAhead() const {
+    return false;
+}
+
+bool Reader::collectAhead() {
+    return false;
+}
+
 bool Reader::readRanges(std::span<const ReadRequest> requests) {
     for (const ReadRequest& request : requests) {
         if (!read(request.offset, request.destination, request.count)) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -31,6 +32,17 @@ public:
     // Whether readRanges serves a batch in fewer calls than it has ranges;
     // callers then hand it whole batches rather than range by range.
     virtual bool servesBatches() const;
+    // Starts reading `requests` on another thread, for collectAhead() to
+    // finish before any other read of this source; the requests and their
+    // destinations must stay untouched until then. False where the source
+    // cannot, or sees no gain (the default): the caller then reads them.
+    virtual bool readAhead(std::span<const ReadRequest> requests);
+    // Whether readAhead may start reads now: callers then keep a second
+    // destination to read ahead into.
+    virtual bool readsAhead() const;
+    // Waits for the reads the last readAhead started; true only when all were
+    // delivered.
+    virtual bool collectAhead();
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;
@@ -42,6 +54,28 @@ public:
     // source decodes what it serves and can tell a damaged input apart.
     virtual ReadStatus failure() const;
 };
+
+// Calls read(offset, destination, count) once per run of requests that
+// follow one another in the source and in memory, in order, and stops at the
+// first that returns false: a run of rows costs one call to a slow stream.
+// Returns the requests delivered, counted from the first.
+template <typename Read>
+std::size_t readInRuns(std::span<const ReadRequest> requests, Read&& read) {
+    std::size_t delivered = 0;
+    while (delivered < requests.size()) {
+        const ReadRequest& first = requests[delivered];
+        std::size_t end = delivered + 1;
+        std::uint64_t bytes = first.count;
+        while (end < requests.size() && requests[end].offset == first.offset + bytes &&
+               requests[end].destination == static_cast<std::uint8_t*>(first.destination) + bytes) {
+            bytes += requests[end].count;
+            ++end;
+        }
+        if (!read(first.offset, first.destination, bytes)) break;
+        delivered = end;
+    }
+    return delivered;
+}
 
 // A window [start, start + length) of another reader, which must outlive it.
 class SliceReader final : public Reader {

@@ -1,6 +1,7 @@
 #include "render/band_reader.h"
 
 #include <new>
+#include <utility>
 
 #include "render/second_lane.h"
 
@@ -47,6 +48,7 @@ ReadStatus BandReader::sampleRest() {
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
     RowLane second;
     const std::uint64_t split = prepareSecondLane(*this, second);
+    if (split >= s_.out.height) prepareReadAhead(s_.main);
     const ReadStatus status = split < s_.out.height ? addBandsOnTwoLanes(*this, second, split)
                                                     : addBands(s_.main, 0, s_.out.height);
     s_.exhausted = s_.main.exhausted || second.exhausted;
@@ -67,8 +69,13 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
             break;
         }
         const Band band = s_.plan.band(r);
-        gatherRows(lane, band);
-        const ReadStatus status = addBand(lane, static_cast<std::uint32_t>(r), band);
+        gatherRows(lane.rows, band);
+        ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
+        if (status == ReadStatus::Ok) {
+            fetchNextAhead(lane, r + 1, end);
+            status = addBand(lane, static_cast<std::uint32_t>(r), band);
+            if (lane.spare) std::swap(lane.source, lane.spare);
+        }
         if (status == ReadStatus::TimedOut) {
             // Refused for want of time: the band keeps what the first pass gave it.
             lane.exhausted = true;
@@ -91,20 +98,46 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// The file rows of every working row of the band but the middle one, in
-// order: slot i of a plane's fetch holds the i-th.
-void BandReader::gatherRows(RowLane& lane, const Band& band) const {
-    const std::uint64_t middle = rowInPass(band, 0);
-    const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
-    lane.rows.clear();
-    for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
-        if (cell == middle) continue;
-        for (std::uint32_t i = 0; i < rowsPerCell; ++i) lane.rows.push_back(cell * rowsPerCell + i);
+// A spare source for the lane to fetch the next band into, when the reader
+// reads ahead and the rows are worth it; without one (no memory for it, or a
+// reader that does not) each band is read when it comes.
+void BandReader::prepareReadAhead(RowLane& lane) const {
+    const SamplingState& s = s_;
+    if (lane.source->resident() ||
+        visits() * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForSecondThread) {
+        return;
+    }
+    try {
+        lane.spare = lane.source->sibling();
+        lane.spareRows.reserve(s.bandSlots);
+    } catch (const std::bad_alloc&) {
+        lane.spare.reset();
     }
 }
 
+// Starts fetching band `next` into the spare source while this thread adds
+// the band before it; the loop's next fetch, of the same rows, collects it.
+void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
+    if (!lane.spare || next >= end || lanesStopped_) return;
+    gatherRows(lane.spareRows, s_.plan.band(next));
+    static_cast<void>(lane.spare->fetchAhead(lane.spareRows, 0, s_.planes));
+}
+
+// The file rows of every working row of the band but the middle one, in
+// order: slot i of a plane's fetch holds the i-th.
+void BandReader::gatherRows(std::vector<std::uint64_t>& rows, const Band& band) const {
+    const std::uint64_t middle = rowInPass(band, 0);
+    const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
+    rows.clear();
+    for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
+        if (cell == middle) continue;
+        for (std::uint32_t i = 0; i < rowsPerCell; ++i) rows.push_back(cell * rowsPerCell + i);
+    }
+}
+
+// Adds the band's rows, which the lane's source has fetched.
 ReadStatus BandReader::addBand(RowLane& lane, std::uint32_t outputRow, const Band& band) {
-    ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
+    ReadStatus status = ReadStatus::Ok;
     const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
     for (std::uint32_t plane = 0; plane < s_.planes && status == ReadStatus::Ok; ++plane) {
         const std::size_t planeSlots = plane * lane.rows.size();

@@ -25,6 +25,12 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readRanges(std::span<const ReadRequest> requests) override;
     bool servesBatches() const override { return inner_.servesBatches(); }
+    // Asks the clock once for the whole batch read ahead, as for one call.
+    bool readAhead(std::span<const ReadRequest> requests) override {
+        return mayRead() && inner_.readAhead(requests);
+    }
+    bool readsAhead() const override { return inner_.readsAhead(); }
+    bool collectAhead() override { return inner_.collectAhead(); }
     // Lent bytes cost no read, so the clock does not stop them.
     const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override {
         return inner_.view(offset, count);

@@ -18,6 +18,10 @@ namespace cv {
 struct RowLane {
     std::unique_ptr<RowSource> source;
     std::vector<std::uint64_t> rows;  // file rows of the next fetch
+    // Where the next band is fetched ahead while this one is added, and its
+    // rows; null when the lane reads each band when it comes to it.
+    std::unique_ptr<RowSource> spare;
+    std::vector<std::uint64_t> spareRows;
     std::vector<float> values;
     std::vector<float> secondValues;       // a mosaic's second row
     std::vector<float> colorRows;          // a mosaic's three colour rows

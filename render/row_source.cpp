@@ -59,29 +59,47 @@ public:
         reserveResident(raw_, bytes);
         raw_.resize(bytes);
         requests_.reserve(slots);
+        aheadRows_.reserve(slots);
     }
+    ~ReadRows() override {
+        // The reads started ahead still write into the slots.
+        if (ahead_) static_cast<void>(samples_.collectAhead());
+    }
+    ReadRows(const ReadRows&) = delete;
+    ReadRows& operator=(const ReadRows&) = delete;
 
     ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
                      std::uint32_t planes) override {
-        if (rows.size() > slots_ || planes > slots_ || rows.size() * planes > slots_)
-            return ReadStatus::TooLarge;
-        requests_.clear();
-        std::uint8_t* slot = raw_.data();
-        for (std::uint32_t p = plane; p < plane + planes; ++p) {
-            for (const std::uint64_t row : rows) {
-                requests_.push_back(
-                    {layout_.start + p * layout_.planeBytes + row * layout_.rowBytes, slot,
-                     layout_.rowBytes});
-                slot += layout_.rowBytes;
+        ready_ = 0;
+        if (ahead_) {
+            ahead_ = false;
+            const bool delivered = samples_.collectAhead();
+            if (rows == aheadRows_ && plane == aheadPlane_ && planes == aheadPlanes_) {
+                if (!delivered) return samples_.failure();
+                ready_ = requests_.size();
+                return ReadStatus::Ok;
             }
         }
-        ready_ = 0;
+        if (!ask(rows, plane, planes)) return ReadStatus::TooLarge;
         if (samples_.servesBatches()) {
             if (!samples_.readRanges(requests_)) return samples_.failure();
             ready_ = requests_.size();
             return ReadStatus::Ok;
         }
-        return readRuns();
+        ready_ = readInRuns(requests_, [this](std::uint64_t offset, void* to, std::uint64_t count) {
+            return samples_.read(offset, to, count);
+        });
+        return ready_ == requests_.size() ? ReadStatus::Ok : samples_.failure();
+    }
+    bool fetchAhead(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
+                    std::uint32_t planes) override {
+        if (ahead_ || !ask(rows, plane, planes)) return false;
+        ready_ = 0;
+        aheadRows_.assign(rows.begin(), rows.end());  // within the capacity reserved
+        aheadPlane_ = plane;
+        aheadPlanes_ = planes;
+        ahead_ = samples_.readAhead(requests_);
+        return ahead_;
     }
     std::size_t ready() const override { return ready_; }
     const std::uint8_t* row(std::uint32_t, std::uint64_t, std::size_t slot) const override {
@@ -94,25 +112,27 @@ public:
         Reader& reader = *twin;
         return std::make_unique<ReadRows>(reader, std::move(twin), layout_, slots);
     }
+    std::unique_ptr<RowSource> sibling() const override {
+        if (!samples_.readsAhead()) return nullptr;
+        return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots_);
+    }
 
 private:
-    // Rows that follow one another in the file and in their slots, in one
-    // read each: a run of rows per visit costs one call to a slow stream.
-    ReadStatus readRuns() {
-        while (ready_ < requests_.size()) {
-            const ReadRequest& first = requests_[ready_];
-            std::size_t end = ready_ + 1;
-            std::uint64_t bytes = first.count;
-            while (end < requests_.size() && requests_[end].offset == first.offset + bytes &&
-                   requests_[end].destination ==
-                       static_cast<std::uint8_t*>(first.destination) + bytes) {
-                bytes += requests_[end].count;
-                ++end;
+    // The requests of `rows` of the planes from `plane`, one slot each; false
+    // when they would not fit the slots.
+    bool ask(const std::vector<std::uint64_t>& rows, std::uint32_t plane, std::uint32_t planes) {
+        if (rows.size() > slots_ || planes > slots_ || rows.size() * planes > slots_) return false;
+        requests_.clear();
+        std::uint8_t* slot = raw_.data();
+        for (std::uint32_t p = plane; p < plane + planes; ++p) {
+            for (const std::uint64_t row : rows) {
+                requests_.push_back(
+                    {layout_.start + p * layout_.planeBytes + row * layout_.rowBytes, slot,
+                     layout_.rowBytes});
+                slot += layout_.rowBytes;
             }
-            if (!samples_.read(first.offset, first.destination, bytes)) return samples_.failure();
-            ready_ = end;
         }
-        return ReadStatus::Ok;
+        return true;
     }
 
     Reader& samples_;
@@ -122,11 +142,24 @@ private:
     LargeBytes raw_;
     std::vector<ReadRequest> requests_;
     std::size_t ready_ = 0;
+    // The fetch started ahead, which the reader still serves.
+    bool ahead_ = false;
+    std::vector<std::uint64_t> aheadRows_;
+    std::uint32_t aheadPlane_ = 0;
+    std::uint32_t aheadPlanes_ = 0;
 };
 
 }  // namespace
 
 void RowSource::prefetch(std::uint32_t, std::uint64_t) const {}
+
+bool RowSource::fetchAhead(const std::vector<std::uint64_t>&, std::uint32_t, std::uint32_t) {
+    return false;
+}
+
+std::unique_ptr<RowSource> RowSource::sibling() const {
+    return nullptr;
+}
 
 std::unique_ptr<RowSource> makeRowSource(Reader& samples, const RowLayout& layout,
                                          std::size_t slots) {

@@ -31,6 +31,11 @@ public:
     // time ran out part-way: the first ready() slots then hold their rows.
     [[nodiscard]] virtual ReadStatus fetch(const std::vector<std::uint64_t>& rows,
                                            std::uint32_t plane, std::uint32_t planes) = 0;
+    // Starts fetching `rows` on another thread where the reader can (see
+    // Reader::readAhead); the fetch of the same rows that must follow then
+    // waits for them instead of reading. False when nothing was started.
+    virtual bool fetchAhead(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
+                            std::uint32_t planes);
     // Slots the last fetch filled, counted from the first.
     virtual std::size_t ready() const = 0;
     // The stored bytes of `row` of `plane`, which the last fetch put in `slot`.
@@ -43,6 +48,11 @@ public:
     // The same rows for another thread, fetching up to `slots` rows at once;
     // null when the source cannot serve two threads. Throws std::bad_alloc.
     virtual std::unique_ptr<RowSource> twin(std::size_t slots) const = 0;
+    // Slots of its own over the same reader, for one thread to fetch ahead
+    // into while this one's rows are converted; the two are never fetched
+    // into at once. Null where the reader does not read ahead. Throws
+    // std::bad_alloc.
+    virtual std::unique_ptr<RowSource> sibling() const;
 };
 
 // Rows lent by `samples` when it holds every plane in memory, else read

@@ -8,19 +8,12 @@
 
 namespace cv {
 
-namespace {
-
-constexpr std::uint64_t kMinBytesForTwoLanes =
-    1024 * 1024;  // fewer: a second thread costs more than it saves
-
-}  // namespace
-
 std::uint64_t prepareSecondLane(const BandReader& bands, RowLane& second) {
     const SamplingState& s = bands.state();
     const std::uint64_t height = s.out.height;
     if (!s.options.secondThread) return height;
     const std::uint64_t visits = bands.visits();
-    if (visits * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForTwoLanes)
+    if (visits * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForSecondThread)
         return height;
     std::uint64_t split = 0;
     for (std::uint64_t above = 0; split < height && 2 * above < visits; ++split) {

@@ -10,6 +10,12 @@ namespace {
 // GCC's register-only setjmp: no unwinding runs through the faulting frames.
 using JumpBuffer = void* [5];
 
+// A guarded call's landing place, in its frame.
+struct Guard {
+    JumpBuffer buffer;
+    bool ownThread;  // no host frame above it: foreign calls stay guarded
+};
+
 // The guard of each thread lives in a system TLS slot rather than in a C++
 // thread_local: mingw allocates thread_locals on first use, and the handler
 // runs for faults on any thread, where reading one could allocate inside
@@ -58,7 +64,7 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
     if (slot == TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
     const DWORD lastError =
         GetLastError();  // TlsGetValue resets it; the faulting code may still need it
-    auto* guard = static_cast<JumpBuffer*>(TlsGetValue(slot));
+    auto* guard = static_cast<Guard*>(TlsGetValue(slot));
     SetLastError(lastError);
     if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     CONTEXT* context = exception->ContextRecord;
@@ -69,7 +75,7 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* exception) {
     }
     context->Rsp = (context->Rsp - 256) & ~static_cast<DWORD64>(15);
     context->Rsp -= 8;  // a call leaves the stack 8 bytes below 16-byte alignment
-    context->Rcx = reinterpret_cast<DWORD64>(guard);
+    context->Rcx = reinterpret_cast<DWORD64>(&guard->buffer);
     context->Rip = reinterpret_cast<DWORD64>(&landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -118,28 +124,38 @@ HRESULT runInScope(DWORD slot, void* outer, GuardedWork work, void* context) noe
     return runCatchingExceptions(work, context);
 }
 
-}  // namespace
-
-HRESULT runGuarded(GuardedWork work, void* context) noexcept {
+HRESULT runWithGuard(GuardedWork work, void* context, bool ownThread) noexcept {
     if (!InitOnceExecuteOnce(&gInstallOnce, install, nullptr, nullptr))
         return runCatchingExceptions(work, context);
     const DWORD slot = gSlot.load();
     void* const outer = TlsGetValue(slot);
-    JumpBuffer buffer;
-    if (__builtin_setjmp(buffer) != 0) {
+    Guard guard{{}, ownThread};
+    if (__builtin_setjmp(guard.buffer) != 0) {
         TlsSetValue(slot, outer);
         return E_FAIL;
     }
     // The slot may need memory of its own on first use; without it, no fault guard.
-    if (!TlsSetValue(slot, &buffer)) return runCatchingExceptions(work, context);
+    if (!TlsSetValue(slot, &guard)) return runCatchingExceptions(work, context);
     return runInScope(slot, outer, work, context);
+}
+
+}  // namespace
+
+HRESULT runGuarded(GuardedWork work, void* context) noexcept {
+    return runWithGuard(work, context, false);
+}
+
+HRESULT runGuardedOnOwnThread(GuardedWork work, void* context) noexcept {
+    return runWithGuard(work, context, true);
 }
 
 ForeignCall::ForeignCall() noexcept : suspended_(nullptr) {
     const DWORD slot = gSlot.load();
     if (slot == TLS_OUT_OF_INDEXES) return;
-    suspended_ = TlsGetValue(slot);
-    if (suspended_ != nullptr) TlsSetValue(slot, nullptr);
+    auto* guard = static_cast<Guard*>(TlsGetValue(slot));
+    if (guard == nullptr || guard->ownThread) return;
+    suspended_ = guard;
+    TlsSetValue(slot, nullptr);
 }
 
 ForeignCall::~ForeignCall() {

@@ -19,9 +19,15 @@ using GuardedWork = HRESULT (*)(void* context);
 // called at the host's next exception, in unmapped memory.
 HRESULT runGuarded(GuardedWork work, void* context) noexcept;
 
+// runGuarded for a thread of Corvane's own, with no host frame above the
+// work: there a fault anywhere, in a foreign call too, ends the work with
+// E_FAIL, since no host code on that thread could handle it.
+HRESULT runGuardedOnOwnThread(GuardedWork work, void* context) noexcept;
+
 // Marks a call out of Corvane (the shell's stream, GDI, the registry) for as
 // long as it lives: a processor fault raised meanwhile on this thread belongs
-// to the code called, which may handle it itself, so the guard lets it pass.
+// to the code called, which may handle it itself, so the guard lets it pass
+// (on a thread of Corvane's own it does not: see runGuardedOnOwnThread).
 class ForeignCall {
 public:
     ForeignCall() noexcept;

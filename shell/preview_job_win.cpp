@@ -5,6 +5,7 @@
 #include "preview/listing.h"
 #include "preview/preview_picture.h"
 #include "shell/fault_guard_win.h"
+#include "shell/read_ahead_lane_win.h"
 #include "shell/registry_settings_win.h"
 
 namespace cvwin {
@@ -22,6 +23,11 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
         return !cancel_.load() && inner_.read(offset, destination, count);
     }
+    bool readsAhead() const override { return inner_.readsAhead(); }
+    bool readAhead(std::span<const cv::ReadRequest> requests) override {
+        return !cancel_.load() && inner_.readAhead(requests);
+    }
+    bool collectAhead() override { return inner_.collectAhead(); }
 
 private:
     cv::Reader& inner_;
@@ -74,7 +80,12 @@ HMODULE endJob(PreviewJob* job) {
 void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
     auto* job = static_cast<PreviewJob*>(context);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(runGuarded(loadContent, job))) {
+    // Outside the guarded call: its thread is waited for even after a fault.
+    ReadAheadLane lane;
+    job->source.readAheadThrough(&lane);
+    const HRESULT loaded = runGuarded(loadContent, job);
+    job->source.readAheadThrough(nullptr);
+    if (FAILED(loaded)) {
         job->content = PreviewContent{};
         try {
             job->content.statusText = kUnreadableText;

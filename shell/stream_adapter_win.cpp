@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "shell/fault_guard_win.h"
+#include "shell/read_ahead_lane_win.h"
 
 namespace cvwin {
 
@@ -22,6 +23,10 @@ bool StreamAdapter::attach(IStream* stream) {
     STATSTG stat{};
     const ForeignCall call;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
+    IClientSecurity* security = nullptr;
+    proxy_ =
+        SUCCEEDED(stream->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
+    if (security != nullptr) security->Release();
     stream->AddRef();
     stream_ = stream;
     size_ = stat.cbSize.QuadPart;
@@ -29,6 +34,7 @@ bool StreamAdapter::attach(IStream* stream) {
 }
 
 void StreamAdapter::detach() {
+    readAheadThrough(nullptr);
     const ForeignCall call;
     if (stream_ != nullptr) stream_->Release();
     stream_ = nullptr;
@@ -36,16 +42,52 @@ void StreamAdapter::detach() {
     position_.reset();
 }
 
+void StreamAdapter::readAheadThrough(ReadAheadLane* lane) {
+    if (lane == nullptr && readingAhead_) static_cast<void>(collectAhead());
+    readingAhead_ = false;
+    lane_ = lane;
+}
+
 bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
+    // A batch read ahead and not asked for is waited for: the stream has one seek pointer.
+    if (readingAhead_) static_cast<void>(collectAhead());
+    if (observer_ == nullptr) return readChecked(offset, destination, count);
+    observer_->beforeBlockingCall();
+    const bool delivered = readChecked(offset, destination, count);
+    observer_->afterBlockingCall();
+    return delivered;
+}
+
+bool StreamAdapter::readsAhead() const {
+    return lane_ != nullptr && !proxy_ && lane_->available();
+}
+
+bool StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
+    if (!readsAhead() || readingAhead_ || stream_ == nullptr) return false;
+    readingAhead_ = lane_->start(requests, &StreamAdapter::readOnLane, this);
+    return readingAhead_;
+}
+
+bool StreamAdapter::collectAhead() {
+    if (!readingAhead_) return false;
+    readingAhead_ = false;
+    if (observer_ == nullptr) return lane_->collect();
+    observer_->beforeBlockingCall();
+    const bool delivered = lane_->collect();
+    observer_->afterBlockingCall();
+    return delivered;
+}
+
+bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destination,
+                               std::uint64_t count) {
+    return static_cast<StreamAdapter*>(adapter)->readChecked(offset, destination, count);
+}
+
+bool StreamAdapter::readChecked(std::uint64_t offset, void* destination, std::uint64_t count) {
     if (stream_ == nullptr || destination == nullptr) return false;
     if (count == 0) return true;
     if (count > size_ || offset > size_ - count) return false;
-    if (observer_ == nullptr)
-        return readStream(offset, static_cast<unsigned char*>(destination), count);
-    observer_->beforeBlockingCall();
-    const bool delivered = readStream(offset, static_cast<unsigned char*>(destination), count);
-    observer_->afterBlockingCall();
-    return delivered;
+    return readStream(offset, static_cast<unsigned char*>(destination), count);
 }
 
 bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::uint64_t count) {

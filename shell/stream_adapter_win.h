@@ -9,6 +9,8 @@
 
 namespace cvwin {
 
+class ReadAheadLane;
+
 // Told before and after each call to a stream that may block (Seek and the
 // Reads of one read), by the thread making it.
 class BlockingCallObserver {
@@ -22,7 +24,8 @@ protected:
 
 // The byte source over the shell's IStream: seeks, then reads until the
 // request is filled, at most 256 MiB per Read call. It has no twin, so one
-// thread at a time reads through it.
+// thread at a time reads through it; a read-ahead lane may take its batches
+// in turn with the caller's thread.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -47,10 +50,23 @@ public:
         position_.reset();
     }
 
+    // Reads ahead through `lane` from now on. Null ends that use, once the
+    // batch under way is waited for; the lane must live until then. A lane
+    // found still set when another is given was left by a caller the host
+    // jumped out of, and is forgotten untouched.
+    void readAheadThrough(ReadAheadLane* lane);
+
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
+    bool readsAhead() const override;
+    bool readAhead(std::span<const cv::ReadRequest> requests) override;
+    // The wait counts as a call to the stream for the observer.
+    bool collectAhead() override;
 
 private:
+    static bool readOnLane(void* adapter, std::uint64_t offset, void* destination,
+                           std::uint64_t count);
+    bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count);
     bool readStream(std::uint64_t offset, unsigned char* destination, std::uint64_t count);
 
     IStream* stream_ = nullptr;
@@ -60,6 +76,10 @@ private:
     // while in sole use; unknown after a failure and before the first Seek.
     std::optional<std::uint64_t> position_;
     BlockingCallObserver* observer_ = nullptr;
+    ReadAheadLane* lane_ = nullptr;
+    bool readingAhead_ = false;  // a batch started through the lane is not yet collected
+    // A proxy's calls belong to one apartment: no other thread may make them.
+    bool proxy_ = false;
 };
 
 }  // namespace cvwin

@@ -8,6 +8,7 @@
 #include "shell/com_object_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/format_label_win.h"
+#include "shell/read_ahead_lane_win.h"
 #include "shell/read_status_hresult_win.h"
 #include "shell/registry_settings_win.h"
 #include "shell/stream_adapter_win.h"
@@ -82,10 +83,13 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     source_.observeBlockingCalls(&slot);
     // The caller waits on this call: until it returns, the stream is this object's alone.
     source_.assumeSoleUse(true);
-    // Outside the guarded call: its worker is waited for even after a fault.
+    // Outside the guarded call: their workers are waited for even after a fault.
     PreparedBitmap prepared;
+    ReadAheadLane lane(processorSpare);
+    source_.readAheadThrough(&lane);
     PipelineCall call{&source_, cx, &prepared, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
+    source_.readAheadThrough(nullptr);
     source_.assumeSoleUse(false);
     source_.observeBlockingCalls(nullptr);
     if (FAILED(result)) {

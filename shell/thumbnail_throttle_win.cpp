@@ -23,6 +23,10 @@ DWORD gSlotsTaken = 0;
 // is initialised statically and nothing is left to free.
 std::atomic<DWORD> gSlotCount{0};
 
+// Thumbnails asked for and not yet returned, waiting for a slot or not: the
+// slots taken change around every read, these only per thumbnail.
+std::atomic<DWORD> gThumbnailsAsked{0};
+
 DWORD slotCount() {
     DWORD slots = gSlotCount.load(std::memory_order_relaxed);
     if (slots != 0) return slots;
@@ -60,12 +64,23 @@ void giveSlotBack() {
     WakeConditionVariable(&gSlotFreed);
 }
 
+// Counted as asked for before the wait for a slot: a thumbnail waiting wants a processor too.
+bool askForSlot() {
+    gThumbnailsAsked.fetch_add(1);
+    return takeSlot();
+}
+
 }  // namespace
 
-ThrottleSlot::ThrottleSlot() : held_(takeSlot()) {}
+bool processorSpare() {
+    return gThumbnailsAsked.load(std::memory_order_relaxed) < slotCount();
+}
+
+ThrottleSlot::ThrottleSlot() : held_(askForSlot()) {}
 
 ThrottleSlot::~ThrottleSlot() {
     if (held_) giveSlotBack();
+    gThumbnailsAsked.fetch_sub(1);
 }
 
 void ThrottleSlot::beforeBlockingCall() {

@@ -11,6 +11,10 @@ namespace cvwin {
 // it is given back and then taken again, so a hung stream keeps no other
 // file waiting. A wait for a slot gives up after ten seconds and the render
 // goes on without one. Made, told of stream calls and ended on one thread.
+// Fewer thumbnails are asked for now than the throttle has slots: a
+// processor is free for a thumbnail's second thread.
+bool processorSpare();
+
 class ThrottleSlot final : public BlockingCallObserver {
 public:
     ThrottleSlot();  // waits for a slot

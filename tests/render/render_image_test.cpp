@@ -408,6 +408,61 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
     }
 }
 
+// A source that reads ahead lazily: it keeps each batch and reads it only
+// when collected, so rows added before their collection would show; every
+// collection from the `failFrom`-th on fails.
+class ReadingAheadReader final : public cv::Reader {
+public:
+    ReadingAheadReader(const std::string& bytes, int failFrom)
+        : memory_(bytes.data(), bytes.size()), failFrom_(failFrom) {}
+    std::uint64_t size() const override { return memory_.size(); }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        EXPECT_TRUE(batch_.empty()) << "read while a batch is read ahead";
+        return memory_.read(offset, destination, count);
+    }
+    bool readsAhead() const override { return true; }
+    bool readAhead(std::span<const cv::ReadRequest> requests) override {
+        batch_.assign(requests.begin(), requests.end());
+        return true;
+    }
+    bool collectAhead() override {
+        const bool delivered = ++batches < failFrom_ && memory_.readRanges(batch_);
+        batch_.clear();
+        return delivered;
+    }
+    int batches = 0;
+
+private:
+    cv::MemoryReader memory_;
+    int failFrom_;
+    std::vector<cv::ReadRequest> batch_;
+};
+
+// The same picture and counts as reading each band when it comes, and a
+// failed collection fails the render.
+TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextBandWhileTheLastIsAdded) {
+    FitsHeader pattern;
+    pattern.text("BAYERPAT", "RGGB");
+    auto varied = [](std::uint32_t x, std::uint32_t y) {
+        return 1000 + static_cast<int>((x * y + 3 * x) % 997);
+    };
+    for (const FitsHeader& extra : {FitsHeader{}, pattern}) {
+        const std::string file = uint16Fits(600, 2000, varied, extra);
+        cvtest::BytesReader alone(file);
+        const auto one = renderFile(alone, thumbnail(128));
+        ReadingAheadReader ahead(file, std::numeric_limits<int>::max());
+        const auto two = renderFile(ahead, thumbnail(128));
+        ASSERT_EQ(two.status, cv::ReadStatus::Ok);
+        EXPECT_EQ(two.image.pixels, one.image.pixels);
+        EXPECT_EQ(two.report.bytesReadHere, one.report.bytesReadHere);
+        EXPECT_EQ(two.report.rowsRead, 2000u);
+        EXPECT_GT(ahead.batches, 30);
+
+        ReadingAheadReader failing(file, 3);
+        EXPECT_EQ(renderFile(failing, thumbnail(128)).status, cv::ReadStatus::ReadFailed);
+    }
+}
+
 TEST(RenderImage, CancelledBeforeTheCallReadsNoRow) {
     cvtest::BytesReader bytes(uint16Fits(64, 64, sky));
     cv::ImageData data;

@@ -88,11 +88,8 @@ std::string sampleBytes(const std::string& name) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
-    const std::string bytes = sampleBytes(GetParam());
-    ASSERT_FALSE(bytes.empty()) << GetParam();
-    const Picture picture = thumbnailOf(bytes, 256);
-    const Reference reference = portableRender(bytes, 256);
+void expectPortablePicture(const Picture& picture, const std::string& bytes, UINT cx) {
+    const Reference reference = portableRender(bytes, cx);
     ASSERT_EQ(picture.result, S_OK);
     ASSERT_EQ(reference.status, cv::ReadStatus::Ok) << "a Partial render depends on time";
     ASSERT_EQ(static_cast<std::uint32_t>(picture.width), reference.image.width);
@@ -105,6 +102,12 @@ TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
         ASSERT_EQ(bgra[0], rgb[2]) << "pixel " << i;
         ASSERT_EQ(bgra[3], 255) << "pixel " << i;
     }
+}
+
+TEST_P(ThumbnailMatchesThePortableRenderer, PixelForPixel) {
+    const std::string bytes = sampleBytes(GetParam());
+    ASSERT_FALSE(bytes.empty()) << GetParam();
+    expectPortablePicture(thumbnailOf(bytes, 256), bytes, 256);
 }
 
 INSTANTIATE_TEST_SUITE_P(GeneratedSamples, ThumbnailMatchesThePortableRenderer,
@@ -213,6 +216,55 @@ TEST(ThumbnailProvider, LeavesAFaultInsideTheHostsStreamToTheHost) {
     inner->Release();
     EXPECT_EQ(gHostHandled.load(), 1) << "the host saw its own fault";
     EXPECT_EQ(picture.result, S_OK) << "and its stream went on";
+}
+
+// A stream that counts the Reads of threads other than its first reader's
+// and, when asked, raises an access violation in each of them.
+class SecondReaderStream final : public cvtest::ReadOnlyStream {
+public:
+    SecondReaderStream(IStream* inner, bool faultOnSecondReader)
+        : inner_(inner), fault_(faultOnSecondReader) {}
+    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
+    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+    IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
+        DWORD first = 0;
+        firstReader_.compare_exchange_strong(first, GetCurrentThreadId());
+        if (firstReader_ != GetCurrentThreadId()) {
+            ++secondReaderReads;
+            if (fault_) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+        }
+        return inner_->Read(out, count, got);
+    }
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        return inner_->Seek(move, origin, position);
+    }
+    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
+    std::atomic<int> secondReaderReads{0};
+
+private:
+    IStream* inner_;
+    bool fault_;
+    std::atomic<DWORD> firstReader_{0};
+};
+
+// A frame of megabytes, alone in the process, reads its bands ahead on a
+// second thread: the same picture; a fault in the stream there fails that
+// thumbnail alone.
+TEST(ThumbnailProvider, ReadsTheBandsAheadOnASecondThreadAndAFaultThereFailsTheThumbnail) {
+    const std::string bytes = cvtest::generatedSample("starfield-1920x1280.fits");
+    for (const bool fault : {false, true}) {
+        IStream* inner = cvtest::memoryStream(bytes);
+        SecondReaderStream stream(inner, fault);
+        const Picture picture = thumbnailOf(&stream, 256);
+        inner->Release();
+        EXPECT_GT(stream.secondReaderReads.load(), 0);
+        if (fault) {
+            EXPECT_TRUE(FAILED(picture.result));
+        } else {
+            expectPortablePicture(picture, bytes, 256);
+        }
+    }
+    EXPECT_EQ(thumbnailOf(bytes, 256).result, S_OK) << "the library goes on";
 }
 
 TEST(ThumbnailBitmap, RefusesEmptyAndOversizedPictures) {

@@ -1,0 +1,173 @@
+#include "shell/read_ahead_lane_win.h"
+
+#include <atomic>
+#include <new>
+#include <vector>
+
+#include "shell/fault_guard_win.h"
+#include "shell/own_module_win.h"
+#include "shell/srw_lock_win.h"
+
+namespace cvwin {
+
+namespace {
+
+enum class LaneState { Idle, Asked, Done, Quitting };
+
+// A batch takes tens of microseconds, and so does waking a sleeping thread
+// on a virtual machine: a waiter spins this long before it sleeps, which
+// covers the render's work on a band. The lane only runs while a processor
+// is free, so the spin takes no one's time.
+constexpr LONGLONG kSpinMicroseconds = 300;
+constexpr int kSpinsPerClockLook = 64;
+
+}  // namespace
+
+// Shared by the owner and the thread; the last to let go frees it.
+struct ReadAheadShare {
+    std::atomic<int> shares{2};
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    std::atomic<LaneState> state{LaneState::Idle};  // changed under the lock
+    int sleepers = 0;                               // under the lock
+    std::vector<cv::ReadRequest> requests;
+    ReadAheadLane::Read read = nullptr;
+    void* reader = nullptr;
+    bool delivered = false;
+    std::atomic<bool> faulted{false};  // the thread's reading raised a processor fault or threw
+    HMODULE module = nullptr;          // the thread's reference to this library
+};
+
+namespace {
+
+void letGo(ReadAheadShare* share) {
+    if (share->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete share;
+}
+
+// Waits until `ready(state)`, spinning first, then asleep.
+template <typename Ready>
+LaneState waitUntil(ReadAheadShare& share, Ready ready) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kSpinMicroseconds / 1000000;
+    for (int spin = 1;; ++spin) {
+        const LaneState state = share.state.load(std::memory_order_acquire);
+        if (ready(state)) return state;
+        YieldProcessor();
+        if (spin % kSpinsPerClockLook != 0) continue;
+        QueryPerformanceCounter(&now);
+        if (now.QuadPart >= spinEnd) break;
+    }
+    const ExclusiveLock locked(share.lock);
+    ++share.sleepers;
+    while (!ready(share.state.load(std::memory_order_acquire)))
+        SleepConditionVariableSRW(&share.changed, &share.lock, INFINITE, 0);
+    --share.sleepers;
+    return share.state.load(std::memory_order_acquire);
+}
+
+LaneState waitWhile(ReadAheadShare& share, LaneState busy) {
+    return waitUntil(share, [busy](LaneState state) { return state != busy; });
+}
+
+// Wakes a sleeper only: a spinning one sees the change by itself.
+void setState(ReadAheadShare& share, LaneState state) {
+    bool sleeping = false;
+    {
+        const ExclusiveLock locked(share.lock);
+        share.state.store(state, std::memory_order_release);
+        sleeping = share.sleepers > 0;
+    }
+    if (sleeping) WakeAllConditionVariable(&share.changed);
+}
+
+HRESULT readBatch(void* context) {
+    auto& share = *static_cast<ReadAheadShare*>(context);
+    const std::size_t delivered =
+        cv::readInRuns(share.requests, [&](std::uint64_t offset, void* to, std::uint64_t count) {
+            return share.read(share.reader, offset, to, count);
+        });
+    return delivered == share.requests.size() ? S_OK : S_FALSE;
+}
+
+void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK) {
+    auto* share = static_cast<ReadAheadShare*>(context);
+    for (;;) {
+        const LaneState asked = waitUntil(*share, [](LaneState state) {
+            return state == LaneState::Asked || state == LaneState::Quitting;
+        });
+        if (asked == LaneState::Quitting) break;
+        // The guard reports a fault (or an exception) as E_FAIL, which readBatch never returns.
+        const HRESULT result = runGuardedOnOwnThread(readBatch, share);
+        share->delivered = result == S_OK;
+        share->faulted.store(result == E_FAIL);
+        setState(*share, LaneState::Done);
+        if (result == E_FAIL) break;
+    }
+    const HMODULE module = share->module;
+    letGo(share);
+    FreeLibraryWhenCallbackReturns(instance, module);
+}
+
+}  // namespace
+
+ReadAheadLane::~ReadAheadLane() {
+    if (share_ == nullptr) return;
+    if (work_ != nullptr) {
+        waitWhile(*share_, LaneState::Asked);
+        if (!share_->faulted) setState(*share_, LaneState::Quitting);
+        WaitForThreadpoolWorkCallbacks(work_, FALSE);
+        CloseThreadpoolWork(work_);
+    }
+    letGo(share_);
+}
+
+bool ReadAheadLane::available() const {
+    if (share_ != nullptr && (work_ == nullptr || share_->faulted)) return false;
+    return worthwhile_ == nullptr || worthwhile_();
+}
+
+bool ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read, void* reader) {
+    if (!available() || !ensureWorker()) return false;
+    ReadAheadShare& share = *share_;
+    try {
+        share.requests.assign(requests.begin(), requests.end());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    share.read = read;
+    share.reader = reader;
+    setState(share, LaneState::Asked);
+    return true;
+}
+
+bool ReadAheadLane::collect() {
+    if (share_ == nullptr) return false;
+    ReadAheadShare& share = *share_;
+    if (waitWhile(share, LaneState::Asked) != LaneState::Done) return false;
+    setState(share, LaneState::Idle);
+    return share.delivered;
+}
+
+// The pool's thread is asked for at the first batch; without one, no batch
+// starts. A pool thread rather than a thread of this lane's own: under Wine
+// a new thread starts running only milliseconds after it is made.
+bool ReadAheadLane::ensureWorker() {
+    if (share_ != nullptr) return work_ != nullptr;
+    share_ = new (std::nothrow) ReadAheadShare;
+    if (share_ == nullptr) return false;
+    share_->module = referenceOwnModule();
+    // Without its own reference the callback could return into an unloaded library.
+    if (share_->module != nullptr) work_ = CreateThreadpoolWork(serveBatches, share_, nullptr);
+    if (work_ == nullptr) {
+        if (share_->module != nullptr) FreeLibrary(share_->module);
+        share_->shares.store(1);  // no callback to let go of its share
+        return false;
+    }
+    SubmitThreadpoolWork(work_);
+    return true;
+}
+
+}  // namespace cvwin

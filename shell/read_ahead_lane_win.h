@@ -1,0 +1,57 @@
+#pragma once
+
+#include <windows.h>
+
+#include <span>
+
+#include "core/reader.h"
+
+namespace cvwin {
+
+struct ReadAheadShare;
+
+// A thread of the system's pool that reads a batch of ranges from the shell's
+// stream while the render's thread adds the batch before it: every call to
+// the stream costs a system call or two, and the stream has no second seek
+// pointer to read from two threads at once, so the calls are moved off the
+// render's thread rather than split between two. It reads only between
+// start() and collect(), so the stream is used by one thread at a time.
+//
+// The callback runs under its own fault guard: a fault on it, in the
+// stream's code too, fails the batch, and no batch starts after it. It holds
+// its own reference to this library and its own share of the state, so a
+// host that jumps out past this object's destructor leaks a pool thread
+// rather than leaving it to run in freed memory or an unloaded library. The
+// destructor waits for the callback to return.
+class ReadAheadLane {
+public:
+    using Read = bool (*)(void* reader, std::uint64_t offset, void* destination,
+                          std::uint64_t count);
+    using Worthwhile = bool (*)();
+
+    // `worthwhile` (null: always) says whether a processor is free for the
+    // lane; a batch is started only when it is.
+    explicit ReadAheadLane(Worthwhile worthwhile = nullptr) : worthwhile_(worthwhile) {}
+    ~ReadAheadLane();  // waits for a batch under way, then for the callback to return
+    ReadAheadLane(const ReadAheadLane&) = delete;
+    ReadAheadLane& operator=(const ReadAheadLane&) = delete;
+
+    // Whether start() would take a batch now.
+    bool available() const;
+    // Starts reading `requests` by `read(reader, ...)`, a run of them that
+    // follow one another in one call; the destinations must stay untouched
+    // until collect(). False when it cannot: no thread to be had, no memory,
+    // a fault earlier, or no processor free.
+    bool start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
+    // Waits for the batch started; true only when all of it was delivered.
+    bool collect();
+
+private:
+    bool ensureWorker();
+
+    Worthwhile worthwhile_;
+    ReadAheadShare* share_ = nullptr;  // the owner's share, or null before the first batch
+    PTP_WORK work_ = nullptr;          // the serving callback, once submitted
+};
+
+}  // namespace cvwin
