@@ -7,6 +7,7 @@
 #include "shell/dib_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/own_module_win.h"
+#include "shell/srw_lock_win.h"
 #include "shell/unique_handle_win.h"
 
 namespace cvwin {
@@ -62,6 +63,9 @@ struct BitmapPreparation {
     GdiBitmap bitmap;
     void* bits = nullptr;
     bool faulted = false;  // the worker's work raised a processor fault or threw
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE ended = CONDITION_VARIABLE_INIT;
+    bool done = false;  // under the lock: the fields above are the worker's last word
 };
 
 namespace {
@@ -83,14 +87,32 @@ HRESULT makeReady(void* context) {
     return S_OK;
 }
 
-DWORD WINAPI prepareOnWorker(void* context) {
+void CALLBACK prepareOnWorker(PTP_CALLBACK_INSTANCE instance, void* context) {
     auto* preparation = static_cast<BitmapPreparation*>(context);
     // The guard reports a fault (or an exception) as E_FAIL, which makeReady itself never returns.
-    preparation->faulted = runGuarded(makeReady, preparation) == E_FAIL;
+    const bool faulted = runGuardedOnOwnThread(makeReady, preparation) == E_FAIL;
+    {
+        const ExclusiveLock locked(preparation->lock);
+        preparation->faulted = faulted;
+        preparation->done = true;
+    }
+    WakeAllConditionVariable(&preparation->ended);
     const HMODULE module = preparation->module;
     letGo(preparation);
-    if (module != nullptr) FreeLibraryAndExitThread(module, 0);
-    return 0;
+    FreeLibraryWhenCallbackReturns(instance, module);
+}
+
+// Whether the worker ended within the wait.
+bool waitForWorker(BitmapPreparation& preparation) {
+    const ULONGLONG deadline = GetTickCount64() + kPreparationWaitMs;
+    const ExclusiveLock locked(preparation.lock);
+    while (!preparation.done) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        SleepConditionVariableSRW(&preparation.ended, &preparation.lock,
+                                  static_cast<DWORD>(deadline - now), 0);
+    }
+    return true;
 }
 
 }  // namespace
@@ -104,11 +126,9 @@ HBITMAP createThumbnailBitmap(const cv::RgbImage& image) {
 }
 
 PreparedBitmap::~PreparedBitmap() {
-    if (worker_ != nullptr) {
-        WaitForSingleObject(worker_, kPreparationWaitMs);
-        CloseHandle(worker_);
-    }
-    if (preparation_ != nullptr) letGo(preparation_);
+    if (preparation_ == nullptr) return;
+    if (waiting_) static_cast<void>(waitForWorker(*preparation_));
+    letGo(preparation_);
 }
 
 void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noexcept {
@@ -120,25 +140,24 @@ void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noex
     preparation->width = width;
     preparation->height = height;
     preparation->module = referenceOwnModule();
-    // Without its own reference the worker could return into an unloaded library.
-    if (preparation->module != nullptr)
-        worker_ = CreateThread(nullptr, 0, prepareOnWorker, preparation, 0, nullptr);
-    if (worker_ == nullptr) {
+    // Without its own reference the worker could return into an unloaded library. A pool thread:
+    // under Wine a new thread starts running only milliseconds after it is made.
+    if (preparation->module == nullptr ||
+        !TrySubmitThreadpoolCallback(prepareOnWorker, preparation, nullptr)) {
         if (preparation->module != nullptr) FreeLibrary(preparation->module);
         delete preparation;
         return;
     }
     preparation_ = preparation;
+    waiting_ = true;
 }
 
 HBITMAP PreparedBitmap::take(const cv::RgbImage& image) {
     // A bitmap of another size is of no use: the destructor waits for its worker.
-    if (worker_ == nullptr || preparation_->width != image.width ||
-        preparation_->height != image.height)
+    if (!waiting_ || preparation_->width != image.width || preparation_->height != image.height)
         return createThumbnailBitmap(image);
-    const bool ended = WaitForSingleObject(worker_, kPreparationWaitMs) == WAIT_OBJECT_0;
-    CloseHandle(worker_);
-    worker_ = nullptr;
+    const bool ended = waitForWorker(*preparation_);
+    waiting_ = false;
     // Still running after the wait: it keeps its share and the library, and a new bitmap is made.
     if (!ended) return createThumbnailBitmap(image);
     BitmapPreparation& preparation = *preparation_;

@@ -15,15 +15,15 @@ HBITMAP createThumbnailBitmap(const cv::RgbImage& image);
 
 struct BitmapPreparation;
 
-// The thumbnail's bitmap, made ready on a worker thread while the render
+// The thumbnail's bitmap, made ready on a pool thread while the render
 // computes: the system hands a fresh DIB section's memory over one page fault
 // per 4 KiB page, which for a picture of megabytes costs about as much as
 // the render's own reading. Told the size by the render (the first size told
 // is prepared); small pictures get no worker. The worker holds a reference to
 // this library and its own share of the bitmap, so it can outlive this object
 // safely should it ever not end within the wait. A host that jumps out of the
-// render past this object's destructor leaks the bitmap and the thread's
-// handle, as the fault guard leaks what a faulted render allocated.
+// render past this object's destructor leaks the bitmap, as the fault guard
+// leaks what a faulted render allocated.
 class PreparedBitmap final : public cv::OutputSizeListener {
 public:
     PreparedBitmap() = default;
@@ -39,7 +39,7 @@ public:
 
 private:
     BitmapPreparation* preparation_ = nullptr;  // the owner's share, or null
-    HANDLE worker_ = nullptr;
+    bool waiting_ = false;                      // for the worker, not yet waited for
 };
 
 }  // namespace cvwin
