@@ -48,7 +48,8 @@ ReadStatus BandReader::sampleRest() {
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
     RowLane second;
     const std::uint64_t split = prepareSecondLane(*this, second);
-    if (split >= s_.out.height) prepareReadAhead(s_.main);
+    if (split >= s_.out.height)
+        s_.prepareSpare(visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes);
     const ReadStatus status = split < s_.out.height ? addBandsOnTwoLanes(*this, second, split)
                                                     : addBands(s_.main, 0, s_.out.height);
     s_.exhausted = s_.main.exhausted || second.exhausted;
@@ -98,27 +99,12 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// A spare source for the lane to fetch the next band into, when the reader
-// reads ahead and the rows are worth it; without one (no memory for it, or a
-// reader that does not) each band is read when it comes.
-void BandReader::prepareReadAhead(RowLane& lane) const {
-    const SamplingState& s = s_;
-    if (lane.source->resident() ||
-        visits() * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForSecondThread) {
-        return;
-    }
-    try {
-        lane.spare = lane.source->sibling();
-        lane.spareRows.reserve(s.bandSlots);
-    } catch (const std::bad_alloc&) {
-        lane.spare.reset();
-    }
-}
-
 // Starts fetching band `next` into the spare source while this thread adds
 // the band before it; the loop's next fetch, of the same rows, collects it.
+// Not once the budget is spent: only a band whose time runs out while the
+// one before it is added is read and then left.
 void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
-    if (!lane.spare || next >= end || lanesStopped_) return;
+    if (!lane.spare || next >= end || lanesStopped_ || laneExhausted(lane)) return;
     gatherRows(lane.spareRows, s_.plan.band(next));
     static_cast<void>(lane.spare->fetchAhead(lane.spareRows, 0, s_.planes));
 }

@@ -35,7 +35,6 @@ public:
 
 private:
     bool laneExhausted(const RowLane& lane) const;
-    void prepareReadAhead(RowLane& lane) const;
     void fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const;
     void gatherRows(std::vector<std::uint64_t>& rows, const Band& band) const;
     ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band);

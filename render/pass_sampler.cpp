@@ -1,6 +1,7 @@
 #include "render/pass_sampler.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace cv {
 
@@ -42,6 +43,7 @@ ReadStatus PassSampler::addFirstPassCell(std::uint32_t plane, std::uint64_t cell
 }
 
 ReadStatus PassSampler::samplePlain() {
+    if (s_.planes > 1) s_.prepareSpare(s_.cells * s_.planes * s_.rowBytes);
     const std::uint32_t chosenRowsPerRead = s_.options.rowsPerRead;
     std::uint32_t rowsPerRead = chosenRowsPerRead == 0 ? 1 : chosenRowsPerRead;
     bool slowSource = false;  // found slow by the pace of the first pass
@@ -99,6 +101,10 @@ ReadStatus PassSampler::samplePlain() {
 // left as the runs whose rows were added.
 ReadStatus PassSampler::readBatch(const std::vector<RowRun>& batch, std::size_t& visited) {
     std::size_t rowsAdded = 0;  // of the first plane
+    std::uint64_t rows = 0;
+    for (const RowRun& run : batch) rows += run.count;
+    // One fetch a plane: the next plane's rows are those just fetched, so they can be read ahead.
+    nextPlaneAhead_ = s_.planes > 1 && rows <= s_.rowsPerCall;
     for (std::uint32_t plane = 0; plane < s_.planes; ++plane) {
         for (const RowRun& run : batch) {
             for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
@@ -140,6 +146,8 @@ ReadStatus PassSampler::addPendingRows(std::uint32_t plane, std::size_t& rowsAdd
     RowLane& lane = s_.main;
     const std::vector<std::uint64_t>& rows = lane.rows;
     const ReadStatus fetched = lane.source->fetch(rows, plane, 1);
+    const bool ahead = fetched == ReadStatus::Ok && nextPlaneAhead_ && plane + 1 < s_.planes &&
+                       lane.spare && lane.spare->fetchAhead(rows, plane + 1, 1);
     ReadStatus status = fetched;
     const std::size_t count = fetched == ReadStatus::Ok         ? rows.size()
                               : fetched == ReadStatus::TimedOut ? lane.source->ready()
@@ -151,6 +159,7 @@ ReadStatus PassSampler::addPendingRows(std::uint32_t plane, std::size_t& rowsAdd
         if (status != ReadStatus::Ok) break;
         if (plane == 0) ++rowsAdded;
     }
+    if (ahead) std::swap(lane.source, lane.spare);
     lane.rows.clear();
     pendingOutputRows_.clear();
     return status == ReadStatus::Ok ? fetched : status;

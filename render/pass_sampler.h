@@ -49,6 +49,7 @@ private:
     BandReader bands_;
     std::vector<std::uint32_t> pendingOutputRows_;  // of the main lane's rows
     std::size_t nextPending_ = 0;  // mosaics: the pair of rows read ahead to use next
+    bool nextPlaneAhead_ = false;  // plain: the batch takes one fetch a plane
 };
 
 }  // namespace cv

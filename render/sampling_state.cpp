@@ -1,6 +1,7 @@
 #include "render/sampling_state.h"
 
 #include <algorithm>
+#include <new>
 
 namespace cv {
 
@@ -27,6 +28,16 @@ std::uint64_t SamplingState::stepAfter(std::uint64_t outputRow) {
 bool SamplingState::mayStartPass(std::uint64_t pass) const {
     return !exhausted && !clock.exhausted() &&
            plan.mayStartPass(pass, options.maxPasses, progress());
+}
+
+void SamplingState::prepareSpare(std::uint64_t bytes) {
+    if (main.spare || main.source->resident() || bytes < kMinBytesForSecondThread) return;
+    try {
+        main.spare = main.source->sibling();
+        main.spareRows.reserve(bandSlots);
+    } catch (const std::bad_alloc&) {
+        main.spare.reset();
+    }
 }
 
 }  // namespace cv

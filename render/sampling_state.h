@@ -14,6 +14,8 @@
 namespace cv {
 
 constexpr std::uint64_t kMaxFetchBytes = 4 * 1024 * 1024;  // rows asked of a source in one call
+constexpr std::uint64_t kMinBytesForSecondThread =
+    1024 * 1024;  // of the rows left; fewer: a second thread costs more than it saves
 
 // What the passes over one block share once the render has laid it out:
 // the plan, the rows and how they become values, where the values are added,
@@ -56,6 +58,10 @@ struct SamplingState {
     // How far the first pass moves on, noting the largest skip.
     std::uint64_t stepAfter(std::uint64_t outputRow);
     bool mayStartPass(std::uint64_t pass) const;
+    // Gives the main lane a spare source to fetch ahead into, where the reader
+    // reads ahead and the `bytes` left to read are worth it; without one (no
+    // memory, or a reader that does not) each fetch is read when it comes.
+    void prepareSpare(std::uint64_t bytes);
     // Adds cell `cell` of `plane`, fetched into `slot` of `lane`, to output
     // row `outputRow`, offering its values to `offer` (channel, values, count).
     template <typename Offer>

@@ -9,9 +9,6 @@ namespace cv {
 
 class BandReader;
 
-constexpr std::uint64_t kMinBytesForSecondThread =
-    1024 * 1024;  // of the bands' rows; fewer: a second thread costs more than it saves
-
 // The output row from which a second thread adds the bands, splitting the
 // visits left in two, with `second` ready for it; the output height when the
 // render's own thread adds them all: the options say one thread, the rows

@@ -81,7 +81,7 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
     auto* job = static_cast<PreviewJob*>(context);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     // Outside the guarded call: its thread is waited for even after a fault.
-    ReadAheadLane lane;
+    ReadAheadLane lane(nullptr, job->cancel.get());
     job->source.readAheadThrough(&lane);
     const HRESULT loaded = runGuarded(loadContent, job);
     job->source.readAheadThrough(nullptr);

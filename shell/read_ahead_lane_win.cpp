@@ -12,7 +12,7 @@ namespace cvwin {
 
 namespace {
 
-enum class LaneState { Idle, Asked, Done, Quitting };
+enum class LaneState { Idle, Asked, Reading, Done, Quitting };
 
 // A batch takes tens of microseconds, and so does waking a sleeping thread
 // on a virtual machine: a waiter spins this long before it sleeps, which
@@ -33,8 +33,10 @@ struct ReadAheadShare {
     std::vector<cv::ReadRequest> requests;
     ReadAheadLane::Read read = nullptr;
     void* reader = nullptr;
+    const std::atomic<bool>* cancel = nullptr;  // asked between runs; null: never
     bool delivered = false;
     std::atomic<bool> faulted{false};  // the thread's reading raised a processor fault or threw
+    std::atomic<bool> begun{false};    // the callback runs: the pool gave it a thread
     HMODULE module = nullptr;          // the thread's reference to this library
 };
 
@@ -68,8 +70,11 @@ LaneState waitUntil(ReadAheadShare& share, Ready ready) {
     return share.state.load(std::memory_order_acquire);
 }
 
-LaneState waitWhile(ReadAheadShare& share, LaneState busy) {
-    return waitUntil(share, [busy](LaneState state) { return state != busy; });
+// Until the batch asked for is read, or was taken back.
+LaneState waitForBatch(ReadAheadShare& share) {
+    return waitUntil(share, [](LaneState state) {
+        return state != LaneState::Asked && state != LaneState::Reading;
+    });
 }
 
 // Wakes a sleeper only: a spinning one sees the change by itself.
@@ -87,18 +92,25 @@ HRESULT readBatch(void* context) {
     auto& share = *static_cast<ReadAheadShare*>(context);
     const std::size_t delivered =
         cv::readInRuns(share.requests, [&](std::uint64_t offset, void* to, std::uint64_t count) {
-            return share.read(share.reader, offset, to, count);
+            return (share.cancel == nullptr || !share.cancel->load()) &&
+                   share.read(share.reader, offset, to, count);
         });
     return delivered == share.requests.size() ? S_OK : S_FALSE;
 }
 
 void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK) {
     auto* share = static_cast<ReadAheadShare*>(context);
+    share->begun.store(true, std::memory_order_release);
     for (;;) {
         const LaneState asked = waitUntil(*share, [](LaneState state) {
             return state == LaneState::Asked || state == LaneState::Quitting;
         });
         if (asked == LaneState::Quitting) break;
+        // The owner may have taken the batch back meanwhile.
+        LaneState expected = LaneState::Asked;
+        if (!share->state.compare_exchange_strong(expected, LaneState::Reading,
+                                                  std::memory_order_acq_rel))
+            continue;
         // The guard reports a fault (or an exception) as E_FAIL, which readBatch never returns.
         const HRESULT result = runGuardedOnOwnThread(readBatch, share);
         share->delivered = result == S_OK;
@@ -116,12 +128,16 @@ void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WO
 ReadAheadLane::~ReadAheadLane() {
     if (share_ == nullptr) return;
     if (work_ != nullptr) {
-        waitWhile(*share_, LaneState::Asked);
+        if (!takeBack()) waitForBatch(*share_);
         if (!share_->faulted) setState(*share_, LaneState::Quitting);
         WaitForThreadpoolWorkCallbacks(work_, FALSE);
         CloseThreadpoolWork(work_);
     }
     letGo(share_);
+}
+
+bool ReadAheadLane::faulted() const {
+    return share_ != nullptr && share_->faulted.load();
 }
 
 bool ReadAheadLane::available() const {
@@ -139,16 +155,29 @@ bool ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read, 
     }
     share.read = read;
     share.reader = reader;
+    share.cancel = cancel_;
     setState(share, LaneState::Asked);
     return true;
 }
 
-bool ReadAheadLane::collect() {
-    if (share_ == nullptr) return false;
+// A batch is taken back while the pool has not yet given the callback a
+// thread: under Wine a new pool thread starts only milliseconds later, and
+// the owner reads the batch sooner than it would wait. Once the callback
+// runs, it takes each batch within microseconds.
+bool ReadAheadLane::takeBack() {
+    if (share_->begun.load(std::memory_order_acquire)) return false;
+    LaneState expected = LaneState::Asked;
+    return share_->state.compare_exchange_strong(expected, LaneState::Idle,
+                                                 std::memory_order_acq_rel);
+}
+
+ReadAheadLane::Collected ReadAheadLane::collect() {
+    if (share_ == nullptr) return Collected::Failed;
     ReadAheadShare& share = *share_;
-    if (waitWhile(share, LaneState::Asked) != LaneState::Done) return false;
+    if (takeBack()) return Collected::TakenBack;
+    if (waitForBatch(share) != LaneState::Done) return Collected::Failed;
     setState(share, LaneState::Idle);
-    return share.delivered;
+    return share.delivered ? Collected::Delivered : Collected::Failed;
 }
 
 // The pool's thread is asked for at the first batch; without one, no batch

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <span>
 
 #include "core/reader.h"
@@ -18,7 +19,9 @@ struct ReadAheadShare;
 // start() and collect(), so the stream is used by one thread at a time.
 //
 // The callback runs under its own fault guard: a fault on it, in the
-// stream's code too, fails the batch, and no batch starts after it. It holds
+// stream's code too, fails the batch, and no batch starts after it (the
+// guard comes first, so it also takes a fault the stream would have handled
+// itself, and the stream's state is unknown from then on). It holds
 // its own reference to this library and its own share of the state, so a
 // host that jumps out past this object's destructor leaks a pool thread
 // rather than leaving it to run in freed memory or an unloaded library. The
@@ -30,26 +33,36 @@ public:
     using Worthwhile = bool (*)();
 
     // `worthwhile` (null: always) says whether a processor is free for the
-    // lane; a batch is started only when it is.
-    explicit ReadAheadLane(Worthwhile worthwhile = nullptr) : worthwhile_(worthwhile) {}
+    // lane; a batch is started only when it is. Once `cancel` (null: never)
+    // is set, a batch stops at its next run: a cancelled preview leaves the
+    // host's stream at once.
+    explicit ReadAheadLane(Worthwhile worthwhile = nullptr,
+                           const std::atomic<bool>* cancel = nullptr)
+        : worthwhile_(worthwhile), cancel_(cancel) {}
     ~ReadAheadLane();  // waits for a batch under way, then for the callback to return
     ReadAheadLane(const ReadAheadLane&) = delete;
     ReadAheadLane& operator=(const ReadAheadLane&) = delete;
 
     // Whether start() would take a batch now.
     bool available() const;
+    // A processor fault, or an exception, ended a batch.
+    bool faulted() const;
     // Starts reading `requests` by `read(reader, ...)`, a run of them that
     // follow one another in one call; the destinations must stay untouched
     // until collect(). False when it cannot: no thread to be had, no memory,
     // a fault earlier, or no processor free.
     bool start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
-    // Waits for the batch started; true only when all of it was delivered.
-    bool collect();
+    enum class Collected { Delivered, Failed, TakenBack };
+    // Waits for the batch started, or takes it back while the lane's thread
+    // has not yet begun to run: the caller then reads it itself.
+    Collected collect();
 
 private:
+    bool takeBack();
     bool ensureWorker();
 
     Worthwhile worthwhile_;
+    const std::atomic<bool>* cancel_;
     ReadAheadShare* share_ = nullptr;  // the owner's share, or null before the first batch
     PTP_WORK work_ = nullptr;          // the serving callback, once submitted
 };

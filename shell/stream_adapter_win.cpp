@@ -36,10 +36,12 @@ bool StreamAdapter::attach(IStream* stream) {
 void StreamAdapter::detach() {
     readAheadThrough(nullptr);
     const ForeignCall call;
-    if (stream_ != nullptr) stream_->Release();
+    // After a fault in its code the stream may hold its own locks: it is left alone, not released.
+    if (stream_ != nullptr && !poisoned_) stream_->Release();
     stream_ = nullptr;
     size_ = 0;
     position_.reset();
+    poisoned_ = false;
 }
 
 void StreamAdapter::readAheadThrough(ReadAheadLane* lane) {
@@ -65,17 +67,29 @@ bool StreamAdapter::readsAhead() const {
 bool StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
     if (!readsAhead() || readingAhead_ || stream_ == nullptr) return false;
     readingAhead_ = lane_->start(requests, &StreamAdapter::readOnLane, this);
+    if (readingAhead_) aheadRequests_ = requests;
     return readingAhead_;
 }
 
 bool StreamAdapter::collectAhead() {
     if (!readingAhead_) return false;
     readingAhead_ = false;
-    if (observer_ == nullptr) return lane_->collect();
-    observer_->beforeBlockingCall();
-    const bool delivered = lane_->collect();
-    observer_->afterBlockingCall();
-    return delivered;
+    if (observer_ != nullptr) observer_->beforeBlockingCall();
+    const ReadAheadLane::Collected collected = lane_->collect();
+    if (observer_ != nullptr) observer_->afterBlockingCall();
+    if (collected == ReadAheadLane::Collected::Delivered) return true;
+    if (lane_->faulted()) {
+        poisoned_ = true;
+        return false;
+    }
+    // Taken back, or refused on the lane's thread (a stream whose calls belong to one thread): read
+    // here, and from now on only here.
+    if (collected == ReadAheadLane::Collected::Failed) lane_ = nullptr;
+    const std::size_t delivered =
+        cv::readInRuns(aheadRequests_, [this](std::uint64_t offset, void* to, std::uint64_t count) {
+            return read(offset, to, count);
+        });
+    return delivered == aheadRequests_.size();
 }
 
 bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destination,
@@ -84,7 +98,7 @@ bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destin
 }
 
 bool StreamAdapter::readChecked(std::uint64_t offset, void* destination, std::uint64_t count) {
-    if (stream_ == nullptr || destination == nullptr) return false;
+    if (stream_ == nullptr || destination == nullptr || poisoned_) return false;
     if (count == 0) return true;
     if (count > size_ || offset > size_ - count) return false;
     return readStream(offset, static_cast<unsigned char*>(destination), count);

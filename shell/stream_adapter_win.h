@@ -60,7 +60,9 @@ public:
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readsAhead() const override;
     bool readAhead(std::span<const cv::ReadRequest> requests) override;
-    // The wait counts as a call to the stream for the observer.
+    // The wait counts as a call to the stream for the observer. A batch the
+    // lane had not begun, or could not read, is read here instead; after a
+    // fault on the lane the stream is never called again.
     bool collectAhead() override;
 
 private:
@@ -78,8 +80,11 @@ private:
     BlockingCallObserver* observer_ = nullptr;
     ReadAheadLane* lane_ = nullptr;
     bool readingAhead_ = false;  // a batch started through the lane is not yet collected
+    std::span<const cv::ReadRequest> aheadRequests_;  // that batch, which its caller keeps
     // A proxy's calls belong to one apartment: no other thread may make them.
     bool proxy_ = false;
+    // A fault in the stream's code on the read-ahead lane: no call goes to it again.
+    bool poisoned_ = false;
 };
 
 }  // namespace cvwin

@@ -219,7 +219,8 @@ TEST(ThumbnailProvider, LeavesAFaultInsideTheHostsStreamToTheHost) {
 }
 
 // A stream that counts the Reads of threads other than its first reader's
-// and, when asked, raises an access violation in each of them.
+// and, when asked, raises an access violation in each of them. The first
+// reader's Reads take a millisecond, so a second thread has time to begin.
 class SecondReaderStream final : public cvtest::ReadOnlyStream {
 public:
     SecondReaderStream(IStream* inner, bool faultOnSecondReader)
@@ -232,6 +233,8 @@ public:
         if (firstReader_ != GetCurrentThreadId()) {
             ++secondReaderReads;
             if (fault_) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+        } else {
+            Sleep(1);
         }
         return inner_->Read(out, count, got);
     }
