@@ -1,5 +1,6 @@
 #include "render/band_reader.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -48,8 +49,7 @@ ReadStatus BandReader::sampleRest() {
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
     RowLane second;
     const std::uint64_t split = prepareSecondLane(*this, second);
-    if (split >= s_.out.height)
-        s_.prepareSpare(visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes);
+    if (split >= s_.out.height) prepareReadAhead();
     const ReadStatus status = split < s_.out.height ? addBandsOnTwoLanes(*this, second, split)
                                                     : addBands(s_.main, 0, s_.out.height);
     s_.exhausted = s_.main.exhausted || second.exhausted;
@@ -59,33 +59,39 @@ ReadStatus BandReader::sampleRest() {
 
 ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_t end) {
     const bool mosaic = s_.reader.mosaic();
-    for (std::uint64_t r = first; r < end; ++r) {
+    for (std::uint64_t r = first; r < end;) {
         if (s_.clock.cancelled()) return ReadStatus::Cancelled;
         if (lanesStopped_)
             return ReadStatus::Ok;  // the other lane failed: its status is the render's
-        // Where the loops pass after pass look at the budget: mosaics before each row, plain images
-        // after each batch.
         if (mosaic && laneExhausted(lane)) {
             lane.exhausted = true;
             break;
         }
-        const Band band = s_.plan.band(r);
-        gatherRows(lane.rows, band);
+        const std::uint64_t groupEnd = std::min(end, r + bandsPerFetch_);
+        gatherRows(lane.rows, r, groupEnd);
         ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
-        if (status == ReadStatus::Ok) {
-            fetchNextAhead(lane, r + 1, end);
-            status = addBand(lane, static_cast<std::uint32_t>(r), band);
-            if (lane.spare) std::swap(lane.source, lane.spare);
+        if (status == ReadStatus::Ok) fetchNextAhead(lane, groupEnd, end);
+        // Where the loops pass after pass look at the budget: mosaics before each row, plain images
+        // after each batch.
+        std::size_t firstSlot = 0;
+        for (; r < groupEnd && status == ReadStatus::Ok; ++r) {
+            if (mosaic && laneExhausted(lane)) break;
+            const Band band = s_.plan.band(r);
+            status = addBand(lane, static_cast<std::uint32_t>(r), band, firstSlot);
+            if (status != ReadStatus::Ok) break;
+            firstSlot += static_cast<std::size_t>((band.size - 1) * s_.reader.rowsPerCell());
+            for (std::uint64_t pass = 1; pass < band.taken; ++pass)
+                visited_[lane.nextVisit[pass]++] = 1;
+            if (!mosaic && laneExhausted(lane)) break;
         }
+        if (lane.spare) std::swap(lane.source, lane.spare);
         if (status == ReadStatus::TimedOut) {
             // Refused for want of time: the band keeps what the first pass gave it.
             lane.exhausted = true;
             break;
         }
         if (status != ReadStatus::Ok) return status;
-        for (std::uint64_t pass = 1; pass < band.taken; ++pass)
-            visited_[lane.nextVisit[pass]++] = 1;
-        if (!mosaic && laneExhausted(lane)) {
+        if (r < groupEnd || laneExhausted(lane)) {
             lane.exhausted = true;
             break;
         }
@@ -99,34 +105,70 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// Starts fetching band `next` into the spare source while this thread adds
-// the band before it; the loop's next fetch, of the same rows, collects it.
+// Where the reader reads ahead, the bands are fetched a few at a time, each
+// fetch into one of two sources of their own while the other's bands are
+// added: a hand-over between threads costs about as much as a small band's
+// reading. Elsewhere, or without the memory, a band at a time as it comes.
+void BandReader::prepareReadAhead() {
+    RowLane& lane = s_.main;
+    const std::uint64_t bandBytes = s_.bandSlots * s_.rowBytes;
+    if (lane.source->resident() || bandBytes == 0 ||
+        visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes < kMinBytesForSecondThread) {
+        return;
+    }
+    const std::uint64_t bands =
+        std::clamp<std::uint64_t>(kBytesReadAhead / bandBytes, 1, kMaxFetchBytes / bandBytes);
+    const auto slots = static_cast<std::size_t>(bands * s_.bandSlots);
+    try {
+        std::unique_ptr<RowSource> source = lane.source->sibling(slots);
+        std::unique_ptr<RowSource> spare = lane.source->sibling(slots);
+        if (!source || !spare) return;
+        lane.rows.reserve(slots);
+        lane.spareRows.reserve(slots);
+        lane.source = std::move(source);
+        lane.spare = std::move(spare);
+        bandsPerFetch_ = bands;
+    } catch (const std::bad_alloc&) {
+        // Without room for them, a band at a time through the lane's own source.
+    }
+}
+
+// Starts fetching the bands from `next` into the spare source while this
+// thread adds those before them; the loop's next fetch, of the same rows,
+// collects them.
 // Not once the budget is spent: only a band whose time runs out while the
 // one before it is added is read and then left.
 void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
     if (!lane.spare || next >= end || lanesStopped_ || laneExhausted(lane)) return;
-    gatherRows(lane.spareRows, s_.plan.band(next));
+    gatherRows(lane.spareRows, next, std::min(end, next + bandsPerFetch_));
     static_cast<void>(lane.spare->fetchAhead(lane.spareRows, 0, s_.planes));
 }
 
-// The file rows of every working row of the band but the middle one, in
-// order: slot i of a plane's fetch holds the i-th.
-void BandReader::gatherRows(std::vector<std::uint64_t>& rows, const Band& band) const {
-    const std::uint64_t middle = rowInPass(band, 0);
+// The file rows of every working row of the bands of output rows
+// [first, end) but each band's middle one, in order: slot i of a plane's
+// fetch holds the i-th.
+void BandReader::gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first,
+                            std::uint64_t end) const {
     const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
     rows.clear();
-    for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
-        if (cell == middle) continue;
-        for (std::uint32_t i = 0; i < rowsPerCell; ++i) rows.push_back(cell * rowsPerCell + i);
+    for (std::uint64_t r = first; r < end; ++r) {
+        const Band band = s_.plan.band(r);
+        const std::uint64_t middle = rowInPass(band, 0);
+        for (std::uint64_t cell = band.first; cell < band.first + band.size; ++cell) {
+            if (cell == middle) continue;
+            for (std::uint32_t i = 0; i < rowsPerCell; ++i) rows.push_back(cell * rowsPerCell + i);
+        }
     }
 }
 
-// Adds the band's rows, which the lane's source has fetched.
-ReadStatus BandReader::addBand(RowLane& lane, std::uint32_t outputRow, const Band& band) {
+// Adds the band's rows, which the lane's source has fetched from `firstSlot`
+// of each plane's slots on.
+ReadStatus BandReader::addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
+                               std::size_t firstSlot) {
     ReadStatus status = ReadStatus::Ok;
     const std::uint32_t rowsPerCell = s_.reader.rowsPerCell();
     for (std::uint32_t plane = 0; plane < s_.planes && status == ReadStatus::Ok; ++plane) {
-        const std::size_t planeSlots = plane * lane.rows.size();
+        const std::size_t planeSlots = plane * lane.rows.size() + firstSlot;
         for (std::uint64_t pass = 1; pass < band.taken && status == ReadStatus::Ok; ++pass) {
             const std::uint64_t cell = rowInPass(band, pass);
             const std::uint64_t visit = lane.nextVisit[pass];

@@ -13,6 +13,8 @@ namespace cv {
 // to a source that serves several ranges at once, as the Linux file reader
 // does). Each box still adds its rows pass by pass, so the sums are those of
 // reading pass after pass, and the schedule gives the sampler the same values.
+constexpr std::uint64_t kBytesReadAhead = 512 * 1024;  // the bands of one fetch, at least one
+
 class BandReader {
 public:
     explicit BandReader(SamplingState& state) : s_(state) {}
@@ -35,14 +37,17 @@ public:
 
 private:
     bool laneExhausted(const RowLane& lane) const;
+    void prepareReadAhead();
     void fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const;
-    void gatherRows(std::vector<std::uint64_t>& rows, const Band& band) const;
-    ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band);
+    void gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first, std::uint64_t end) const;
+    ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
+                       std::size_t firstSlot);
 
     SamplingState& s_;
     SampleSchedule schedule_;
     std::vector<std::uint8_t> visited_;  // of each planned visit: whether its rows were added
     std::atomic<bool> lanesStopped_{false};
+    std::uint64_t bandsPerFetch_ = 1;  // more where the reader reads ahead
 };
 
 }  // namespace cv

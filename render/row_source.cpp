@@ -112,9 +112,9 @@ public:
         Reader& reader = *twin;
         return std::make_unique<ReadRows>(reader, std::move(twin), layout_, slots);
     }
-    std::unique_ptr<RowSource> sibling() const override {
+    std::unique_ptr<RowSource> sibling(std::size_t slots) const override {
         if (!samples_.readsAhead()) return nullptr;
-        return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots_);
+        return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots);
     }
 
 private:
@@ -157,7 +157,7 @@ bool RowSource::fetchAhead(const std::vector<std::uint64_t>&, std::uint32_t, std
     return false;
 }
 
-std::unique_ptr<RowSource> RowSource::sibling() const {
+std::unique_ptr<RowSource> RowSource::sibling(std::size_t) const {
     return nullptr;
 }
 

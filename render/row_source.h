@@ -48,11 +48,11 @@ public:
     // The same rows for another thread, fetching up to `slots` rows at once;
     // null when the source cannot serve two threads. Throws std::bad_alloc.
     virtual std::unique_ptr<RowSource> twin(std::size_t slots) const = 0;
-    // Slots of its own over the same reader, for one thread to fetch ahead
+    // `slots` of its own over the same reader, for one thread to fetch ahead
     // into while this one's rows are converted; the two are never fetched
     // into at once. Null where the reader does not read ahead. Throws
     // std::bad_alloc.
-    virtual std::unique_ptr<RowSource> sibling() const;
+    virtual std::unique_ptr<RowSource> sibling(std::size_t slots) const;
 };
 
 // Rows lent by `samples` when it holds every plane in memory, else read

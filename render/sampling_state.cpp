@@ -33,8 +33,7 @@ bool SamplingState::mayStartPass(std::uint64_t pass) const {
 void SamplingState::prepareSpare(std::uint64_t bytes) {
     if (main.spare || main.source->resident() || bytes < kMinBytesForSecondThread) return;
     try {
-        main.spare = main.source->sibling();
-        main.spareRows.reserve(bandSlots);
+        main.spare = main.source->sibling(std::max(rowsPerCall, bandSlots));
     } catch (const std::bad_alloc&) {
         main.spare.reset();
     }

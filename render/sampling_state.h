@@ -58,9 +58,10 @@ struct SamplingState {
     // How far the first pass moves on, noting the largest skip.
     std::uint64_t stepAfter(std::uint64_t outputRow);
     bool mayStartPass(std::uint64_t pass) const;
-    // Gives the main lane a spare source to fetch ahead into, where the reader
-    // reads ahead and the `bytes` left to read are worth it; without one (no
-    // memory, or a reader that does not) each fetch is read when it comes.
+    // Gives the main lane a spare source with as many slots as its own, to
+    // fetch ahead into, where the reader reads ahead and the `bytes` left to
+    // read are worth it; without one (no memory, or a reader that does not)
+    // each fetch is read when it comes.
     void prepareSpare(std::uint64_t bytes);
     // Adds cell `cell` of `plane`, fetched into `slot` of `lane`, to output
     // row `outputRow`, offering its values to `offer` (channel, values, count).

@@ -14,11 +14,13 @@ namespace {
 
 enum class LaneState { Idle, Asked, Reading, Done, Quitting };
 
-// A batch takes tens of microseconds, and so does waking a sleeping thread
-// on a virtual machine: a waiter spins this long before it sleeps, which
-// covers the render's work on a band. The lane only runs while a processor
-// is free, so the spin takes no one's time.
-constexpr LONGLONG kSpinMicroseconds = 300;
+// Waking a sleeping thread costs tens of microseconds on a virtual
+// machine, about what a small band takes to read or add: a waiter spins this
+// long first, so the two threads hand small bands over without sleeping,
+// and sleeps through large ones. No longer: where the machine's processors
+// are shared with others, a spinning thread takes time from the one it
+// waits for.
+constexpr LONGLONG kSpinMicroseconds = 25;
 constexpr int kSpinsPerClockLook = 64;
 
 }  // namespace
