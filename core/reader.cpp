@@ -45,6 +45,10 @@ bool Reader::collectAhead() {
     return false;
 }
 
+void Reader::dropAhead() {
+    static_cast<void>(collectAhead());
+}
+
 bool Reader::readRanges(std::span<const ReadRequest> requests) {
     for (const ReadRequest& request : requests) {
         if (!read(request.offset, request.destination, request.count)) return false;

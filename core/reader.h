@@ -43,6 +43,9 @@ public:
     // Waits for the reads the last readAhead started; true only when all were
     // delivered.
     virtual bool collectAhead();
+    // Waits for the reads the last readAhead started, whose bytes are no
+    // longer wanted: none is made again where the others failed.
+    virtual void dropAhead();
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;

@@ -91,7 +91,7 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
             break;
         }
         if (status != ReadStatus::Ok) return status;
-        if (r < groupEnd || laneExhausted(lane)) {
+        if (r < groupEnd) {
             lane.exhausted = true;
             break;
         }
@@ -105,14 +105,17 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// Where the reader reads ahead, the bands are fetched a few at a time, each
-// fetch into one of two sources of their own while the other's bands are
-// added: a hand-over between threads costs about as much as a small band's
-// reading. Elsewhere, or without the memory, a band at a time as it comes.
+// Where the reader reads ahead and the bands are small, they are fetched a
+// few at a time, each fetch into one of two sources of their own while the
+// other's bands are added: a hand-over between threads costs about as much
+// as a small band's reading. A large band is read faster by the thread that
+// adds it, whose cache the rows then arrive in; so is every band elsewhere,
+// or without the memory.
 void BandReader::prepareReadAhead() {
     RowLane& lane = s_.main;
+    lane.spare.reset();  // the first pass's, which has as few slots as its own
     const std::uint64_t bandBytes = s_.bandSlots * s_.rowBytes;
-    if (lane.source->resident() || bandBytes == 0 ||
+    if (lane.source->resident() || bandBytes == 0 || bandBytes > kBytesReadAhead / 2 ||
         visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes < kMinBytesForSecondThread) {
         return;
     }

@@ -31,6 +31,7 @@ public:
     }
     bool readsAhead() const override { return inner_.readsAhead(); }
     bool collectAhead() override { return inner_.collectAhead(); }
+    void dropAhead() override { inner_.dropAhead(); }
     // Lent bytes cost no read, so the clock does not stop them.
     const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override {
         return inner_.view(offset, count);

@@ -63,7 +63,7 @@ public:
     }
     ~ReadRows() override {
         // The reads started ahead still write into the slots.
-        if (ahead_) static_cast<void>(samples_.collectAhead());
+        if (ahead_) samples_.dropAhead();
     }
     ReadRows(const ReadRows&) = delete;
     ReadRows& operator=(const ReadRows&) = delete;
@@ -73,9 +73,11 @@ public:
         ready_ = 0;
         if (ahead_) {
             ahead_ = false;
-            const bool delivered = samples_.collectAhead();
-            if (rows == aheadRows_ && plane == aheadPlane_ && planes == aheadPlanes_) {
-                if (!delivered) return samples_.failure();
+            if (rows != aheadRows_ || plane != aheadPlane_ || planes != aheadPlanes_) {
+                samples_.dropAhead();
+            } else if (!samples_.collectAhead()) {
+                return samples_.failure();
+            } else {
                 ready_ = requests_.size();
                 return ReadStatus::Ok;
             }

@@ -27,7 +27,12 @@ public:
     bool readAhead(std::span<const cv::ReadRequest> requests) override {
         return !cancel_.load() && inner_.readAhead(requests);
     }
-    bool collectAhead() override { return inner_.collectAhead(); }
+    bool collectAhead() override {
+        if (!cancel_.load()) return inner_.collectAhead();
+        inner_.dropAhead();
+        return false;
+    }
+    void dropAhead() override { inner_.dropAhead(); }
 
 private:
     cv::Reader& inner_;

@@ -47,6 +47,8 @@ public:
     bool available() const;
     // A processor fault, or an exception, ended a batch.
     bool faulted() const;
+    // The cancel flag is set: no batch is to be read, here or elsewhere.
+    bool cancelled() const { return cancel_ != nullptr && cancel_->load(); }
     // Starts reading `requests` by `read(reader, ...)`, a run of them that
     // follow one another in one call; the destinations must stay untouched
     // until collect(). False when it cannot: no thread to be had, no memory,

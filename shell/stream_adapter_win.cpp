@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "shell/fault_guard_win.h"
-#include "shell/read_ahead_lane_win.h"
 
 namespace cvwin {
 
@@ -45,14 +44,14 @@ void StreamAdapter::detach() {
 }
 
 void StreamAdapter::readAheadThrough(ReadAheadLane* lane) {
-    if (lane == nullptr && readingAhead_) static_cast<void>(collectAhead());
+    if (lane == nullptr) dropAhead();
     readingAhead_ = false;
     lane_ = lane;
 }
 
 bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     // A batch read ahead and not asked for is waited for: the stream has one seek pointer.
-    if (readingAhead_) static_cast<void>(collectAhead());
+    dropAhead();
     if (observer_ == nullptr) return readChecked(offset, destination, count);
     observer_->beforeBlockingCall();
     const bool delivered = readChecked(offset, destination, count);
@@ -71,17 +70,21 @@ bool StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
     return readingAhead_;
 }
 
-bool StreamAdapter::collectAhead() {
-    if (!readingAhead_) return false;
+// The wait for the lane's batch, as a call to the stream for the observer.
+ReadAheadLane::Collected StreamAdapter::waitForLane() {
     readingAhead_ = false;
     if (observer_ != nullptr) observer_->beforeBlockingCall();
     const ReadAheadLane::Collected collected = lane_->collect();
     if (observer_ != nullptr) observer_->afterBlockingCall();
+    if (lane_->faulted()) poisoned_ = true;
+    return collected;
+}
+
+bool StreamAdapter::collectAhead() {
+    if (!readingAhead_) return false;
+    const ReadAheadLane::Collected collected = waitForLane();
     if (collected == ReadAheadLane::Collected::Delivered) return true;
-    if (lane_->faulted()) {
-        poisoned_ = true;
-        return false;
-    }
+    if (poisoned_ || lane_->cancelled()) return false;
     // Taken back, or refused on the lane's thread (a stream whose calls belong to one thread): read
     // here, and from now on only here.
     if (collected == ReadAheadLane::Collected::Failed) lane_ = nullptr;
@@ -90,6 +93,10 @@ bool StreamAdapter::collectAhead() {
             return read(offset, to, count);
         });
     return delivered == aheadRequests_.size();
+}
+
+void StreamAdapter::dropAhead() {
+    if (readingAhead_) static_cast<void>(waitForLane());
 }
 
 bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destination,

@@ -6,10 +6,9 @@
 #include <optional>
 
 #include "core/reader.h"
+#include "shell/read_ahead_lane_win.h"
 
 namespace cvwin {
-
-class ReadAheadLane;
 
 // Told before and after each call to a stream that may block (Seek and the
 // Reads of one read), by the thread making it.
@@ -64,8 +63,10 @@ public:
     // lane had not begun, or could not read, is read here instead; after a
     // fault on the lane the stream is never called again.
     bool collectAhead() override;
+    void dropAhead() override;
 
 private:
+    ReadAheadLane::Collected waitForLane();
     static bool readOnLane(void* adapter, std::uint64_t offset, void* destination,
                            std::uint64_t count);
     bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count);

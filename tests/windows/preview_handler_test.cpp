@@ -81,17 +81,27 @@ bool hasInk(const RECT& bounds) {
 }
 
 // A stream whose reads wait until the test opens the gate: a load that takes
-// as long as the test wants.
+// as long as the test wants. With `secondReaderOnly`, only the reads of a
+// thread other than the first reader's wait, and the first reader's take a
+// millisecond, so a second thread has time to begin.
 class GatedStream final : public cvtest::ReadOnlyStream {
 public:
-    explicit GatedStream(IStream* inner)
-        : inner_(inner), gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit GatedStream(IStream* inner, bool secondReaderOnly = false)
+        : inner_(inner),
+          gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          secondReaderOnly_(secondReaderOnly) {}
     ~GatedStream() { CloseHandle(gate_); }
     IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
     IFACEMETHODIMP_(ULONG) Release() override { return 1; }
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
         InterlockedIncrement(&reads_);
-        WaitForSingleObject(gate_, kGateLimitMs);
+        InterlockedCompareExchange(&firstReader_, static_cast<LONG>(GetCurrentThreadId()), 0);
+        if (!secondReaderOnly_ || firstReader_ != static_cast<LONG>(GetCurrentThreadId())) {
+            InterlockedIncrement(&gatedReads_);
+            WaitForSingleObject(gate_, kGateLimitMs);
+        } else {
+            Sleep(1);
+        }
         return inner_->Read(out, count, got);
     }
     IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
@@ -100,11 +110,15 @@ public:
     IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
     void open() { SetEvent(gate_); }
     LONG reads() const { return reads_; }
+    LONG gatedReads() const { return gatedReads_; }
 
 private:
     IStream* inner_;
     HANDLE gate_;
+    bool secondReaderOnly_;
     volatile LONG reads_ = 0;
+    volatile LONG gatedReads_ = 0;
+    volatile LONG firstReader_ = 0;
 };
 
 class PreviewHandler : public ::testing::Test {
@@ -335,6 +349,27 @@ TEST_F(PreviewHandler, AJobThatOutlivesUnloadDoesNotPublishOverTheNextPreview) {
     EXPECT_EQ(capture(window).pixels, before.pixels) << "the old job's picture never shows";
     EXPECT_EQ(slow.reads(), 1)
         << "past the read it was in, the old job never touches its stream again";
+    inner->Release();
+}
+
+// A frame of megabytes has its bands read ahead on a second thread; a job
+// cancelled while that thread waits in a read stops there: neither thread
+// reads its stream again.
+TEST_F(PreviewHandler, ACancelledJobsReadAheadStopsAtTheReadItWasIn) {
+    create();
+    IStream* inner = cvtest::memoryStream(cvtest::generatedSample("starfield-1920x1280.fits"));
+    GatedStream slow(inner, true);
+    start(&slow);
+    ASSERT_TRUE(pumpUntil([&] { return slow.gatedReads() > 0; })) << "the bands are read ahead";
+    EXPECT_EQ(handler_->Unload(), S_OK);
+    const LONG reads = slow.reads();
+    slow.open();
+    const auto onlyTheTestHoldsIt = [this] {
+        handler_->AddRef();
+        return handler_->Release() == 1;
+    };
+    ASSERT_TRUE(pumpUntil(onlyTheTestHoldsIt)) << "the job ends";
+    EXPECT_EQ(slow.reads(), reads);
     inner->Release();
 }
 
