@@ -138,9 +138,8 @@ void BandReader::prepareReadAhead() {
 
 // Starts fetching the bands from `next` into the spare source while this
 // thread adds those before them; the loop's next fetch, of the same rows,
-// collects them.
-// Not once the budget is spent: only a band whose time runs out while the
-// one before it is added is read and then left.
+// collects them. Not once the budget is spent: only the bands of a fetch
+// whose time runs out while the ones before are added are read and left.
 void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
     if (!lane.spare || next >= end || lanesStopped_ || laneExhausted(lane)) return;
     gatherRows(lane.spareRows, next, std::min(end, next + bandsPerFetch_));

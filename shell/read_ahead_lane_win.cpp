@@ -17,7 +17,7 @@ enum class LaneState { Idle, Asked, Reading, Done, Quitting };
 // Waking a sleeping thread costs tens of microseconds on a virtual
 // machine, about what a small band takes to read or add: a waiter spins this
 // long first, so the two threads hand small bands over without sleeping,
-// and sleeps through large ones. No longer: where the machine's processors
+// and sleeps through large ones. Not longer: where the machine's processors
 // are shared with others, a spinning thread takes time from the one it
 // waits for.
 constexpr LONGLONG kSpinMicroseconds = 25;
@@ -25,7 +25,7 @@ constexpr int kSpinsPerClockLook = 64;
 
 }  // namespace
 
-// Shared by the owner and the thread; the last to let go frees it.
+// Shared by the owner and the callback; the last to let go frees it.
 struct ReadAheadShare {
     std::atomic<int> shares{2};
     SRWLOCK lock = SRWLOCK_INIT;
