@@ -18,11 +18,9 @@ inline bool isHostsOwnFault(const EXCEPTION_POINTERS* exception) {
 
 // A host's stream over another one that raises that fault in its first Read;
 // the host's own handler decides what happens next.
-class FaultingStream final : public ReadOnlyStream {
+class FaultingStream final : public StreamOverAnother {
 public:
-    explicit FaultingStream(IStream* inner) : inner_(inner) {}
-    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
-    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+    using StreamOverAnother::StreamOverAnother;
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
         if (!raised_) {
             raised_ = true;
@@ -31,13 +29,8 @@ public:
         }
         return inner_->Read(out, count, got);
     }
-    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        return inner_->Seek(move, origin, position);
-    }
-    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
 
 private:
-    IStream* inner_;
     bool raised_ = false;
 };
 

@@ -84,19 +84,16 @@ bool hasInk(const RECT& bounds) {
 // as long as the test wants. With `secondReaderOnly`, only the reads of a
 // thread other than the first reader's wait, and the first reader's take a
 // millisecond, so a second thread has time to begin.
-class GatedStream final : public cvtest::ReadOnlyStream {
+class GatedStream final : public cvtest::StreamOverAnother {
 public:
     explicit GatedStream(IStream* inner, bool secondReaderOnly = false)
-        : inner_(inner),
+        : StreamOverAnother(inner),
           gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           secondReaderOnly_(secondReaderOnly) {}
     ~GatedStream() { CloseHandle(gate_); }
-    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
-    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
         InterlockedIncrement(&reads_);
-        InterlockedCompareExchange(&firstReader_, static_cast<LONG>(GetCurrentThreadId()), 0);
-        if (!secondReaderOnly_ || firstReader_ != static_cast<LONG>(GetCurrentThreadId())) {
+        if (!firstReader_.isFirst() || !secondReaderOnly_) {
             InterlockedIncrement(&gatedReads_);
             WaitForSingleObject(gate_, kGateLimitMs);
         } else {
@@ -104,21 +101,16 @@ public:
         }
         return inner_->Read(out, count, got);
     }
-    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        return inner_->Seek(move, origin, position);
-    }
-    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
     void open() { SetEvent(gate_); }
     LONG reads() const { return reads_; }
     LONG gatedReads() const { return gatedReads_; }
 
 private:
-    IStream* inner_;
     HANDLE gate_;
     bool secondReaderOnly_;
     volatile LONG reads_ = 0;
     volatile LONG gatedReads_ = 0;
-    volatile LONG firstReader_ = 0;
+    cvtest::FirstCaller firstReader_;
 };
 
 class PreviewHandler : public ::testing::Test {

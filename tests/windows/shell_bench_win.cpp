@@ -185,12 +185,10 @@ double inProcessMs(cv::Reader& reader, UINT size, bool twoLanes) {
 }
 
 // The file stream with its Read and Seek calls counted.
-class CountingStream final : public cvtest::ReadOnlyStream {
+class CountingStream final : public cvtest::StreamOverAnother {
 public:
-    explicit CountingStream(IStream* inner) : inner_(inner) {}
+    using StreamOverAnother::StreamOverAnother;
     ~CountingStream() { inner_->Release(); }
-    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
-    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
         ++calls;
         return inner_->Read(out, count, got);
@@ -199,11 +197,7 @@ public:
         ++calls;
         return inner_->Seek(move, origin, position);
     }
-    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
     long calls = 0;
-
-private:
-    IStream* inner_;
 };
 
 void printInProcess(const std::wstring& path, const std::vector<unsigned char>& bytes) {

@@ -221,16 +221,12 @@ TEST(ThumbnailProvider, LeavesAFaultInsideTheHostsStreamToTheHost) {
 // A stream that counts the Reads of threads other than its first reader's
 // and, when asked, raises an access violation in each of them. The first
 // reader's Reads take a millisecond, so a second thread has time to begin.
-class SecondReaderStream final : public cvtest::ReadOnlyStream {
+class SecondReaderStream final : public cvtest::StreamOverAnother {
 public:
     SecondReaderStream(IStream* inner, bool faultOnSecondReader)
-        : inner_(inner), fault_(faultOnSecondReader) {}
-    IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }
-    IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+        : StreamOverAnother(inner), fault_(faultOnSecondReader) {}
     IFACEMETHODIMP Read(void* out, ULONG count, ULONG* got) override {
-        DWORD first = 0;
-        firstReader_.compare_exchange_strong(first, GetCurrentThreadId());
-        if (firstReader_ != GetCurrentThreadId()) {
+        if (!firstReader_.isFirst()) {
             ++secondReaderReads;
             if (fault_) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
         } else {
@@ -238,16 +234,11 @@ public:
         }
         return inner_->Read(out, count, got);
     }
-    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        return inner_->Seek(move, origin, position);
-    }
-    IFACEMETHODIMP Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
     std::atomic<int> secondReaderReads{0};
 
 private:
-    IStream* inner_;
     bool fault_;
-    std::atomic<DWORD> firstReader_{0};
+    cvtest::FirstCaller firstReader_;
 };
 
 // A frame of megabytes, alone in the process, reads its bands ahead on a
