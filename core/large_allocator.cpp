@@ -91,20 +91,24 @@ public:
         return found;
     }
 
-    // False when the block is not kept; the caller then gives it back.
+    // Room is made by letting the longest kept go: the next render most likely
+    // asks for the sizes of the last. False when the block is not kept; the
+    // caller then gives it back.
     bool keep(void* memory, std::size_t bytes) {
         const Held held(*this);
         dropIdle(held);
-        if (bytes > kMaxCachedBytes - keptBytes_) return false;
-        for (CachedBlock& block : blocks_) {
-            if (block.memory == nullptr) {
-                block = {memory, bytes, nowNs()};
-                keptBytes_ += bytes;
-                ++keptBlocks_;
-                return true;
-            }
+        if (bytes > kMaxCachedBytes) return false;
+        CachedBlock* free = nullptr;
+        for (std::size_t evicted = 0; evicted <= kMaxCachedBlocks; ++evicted) {
+            free = freeSlot();
+            if (free != nullptr && bytes <= kMaxCachedBytes - keptBytes_) break;
+            evictOldest();
         }
-        return false;
+        if (free == nullptr) return false;
+        *free = {memory, bytes, nowNs()};
+        keptBytes_ += bytes;
+        ++keptBlocks_;
+        return true;
     }
 
     void trimIdle() {
@@ -155,6 +159,26 @@ private:
     private:
         BlockCache& cache_;
     };
+
+    CachedBlock* freeSlot() {
+        for (CachedBlock& block : blocks_) {
+            if (block.memory == nullptr) return &block;
+        }
+        return nullptr;
+    }
+
+    // Into idle_, so that it leaves the process once the lock is let go.
+    void evictOldest() {
+        std::size_t oldest = blocks_.size();
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            if (blocks_[i].memory != nullptr &&
+                (oldest == blocks_.size() || blocks_[i].releasedAt < blocks_[oldest].releasedAt))
+                oldest = i;
+        }
+        if (oldest == blocks_.size()) return;
+        idle_[oldest] = blocks_[oldest];
+        forget(blocks_[oldest]);
+    }
 
     void forget(CachedBlock& block) {
         keptBytes_ -= block.bytes;

@@ -17,13 +17,14 @@ constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 // than decoding into them, above all in virtual machines. Elsewhere it is
 // plain memory.
 //
-// Released buffers of a megabyte or more are kept a while for the next
-// render, which in a long-lived host (Explorer's thumbnail cache) otherwise
-// takes them from the system again, and faults in every page again: Windows
-// has no call that makes fresh pages resident at once. At most
-// kMaxCachedBlocks and kMaxCachedBytes are kept, each block for at most
-// kCacheIdleNs unused (checked at each allocation and release, and by
-// trimIdleCachedBlocks).
+// Released buffers of 64 KiB or more are kept a while for the next render,
+// which in a long-lived host (Explorer's thumbnail cache) otherwise takes
+// them from the system again, and faults in every page again: Windows makes
+// fresh pages resident in one call only within a small quota, and its heap
+// gives blocks of half a megabyte and more straight back to the system. At
+// most kMaxCachedBlocks and kMaxCachedBytes are kept, the longest kept
+// giving way to the newest, each block for at most kCacheIdleNs unused
+// (checked at each allocation and release, and by trimIdleCachedBlocks).
 void* allocateLarge(std::size_t bytes);  // throws std::bad_alloc
 void releaseLarge(void* memory, std::size_t bytes) noexcept;
 
@@ -39,7 +40,7 @@ constexpr bool kKeepsReleasedBlocks = false;
 #else
 constexpr bool kKeepsReleasedBlocks = true;
 #endif
-constexpr std::size_t kCachedFromBytes = 1024 * 1024;
+constexpr std::size_t kCachedFromBytes = 64 * 1024;
 constexpr std::size_t kMaxCachedBlocks = 8;
 constexpr std::size_t kMaxCachedBytes = 64 * 1024 * 1024;  // a 1,400-pixel colour preview's buffers
 constexpr std::int64_t kCacheIdleNs = 10'000'000'000;

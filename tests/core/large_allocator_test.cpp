@@ -31,7 +31,8 @@ TEST(LargeAllocator, HoldsSmallAndLargeBuffers) {
 }
 
 // A released block serves the next request of its size class; blocks too
-// small or past the count are given back at once, and all on request.
+// small are given back at once, past the count the longest kept, and all on
+// request.
 TEST(LargeAllocator, KeepsReleasedBlocksWithinItsBoundsForTheNextRequest) {
     if (!cv::kKeepsReleasedBlocks) GTEST_SKIP() << "AddressSanitizer sees every release";
     cv::releaseCachedBlocks();
@@ -51,6 +52,14 @@ TEST(LargeAllocator, KeepsReleasedBlocksWithinItsBoundsForTheNextRequest) {
         blocks.push_back(cv::allocateLarge(cv::kCachedFromBytes));
     for (void* block : blocks) cv::releaseLarge(block, cv::kCachedFromBytes);
     EXPECT_EQ(cv::cachedBlockCount(), cv::kMaxCachedBlocks);
+    const std::size_t newest = 2 * cv::kCachedFromBytes;
+    void* other = cv::allocateLarge(newest);
+    cv::releaseLarge(other, newest);
+    EXPECT_EQ(cv::cachedBlockCount(), cv::kMaxCachedBlocks);
+    EXPECT_EQ(cv::allocateLarge(newest), other);
+    EXPECT_EQ(cv::cachedBlockCount(), cv::kMaxCachedBlocks - 1)
+        << "the longest kept made room for the newest";
+    cv::releaseLarge(other, newest);
     cv::releaseCachedBlocks();
     EXPECT_EQ(cv::cachedBlockCount(), 0u);
 }
