@@ -105,17 +105,16 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// Where the reader reads ahead and the bands are small, they are fetched a
-// few at a time, each fetch into one of two sources of their own while the
-// other's bands are added: a hand-over between threads costs about as much
-// as a small band's reading. A large band is read faster by the thread that
-// adds it, whose cache the rows then arrive in; so is every band elsewhere,
-// or without the memory.
+// Where the reader reads ahead, the bands are fetched into two sources of
+// their own in turn, one while the other's bands are added; small bands a
+// few at a time, since a hand-over between threads costs about as much as a
+// small band's reading. Elsewhere, or without the memory, each band is read
+// when it comes.
 void BandReader::prepareReadAhead() {
     RowLane& lane = s_.main;
     lane.spare.reset();  // the first pass's, which has as few slots as its own
     const std::uint64_t bandBytes = s_.bandSlots * s_.rowBytes;
-    if (lane.source->resident() || bandBytes == 0 || bandBytes > kBytesReadAhead / 2 ||
+    if (lane.source->resident() || bandBytes == 0 || bandBytes > kMaxFetchBytes / 2 ||
         visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes < kMinBytesForSecondThread) {
         return;
     }
