@@ -28,6 +28,7 @@ std::size_t PassSampler::rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsP
 
 PassSampler::PassSampler(SamplingState& state) : s_(state), bands_(state) {
     pendingOutputRows_.reserve(state.rowsPerCall);
+    nextBatchRows_.reserve(state.rowsPerCall);
 }
 
 ReadStatus PassSampler::run() {
@@ -43,7 +44,7 @@ ReadStatus PassSampler::addFirstPassCell(std::uint32_t plane, std::uint64_t cell
 }
 
 ReadStatus PassSampler::samplePlain() {
-    if (s_.planes > 1) s_.prepareSpare(s_.cells * s_.planes * s_.rowBytes);
+    s_.prepareSpare(s_.cells * s_.planes * s_.rowBytes);
     const std::uint32_t chosenRowsPerRead = s_.options.rowsPerRead;
     std::uint32_t rowsPerRead = chosenRowsPerRead == 0 ? 1 : chosenRowsPerRead;
     bool slowSource = false;  // found slow by the pace of the first pass
@@ -65,14 +66,13 @@ ReadStatus PassSampler::samplePlain() {
                 const Band band = s_.plan.band(r);
                 if (pass < band.taken) {
                     const std::uint64_t first = rowInPass(band, pass);
-                    const std::uint64_t bandEnd = band.first + band.size;
-                    const std::uint64_t count = std::max<std::uint64_t>(
-                        std::min<std::uint64_t>({rowsPerRead, bandEnd - first, s_.cells - first}),
-                        1);
-                    batch.push_back({static_cast<std::uint32_t>(r), first, count});
+                    batch.push_back(
+                        {static_cast<std::uint32_t>(r), first, runRows(band, first, rowsPerRead)});
                 }
                 r += pass == 0 ? s_.stepAfter(r) : 1;
             }
+            const bool paceKnown = chosenRowsPerRead != 0 || s_.main.rowsRead > 0;
+            if (paceKnown) predictNextBatch(r, pass, rowsPerRead, batchLimit);
             std::size_t visited = batch.size();
             const ReadStatus status = readBatch(batch, visited);
             if (pass == 0) s_.rowsDone += visited;
@@ -96,6 +96,44 @@ ReadStatus PassSampler::samplePlain() {
     return ReadStatus::Ok;
 }
 
+// The rows a visit reads from `first` on: up to `rowsPerRead`, within its
+// band and the block, at least one.
+std::uint64_t PassSampler::runRows(const Band& band, std::uint64_t first,
+                                   std::uint32_t rowsPerRead) const {
+    return std::max<std::uint64_t>(
+        std::min<std::uint64_t>({rowsPerRead, band.first + band.size - first, s_.cells - first}),
+        1);
+}
+
+// The first plane's rows of the batch that will follow, from output row
+// `r` on, for the last fetch of this batch to read ahead; none when they
+// would not fit one fetch or the byte budget, or when the first pass would
+// step past a row on the pace so far: rows read ahead and not asked for
+// would be read for nothing.
+void PassSampler::predictNextBatch(std::uint64_t r, std::uint64_t pass, std::uint32_t rowsPerRead,
+                                   std::size_t batchLimit) {
+    nextBatchRows_.clear();
+    if (!s_.main.spare) return;
+    const SamplingProgress now = s_.progress();
+    std::size_t runs = 0;
+    for (; r < s_.out.height && runs < batchLimit; ++r) {
+        const Band band = s_.plan.band(r);
+        if (pass < band.taken) {
+            const std::uint64_t first = rowInPass(band, pass);
+            const std::uint64_t count = runRows(band, first, rowsPerRead);
+            if (nextBatchRows_.size() + count > s_.rowsPerCall) break;
+            for (std::uint64_t row = first; row < first + count; ++row)
+                nextBatchRows_.push_back(row);
+            ++runs;
+        }
+        if (runs < batchLimit && pass == 0 && s_.plan.stepAfter(r, now) != 1) break;
+    }
+    const bool complete = runs == batchLimit || r >= s_.out.height;
+    const bool affordable =
+        !now.byteLimited || nextBatchRows_.size() * s_.rowBytes <= now.bytesLeft;
+    if (!complete || !affordable) nextBatchRows_.clear();
+}
+
 // Rows are fetched in the order they are visited, as many per call as the
 // lane holds, and each is converted and added as it comes. `visited` is
 // left as the runs whose rows were added.
@@ -103,8 +141,9 @@ ReadStatus PassSampler::readBatch(const std::vector<RowRun>& batch, std::size_t&
     std::size_t rowsAdded = 0;  // of the first plane
     std::uint64_t rows = 0;
     for (const RowRun& run : batch) rows += run.count;
-    // One fetch a plane: the next plane's rows are those just fetched, so they can be read ahead.
-    nextPlaneAhead_ = s_.planes > 1 && rows <= s_.rowsPerCall;
+    // One fetch a plane: the next plane's rows are those just fetched, and after the last plane
+    // the next batch's may be known, so they can be read ahead.
+    batchInOneFetch_ = rows <= s_.rowsPerCall;
     for (std::uint32_t plane = 0; plane < s_.planes; ++plane) {
         for (const RowRun& run : batch) {
             for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row) {
@@ -146,8 +185,10 @@ ReadStatus PassSampler::addPendingRows(std::uint32_t plane, std::size_t& rowsAdd
     RowLane& lane = s_.main;
     const std::vector<std::uint64_t>& rows = lane.rows;
     const ReadStatus fetched = lane.source->fetch(rows, plane, 1);
-    const bool ahead = fetched == ReadStatus::Ok && nextPlaneAhead_ && plane + 1 < s_.planes &&
-                       lane.spare && lane.spare->fetchAhead(rows, plane + 1, 1);
+    const bool ahead = fetched == ReadStatus::Ok && batchInOneFetch_ && lane.spare &&
+                       (plane + 1 < s_.planes ? lane.spare->fetchAhead(rows, plane + 1, 1)
+                                              : !nextBatchRows_.empty() &&
+                                                    lane.spare->fetchAhead(nextBatchRows_, 0, 1));
     ReadStatus status = fetched;
     const std::size_t count = fetched == ReadStatus::Ok         ? rows.size()
                               : fetched == ReadStatus::TimedOut ? lane.source->ready()

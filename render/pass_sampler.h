@@ -12,9 +12,9 @@ namespace cv {
 // The passes over the output rows: the first, which steps as the budgets
 // allow, and the later ones row by row, unless the band reader takes them
 // over after the first. Plain images are read in batches of runs, a run of
-// rows per visit on slow sources; mosaics a pair of rows per visit, read
-// ahead while the steps are known. Once the budget's time runs out and a
-// read is refused, sampling ends with the rows read by then.
+// rows per visit on slow sources, the next batch read ahead while its steps
+// are known; mosaics a pair of rows per visit, read ahead likewise. Once the budget's time runs out
+// and a read is refused, sampling ends with the rows read by then.
 class PassSampler {
 public:
     // Throws std::bad_alloc.
@@ -34,6 +34,9 @@ private:
     };
 
     ReadStatus samplePlain();
+    std::uint64_t runRows(const Band& band, std::uint64_t first, std::uint32_t rowsPerRead) const;
+    void predictNextBatch(std::uint64_t r, std::uint64_t pass, std::uint32_t rowsPerRead,
+                          std::size_t batchLimit);
     ReadStatus readBatch(const std::vector<RowRun>& batch, std::size_t& visited);
     std::size_t keepRowsRead(const std::vector<RowRun>& batch, std::size_t rowsAdded);
     ReadStatus addPendingRows(std::uint32_t plane, std::size_t& rowsAdded);
@@ -48,8 +51,9 @@ private:
     SamplingState& s_;
     BandReader bands_;
     std::vector<std::uint32_t> pendingOutputRows_;  // of the main lane's rows
-    std::size_t nextPending_ = 0;  // mosaics: the pair of rows read ahead to use next
-    bool nextPlaneAhead_ = false;  // plain: the batch takes one fetch a plane
+    std::size_t nextPending_ = 0;               // mosaics: the pair of rows read ahead to use next
+    bool batchInOneFetch_ = false;              // plain: the batch takes one fetch a plane
+    std::vector<std::uint64_t> nextBatchRows_;  // plain: of the next batch's first plane, if known
 };
 
 }  // namespace cv

@@ -148,7 +148,8 @@ bool ReadAheadLane::available() const {
 }
 
 bool ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read, void* reader) {
-    if (!available() || !ensureWorker()) return false;
+    if (!available() || (competing_ != nullptr && competing_->running()) || !ensureWorker())
+        return false;
     ReadAheadShare& share = *share_;
     try {
         share.requests.assign(requests.begin(), requests.end());

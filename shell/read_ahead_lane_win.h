@@ -11,6 +11,16 @@ namespace cvwin {
 
 struct ReadAheadShare;
 
+// Another worker of the same render, which keeps the second processor busy
+// while it runs.
+class CompetingWorker {
+public:
+    virtual bool running() const = 0;
+
+protected:
+    ~CompetingWorker() = default;
+};
+
 // A thread of the system's pool that reads a batch of ranges from the shell's
 // stream while the render's thread adds the batch before it: every call to
 // the stream costs a system call or two, and the stream has no second seek
@@ -43,7 +53,13 @@ public:
     ReadAheadLane(const ReadAheadLane&) = delete;
     ReadAheadLane& operator=(const ReadAheadLane&) = delete;
 
-    // Whether start() would take a batch now.
+    // No batch starts while `worker` (null: none) runs: the two would take
+    // turns on one processor, and the render would wait for the lane's
+    // turn. The worker must outlive the lane's use.
+    void yieldTo(const CompetingWorker* worker) { competing_ = worker; }
+
+    // Whether start() may take batches (the render then keeps a second
+    // destination to read ahead into).
     bool available() const;
     // A processor fault, or an exception, ended a batch.
     bool faulted() const;
@@ -52,7 +68,7 @@ public:
     // Starts reading `requests` by `read(reader, ...)`, a run of them that
     // follow one another in one call; the destinations must stay untouched
     // until collect(). False when it cannot: no thread to be had, no memory,
-    // a fault earlier, or no processor free.
+    // a fault earlier, no processor free, or the competing worker running.
     bool start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
     enum class Collected { Delivered, Failed, TakenBack };
     // Waits for the batch started, or takes it back while the lane's thread
@@ -65,6 +81,7 @@ private:
 
     Worthwhile worthwhile_;
     const std::atomic<bool>* cancel_;
+    const CompetingWorker* competing_ = nullptr;
     ReadAheadShare* share_ = nullptr;  // the owner's share, or null before the first batch
     PTP_WORK work_ = nullptr;          // the serving callback, once submitted
 };

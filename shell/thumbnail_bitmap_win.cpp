@@ -66,6 +66,7 @@ struct BitmapPreparation {
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE ended = CONDITION_VARIABLE_INIT;
     bool done = false;  // under the lock: the fields above are the worker's last word
+    std::atomic<bool> finished{false};  // done, for a look without the lock
 };
 
 namespace {
@@ -100,6 +101,7 @@ void CALLBACK prepareOnWorker(PTP_CALLBACK_INSTANCE instance, void* context) {
         preparation->faulted = faulted;
         preparation->done = true;
     }
+    preparation->finished.store(true, std::memory_order_release);
     WakeAllConditionVariable(&preparation->ended);
     const HMODULE module = preparation->module;
     letGo(preparation);
@@ -154,6 +156,10 @@ void PreparedBitmap::outputSized(std::uint32_t width, std::uint32_t height) noex
     }
     preparation_ = preparation;
     waiting_ = true;
+}
+
+bool PreparedBitmap::running() const {
+    return waiting_ && !preparation_->finished.load(std::memory_order_acquire);
 }
 
 HBITMAP PreparedBitmap::take(const cv::RgbImage& image) {

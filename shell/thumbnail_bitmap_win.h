@@ -6,6 +6,7 @@
 
 #include "render/render_image.h"
 #include "render/rgb_image.h"
+#include "shell/read_ahead_lane_win.h"
 
 namespace cvwin {
 
@@ -24,7 +25,7 @@ struct BitmapPreparation;
 // safely should it ever not end within the wait. A host that jumps out of the
 // render past this object's destructor leaks the bitmap, as the fault guard
 // leaks what a faulted render allocated.
-class PreparedBitmap final : public cv::OutputSizeListener {
+class PreparedBitmap final : public cv::OutputSizeListener, public CompetingWorker {
 public:
     PreparedBitmap() = default;
     PreparedBitmap(const PreparedBitmap&) = delete;
@@ -36,6 +37,8 @@ public:
     // prepared when it has the picture's size, else a new one. Null, too,
     // after a fault on the worker.
     HBITMAP take(const cv::RgbImage& image);
+    // Its worker has been asked for and has not yet ended.
+    bool running() const override;
 
 private:
     BitmapPreparation* preparation_ = nullptr;  // the owner's share, or null

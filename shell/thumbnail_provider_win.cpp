@@ -86,6 +86,7 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     // Outside the guarded call: their workers are waited for even after a fault.
     PreparedBitmap prepared;
     ReadAheadLane lane(processorSpare);
+    lane.yieldTo(&prepared);
     source_.readAheadThrough(&lane);
     PipelineCall call{&source_, cx, &prepared, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);

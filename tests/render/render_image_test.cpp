@@ -410,7 +410,8 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
 
 // A source that reads ahead lazily: it keeps each batch and reads it only
 // when collected, so rows added before their collection would show; every
-// collection from the `failFrom`-th on fails.
+// collection from the `failFrom`-th on fails. Batches dropped, read for
+// nothing, are counted.
 class ReadingAheadReader final : public cv::Reader {
 public:
     ReadingAheadReader(const std::string& bytes, int failFrom)
@@ -430,7 +431,12 @@ public:
         batch_.clear();
         return delivered;
     }
+    void dropAhead() override {
+        if (!batch_.empty()) ++dropped;
+        static_cast<void>(collectAhead());
+    }
     int batches = 0;
+    int dropped = 0;
 
 private:
     cv::MemoryReader memory_;
@@ -451,9 +457,9 @@ std::string uint16Cube(std::uint32_t width, std::uint32_t height, Value value) {
     return header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(samples));
 }
 
-// The next band, or the next plane of a batch, is read ahead: the same
-// picture and counts as reading each when it comes, and a failed collection
-// fails the render.
+// The next band, batch, or plane of a batch is read ahead: the same picture
+// and counts as reading each when it comes, none read for nothing, and a
+// failed collection fails the render.
 TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
     FitsHeader pattern;
     pattern.text("BAYERPAT", "RGGB");
@@ -472,6 +478,7 @@ TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
         EXPECT_EQ(two.report.bytesReadHere, one.report.bytesReadHere);
         EXPECT_EQ(two.report.rowsRead, one.report.rowsRead);
         EXPECT_GE(ahead.batches, 3);
+        EXPECT_EQ(ahead.dropped, 0);
 
         ReadingAheadReader failing(file, 2);
         EXPECT_EQ(renderFile(failing, thumbnail(128)).status, cv::ReadStatus::ReadFailed);
