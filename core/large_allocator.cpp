@@ -104,7 +104,7 @@ public:
             if (free != nullptr && bytes <= kMaxCachedBytes - keptBytes_) break;
             evictOldest();
         }
-        if (free == nullptr) return false;
+        if (free == nullptr || bytes > kMaxCachedBytes - keptBytes_) return false;
         *free = {memory, bytes, nowNs()};
         keptBytes_ += bytes;
         ++keptBlocks_;

@@ -10,6 +10,8 @@ namespace {
 constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
+// Well clear of the slow pace: the next batch's shape will not change.
+constexpr std::uint64_t kSteadyRowMicroseconds = kSlowRowMicroseconds / 4;
 
 }  // namespace
 
@@ -71,8 +73,13 @@ ReadStatus PassSampler::samplePlain() {
                 }
                 r += pass == 0 ? s_.stepAfter(r) : 1;
             }
-            const bool paceKnown = chosenRowsPerRead != 0 || s_.main.rowsRead > 0;
-            if (paceKnown) predictNextBatch(r, pass, rowsPerRead, batchLimit);
+            // On a source near the slow pace the next batch's shape may change with this one's.
+            const bool steady = chosenRowsPerRead != 0 ||
+                                (s_.main.rowsRead > 0 && s_.samplingMs() * 1000 / s_.main.rowsRead <
+                                                             kSteadyRowMicroseconds);
+            next_ = steady
+                        ? std::optional<NextBatch>({r, pass, rowsPerRead, batchLimit, batch.size()})
+                        : std::nullopt;
             std::size_t visited = batch.size();
             const ReadStatus status = readBatch(batch, visited);
             if (pass == 0) s_.rowsDone += visited;
@@ -105,33 +112,34 @@ std::uint64_t PassSampler::runRows(const Band& band, std::uint64_t first,
         1);
 }
 
-// The first plane's rows of the batch that will follow, from output row
-// `r` on, for the last fetch of this batch to read ahead; none when they
-// would not fit one fetch or the byte budget, or when the first pass would
-// step past a row on the pace so far: rows read ahead and not asked for
-// would be read for nothing.
-void PassSampler::predictNextBatch(std::uint64_t r, std::uint64_t pass, std::uint32_t rowsPerRead,
-                                   std::size_t batchLimit) {
+// The first plane's rows of the batch after this one, for this batch's last
+// fetch (`fetchedRows` of its last plane, not yet added) to read ahead. None
+// when they would not fit one fetch, when the budget is spent or this batch
+// spends its bytes, or when the first pass, with this batch counted, would
+// step past a row on the pace so far: rows read ahead and not asked for are
+// read for nothing.
+bool PassSampler::predictNextBatch(std::size_t fetchedRows) {
     nextBatchRows_.clear();
-    if (!s_.main.spare) return;
-    const SamplingProgress now = s_.progress();
+    if (!next_ || s_.clock.exhausted()) return false;
+    SamplingProgress now = s_.progress();
+    now.rowsDone += next_->runsNow;
+    if (now.byteLimited && now.bytesLeft <= fetchedRows * s_.rowBytes) return false;
     std::size_t runs = 0;
-    for (; r < s_.out.height && runs < batchLimit; ++r) {
+    std::uint64_t r = next_->from;
+    for (; r < s_.out.height && runs < next_->limit; ++r) {
         const Band band = s_.plan.band(r);
-        if (pass < band.taken) {
-            const std::uint64_t first = rowInPass(band, pass);
-            const std::uint64_t count = runRows(band, first, rowsPerRead);
+        if (next_->pass < band.taken) {
+            const std::uint64_t first = rowInPass(band, next_->pass);
+            const std::uint64_t count = runRows(band, first, next_->rowsPerRead);
             if (nextBatchRows_.size() + count > s_.rowsPerCall) break;
             for (std::uint64_t row = first; row < first + count; ++row)
                 nextBatchRows_.push_back(row);
             ++runs;
         }
-        if (runs < batchLimit && pass == 0 && s_.plan.stepAfter(r, now) != 1) break;
+        if (runs < next_->limit && next_->pass == 0 && s_.plan.stepAfter(r, now) != 1) break;
     }
-    const bool complete = runs == batchLimit || r >= s_.out.height;
-    const bool affordable =
-        !now.byteLimited || nextBatchRows_.size() * s_.rowBytes <= now.bytesLeft;
-    if (!complete || !affordable) nextBatchRows_.clear();
+    if (runs < next_->limit && r < s_.out.height) nextBatchRows_.clear();
+    return !nextBatchRows_.empty();
 }
 
 // Rows are fetched in the order they are visited, as many per call as the
@@ -187,7 +195,7 @@ ReadStatus PassSampler::addPendingRows(std::uint32_t plane, std::size_t& rowsAdd
     const ReadStatus fetched = lane.source->fetch(rows, plane, 1);
     const bool ahead = fetched == ReadStatus::Ok && batchInOneFetch_ && lane.spare &&
                        (plane + 1 < s_.planes ? lane.spare->fetchAhead(rows, plane + 1, 1)
-                                              : !nextBatchRows_.empty() &&
+                                              : predictNextBatch(rows.size()) &&
                                                     lane.spare->fetchAhead(nextBatchRows_, 0, 1));
     ReadStatus status = fetched;
     const std::size_t count = fetched == ReadStatus::Ok         ? rows.size()

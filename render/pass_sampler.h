@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "render/band_reader.h"
@@ -27,6 +28,15 @@ public:
     [[nodiscard]] ReadStatus run();
 
 private:
+    // Where the batch after the one being read begins, and how it is made.
+    struct NextBatch {
+        std::uint64_t from;  // output row
+        std::uint64_t pass;
+        std::uint32_t rowsPerRead;
+        std::size_t limit;    // of runs
+        std::size_t runsNow;  // the runs of the batch being read
+    };
+
     struct RowRun {
         std::uint32_t outputRow;
         std::uint64_t firstRow;
@@ -35,8 +45,7 @@ private:
 
     ReadStatus samplePlain();
     std::uint64_t runRows(const Band& band, std::uint64_t first, std::uint32_t rowsPerRead) const;
-    void predictNextBatch(std::uint64_t r, std::uint64_t pass, std::uint32_t rowsPerRead,
-                          std::size_t batchLimit);
+    bool predictNextBatch(std::size_t fetchedRows);
     ReadStatus readBatch(const std::vector<RowRun>& batch, std::size_t& visited);
     std::size_t keepRowsRead(const std::vector<RowRun>& batch, std::size_t rowsAdded);
     ReadStatus addPendingRows(std::uint32_t plane, std::size_t& rowsAdded);
@@ -53,6 +62,7 @@ private:
     std::vector<std::uint32_t> pendingOutputRows_;  // of the main lane's rows
     std::size_t nextPending_ = 0;               // mosaics: the pair of rows read ahead to use next
     bool batchInOneFetch_ = false;              // plain: the batch takes one fetch a plane
+    std::optional<NextBatch> next_;             // plain: none while the pace may change
     std::vector<std::uint64_t> nextBatchRows_;  // plain: of the next batch's first plane, if known
 };
 

@@ -37,7 +37,8 @@ public:
     // prepared when it has the picture's size, else a new one. Null, too,
     // after a fault on the worker.
     HBITMAP take(const cv::RgbImage& image);
-    // Its worker has been asked for and has not yet ended.
+    // Its worker has been asked for, has not yet ended, and is still waited
+    // for (take() gives up on one that outlasts the wait).
     bool running() const override;
 
 private:

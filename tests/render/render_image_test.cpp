@@ -469,16 +469,22 @@ TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
     for (const std::string& file :
          {uint16Fits(600, 2000, varied), uint16Fits(600, 2000, varied, pattern),
           uint16Cube(400, 1000, varied)}) {
-        cvtest::BytesReader alone(file);
-        const auto one = renderFile(alone, thumbnail(128));
-        ReadingAheadReader ahead(file, std::numeric_limits<int>::max());
-        const auto two = renderFile(ahead, thumbnail(128));
-        ASSERT_EQ(two.status, cv::ReadStatus::Ok);
-        EXPECT_EQ(two.image.pixels, one.image.pixels);
-        EXPECT_EQ(two.report.bytesReadHere, one.report.bytesReadHere);
-        EXPECT_EQ(two.report.rowsRead, one.report.rowsRead);
-        EXPECT_GE(ahead.batches, 3);
-        EXPECT_EQ(ahead.dropped, 0);
+        // The whole file, and half of it, where the byte budget stops the passes (and a mosaic's
+        // pairs are read as they come).
+        for (const std::uint64_t byteLimit : {std::uint64_t{0x8000000}, file.size() / 2}) {
+            cvtest::BytesReader alone(file);
+            const auto one = renderFile(alone, thumbnail(128), freshBudget(4000, byteLimit));
+            ReadingAheadReader ahead(file, std::numeric_limits<int>::max());
+            const auto two = renderFile(ahead, thumbnail(128), freshBudget(4000, byteLimit));
+            ASSERT_EQ(two.status, one.status);
+            EXPECT_EQ(two.image.pixels, one.image.pixels);
+            EXPECT_EQ(two.report.bytesReadHere, one.report.bytesReadHere);
+            EXPECT_EQ(two.report.rowsRead, one.report.rowsRead);
+            if (byteLimit > file.size()) {
+                EXPECT_GE(ahead.batches, 3);
+            }
+            EXPECT_EQ(ahead.dropped, 0) << byteLimit;
+        }
 
         ReadingAheadReader failing(file, 2);
         EXPECT_EQ(renderFile(failing, thumbnail(128)).status, cv::ReadStatus::ReadFailed);
