@@ -14,8 +14,9 @@ namespace cv {
 // allow, and the later ones row by row, unless the band reader takes them
 // over after the first. Plain images are read in batches of runs, a run of
 // rows per visit on slow sources, the next batch read ahead while its steps
-// are known; mosaics a pair of rows per visit, read ahead likewise. Once the budget's time runs out
-// and a read is refused, sampling ends with the rows read by then.
+// are known; mosaics a pair of rows per visit, read ahead likewise. Once the
+// budget's time runs out and a read is refused, sampling ends with the rows
+// read by then.
 class PassSampler {
 public:
     // Throws std::bad_alloc.
