@@ -10,7 +10,7 @@ namespace {
 constexpr std::size_t kRowsPerBatch = 16;             // when reading one row per visit
 constexpr std::uint64_t kSlowRowMicroseconds = 2000;  // slower sources read 3 rows per visit
 constexpr std::uint32_t kRowsPerReadOnSlowSources = 3;
-// Well clear of the slow pace: the next batch's shape will not change.
+// Well clear of the slow pace: the next batch's shape is unlikely to change.
 constexpr std::uint64_t kSteadyRowMicroseconds = kSlowRowMicroseconds / 4;
 
 }  // namespace
@@ -73,8 +73,9 @@ ReadStatus PassSampler::samplePlain() {
                 }
                 r += pass == 0 ? s_.stepAfter(r) : 1;
             }
-            // On a source near the slow pace the next batch's shape may change with this one's.
-            const bool steady = chosenRowsPerRead != 0 ||
+            // On a source near the slow pace the first pass's next batch may change shape with this
+            // one's; later passes keep the shape the first pass left.
+            const bool steady = pass > 0 || chosenRowsPerRead != 0 ||
                                 (s_.main.rowsRead > 0 && s_.samplingMs() * 1000 / s_.main.rowsRead <
                                                              kSteadyRowMicroseconds);
             next_ = steady
@@ -123,7 +124,10 @@ bool PassSampler::predictNextBatch(std::size_t fetchedRows) {
     if (!next_ || s_.clock.exhausted()) return false;
     SamplingProgress now = s_.progress();
     now.rowsDone += next_->runsNow;
-    if (now.byteLimited && now.bytesLeft <= fetchedRows * s_.rowBytes) return false;
+    if (now.byteLimited) {
+        if (now.bytesLeft <= fetchedRows * s_.rowBytes) return false;
+        now.bytesLeft -= fetchedRows * s_.rowBytes;
+    }
     std::size_t runs = 0;
     std::uint64_t r = next_->from;
     for (; r < s_.out.height && runs < next_->limit; ++r) {

@@ -469,8 +469,8 @@ TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
     for (const std::string& file :
          {uint16Fits(600, 2000, varied), uint16Fits(600, 2000, varied, pattern),
           uint16Cube(400, 1000, varied)}) {
-        // The whole file, and half of it, where the byte budget stops the passes (and a mosaic's
-        // pairs are read as they come).
+        // The whole file, and half of it, for which the passes are fewer (and a mosaic's pairs are
+        // read as they come).
         for (const std::uint64_t byteLimit : {std::uint64_t{0x8000000}, file.size() / 2}) {
             cvtest::BytesReader alone(file);
             const auto one = renderFile(alone, thumbnail(128), freshBudget(4000, byteLimit));
