@@ -15,8 +15,8 @@ namespace cv {
 // then says TimedOut), so a slow or stalled source overruns the budget by
 // at most the one call, or the one batch read ahead, under way. A batch
 // goes whole to a source that serves batches, range by range to the others,
-// each range asking the clock. `inner` and the budget must outlive it; a twin reads the clock
-// from its own thread, which only reads the budget.
+// each range asking the clock. `inner` and the budget must outlive it; a
+// twin reads the clock from its own thread, which only reads the budget.
 class ClockedReader final : public Reader {
 public:
     ClockedReader(Reader& inner, const RenderBudget& budget) : inner_(inner), budget_(budget) {}

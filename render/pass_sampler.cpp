@@ -31,6 +31,7 @@ std::size_t PassSampler::rowsPerCall(std::uint64_t rowBytes, std::uint32_t rowsP
 PassSampler::PassSampler(SamplingState& state) : s_(state), bands_(state) {
     pendingOutputRows_.reserve(state.rowsPerCall);
     nextBatchRows_.reserve(state.rowsPerCall);
+    predicted_.reserve(kRowsPerBatch);
 }
 
 ReadStatus PassSampler::run() {
@@ -63,16 +64,8 @@ ReadStatus PassSampler::samplePlain() {
             const std::size_t batchLimit = slowSource && s_.planes > 1 ? 1
                                            : rowsPerRead <= 1          ? kRowsPerBatch
                                                               : (rowsPerRead + 15) / rowsPerRead;
-            batch.clear();
-            while (r < s_.out.height && batch.size() < batchLimit) {
-                const Band band = s_.plan.band(r);
-                if (pass < band.taken) {
-                    const std::uint64_t first = rowInPass(band, pass);
-                    batch.push_back(
-                        {static_cast<std::uint32_t>(r), first, runRows(band, first, rowsPerRead)});
-                }
-                r += pass == 0 ? s_.stepAfter(r) : 1;
-            }
+            gatherBatch(r, pass, rowsPerRead, batchLimit, batch,
+                        [&](std::uint64_t row) { return pass == 0 ? s_.stepAfter(row) : 1; });
             // On a source near the slow pace the first pass's next batch may change shape with this
             // one's; later passes keep the shape the first pass left.
             const bool steady = pass > 0 || chosenRowsPerRead != 0 ||
@@ -104,13 +97,30 @@ ReadStatus PassSampler::samplePlain() {
     return ReadStatus::Ok;
 }
 
-// The rows a visit reads from `first` on: up to `rowsPerRead`, within its
-// band and the block, at least one.
-std::uint64_t PassSampler::runRows(const Band& band, std::uint64_t first,
-                                   std::uint32_t rowsPerRead) const {
-    return std::max<std::uint64_t>(
-        std::min<std::uint64_t>({rowsPerRead, band.first + band.size - first, s_.cells - first}),
-        1);
+// Gathers into `batch` the runs of up to `limit` visits from output row `r`
+// on, moving on by `step(row)` after each row, and leaves `r` where the next
+// batch begins. False when `step` gives 0 (no step of one) before the batch
+// is whole.
+template <typename Step>
+bool PassSampler::gatherBatch(std::uint64_t& r, std::uint64_t pass, std::uint32_t rowsPerRead,
+                              std::size_t limit, std::vector<RowRun>& batch, Step step) const {
+    batch.clear();
+    while (r < s_.out.height && batch.size() < limit) {
+        const Band band = s_.plan.band(r);
+        if (pass < band.taken) {
+            const std::uint64_t first = rowInPass(band, pass);
+            // Up to `rowsPerRead` rows, within the band and the block, at least one.
+            const std::uint64_t count = std::max<std::uint64_t>(
+                std::min<std::uint64_t>(
+                    {rowsPerRead, band.first + band.size - first, s_.cells - first}),
+                1);
+            batch.push_back({static_cast<std::uint32_t>(r), first, count});
+        }
+        const std::uint64_t by = step(r);
+        if (by == 0) return batch.size() == limit;
+        r += by;
+    }
+    return true;
 }
 
 // The first plane's rows of the batch after this one, for this batch's last
@@ -128,21 +138,21 @@ bool PassSampler::predictNextBatch(std::size_t fetchedRows) {
         if (now.bytesLeft <= fetchedRows * s_.rowBytes) return false;
         now.bytesLeft -= fetchedRows * s_.rowBytes;
     }
-    std::size_t runs = 0;
     std::uint64_t r = next_->from;
-    for (; r < s_.out.height && runs < next_->limit; ++r) {
-        const Band band = s_.plan.band(r);
-        if (next_->pass < band.taken) {
-            const std::uint64_t first = rowInPass(band, next_->pass);
-            const std::uint64_t count = runRows(band, first, next_->rowsPerRead);
-            if (nextBatchRows_.size() + count > s_.rowsPerCall) break;
-            for (std::uint64_t row = first; row < first + count; ++row)
-                nextBatchRows_.push_back(row);
-            ++runs;
+    const bool whole =
+        gatherBatch(r, next_->pass, next_->rowsPerRead, next_->limit, predicted_,
+                    [&](std::uint64_t row) -> std::uint64_t {
+                        return next_->pass > 0 || s_.plan.stepAfter(row, now) == 1 ? 1 : 0;
+                    });
+    if (!whole) return false;
+    for (const RowRun& run : predicted_) {
+        if (nextBatchRows_.size() + run.count > s_.rowsPerCall) {
+            nextBatchRows_.clear();
+            return false;
         }
-        if (runs < next_->limit && next_->pass == 0 && s_.plan.stepAfter(r, now) != 1) break;
+        for (std::uint64_t row = run.firstRow; row < run.firstRow + run.count; ++row)
+            nextBatchRows_.push_back(row);
     }
-    if (runs < next_->limit && r < s_.out.height) nextBatchRows_.clear();
     return !nextBatchRows_.empty();
 }
 

@@ -45,7 +45,9 @@ private:
     };
 
     ReadStatus samplePlain();
-    std::uint64_t runRows(const Band& band, std::uint64_t first, std::uint32_t rowsPerRead) const;
+    template <typename Step>
+    bool gatherBatch(std::uint64_t& r, std::uint64_t pass, std::uint32_t rowsPerRead,
+                     std::size_t limit, std::vector<RowRun>& batch, Step step) const;
     bool predictNextBatch(std::size_t fetchedRows);
     ReadStatus readBatch(const std::vector<RowRun>& batch, std::size_t& visited);
     std::size_t keepRowsRead(const std::vector<RowRun>& batch, std::size_t rowsAdded);
@@ -64,6 +66,7 @@ private:
     std::size_t nextPending_ = 0;               // mosaics: the pair of rows read ahead to use next
     bool batchInOneFetch_ = false;              // plain: the batch takes one fetch a plane
     std::optional<NextBatch> next_;             // plain: none while the pace may change
+    std::vector<RowRun> predicted_;             // plain: the next batch's runs, if known
     std::vector<std::uint64_t> nextBatchRows_;  // plain: of the next batch's first plane, if known
 };
 
