@@ -33,20 +33,20 @@ bool Reader::servesBatches() const {
     return false;
 }
 
-bool Reader::readAhead(std::span<const ReadRequest>) {
-    return false;
+AheadTicket Reader::readAhead(std::span<const ReadRequest>) {
+    return kNoTicket;
 }
 
 bool Reader::readsAhead() const {
     return false;
 }
 
-bool Reader::collectAhead() {
+bool Reader::collectAhead(AheadTicket) {
     return false;
 }
 
-void Reader::dropAhead() {
-    static_cast<void>(collectAhead());
+void Reader::dropAhead(AheadTicket ticket) {
+    static_cast<void>(collectAhead(ticket));
 }
 
 bool Reader::readRanges(std::span<const ReadRequest> requests) {

@@ -70,7 +70,7 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
         const std::uint64_t groupEnd = std::min(end, r + bandsPerFetch_);
         gatherRows(lane.rows, r, groupEnd);
         ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
-        if (status == ReadStatus::Ok) fetchNextAhead(lane, groupEnd, end);
+        if (status == ReadStatus::Ok) fetchAhead(lane, groupEnd, end);
         // Where the loops pass after pass look at the budget: mosaics before each row, plain images
         // after each batch.
         std::size_t firstSlot = 0;
@@ -84,7 +84,10 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
                 visited_[lane.nextVisit[pass]++] = 1;
             if (!mosaic && laneExhausted(lane)) break;
         }
-        if (lane.spare) std::swap(lane.source, lane.spare);
+        if (lane.spare) {
+            std::swap(lane.source, lane.spare);
+            if (spareAfter_) std::swap(lane.spare, spareAfter_);
+        }
         if (status == ReadStatus::TimedOut) {
             // Refused for want of time: the band keeps what the first pass gave it.
             lane.exhausted = true;
@@ -105,11 +108,12 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// Where the reader reads ahead, the bands are fetched into two sources of
-// their own in turn, one while the other's bands are added; small bands a
-// few at a time, since a hand-over between threads costs about as much as a
-// small band's reading. Elsewhere, or without the memory, each band is read
-// when it comes.
+// Where the reader reads ahead, the bands are fetched into sources of their
+// own in turn: the next group's and the one after it while this one's bands
+// are added, so the reading thread goes on to the second while this thread
+// wakes for the first. Small bands go a few at a time, since a hand-over
+// between threads costs about as much as a small band's reading. Elsewhere,
+// or without the memory, each band is read when it comes.
 void BandReader::prepareReadAhead() {
     RowLane& lane = s_.main;
     lane.spare.reset();  // the first pass's, which has as few slots as its own
@@ -124,25 +128,41 @@ void BandReader::prepareReadAhead() {
     try {
         std::unique_ptr<RowSource> source = lane.source->sibling(slots);
         std::unique_ptr<RowSource> spare = lane.source->sibling(slots);
-        if (!source || !spare) return;
+        std::unique_ptr<RowSource> spareAfter = lane.source->sibling(slots);
+        if (!source || !spare || !spareAfter) return;
         lane.rows.reserve(slots);
         lane.spareRows.reserve(slots);
         lane.source = std::move(source);
         lane.spare = std::move(spare);
+        spareAfter_ = std::move(spareAfter);
         bandsPerFetch_ = bands;
     } catch (const std::bad_alloc&) {
         // Without room for them, a band at a time through the lane's own source.
     }
 }
 
-// Starts fetching the bands from `next` into the spare source while this
-// thread adds those before them; the loop's next fetch, of the same rows,
-// collects them. Not once the budget is spent: only the bands of a fetch
-// whose time runs out while the ones before are added are read and left.
-void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
-    if (!lane.spare || next >= end || lanesStopped_ || laneExhausted(lane)) return;
-    gatherRows(lane.spareRows, next, std::min(end, next + bandsPerFetch_));
-    static_cast<void>(lane.spare->fetchAhead(lane.spareRows, 0, s_.planes));
+// Keeps the groups of bands after the one just fetched (from `next` on)
+// fetching into the spare sources while this thread adds it; the loop's
+// fetches of the same rows collect them. Not once the budget is spent: only
+// the groups started before the time ran out are read and left.
+void BandReader::fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) {
+    if (!lane.spare) return;
+    if (aheadEnd_ <= next) {
+        // No group after this one is under way.
+        aheadEnd_ = next;
+        if (!startFetchAhead(*lane.spare, end)) return;
+    }
+    if (spareAfter_) static_cast<void>(startFetchAhead(*spareAfter_, end));
+}
+
+// Starts fetching into `source` the group of bands from aheadEnd_ on.
+bool BandReader::startFetchAhead(RowSource& source, std::uint64_t end) {
+    if (aheadEnd_ >= end || lanesStopped_ || laneExhausted(s_.main)) return false;
+    const std::uint64_t groupEnd = std::min(end, aheadEnd_ + bandsPerFetch_);
+    gatherRows(s_.main.spareRows, aheadEnd_, groupEnd);
+    if (!source.fetchAhead(s_.main.spareRows, 0, s_.planes)) return false;
+    aheadEnd_ = groupEnd;
+    return true;
 }
 
 // The file rows of every working row of the bands of output rows

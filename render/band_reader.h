@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "render/sampling_state.h"
@@ -38,7 +39,8 @@ public:
 private:
     bool laneExhausted(const RowLane& lane) const;
     void prepareReadAhead();
-    void fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const;
+    void fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end);
+    bool startFetchAhead(RowSource& source, std::uint64_t end);
     void gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first, std::uint64_t end) const;
     ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
                        std::size_t firstSlot);
@@ -48,6 +50,10 @@ private:
     std::vector<std::uint8_t> visited_;  // of each planned visit: whether its rows were added
     std::atomic<bool> lanesStopped_{false};
     std::uint64_t bandsPerFetch_ = 1;  // more where the reader reads ahead
+    // Where the main lane's group after the spare's is fetched ahead; null
+    // without read-ahead.
+    std::unique_ptr<RowSource> spareAfter_;
+    std::uint64_t aheadEnd_ = 0;  // the first output row no fetch ahead has begun
 };
 
 }  // namespace cv

@@ -26,12 +26,12 @@ public:
     bool readRanges(std::span<const ReadRequest> requests) override;
     bool servesBatches() const override { return inner_.servesBatches(); }
     // Asks the clock once for the whole batch read ahead, as for one call.
-    bool readAhead(std::span<const ReadRequest> requests) override {
-        return mayRead() && inner_.readAhead(requests);
+    AheadTicket readAhead(std::span<const ReadRequest> requests) override {
+        return mayRead() ? inner_.readAhead(requests) : kNoTicket;
     }
     bool readsAhead() const override { return inner_.readsAhead(); }
-    bool collectAhead() override { return inner_.collectAhead(); }
-    void dropAhead() override { inner_.dropAhead(); }
+    bool collectAhead(AheadTicket ticket) override { return inner_.collectAhead(ticket); }
+    void dropAhead(AheadTicket ticket) override { inner_.dropAhead(ticket); }
     // Lent bytes cost no read, so the clock does not stop them.
     const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override {
         return inner_.view(offset, count);

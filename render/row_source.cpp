@@ -1,5 +1,7 @@
 #include "render/row_source.h"
 
+#include <utility>
+
 #if defined(__SSE__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
@@ -63,7 +65,7 @@ public:
     }
     ~ReadRows() override {
         // The reads started ahead still write into the slots.
-        if (ahead_) samples_.dropAhead();
+        if (ahead_ != kNoTicket) samples_.dropAhead(ahead_);
     }
     ReadRows(const ReadRows&) = delete;
     ReadRows& operator=(const ReadRows&) = delete;
@@ -71,11 +73,11 @@ public:
     ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
                      std::uint32_t planes) override {
         ready_ = 0;
-        if (ahead_) {
-            ahead_ = false;
+        if (ahead_ != kNoTicket) {
+            const AheadTicket ticket = std::exchange(ahead_, kNoTicket);
             if (rows != aheadRows_ || plane != aheadPlane_ || planes != aheadPlanes_) {
-                samples_.dropAhead();
-            } else if (!samples_.collectAhead()) {
+                samples_.dropAhead(ticket);
+            } else if (!samples_.collectAhead(ticket)) {
                 return samples_.failure();
             } else {
                 ready_ = requests_.size();
@@ -95,13 +97,13 @@ public:
     }
     bool fetchAhead(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
                     std::uint32_t planes) override {
-        if (ahead_ || !ask(rows, plane, planes)) return false;
+        if (ahead_ != kNoTicket || !ask(rows, plane, planes)) return false;
         ready_ = 0;
         aheadRows_.assign(rows.begin(), rows.end());  // within the capacity reserved
         aheadPlane_ = plane;
         aheadPlanes_ = planes;
         ahead_ = samples_.readAhead(requests_);
-        return ahead_;
+        return ahead_ != kNoTicket;
     }
     std::size_t ready() const override { return ready_; }
     const std::uint8_t* row(std::uint32_t, std::uint64_t, std::size_t slot) const override {
@@ -144,8 +146,8 @@ private:
     LargeBytes raw_;
     std::vector<ReadRequest> requests_;
     std::size_t ready_ = 0;
-    // The fetch started ahead, which the reader still serves.
-    bool ahead_ = false;
+    // The fetch started ahead, which the reader still serves; kNoTicket when none.
+    AheadTicket ahead_ = kNoTicket;
     std::vector<std::uint64_t> aheadRows_;
     std::uint32_t aheadPlane_ = 0;
     std::uint32_t aheadPlanes_ = 0;

@@ -24,15 +24,15 @@ public:
         return !cancel_.load() && inner_.read(offset, destination, count);
     }
     bool readsAhead() const override { return inner_.readsAhead(); }
-    bool readAhead(std::span<const cv::ReadRequest> requests) override {
-        return !cancel_.load() && inner_.readAhead(requests);
+    cv::AheadTicket readAhead(std::span<const cv::ReadRequest> requests) override {
+        return cancel_.load() ? cv::kNoTicket : inner_.readAhead(requests);
     }
-    bool collectAhead() override {
-        if (!cancel_.load()) return inner_.collectAhead();
-        inner_.dropAhead();
+    bool collectAhead(cv::AheadTicket ticket) override {
+        if (!cancel_.load()) return inner_.collectAhead(ticket);
+        inner_.dropAhead(ticket);
         return false;
     }
-    void dropAhead() override { inner_.dropAhead(); }
+    void dropAhead(cv::AheadTicket ticket) override { inner_.dropAhead(ticket); }
 
 private:
     cv::Reader& inner_;

@@ -2,6 +2,7 @@
 
 #include <objidl.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -58,15 +59,25 @@ public:
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readsAhead() const override;
-    bool readAhead(std::span<const cv::ReadRequest> requests) override;
+    cv::AheadTicket readAhead(std::span<const cv::ReadRequest> requests) override;
     // The wait counts as a call to the stream for the observer. A batch the
     // lane had not begun, or could not read, is read here instead; after a
     // fault on the lane the stream is never called again.
-    bool collectAhead() override;
-    void dropAhead() override;
+    bool collectAhead(cv::AheadTicket ticket) override;
+    void dropAhead(cv::AheadTicket ticket) override;
 
 private:
-    ReadAheadLane::Collected waitForLane();
+    // A batch started through the lane and not yet collected.
+    struct AheadBatch {
+        cv::AheadTicket ticket = cv::kNoTicket;  // kNoTicket: the record is free
+        ReadAheadLane::Ticket laneTicket = 0;    // 0 once the lane has given it back
+        ReadAheadLane::Collected outcome = ReadAheadLane::Collected::Failed;
+        std::span<const cv::ReadRequest> requests;  // which its caller keeps
+    };
+
+    AheadBatch* findAhead(cv::AheadTicket ticket);
+    void settle(AheadBatch& batch);
+    void settleEveryBatch();
     static bool readOnLane(void* adapter, std::uint64_t offset, void* destination,
                            std::uint64_t count);
     bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count);
@@ -80,8 +91,8 @@ private:
     std::optional<std::uint64_t> position_;
     BlockingCallObserver* observer_ = nullptr;
     ReadAheadLane* lane_ = nullptr;
-    bool readingAhead_ = false;  // a batch started through the lane is not yet collected
-    std::span<const cv::ReadRequest> aheadRequests_;  // that batch, which its caller keeps
+    std::array<AheadBatch, ReadAheadLane::kBatches> ahead_{};
+    cv::AheadTicket lastTicket_ = cv::kNoTicket;
     // A proxy's calls belong to one apartment: no other thread may make them.
     bool proxy_ = false;
     // A fault in the stream's code on the read-ahead lane: no call goes to it again.
