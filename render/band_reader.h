@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -15,6 +16,9 @@ namespace cv {
 // does). Each box still adds its rows pass by pass, so the sums are those of
 // reading pass after pass, and the schedule gives the sampler the same values.
 constexpr std::uint64_t kBytesReadAhead = 512 * 1024;  // the bands of one fetch, at least one
+// A fetch read ahead that takes this long waited for its reads: a collection
+// of reads already made takes a microsecond or two.
+constexpr std::chrono::microseconds kReadsLagAfter{10};
 
 class BandReader {
 public:
@@ -39,7 +43,7 @@ public:
 private:
     bool laneExhausted(const RowLane& lane) const;
     void prepareReadAhead();
-    void fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end);
+    void fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end, bool readsLag);
     bool startFetchAhead(RowSource& source, std::uint64_t end);
     void gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first, std::uint64_t end) const;
     ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
