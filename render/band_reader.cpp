@@ -73,8 +73,11 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
         const auto asked = std::chrono::steady_clock::now();
         ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
         // A fetch that waited found the reading thread the slower of the two: it is given the group
-        // after the next as well, to go on with while this thread wakes.
-        const bool readsLag = std::chrono::steady_clock::now() - asked >= kReadsLagAfter;
+        // after the next as well, to go on with while this thread wakes. Not on a slow source,
+        // where a second group would lengthen the overrun when the time runs out by a group's
+        // reading.
+        const auto waited = std::chrono::steady_clock::now() - asked;
+        const bool readsLag = waited >= kReadsLagAfter && waited < kSlowReadsFrom;
         if (status == ReadStatus::Ok) fetchAhead(lane, groupEnd, end, readsLag);
         // Where the loops pass after pass look at the budget: mosaics before each row, plain images
         // after each batch.
@@ -134,7 +137,7 @@ void BandReader::prepareReadAhead() {
         std::unique_ptr<RowSource> source = lane.source->sibling(slots);
         std::unique_ptr<RowSource> spare = lane.source->sibling(slots);
         std::unique_ptr<RowSource> spareAfter = lane.source->sibling(slots);
-        if (!source || !spare || !spareAfter) return;
+        if (!source || !spare) return;
         lane.rows.reserve(slots);
         lane.spareRows.reserve(slots);
         lane.source = std::move(source);
@@ -158,17 +161,17 @@ void BandReader::fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end
     if (aheadEnd_ <= next) {
         // No group after this one is under way.
         aheadEnd_ = next;
-        if (!startFetchAhead(*lane.spare, end)) return;
+        if (!startFetchAhead(lane, *lane.spare, end)) return;
     }
-    if (readsLag && spareAfter_) static_cast<void>(startFetchAhead(*spareAfter_, end));
+    if (readsLag && spareAfter_) static_cast<void>(startFetchAhead(lane, *spareAfter_, end));
 }
 
 // Starts fetching into `source` the group of bands from aheadEnd_ on.
-bool BandReader::startFetchAhead(RowSource& source, std::uint64_t end) {
-    if (aheadEnd_ >= end || lanesStopped_ || laneExhausted(s_.main)) return false;
+bool BandReader::startFetchAhead(RowLane& lane, RowSource& source, std::uint64_t end) {
+    if (aheadEnd_ >= end || lanesStopped_ || laneExhausted(lane)) return false;
     const std::uint64_t groupEnd = std::min(end, aheadEnd_ + bandsPerFetch_);
-    gatherRows(s_.main.spareRows, aheadEnd_, groupEnd);
-    if (!source.fetchAhead(s_.main.spareRows, 0, s_.planes)) return false;
+    gatherRows(lane.spareRows, aheadEnd_, groupEnd);
+    if (!source.fetchAhead(lane.spareRows, 0, s_.planes)) return false;
     aheadEnd_ = groupEnd;
     return true;
 }

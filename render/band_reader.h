@@ -19,6 +19,8 @@ constexpr std::uint64_t kBytesReadAhead = 512 * 1024;  // the bands of one fetch
 // A fetch read ahead that takes this long waited for its reads: a collection
 // of reads already made takes a microsecond or two.
 constexpr std::chrono::microseconds kReadsLagAfter{10};
+// A source this slow keeps one group ahead, whatever the adding takes.
+constexpr std::chrono::microseconds kSlowReadsFrom{1000};
 
 class BandReader {
 public:
@@ -44,7 +46,7 @@ private:
     bool laneExhausted(const RowLane& lane) const;
     void prepareReadAhead();
     void fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end, bool readsLag);
-    bool startFetchAhead(RowSource& source, std::uint64_t end);
+    bool startFetchAhead(RowLane& lane, RowSource& source, std::uint64_t end);
     void gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first, std::uint64_t end) const;
     ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
                        std::size_t firstSlot);
@@ -55,9 +57,10 @@ private:
     std::atomic<bool> lanesStopped_{false};
     std::uint64_t bandsPerFetch_ = 1;  // more where the reader reads ahead
     // Where the main lane's group after the spare's is fetched ahead; null
-    // without read-ahead.
+    // without read-ahead, or without the memory. Only the main lane has
+    // spares, so one mark of the first output row no fetch ahead has begun.
     std::unique_ptr<RowSource> spareAfter_;
-    std::uint64_t aheadEnd_ = 0;  // the first output row no fetch ahead has begun
+    std::uint64_t aheadEnd_ = 0;
 };
 
 }  // namespace cv

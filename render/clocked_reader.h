@@ -13,10 +13,11 @@ namespace cv {
 // Reads through `inner` while the budget's time lasts: every call asks the
 // clock first and, once the time limit is reached, is refused (failure()
 // then says TimedOut), so a slow or stalled source overruns the budget by
-// at most the one call, or the one batch read ahead, under way. A batch
-// goes whole to a source that serves batches, range by range to the others,
-// each range asking the clock. `inner` and the budget must outlive it; a
-// twin reads the clock from its own thread, which only reads the budget.
+// at most the one call, or the one batch read ahead (on a fast source, two),
+// under way. A batch goes whole to a source that serves batches, range by
+// range to the others, each range asking the clock. `inner` and the budget
+// must outlive it; a twin reads the clock from its own thread, which only
+// reads the budget.
 class ClockedReader final : public Reader {
 public:
     ClockedReader(Reader& inner, const RenderBudget& budget) : inner_(inner), budget_(budget) {}

@@ -32,6 +32,7 @@ constexpr int kSpinsPerClockLook = 64;
 }  // namespace
 
 struct LaneBatch {
+    ReadAheadLane::Ticket ticket = ReadAheadLane::kNoTicket;  // of the batch posted last
     std::vector<cv::ReadRequest> requests;
     ReadAheadLane::Read read = nullptr;
     void* reader = nullptr;
@@ -52,7 +53,8 @@ struct ReadAheadShare {
     // Batches the callback has claimed to read, or the owner took back: each
     // side claims a batch before it reads it, so the two never read at once.
     std::atomic<std::uint64_t> claimed{0};
-    std::atomic<std::uint64_t> finished{0};     // batches the callback has read, or failed
+    // Batches the callback has read or failed, and those the owner took back.
+    std::atomic<std::uint64_t> finished{0};
     const std::atomic<bool>* cancel = nullptr;  // asked between runs; null: never
     std::atomic<bool> quitting{false};
     std::atomic<bool> faulted{false};  // the thread's reading raised a processor fault or threw
@@ -156,8 +158,7 @@ void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WO
 ReadAheadLane::~ReadAheadLane() {
     if (share_ == nullptr) return;
     if (work_ != nullptr) {
-        const Ticket last = share_->posted.load();
-        if (last == 0 || !takeBack(last)) waitForEveryBatch(*share_);
+        if (!takeBack(share_->posted.load())) waitForEveryBatch(*share_);
         if (!share_->stopped) announce(*share_, [this] { share_->quitting.store(true); });
         WaitForThreadpoolWorkCallbacks(work_, FALSE);
         CloseThreadpoolWork(work_);
@@ -177,16 +178,17 @@ bool ReadAheadLane::available() const {
 ReadAheadLane::Ticket ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read,
                                            void* reader) {
     if (!available() || (competing_ != nullptr && competing_->running()) || !ensureWorker())
-        return 0;
+        return kNoTicket;
     ReadAheadShare& share = *share_;
     const Ticket ticket = share.posted.load() + 1;
     LaneBatch& batch = share.batches[(ticket - 1) % kBatches];
-    if (batch.state.load() != BatchState::Free) return 0;
+    if (batch.state.load() != BatchState::Free) return kNoTicket;
     try {
         batch.requests.assign(requests.begin(), requests.end());
     } catch (const std::bad_alloc&) {
-        return 0;
+        return kNoTicket;
     }
+    batch.ticket = ticket;
     batch.read = read;
     batch.reader = reader;
     batch.delivered = false;
@@ -216,9 +218,11 @@ bool ReadAheadLane::takeBack(Ticket ticket) {
 }
 
 ReadAheadLane::Collected ReadAheadLane::collect(Ticket ticket) {
-    if (share_ == nullptr || ticket == 0 || ticket > share_->posted) return Collected::Failed;
+    if (share_ == nullptr || ticket == kNoTicket) return Collected::Failed;
     ReadAheadShare& share = *share_;
     LaneBatch& batch = share.batches[(ticket - 1) % kBatches];
+    // A ticket collected already, or another's, would wait for ever or free a batch being read.
+    if (batch.ticket != ticket || batch.state.load() == BatchState::Free) return Collected::Failed;
     if (!takeBack(ticket)) {
         waitUntil(share, [&] {
             const BatchState state = batch.state.load();

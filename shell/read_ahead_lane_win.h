@@ -45,8 +45,9 @@ public:
     using Read = bool (*)(void* reader, std::uint64_t offset, void* destination,
                           std::uint64_t count);
     using Worthwhile = bool (*)();
-    // Names a batch started; 0 names none.
+    // Names a batch started.
     using Ticket = std::uint64_t;
+    static constexpr Ticket kNoTicket = 0;
     static constexpr std::size_t kBatches = 2;
 
     // `worthwhile` (null: always) says whether a processor is free for the
@@ -75,14 +76,14 @@ public:
     // Starts reading `requests` by `read(reader, ...)` once the batches
     // before it are read, a run of them that follow one another in one call;
     // the destinations must stay untouched until the batch is collected.
-    // 0 when it cannot: no thread to be had, no memory, a fault earlier, no
-    // processor free, the competing worker running, or kBatches batches not
-    // yet collected.
+    // kNoTicket when it cannot: no thread to be had, no memory, a fault
+    // earlier, no processor free, the competing worker running, or kBatches
+    // batches not yet collected.
     Ticket start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
     enum class Collected { Delivered, Failed, TakenBack };
     // Waits for the batch `ticket` names, or takes it back, with every batch
     // not yet begun, while the lane's thread has not yet begun to run: the
-    // caller then reads them itself.
+    // caller then reads them itself. Failed for a ticket not under way.
     Collected collect(Ticket ticket);
 
 private:

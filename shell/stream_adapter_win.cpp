@@ -34,7 +34,9 @@ bool StreamAdapter::attach(IStream* stream) {
 }
 
 void StreamAdapter::detach() {
-    readAheadThrough(nullptr);
+    // A lane still set was left by a caller the host jumped out of: forgotten untouched.
+    ahead_.fill(AheadBatch{});
+    lane_ = nullptr;
     const ForeignCall call;
     // After a fault in its code the stream may hold its own locks: it is left alone, not released.
     if (stream_ != nullptr && !poisoned_) stream_->Release();
@@ -69,7 +71,7 @@ cv::AheadTicket StreamAdapter::readAhead(std::span<const cv::ReadRequest> reques
     if (!readsAhead() || stream_ == nullptr || batch == nullptr) return cv::kNoTicket;
     const ReadAheadLane::Ticket laneTicket =
         lane_->start(requests, &StreamAdapter::readOnLane, this);
-    if (laneTicket == 0) return cv::kNoTicket;
+    if (laneTicket == ReadAheadLane::kNoTicket) return cv::kNoTicket;
     *batch = {++lastTicket_, laneTicket, ReadAheadLane::Collected::Failed, requests};
     return batch->ticket;
 }
@@ -84,7 +86,7 @@ StreamAdapter::AheadBatch* StreamAdapter::findAhead(cv::AheadTicket ticket) {
 // Waits for the lane to give the batch back, as a call to the stream for the observer.
 void StreamAdapter::settle(AheadBatch& batch) {
     const ReadAheadLane::Ticket laneTicket = std::exchange(batch.laneTicket, 0);
-    if (laneTicket == 0 || lane_ == nullptr) return;
+    if (laneTicket == ReadAheadLane::kNoTicket || lane_ == nullptr) return;
     if (observer_ != nullptr) observer_->beforeBlockingCall();
     batch.outcome = lane_->collect(laneTicket);
     if (observer_ != nullptr) observer_->afterBlockingCall();

@@ -51,7 +51,7 @@ public:
     }
 
     // Reads ahead through `lane` from now on. Null ends that use, once the
-    // batch under way is waited for; the lane must live until then. A lane
+    // batches under way are waited for; the lane must live until then. A lane
     // found still set when another is given was left by a caller the host
     // jumped out of, and is forgotten untouched.
     void readAheadThrough(ReadAheadLane* lane);
@@ -70,7 +70,8 @@ private:
     // A batch started through the lane and not yet collected.
     struct AheadBatch {
         cv::AheadTicket ticket = cv::kNoTicket;  // kNoTicket: the record is free
-        ReadAheadLane::Ticket laneTicket = 0;    // 0 once the lane has given it back
+        // kNoTicket once the lane has given it back.
+        ReadAheadLane::Ticket laneTicket = ReadAheadLane::kNoTicket;
         ReadAheadLane::Collected outcome = ReadAheadLane::Collected::Failed;
         std::span<const cv::ReadRequest> requests;  // which its caller keeps
     };
@@ -92,6 +93,8 @@ private:
     BlockingCallObserver* observer_ = nullptr;
     ReadAheadLane* lane_ = nullptr;
     std::array<AheadBatch, ReadAheadLane::kBatches> ahead_{};
+    // The adapter's own numbers, not the lane's: they stay unique across lanes,
+    // so a ticket left from an earlier lane never names a batch of this one.
     cv::AheadTicket lastTicket_ = cv::kNoTicket;
     // A proxy's calls belong to one apartment: no other thread may make them.
     bool proxy_ = false;

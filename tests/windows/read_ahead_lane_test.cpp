@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr int kWaitLimitMs = 5000;
+
 // Bytes served to the lane from memory. The first read waits until it is
 // let go, so the test can post a second batch behind it; with `fault` it
 // then raises an access violation.
@@ -23,7 +25,7 @@ bool readHeld(void* context, std::uint64_t offset, void* destination, std::uint6
     auto& source = *static_cast<HeldSource*>(context);
     if (source.reads++ == 0) {
         source.firstBegun.store(true);
-        for (int waited = 0; !source.letGo.load() && waited < 5000; ++waited) Sleep(1);
+        for (int waited = 0; !source.letGo.load() && waited < kWaitLimitMs; ++waited) Sleep(1);
         if (source.fault) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
     }
     std::memcpy(destination, source.bytes.data() + offset, static_cast<std::size_t>(count));
@@ -31,13 +33,14 @@ bool readHeld(void* context, std::uint64_t offset, void* destination, std::uint6
 }
 
 bool waitForFirstRead(const HeldSource& source) {
-    for (int waited = 0; !source.firstBegun.load() && waited < 5000; ++waited) Sleep(1);
+    for (int waited = 0; !source.firstBegun.load() && waited < kWaitLimitMs; ++waited) Sleep(1);
     return source.firstBegun.load();
 }
 
 // Two batches wait their turn behind each other and may be collected in
-// either order; a fault in the first fails the second too, which the lane
-// never reads, and no batch starts after it.
+// either order, and a third takes the first's place once it is collected; a
+// fault in the first fails the second too, which the lane never reads, and
+// no batch starts after it. The lane goes with a batch still under way.
 TEST(ReadAheadLane, QueuesTwoBatchesAndAFaultFailsTheOneBehindIt) {
     for (const bool fault : {false, true}) {
         HeldSource source;
@@ -67,6 +70,8 @@ TEST(ReadAheadLane, QueuesTwoBatchesAndAFaultFailsTheOneBehindIt) {
         } else {
             EXPECT_EQ(std::memcmp(first.data(), source.bytes.data() + 8, first.size()), 0);
             EXPECT_EQ(std::memcmp(second.data(), source.bytes.data() + 40, second.size()), 0);
+            EXPECT_EQ(lane.collect(firstTicket), Collected::Failed) << "collected already";
+            EXPECT_NE(lane.start({&firstRequest, 1}, readHeld, &source), 0u);
         }
     }
 }
