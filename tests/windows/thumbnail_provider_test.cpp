@@ -248,8 +248,7 @@ private:
     struct Inside {
         explicit Inside(SecondReaderStream& stream) : stream_(stream) {
             const int now = ++stream.inside_;
-            for (int most = stream.mostInside; now > most;)
-                if (stream.mostInside.compare_exchange_weak(most, now)) break;
+            if (now > stream.mostInside) stream.mostInside = now;  // a second thread is the fault
         }
         ~Inside() { --stream_.inside_; }
         SecondReaderStream& stream_;
