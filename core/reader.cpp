@@ -33,20 +33,20 @@ bool Reader::servesBatches() const {
     return false;
 }
 
-AheadTicket Reader::readAhead(std::span<const ReadRequest>) {
-    return kNoTicket;
+bool Reader::readAhead(std::span<const ReadRequest>) {
+    return false;
 }
 
 bool Reader::readsAhead() const {
     return false;
 }
 
-bool Reader::collectAhead(AheadTicket) {
+bool Reader::collectAhead() {
     return false;
 }
 
-void Reader::dropAhead(AheadTicket ticket) {
-    static_cast<void>(collectAhead(ticket));
+void Reader::dropAhead() {
+    static_cast<void>(collectAhead());
 }
 
 bool Reader::readRanges(std::span<const ReadRequest> requests) {

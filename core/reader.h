@@ -16,10 +16,6 @@ struct ReadRequest {
     std::uint64_t count;
 };
 
-// Names a batch of reads started ahead.
-using AheadTicket = std::uint64_t;
-constexpr AheadTicket kNoTicket = 0;
-
 // A random-access, read-only byte source of known size. Nothing buffers:
 // every read goes to the underlying stream or memory, exactly as requested.
 class Reader {
@@ -36,23 +32,20 @@ public:
     // Whether readRanges serves a batch in fewer calls than it has ranges;
     // callers then hand it whole batches rather than range by range.
     virtual bool servesBatches() const;
-    // Starts reading `requests` on another thread and returns the batch's
-    // ticket for collectAhead() or dropAhead(); the requests and their
-    // destinations must stay untouched until then. A source may have a few
-    // batches under way at once, read in the order they were started; any
-    // other read of it waits for them all. kNoTicket where the source
-    // cannot, sees no gain (the default), or has as many under way as it
-    // takes: the caller then reads them.
-    virtual AheadTicket readAhead(std::span<const ReadRequest> requests);
+    // Starts reading `requests` on another thread, for collectAhead() to
+    // finish before any other read of this source; the requests and their
+    // destinations must stay untouched until then. False where the source
+    // cannot, or sees no gain (the default): the caller then reads them.
+    virtual bool readAhead(std::span<const ReadRequest> requests);
     // Whether readAhead may start reads now: callers then keep a second
     // destination to read ahead into.
     virtual bool readsAhead() const;
-    // Waits for the reads of the batch `ticket` names; true only when all
-    // were delivered.
-    virtual bool collectAhead(AheadTicket ticket);
-    // Waits for the reads of the batch `ticket` names, whose bytes are no
+    // Waits for the reads the last readAhead started; true only when all were
+    // delivered.
+    virtual bool collectAhead();
+    // Waits for the reads the last readAhead started, whose bytes are no
     // longer wanted: none is made again where the others failed.
-    virtual void dropAhead(AheadTicket ticket);
+    virtual void dropAhead();
     // The bytes [offset, offset + count) in place, for sources that hold them
     // in memory; null when the source cannot lend them (callers then read).
     virtual const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const;

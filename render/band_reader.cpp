@@ -1,7 +1,6 @@
 #include "render/band_reader.h"
 
 #include <algorithm>
-#include <chrono>
 #include <new>
 #include <utility>
 
@@ -70,15 +69,8 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
         }
         const std::uint64_t groupEnd = std::min(end, r + bandsPerFetch_);
         gatherRows(lane.rows, r, groupEnd);
-        const auto asked = std::chrono::steady_clock::now();
         ReadStatus status = lane.source->fetch(lane.rows, 0, s_.planes);
-        // A fetch that waited found the reading thread the slower of the two: it is given the group
-        // after the next as well, to go on with while this thread wakes. Not on a slow source,
-        // where a second group would lengthen the overrun when the time runs out by a group's
-        // reading.
-        const auto waited = std::chrono::steady_clock::now() - asked;
-        const bool readsLag = waited >= kReadsLagAfter && waited < kSlowReadsFrom;
-        if (status == ReadStatus::Ok) fetchAhead(lane, groupEnd, end, readsLag);
+        if (status == ReadStatus::Ok) fetchNextAhead(lane, groupEnd, end);
         // Where the loops pass after pass look at the budget: mosaics before each row, plain images
         // after each batch.
         std::size_t firstSlot = 0;
@@ -92,10 +84,7 @@ ReadStatus BandReader::addBands(RowLane& lane, std::uint64_t first, std::uint64_
                 visited_[lane.nextVisit[pass]++] = 1;
             if (!mosaic && laneExhausted(lane)) break;
         }
-        if (lane.spare) {
-            std::swap(lane.source, lane.spare);
-            if (spareAfter_) std::swap(lane.spare, spareAfter_);
-        }
+        if (lane.spare) std::swap(lane.source, lane.spare);
         if (status == ReadStatus::TimedOut) {
             // Refused for want of time: the band keeps what the first pass gave it.
             lane.exhausted = true;
@@ -116,10 +105,9 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
     return lane.isSecondLane ? s_.clock.timeUp() : s_.clock.exhausted();
 }
 
-// Where the reader reads ahead, the bands are fetched into sources of their
-// own in turn: the next group's while this one's bands are added, and, while
-// the reading is the slower side, the one after it too. Small bands go a few
-// at a time, since a hand-over between threads costs about as much as a
+// Where the reader reads ahead, the bands are fetched into two sources of
+// their own in turn, one while the other's bands are added; small bands a
+// few at a time, since a hand-over between threads costs about as much as a
 // small band's reading. Elsewhere, or without the memory, each band is read
 // when it comes.
 void BandReader::prepareReadAhead() {
@@ -136,44 +124,25 @@ void BandReader::prepareReadAhead() {
     try {
         std::unique_ptr<RowSource> source = lane.source->sibling(slots);
         std::unique_ptr<RowSource> spare = lane.source->sibling(slots);
-        std::unique_ptr<RowSource> spareAfter = lane.source->sibling(slots);
         if (!source || !spare) return;
         lane.rows.reserve(slots);
         lane.spareRows.reserve(slots);
         lane.source = std::move(source);
         lane.spare = std::move(spare);
-        spareAfter_ = std::move(spareAfter);
         bandsPerFetch_ = bands;
     } catch (const std::bad_alloc&) {
         // Without room for them, a band at a time through the lane's own source.
     }
 }
 
-// Keeps the group of bands after the one just fetched (from `next` on), and
-// where `readsLag` the one after that, fetching into the spare sources while
-// this thread adds it; the loop's fetches of the same rows collect them.
-// Where the adding is the slower side, one group ahead keeps the reading
-// thread busy enough, and more only takes the processors' time from the
-// adding (a mosaic's bands came 5 % slower). Not once the budget is spent:
-// only the groups started before the time ran out are read and left.
-void BandReader::fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end, bool readsLag) {
-    if (!lane.spare) return;
-    if (aheadEnd_ <= next) {
-        // No group after this one is under way.
-        aheadEnd_ = next;
-        if (!startFetchAhead(lane, *lane.spare, end)) return;
-    }
-    if (readsLag && spareAfter_) static_cast<void>(startFetchAhead(lane, *spareAfter_, end));
-}
-
-// Starts fetching into `source` the group of bands from aheadEnd_ on.
-bool BandReader::startFetchAhead(RowLane& lane, RowSource& source, std::uint64_t end) {
-    if (aheadEnd_ >= end || lanesStopped_ || laneExhausted(lane)) return false;
-    const std::uint64_t groupEnd = std::min(end, aheadEnd_ + bandsPerFetch_);
-    gatherRows(lane.spareRows, aheadEnd_, groupEnd);
-    if (!source.fetchAhead(lane.spareRows, 0, s_.planes)) return false;
-    aheadEnd_ = groupEnd;
-    return true;
+// Starts fetching the bands from `next` into the spare source while this
+// thread adds those before them; the loop's next fetch, of the same rows,
+// collects them. Not once the budget is spent: only the bands of a fetch
+// whose time runs out while the ones before are added are read and left.
+void BandReader::fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const {
+    if (!lane.spare || next >= end || lanesStopped_ || laneExhausted(lane)) return;
+    gatherRows(lane.spareRows, next, std::min(end, next + bandsPerFetch_));
+    static_cast<void>(lane.spare->fetchAhead(lane.spareRows, 0, s_.planes));
 }
 
 // The file rows of every working row of the bands of output rows

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "render/sampling_state.h"
@@ -16,11 +14,6 @@ namespace cv {
 // does). Each box still adds its rows pass by pass, so the sums are those of
 // reading pass after pass, and the schedule gives the sampler the same values.
 constexpr std::uint64_t kBytesReadAhead = 512 * 1024;  // the bands of one fetch, at least one
-// A fetch read ahead that takes this long waited for its reads: a collection
-// of reads already made takes a microsecond or two.
-constexpr std::chrono::microseconds kReadsLagAfter{10};
-// A source this slow keeps one group ahead, whatever the adding takes.
-constexpr std::chrono::microseconds kSlowReadsFrom{1000};
 
 class BandReader {
 public:
@@ -45,8 +38,7 @@ public:
 private:
     bool laneExhausted(const RowLane& lane) const;
     void prepareReadAhead();
-    void fetchAhead(RowLane& lane, std::uint64_t next, std::uint64_t end, bool readsLag);
-    bool startFetchAhead(RowLane& lane, RowSource& source, std::uint64_t end);
+    void fetchNextAhead(RowLane& lane, std::uint64_t next, std::uint64_t end) const;
     void gatherRows(std::vector<std::uint64_t>& rows, std::uint64_t first, std::uint64_t end) const;
     ReadStatus addBand(RowLane& lane, std::uint32_t outputRow, const Band& band,
                        std::size_t firstSlot);
@@ -56,11 +48,6 @@ private:
     std::vector<std::uint8_t> visited_;  // of each planned visit: whether its rows were added
     std::atomic<bool> lanesStopped_{false};
     std::uint64_t bandsPerFetch_ = 1;  // more where the reader reads ahead
-    // Where the main lane's group after the spare's is fetched ahead; null
-    // without read-ahead, or without the memory. Only the main lane has
-    // spares, so one mark of the first output row no fetch ahead has begun.
-    std::unique_ptr<RowSource> spareAfter_;
-    std::uint64_t aheadEnd_ = 0;
 };
 
 }  // namespace cv

@@ -13,11 +13,10 @@ namespace cv {
 // Reads through `inner` while the budget's time lasts: every call asks the
 // clock first and, once the time limit is reached, is refused (failure()
 // then says TimedOut), so a slow or stalled source overruns the budget by
-// at most the one call, or the one batch read ahead (on a fast source, two),
-// under way. A batch goes whole to a source that serves batches, range by
-// range to the others, each range asking the clock. `inner` and the budget
-// must outlive it; a twin reads the clock from its own thread, which only
-// reads the budget.
+// at most the one call, or the one batch read ahead, under way. A batch
+// goes whole to a source that serves batches, range by range to the others,
+// each range asking the clock. `inner` and the budget must outlive it; a
+// twin reads the clock from its own thread, which only reads the budget.
 class ClockedReader final : public Reader {
 public:
     ClockedReader(Reader& inner, const RenderBudget& budget) : inner_(inner), budget_(budget) {}
@@ -27,12 +26,12 @@ public:
     bool readRanges(std::span<const ReadRequest> requests) override;
     bool servesBatches() const override { return inner_.servesBatches(); }
     // Asks the clock once for the whole batch read ahead, as for one call.
-    AheadTicket readAhead(std::span<const ReadRequest> requests) override {
-        return mayRead() ? inner_.readAhead(requests) : kNoTicket;
+    bool readAhead(std::span<const ReadRequest> requests) override {
+        return mayRead() && inner_.readAhead(requests);
     }
     bool readsAhead() const override { return inner_.readsAhead(); }
-    bool collectAhead(AheadTicket ticket) override { return inner_.collectAhead(ticket); }
-    void dropAhead(AheadTicket ticket) override { inner_.dropAhead(ticket); }
+    bool collectAhead() override { return inner_.collectAhead(); }
+    void dropAhead() override { inner_.dropAhead(); }
     // Lent bytes cost no read, so the clock does not stop them.
     const std::uint8_t* view(std::uint64_t offset, std::uint64_t count) const override {
         return inner_.view(offset, count);

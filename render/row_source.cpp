@@ -1,7 +1,5 @@
 #include "render/row_source.h"
 
-#include <utility>
-
 #if defined(__SSE__) || defined(_M_X64)
 #include <xmmintrin.h>
 #endif
@@ -65,7 +63,7 @@ public:
     }
     ~ReadRows() override {
         // The reads started ahead still write into the slots.
-        if (ahead_ != kNoTicket) samples_.dropAhead(ahead_);
+        if (ahead_) samples_.dropAhead();
     }
     ReadRows(const ReadRows&) = delete;
     ReadRows& operator=(const ReadRows&) = delete;
@@ -73,11 +71,11 @@ public:
     ReadStatus fetch(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
                      std::uint32_t planes) override {
         ready_ = 0;
-        if (ahead_ != kNoTicket) {
-            const AheadTicket ticket = std::exchange(ahead_, kNoTicket);
+        if (ahead_) {
+            ahead_ = false;
             if (rows != aheadRows_ || plane != aheadPlane_ || planes != aheadPlanes_) {
-                samples_.dropAhead(ticket);
-            } else if (!samples_.collectAhead(ticket)) {
+                samples_.dropAhead();
+            } else if (!samples_.collectAhead()) {
                 return samples_.failure();
             } else {
                 ready_ = requests_.size();
@@ -97,13 +95,13 @@ public:
     }
     bool fetchAhead(const std::vector<std::uint64_t>& rows, std::uint32_t plane,
                     std::uint32_t planes) override {
-        if (ahead_ != kNoTicket || !ask(rows, plane, planes)) return false;
+        if (ahead_ || !ask(rows, plane, planes)) return false;
         ready_ = 0;
         aheadRows_.assign(rows.begin(), rows.end());  // within the capacity reserved
         aheadPlane_ = plane;
         aheadPlanes_ = planes;
         ahead_ = samples_.readAhead(requests_);
-        return ahead_ != kNoTicket;
+        return ahead_;
     }
     std::size_t ready() const override { return ready_; }
     const std::uint8_t* row(std::uint32_t, std::uint64_t, std::size_t slot) const override {
@@ -146,8 +144,8 @@ private:
     LargeBytes raw_;
     std::vector<ReadRequest> requests_;
     std::size_t ready_ = 0;
-    // The fetch started ahead, which the reader still serves; kNoTicket when none.
-    AheadTicket ahead_ = kNoTicket;
+    // The fetch started ahead, which the reader still serves.
+    bool ahead_ = false;
     std::vector<std::uint64_t> aheadRows_;
     std::uint32_t aheadPlane_ = 0;
     std::uint32_t aheadPlanes_ = 0;

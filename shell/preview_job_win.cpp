@@ -24,15 +24,15 @@ public:
         return !cancel_.load() && inner_.read(offset, destination, count);
     }
     bool readsAhead() const override { return inner_.readsAhead(); }
-    cv::AheadTicket readAhead(std::span<const cv::ReadRequest> requests) override {
-        return cancel_.load() ? cv::kNoTicket : inner_.readAhead(requests);
+    bool readAhead(std::span<const cv::ReadRequest> requests) override {
+        return !cancel_.load() && inner_.readAhead(requests);
     }
-    bool collectAhead(cv::AheadTicket ticket) override {
-        if (!cancel_.load()) return inner_.collectAhead(ticket);
-        inner_.dropAhead(ticket);
+    bool collectAhead() override {
+        if (!cancel_.load()) return inner_.collectAhead();
+        inner_.dropAhead();
         return false;
     }
-    void dropAhead(cv::AheadTicket ticket) override { inner_.dropAhead(ticket); }
+    void dropAhead() override { inner_.dropAhead(); }
 
 private:
     cv::Reader& inner_;

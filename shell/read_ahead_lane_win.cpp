@@ -12,10 +12,7 @@ namespace cvwin {
 
 namespace {
 
-// A batch's slot: the owner fills a free one and posts it, the callback
-// reads it, and the owner's collection frees it again; or the owner takes it
-// back before the callback begins, and reads it itself.
-enum class BatchState { Free, Posted, Read, TakenBack };
+enum class LaneState { Idle, Asked, Reading, Done, Quitting };
 
 // Waking a sleeping thread costs tens of microseconds on a virtual
 // machine, about what a band takes to read or add: a waiter spins about
@@ -31,34 +28,19 @@ constexpr int kSpinsPerClockLook = 64;
 
 }  // namespace
 
-struct LaneBatch {
-    ReadAheadLane::Ticket ticket = ReadAheadLane::kNoTicket;  // of the batch posted last
-    std::vector<cv::ReadRequest> requests;
-    ReadAheadLane::Read read = nullptr;
-    void* reader = nullptr;
-    bool delivered = false;  // of a batch read, set before its state says so
-    std::atomic<BatchState> state{BatchState::Free};
-};
-
-// Shared by the owner and the callback; the last to let go frees it. What a
-// waiter waits for changes under the lock, so a sleeper cannot miss it.
+// Shared by the owner and the callback; the last to let go frees it.
 struct ReadAheadShare {
     std::atomic<int> shares{2};
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-    int sleepers = 0;  // under the lock
-    // Batch t (counted from 1) lives in batches[(t - 1) % kBatches].
-    LaneBatch batches[ReadAheadLane::kBatches];
-    std::atomic<std::uint64_t> posted{0};  // batches posted, by the owner alone
-    // Batches the callback has claimed to read, or the owner took back: each
-    // side claims a batch before it reads it, so the two never read at once.
-    std::atomic<std::uint64_t> claimed{0};
-    // Batches the callback has read or failed, and those the owner took back.
-    std::atomic<std::uint64_t> finished{0};
+    std::atomic<LaneState> state{LaneState::Idle};  // changed under the lock
+    int sleepers = 0;                               // under the lock
+    std::vector<cv::ReadRequest> requests;
+    ReadAheadLane::Read read = nullptr;
+    void* reader = nullptr;
     const std::atomic<bool>* cancel = nullptr;  // asked between runs; null: never
-    std::atomic<bool> quitting{false};
+    bool delivered = false;
     std::atomic<bool> faulted{false};  // the thread's reading raised a processor fault or threw
-    std::atomic<bool> stopped{false};  // the callback reads nothing more: a fault ended its loop
     std::atomic<bool> begun{false};    // the callback runs: the pool gave it a thread
     HMODULE module = nullptr;          // the thread's reference to this library
 };
@@ -69,16 +51,17 @@ void letGo(ReadAheadShare* share) {
     if (share->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete share;
 }
 
-// Waits until `ready()`, spinning first, then asleep.
+// Waits until `ready(state)`, spinning first, then asleep.
 template <typename Ready>
-void waitUntil(ReadAheadShare& share, Ready ready) {
+LaneState waitUntil(ReadAheadShare& share, Ready ready) {
     LARGE_INTEGER frequency;
     LARGE_INTEGER now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
     const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kSpinMicroseconds / 1000000;
     for (int spin = 1;; ++spin) {
-        if (ready()) return;
+        const LaneState state = share.state.load(std::memory_order_acquire);
+        if (ready(state)) return state;
         YieldProcessor();
         if (spin % kSpinsPerClockLook != 0) continue;
         QueryPerformanceCounter(&now);
@@ -86,66 +69,58 @@ void waitUntil(ReadAheadShare& share, Ready ready) {
     }
     const ExclusiveLock locked(share.lock);
     ++share.sleepers;
-    while (!ready()) SleepConditionVariableSRW(&share.changed, &share.lock, INFINITE, 0);
+    while (!ready(share.state.load(std::memory_order_acquire)))
+        SleepConditionVariableSRW(&share.changed, &share.lock, INFINITE, 0);
     --share.sleepers;
+    return share.state.load(std::memory_order_acquire);
 }
 
-// Makes `change` under the lock and wakes any sleeper: a spinning one sees
-// the change by itself.
-template <typename Change>
-void announce(ReadAheadShare& share, Change change) {
+// Until the batch asked for is read, or was taken back.
+LaneState waitForBatch(ReadAheadShare& share) {
+    return waitUntil(share, [](LaneState state) {
+        return state != LaneState::Asked && state != LaneState::Reading;
+    });
+}
+
+// Wakes a sleeper only: a spinning one sees the change by itself.
+void setState(ReadAheadShare& share, LaneState state) {
     bool sleeping = false;
     {
         const ExclusiveLock locked(share.lock);
-        change();
+        share.state.store(state, std::memory_order_release);
         sleeping = share.sleepers > 0;
     }
     if (sleeping) WakeAllConditionVariable(&share.changed);
 }
 
-// Until the callback reads nothing: every batch posted is read, or it stopped.
-void waitForEveryBatch(ReadAheadShare& share) {
-    waitUntil(share, [&] { return share.finished.load() == share.posted.load() || share.stopped; });
-}
-
-struct BatchCall {
-    const ReadAheadShare* share;
-    const LaneBatch* batch;
-};
-
 HRESULT readBatch(void* context) {
-    const auto& call = *static_cast<const BatchCall*>(context);
-    const std::atomic<bool>* cancel = call.share->cancel;
-    const LaneBatch& batch = *call.batch;
+    auto& share = *static_cast<ReadAheadShare*>(context);
     const std::size_t delivered =
-        cv::readInRuns(batch.requests, [&](std::uint64_t offset, void* to, std::uint64_t count) {
-            return (cancel == nullptr || !cancel->load()) &&
-                   batch.read(batch.reader, offset, to, count);
+        cv::readInRuns(share.requests, [&](std::uint64_t offset, void* to, std::uint64_t count) {
+            return (share.cancel == nullptr || !share.cancel->load()) &&
+                   share.read(share.reader, offset, to, count);
         });
-    return delivered == batch.requests.size() ? S_OK : S_FALSE;
+    return delivered == share.requests.size() ? S_OK : S_FALSE;
 }
 
 void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK) {
     auto* share = static_cast<ReadAheadShare*>(context);
     share->begun.store(true, std::memory_order_release);
     for (;;) {
-        waitUntil(*share, [&] { return share->quitting || share->claimed < share->posted; });
-        if (share->quitting) break;
-        // The owner may have taken the batch back meanwhile.
-        std::uint64_t ticket = share->claimed.load();
-        if (ticket >= share->posted || !share->claimed.compare_exchange_strong(ticket, ticket + 1))
-            continue;
-        LaneBatch& batch = share->batches[ticket % ReadAheadLane::kBatches];
-        BatchCall call{share, &batch};
-        // The guard reports a fault (or an exception) as E_FAIL, which readBatch never returns.
-        const HRESULT result = runGuardedOnOwnThread(readBatch, &call);
-        batch.delivered = result == S_OK;
-        if (result == E_FAIL) share->faulted.store(true);
-        announce(*share, [&] {
-            batch.state.store(BatchState::Read);
-            share->finished.store(ticket + 1);
-            if (result == E_FAIL) share->stopped.store(true);
+        const LaneState asked = waitUntil(*share, [](LaneState state) {
+            return state == LaneState::Asked || state == LaneState::Quitting;
         });
+        if (asked == LaneState::Quitting) break;
+        // The owner may have taken the batch back meanwhile.
+        LaneState expected = LaneState::Asked;
+        if (!share->state.compare_exchange_strong(expected, LaneState::Reading,
+                                                  std::memory_order_acq_rel))
+            continue;
+        // The guard reports a fault (or an exception) as E_FAIL, which readBatch never returns.
+        const HRESULT result = runGuardedOnOwnThread(readBatch, share);
+        share->delivered = result == S_OK;
+        share->faulted.store(result == E_FAIL);
+        setState(*share, LaneState::Done);
         if (result == E_FAIL) break;
     }
     const HMODULE module = share->module;
@@ -158,8 +133,8 @@ void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WO
 ReadAheadLane::~ReadAheadLane() {
     if (share_ == nullptr) return;
     if (work_ != nullptr) {
-        if (!takeBack(share_->posted.load())) waitForEveryBatch(*share_);
-        if (!share_->stopped) announce(*share_, [this] { share_->quitting.store(true); });
+        if (!takeBack()) waitForBatch(*share_);
+        if (!share_->faulted) setState(*share_, LaneState::Quitting);
         WaitForThreadpoolWorkCallbacks(work_, FALSE);
         CloseThreadpoolWork(work_);
     }
@@ -175,67 +150,40 @@ bool ReadAheadLane::available() const {
     return worthwhile_ == nullptr || worthwhile_();
 }
 
-ReadAheadLane::Ticket ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read,
-                                           void* reader) {
+bool ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read, void* reader) {
     if (!available() || (competing_ != nullptr && competing_->running()) || !ensureWorker())
-        return kNoTicket;
+        return false;
     ReadAheadShare& share = *share_;
-    const Ticket ticket = share.posted.load() + 1;
-    LaneBatch& batch = share.batches[(ticket - 1) % kBatches];
-    if (batch.state.load() != BatchState::Free) return kNoTicket;
     try {
-        batch.requests.assign(requests.begin(), requests.end());
+        share.requests.assign(requests.begin(), requests.end());
     } catch (const std::bad_alloc&) {
-        return kNoTicket;
+        return false;
     }
-    batch.ticket = ticket;
-    batch.read = read;
-    batch.reader = reader;
-    batch.delivered = false;
-    batch.state.store(BatchState::Posted);
-    announce(share, [&] { share.posted.store(ticket); });
-    return ticket;
-}
-
-// Batches are taken back while the pool has not yet given the callback a
-// thread: under Wine a new pool thread starts only milliseconds later, and
-// the owner reads them sooner than it would wait. Every batch not yet read
-// is taken back with `ticket`'s, so the callback, claiming none of them,
-// leaves the stream to the owner. Once the callback runs, it takes each
-// batch within microseconds.
-bool ReadAheadLane::takeBack(Ticket ticket) {
-    ReadAheadShare& share = *share_;
-    if (share.begun.load(std::memory_order_acquire)) return false;
-    std::uint64_t from = share.finished.load();
-    const std::uint64_t to = share.posted.load();
-    if (ticket <= from || !share.claimed.compare_exchange_strong(from, to)) return false;
-    for (std::uint64_t t = from; t < to; ++t)
-        share.batches[t % kBatches].state.store(BatchState::TakenBack);
-    // Counted as finished, for the callback is past them; it claims no batch meanwhile, as this
-    // thread posts none.
-    share.finished.store(to);
+    share.read = read;
+    share.reader = reader;
+    share.cancel = cancel_;
+    setState(share, LaneState::Asked);
     return true;
 }
 
-ReadAheadLane::Collected ReadAheadLane::collect(Ticket ticket) {
-    if (share_ == nullptr || ticket == kNoTicket) return Collected::Failed;
+// A batch is taken back while the pool has not yet given the callback a
+// thread: under Wine a new pool thread starts only milliseconds later, and
+// the owner reads the batch sooner than it would wait. Once the callback
+// runs, it takes each batch within microseconds.
+bool ReadAheadLane::takeBack() {
+    if (share_->begun.load(std::memory_order_acquire)) return false;
+    LaneState expected = LaneState::Asked;
+    return share_->state.compare_exchange_strong(expected, LaneState::Idle,
+                                                 std::memory_order_acq_rel);
+}
+
+ReadAheadLane::Collected ReadAheadLane::collect() {
+    if (share_ == nullptr) return Collected::Failed;
     ReadAheadShare& share = *share_;
-    LaneBatch& batch = share.batches[(ticket - 1) % kBatches];
-    // A ticket collected already, or another's, would wait for ever or free a batch being read.
-    if (batch.ticket != ticket || batch.state.load() == BatchState::Free) return Collected::Failed;
-    if (!takeBack(ticket)) {
-        waitUntil(share, [&] {
-            const BatchState state = batch.state.load();
-            return state == BatchState::Read || state == BatchState::TakenBack || share.stopped;
-        });
-    }
-    const BatchState state = batch.state.load();
-    const Collected collected = state == BatchState::TakenBack ? Collected::TakenBack
-                                : state == BatchState::Read && batch.delivered
-                                    ? Collected::Delivered
-                                    : Collected::Failed;
-    batch.state.store(BatchState::Free);
-    return collected;
+    if (takeBack()) return Collected::TakenBack;
+    if (waitForBatch(share) != LaneState::Done) return Collected::Failed;
+    setState(share, LaneState::Idle);
+    return share.delivered ? Collected::Delivered : Collected::Failed;
 }
 
 // The pool's thread is asked for at the first batch; without one, no batch
@@ -246,7 +194,6 @@ bool ReadAheadLane::ensureWorker() {
     share_ = new (std::nothrow) ReadAheadShare;
     if (share_ == nullptr) return false;
     share_->module = referenceOwnModule();
-    share_->cancel = cancel_;
     // Without its own reference the callback could return into an unloaded library.
     if (share_->module != nullptr) work_ = CreateThreadpoolWork(serveBatches, share_, nullptr);
     if (work_ == nullptr) {

@@ -3,8 +3,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstddef>
-#include <cstdint>
 #include <span>
 
 #include "core/reader.h"
@@ -23,32 +21,26 @@ protected:
     ~CompetingWorker() = default;
 };
 
-// A thread of the system's pool that reads batches of ranges from the
-// shell's stream while the render's thread adds the batches before them:
-// every call to the stream costs a system call or two, and the stream has
-// no second seek pointer to read from two threads at once, so the calls are
-// moved off the render's thread rather than split between two. Up to
-// kBatches batches wait their turn, so the lane goes on to the next while
-// the render's thread wakes for the one just read. It reads only between
+// A thread of the system's pool that reads a batch of ranges from the shell's
+// stream while the render's thread adds the batch before it: every call to
+// the stream costs a system call or two, and the stream has no second seek
+// pointer to read from two threads at once, so the calls are moved off the
+// render's thread rather than split between two. It reads only between
 // start() and collect(), so the stream is used by one thread at a time.
 //
 // The callback runs under its own fault guard: a fault on it, in the
-// stream's code too, fails the batch and every batch after it, and no batch
-// starts after it (the guard comes first, so it also takes a fault the
-// stream would have handled itself, and the stream's state is unknown from
-// then on). It holds its own reference to this library and its own share of
-// the state, so a host that jumps out past this object's destructor leaks a
-// pool thread rather than leaving it to run in freed memory or an unloaded
-// library. The destructor waits for the callback to return.
+// stream's code too, fails the batch, and no batch starts after it (the
+// guard comes first, so it also takes a fault the stream would have handled
+// itself, and the stream's state is unknown from then on). It holds
+// its own reference to this library and its own share of the state, so a
+// host that jumps out past this object's destructor leaks a pool thread
+// rather than leaving it to run in freed memory or an unloaded library. The
+// destructor waits for the callback to return.
 class ReadAheadLane {
 public:
     using Read = bool (*)(void* reader, std::uint64_t offset, void* destination,
                           std::uint64_t count);
     using Worthwhile = bool (*)();
-    // Names a batch started.
-    using Ticket = std::uint64_t;
-    static constexpr Ticket kNoTicket = 0;
-    static constexpr std::size_t kBatches = 2;
 
     // `worthwhile` (null: always) says whether a processor is free for the
     // lane; a batch is started only when it is. Once `cancel` (null: never)
@@ -57,7 +49,7 @@ public:
     explicit ReadAheadLane(Worthwhile worthwhile = nullptr,
                            const std::atomic<bool>* cancel = nullptr)
         : worthwhile_(worthwhile), cancel_(cancel) {}
-    ~ReadAheadLane();  // waits for the batches under way, then for the callback to return
+    ~ReadAheadLane();  // waits for a batch under way, then for the callback to return
     ReadAheadLane(const ReadAheadLane&) = delete;
     ReadAheadLane& operator=(const ReadAheadLane&) = delete;
 
@@ -73,21 +65,18 @@ public:
     bool faulted() const;
     // The cancel flag is set: no batch is to be read, here or elsewhere.
     bool cancelled() const { return cancel_ != nullptr && cancel_->load(); }
-    // Starts reading `requests` by `read(reader, ...)` once the batches
-    // before it are read, a run of them that follow one another in one call;
-    // the destinations must stay untouched until the batch is collected.
-    // kNoTicket when it cannot: no thread to be had, no memory, a fault
-    // earlier, no processor free, the competing worker running, or kBatches
-    // batches not yet collected.
-    Ticket start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
+    // Starts reading `requests` by `read(reader, ...)`, a run of them that
+    // follow one another in one call; the destinations must stay untouched
+    // until collect(). False when it cannot: no thread to be had, no memory,
+    // a fault earlier, no processor free, or the competing worker running.
+    bool start(std::span<const cv::ReadRequest> requests, Read read, void* reader);
     enum class Collected { Delivered, Failed, TakenBack };
-    // Waits for the batch `ticket` names, or takes it back, with every batch
-    // not yet begun, while the lane's thread has not yet begun to run: the
-    // caller then reads them itself. Failed for a ticket not under way.
-    Collected collect(Ticket ticket);
+    // Waits for the batch started, or takes it back while the lane's thread
+    // has not yet begun to run: the caller then reads it itself.
+    Collected collect();
 
 private:
-    bool takeBack(Ticket ticket);
+    bool takeBack();
     bool ensureWorker();
 
     Worthwhile worthwhile_;

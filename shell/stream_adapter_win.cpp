@@ -1,7 +1,6 @@
 #include "shell/stream_adapter_win.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "shell/fault_guard_win.h"
 
@@ -34,8 +33,7 @@ bool StreamAdapter::attach(IStream* stream) {
 }
 
 void StreamAdapter::detach() {
-    // A lane still set was left by a caller the host jumped out of: forgotten untouched.
-    ahead_.fill(AheadBatch{});
+    readingAhead_ = false;
     lane_ = nullptr;
     const ForeignCall call;
     // After a fault in its code the stream may hold its own locks: it is left alone, not released.
@@ -47,14 +45,14 @@ void StreamAdapter::detach() {
 }
 
 void StreamAdapter::readAheadThrough(ReadAheadLane* lane) {
-    if (lane == nullptr) settleEveryBatch();
-    ahead_.fill(AheadBatch{});
+    if (lane == nullptr) dropAhead();
+    readingAhead_ = false;
     lane_ = lane;
 }
 
 bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
-    // The batches read ahead are waited for: the stream has one seek pointer.
-    settleEveryBatch();
+    // A batch read ahead and not asked for is waited for: the stream has one seek pointer.
+    dropAhead();
     if (observer_ == nullptr) return readChecked(offset, destination, count);
     observer_->beforeBlockingCall();
     const bool delivered = readChecked(offset, destination, count);
@@ -66,62 +64,40 @@ bool StreamAdapter::readsAhead() const {
     return lane_ != nullptr && !proxy_ && lane_->available();
 }
 
-cv::AheadTicket StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
-    AheadBatch* batch = findAhead(cv::kNoTicket);
-    if (!readsAhead() || stream_ == nullptr || batch == nullptr) return cv::kNoTicket;
-    const ReadAheadLane::Ticket laneTicket =
-        lane_->start(requests, &StreamAdapter::readOnLane, this);
-    if (laneTicket == ReadAheadLane::kNoTicket) return cv::kNoTicket;
-    *batch = {++lastTicket_, laneTicket, ReadAheadLane::Collected::Failed, requests};
-    return batch->ticket;
+bool StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
+    if (!readsAhead() || readingAhead_ || stream_ == nullptr) return false;
+    readingAhead_ = lane_->start(requests, &StreamAdapter::readOnLane, this);
+    if (readingAhead_) aheadRequests_ = requests;
+    return readingAhead_;
 }
 
-StreamAdapter::AheadBatch* StreamAdapter::findAhead(cv::AheadTicket ticket) {
-    for (AheadBatch& batch : ahead_) {
-        if (batch.ticket == ticket) return &batch;
-    }
-    return nullptr;
-}
-
-// Waits for the lane to give the batch back, as a call to the stream for the observer.
-void StreamAdapter::settle(AheadBatch& batch) {
-    const ReadAheadLane::Ticket laneTicket = std::exchange(batch.laneTicket, 0);
-    if (laneTicket == ReadAheadLane::kNoTicket || lane_ == nullptr) return;
+// The wait for the lane's batch, as a call to the stream for the observer.
+ReadAheadLane::Collected StreamAdapter::waitForLane() {
+    readingAhead_ = false;
     if (observer_ != nullptr) observer_->beforeBlockingCall();
-    batch.outcome = lane_->collect(laneTicket);
+    const ReadAheadLane::Collected collected = lane_->collect();
     if (observer_ != nullptr) observer_->afterBlockingCall();
     if (lane_->faulted()) poisoned_ = true;
+    return collected;
 }
 
-void StreamAdapter::settleEveryBatch() {
-    for (AheadBatch& batch : ahead_) settle(batch);
-}
-
-bool StreamAdapter::collectAhead(cv::AheadTicket ticket) {
-    AheadBatch* batch = ticket == cv::kNoTicket ? nullptr : findAhead(ticket);
-    if (batch == nullptr) return false;
-    settle(*batch);
-    const AheadBatch collected = std::exchange(*batch, AheadBatch{});
-    if (collected.outcome == ReadAheadLane::Collected::Delivered) return true;
-    if (poisoned_ || (lane_ != nullptr && lane_->cancelled())) return false;
+bool StreamAdapter::collectAhead() {
+    if (!readingAhead_) return false;
+    const ReadAheadLane::Collected collected = waitForLane();
+    if (collected == ReadAheadLane::Collected::Delivered) return true;
+    if (poisoned_ || lane_->cancelled()) return false;
     // Taken back, or refused on the lane's thread (a stream whose calls belong to one thread): read
-    // here, and after a refusal only here from now on, once the lane has given back the others.
-    if (collected.outcome == ReadAheadLane::Collected::Failed) {
-        settleEveryBatch();
-        lane_ = nullptr;
-    }
-    const std::size_t delivered = cv::readInRuns(
-        collected.requests, [this](std::uint64_t offset, void* to, std::uint64_t count) {
+    // here, and from now on only here.
+    if (collected == ReadAheadLane::Collected::Failed) lane_ = nullptr;
+    const std::size_t delivered =
+        cv::readInRuns(aheadRequests_, [this](std::uint64_t offset, void* to, std::uint64_t count) {
             return read(offset, to, count);
         });
-    return delivered == collected.requests.size();
+    return delivered == aheadRequests_.size();
 }
 
-void StreamAdapter::dropAhead(cv::AheadTicket ticket) {
-    AheadBatch* batch = ticket == cv::kNoTicket ? nullptr : findAhead(ticket);
-    if (batch == nullptr) return;
-    settle(*batch);
-    *batch = AheadBatch{};
+void StreamAdapter::dropAhead() {
+    if (readingAhead_) static_cast<void>(waitForLane());
 }
 
 bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destination,

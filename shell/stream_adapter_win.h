@@ -2,7 +2,6 @@
 
 #include <objidl.h>
 
-#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -36,6 +35,9 @@ public:
     // Drops any stream held; takes a reference on `stream` and its size.
     // False for a null stream or one whose Stat fails (then nothing is held).
     bool attach(IStream* stream);
+    // Drops the stream. A lane still set was left by a caller the host jumped
+    // out of, and is forgotten without waiting on it: a caller that lives ends
+    // its use with readAheadThrough(nullptr) first.
     void detach();
     IStream* stream() const { return stream_; }  // null when none is held
     // Tells `observer` (null: no one) of the stream calls of each read from
@@ -51,7 +53,7 @@ public:
     }
 
     // Reads ahead through `lane` from now on. Null ends that use, once the
-    // batches under way are waited for; the lane must live until then. A lane
+    // batch under way is waited for; the lane must live until then. A lane
     // found still set when another is given was left by a caller the host
     // jumped out of, and is forgotten untouched.
     void readAheadThrough(ReadAheadLane* lane);
@@ -59,26 +61,15 @@ public:
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override;
     bool readsAhead() const override;
-    cv::AheadTicket readAhead(std::span<const cv::ReadRequest> requests) override;
+    bool readAhead(std::span<const cv::ReadRequest> requests) override;
     // The wait counts as a call to the stream for the observer. A batch the
     // lane had not begun, or could not read, is read here instead; after a
     // fault on the lane the stream is never called again.
-    bool collectAhead(cv::AheadTicket ticket) override;
-    void dropAhead(cv::AheadTicket ticket) override;
+    bool collectAhead() override;
+    void dropAhead() override;
 
 private:
-    // A batch started through the lane and not yet collected.
-    struct AheadBatch {
-        cv::AheadTicket ticket = cv::kNoTicket;  // kNoTicket: the record is free
-        // kNoTicket once the lane has given it back.
-        ReadAheadLane::Ticket laneTicket = ReadAheadLane::kNoTicket;
-        ReadAheadLane::Collected outcome = ReadAheadLane::Collected::Failed;
-        std::span<const cv::ReadRequest> requests;  // which its caller keeps
-    };
-
-    AheadBatch* findAhead(cv::AheadTicket ticket);
-    void settle(AheadBatch& batch);
-    void settleEveryBatch();
+    ReadAheadLane::Collected waitForLane();
     static bool readOnLane(void* adapter, std::uint64_t offset, void* destination,
                            std::uint64_t count);
     bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count);
@@ -92,10 +83,8 @@ private:
     std::optional<std::uint64_t> position_;
     BlockingCallObserver* observer_ = nullptr;
     ReadAheadLane* lane_ = nullptr;
-    std::array<AheadBatch, ReadAheadLane::kBatches> ahead_{};
-    // The adapter's own numbers, not the lane's: they stay unique across lanes,
-    // so a ticket left from an earlier lane never names a batch of this one.
-    cv::AheadTicket lastTicket_ = cv::kNoTicket;
+    bool readingAhead_ = false;  // a batch started through the lane is not yet collected
+    std::span<const cv::ReadRequest> aheadRequests_;  // that batch, which its caller keeps
     // A proxy's calls belong to one apartment: no other thread may make them.
     bool proxy_ = false;
     // A fault in the stream's code on the read-ahead lane: no call goes to it again.

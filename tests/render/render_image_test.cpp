@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <memory>
 #include <limits>
-#include <map>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -410,48 +409,39 @@ TEST(RenderImage, ATwinOfTheSourceAddsTheLowerBandsOnASecondThread) {
 }
 
 // A source that reads ahead lazily: it keeps each batch and reads it only
-// when collected, after `lag`, so rows added before their collection would
-// show; every collection from the `failFrom`-th on fails. Batches dropped,
-// read for nothing, are counted, and the most under way at once.
+// when collected, so rows added before their collection would show; every
+// collection from the `failFrom`-th on fails. Batches dropped, read for
+// nothing, are counted.
 class ReadingAheadReader final : public cv::Reader {
 public:
     ReadingAheadReader(const std::string& bytes, int failFrom)
         : memory_(bytes.data(), bytes.size()), failFrom_(failFrom) {}
     std::uint64_t size() const override { return memory_.size(); }
     bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
-        EXPECT_TRUE(batches_.empty()) << "read while a batch is read ahead";
+        EXPECT_TRUE(batch_.empty()) << "read while a batch is read ahead";
         return memory_.read(offset, destination, count);
     }
     bool readsAhead() const override { return true; }
-    cv::AheadTicket readAhead(std::span<const cv::ReadRequest> requests) override {
-        if (batches_.size() == kBatches) return cv::kNoTicket;
-        batches_[++lastTicket_].assign(requests.begin(), requests.end());
-        mostUnderWay = std::max(mostUnderWay, batches_.size());
-        return lastTicket_;
+    bool readAhead(std::span<const cv::ReadRequest> requests) override {
+        batch_.assign(requests.begin(), requests.end());
+        return true;
     }
-    bool collectAhead(cv::AheadTicket ticket) override {
-        const auto batch = batches_.find(ticket);
-        if (batch == batches_.end()) return false;
-        std::this_thread::sleep_for(lag);
-        const bool delivered = ++batches < failFrom_ && memory_.readRanges(batch->second);
-        batches_.erase(batch);
+    bool collectAhead() override {
+        const bool delivered = ++batches < failFrom_ && memory_.readRanges(batch_);
+        batch_.clear();
         return delivered;
     }
-    void dropAhead(cv::AheadTicket ticket) override {
-        if (batches_.contains(ticket)) ++dropped;
-        static_cast<void>(collectAhead(ticket));
+    void dropAhead() override {
+        if (!batch_.empty()) ++dropped;
+        static_cast<void>(collectAhead());
     }
-    std::chrono::microseconds lag{0};
     int batches = 0;
     int dropped = 0;
-    std::size_t mostUnderWay = 0;
 
 private:
-    static constexpr std::size_t kBatches = 2;
     cv::MemoryReader memory_;
     int failFrom_;
-    std::map<cv::AheadTicket, std::vector<cv::ReadRequest>> batches_;
-    cv::AheadTicket lastTicket_ = cv::kNoTicket;
+    std::vector<cv::ReadRequest> batch_;
 };
 
 // A 16-bit RGB cube whose plane p holds value(x, y + p * height).
@@ -467,10 +457,9 @@ std::string uint16Cube(std::uint32_t width, std::uint32_t height, Value value) {
     return header.bytes() + cvsamples::padData(cvsamples::bigEndianBytes(samples));
 }
 
-// The next bands (and the ones after, where the reads lag), batch, or plane
-// of a batch are read ahead: the same picture and counts as reading each
-// when it comes, none read for nothing, and a failed collection fails the
-// render.
+// The next band, batch, or plane of a batch is read ahead: the same picture
+// and counts as reading each when it comes, none read for nothing, and a
+// failed collection fails the render.
 TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
     FitsHeader pattern;
     pattern.text("BAYERPAT", "RGGB");
@@ -486,7 +475,6 @@ TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
             cvtest::BytesReader alone(file);
             const auto one = renderFile(alone, thumbnail(128), freshBudget(4000, byteLimit));
             ReadingAheadReader ahead(file, std::numeric_limits<int>::max());
-            ahead.lag = std::chrono::microseconds(byteLimit > file.size() ? 50 : 0);
             const auto two = renderFile(ahead, thumbnail(128), freshBudget(4000, byteLimit));
             ASSERT_EQ(two.status, one.status);
             EXPECT_EQ(two.image.pixels, one.image.pixels);
@@ -494,7 +482,6 @@ TEST(RenderImage, ASourceThatReadsAheadIsGivenTheNextRowsWhileTheLastAreAdded) {
             EXPECT_EQ(two.report.rowsRead, one.report.rowsRead);
             if (byteLimit > file.size()) {
                 EXPECT_GE(ahead.batches, 3);
-                EXPECT_EQ(ahead.mostUnderWay, 2u) << "slow reads: the group after the next too";
             }
             EXPECT_EQ(ahead.dropped, 0) << byteLimit;
         }

@@ -244,11 +244,13 @@ public:
     std::atomic<int> mostInside{0};
 
 private:
-    // Left by a fault's jump too, which runs no destructor: then counted as still inside.
+    // A fault's jump runs no destructor: its thread then counts as inside for good, and a call
+    // after the fault would show as a second.
     struct Inside {
         explicit Inside(SecondReaderStream& stream) : stream_(stream) {
             const int now = ++stream.inside_;
-            if (now > stream.mostInside) stream.mostInside = now;  // a second thread is the fault
+            for (int most = stream.mostInside; now > most;)
+                if (stream.mostInside.compare_exchange_weak(most, now)) break;
         }
         ~Inside() { --stream_.inside_; }
         SecondReaderStream& stream_;
