@@ -1,6 +1,7 @@
 #include "render/band_reader.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -17,6 +18,12 @@ std::size_t bandSlot(const Band& band, std::uint64_t cell, std::uint32_t rowsPer
 }
 
 }  // namespace
+
+std::uint64_t bandsPerGroup(const SamplingState& s) {
+    const std::uint64_t bandBytes = s.bandSlots * s.rowBytes;
+    if (s.main.source->resident() || bandBytes == 0 || bandBytes > kMaxFetchBytes / 2) return 0;
+    return std::clamp<std::uint64_t>(kBytesReadAhead / bandBytes, 1, kMaxFetchBytes / bandBytes);
+}
 
 bool BandReader::plan(std::uint32_t rowsPerRead) {
     const SamplingState& s = s_;
@@ -47,12 +54,13 @@ bool BandReader::plan(std::uint32_t rowsPerRead) {
 
 ReadStatus BandReader::sampleRest() {
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.begin(s_.sampler, c);
-    RowLane second;
-    const std::uint64_t split = prepareSecondLane(*this, second);
-    if (split >= s_.out.height) prepareReadAhead();
-    const ReadStatus status = split < s_.out.height ? addBandsOnTwoLanes(*this, second, split)
-                                                    : addBands(s_.main, 0, s_.out.height);
-    s_.exhausted = s_.main.exhausted || second.exhausted;
+    // On the heap: a fault on its thread leaves it to leak.
+    std::unique_ptr<RowLane> second(new (std::nothrow) RowLane);
+    const bool twoLanes = second && prepareSecondLane(*this, *second, bandsPerFetch_);
+    if (!twoLanes) prepareReadAhead();
+    const ReadStatus status = twoLanes ? addBandsOnTwoLanes(*this, second, bandsPerFetch_)
+                                       : addBands(s_.main, 0, s_.out.height);
+    s_.exhausted = s_.main.exhausted || (second && second->exhausted);
     for (std::uint32_t c = 0; c < s_.sampler.channels; ++c) schedule_.end(s_.sampler, c, visited_);
     return status;
 }
@@ -113,13 +121,11 @@ bool BandReader::laneExhausted(const RowLane& lane) const {
 void BandReader::prepareReadAhead() {
     RowLane& lane = s_.main;
     lane.spare.reset();  // the first pass's, which has as few slots as its own
-    const std::uint64_t bandBytes = s_.bandSlots * s_.rowBytes;
-    if (lane.source->resident() || bandBytes == 0 || bandBytes > kMaxFetchBytes / 2 ||
+    const std::uint64_t bands = bandsPerGroup(s_);
+    if (bands == 0 ||
         visits() * s_.reader.rowsPerCell() * s_.planes * s_.rowBytes < kMinBytesForSecondThread) {
         return;
     }
-    const std::uint64_t bands =
-        std::clamp<std::uint64_t>(kBytesReadAhead / bandBytes, 1, kMaxFetchBytes / bandBytes);
     const auto slots = static_cast<std::size_t>(bands * s_.bandSlots);
     try {
         std::unique_ptr<RowSource> source = lane.source->sibling(slots);

@@ -15,6 +15,11 @@ namespace cv {
 // reading pass after pass, and the schedule gives the sampler the same values.
 constexpr std::uint64_t kBytesReadAhead = 512 * 1024;  // the bands of one fetch, at least one
 
+// The bands fetched at once where rows are read and a fetch is worth
+// filling: about kBytesReadAhead of them, at least one; 0 where the rows are
+// lent from memory or a band alone fills half a fetch.
+std::uint64_t bandsPerGroup(const SamplingState& s);
+
 class BandReader {
 public:
     explicit BandReader(SamplingState& state) : s_(state) {}
@@ -47,7 +52,8 @@ private:
     SampleSchedule schedule_;
     std::vector<std::uint8_t> visited_;  // of each planned visit: whether its rows were added
     std::atomic<bool> lanesStopped_{false};
-    std::uint64_t bandsPerFetch_ = 1;  // more where the reader reads ahead
+    // More where the reader reads ahead, or two lanes read in turns.
+    std::uint64_t bandsPerFetch_ = 1;
 };
 
 }  // namespace cv

@@ -7,6 +7,7 @@
 #include "core/reader.h"
 #include "core/render_settings.h"
 #include "render/compose_image.h"
+#include "render/lane_thread.h"
 #include "render/rgb_image.h"
 #include "render/statistics.h"
 #include "render/stretch.h"
@@ -38,9 +39,10 @@ struct RenderOptions {
     std::uint32_t maxPasses = 0;  // 0: no limit
     bool smoothPartial = true;
     bool preferEmbeddedThumbnail = false;
-    // A second thread may add the lower bands of the passes after the first;
+    // A second thread may add bands of the passes after the first;
     // only for callers whose renders may use more than the calling thread.
     bool secondThread = false;
+    LaneThread* laneThread = nullptr;  // the second lane's thread; null: one of the render's own
     std::uint64_t workingMemory = kWorkingMemory;
     std::uint64_t maxBlockBytes = kMaxBlockBytes;
     std::uint32_t rowsPerRead = 0;               // 0: adaptive

@@ -118,6 +118,10 @@ public:
         if (!samples_.readsAhead()) return nullptr;
         return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots);
     }
+    std::unique_ptr<RowSource> widened(std::size_t slots) const override {
+        if (owned_) return nullptr;  // the twin is this source's alone
+        return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots);
+    }
 
 private:
     // The requests of `rows` of the planes from `plane`, one slot each; false
@@ -160,6 +164,10 @@ bool RowSource::fetchAhead(const std::vector<std::uint64_t>&, std::uint32_t, std
 }
 
 std::unique_ptr<RowSource> RowSource::sibling(std::size_t) const {
+    return nullptr;
+}
+
+std::unique_ptr<RowSource> RowSource::widened(std::size_t) const {
     return nullptr;
 }
 

@@ -53,6 +53,9 @@ public:
     // into at once. Null where the reader does not read ahead. Throws
     // std::bad_alloc.
     virtual std::unique_ptr<RowSource> sibling(std::size_t slots) const;
+    // The same rows through the same reader, fetching up to `slots` rows at
+    // once; null where the source cannot (the default). Throws std::bad_alloc.
+    virtual std::unique_ptr<RowSource> widened(std::size_t slots) const;
 };
 
 // Rows lent by `samples` when it holds every plane in memory, else read
