@@ -18,12 +18,14 @@ std::uint64_t pixelCount(const RgbImage& picture) {
 // One pass, with a budget started at `startTime` by `clock`.
 ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSettings& settings,
                       bool quickPass, const std::atomic<bool>* cancel, SteadyClock clock,
-                      std::int64_t startTime, RgbImage& picture) {
+                      std::int64_t startTime, LaneThread* laneThread, RgbImage& picture) {
     RenderBudget budget = previewBudget(quickPass, cancel);
     budget.clock = clock;
     budget.startTime = startTime;
-    const ReadStatus status =
-        renderImage(reader, data, previewOptions(quickPass, settings), budget, picture);
+    RenderOptions options = previewOptions(quickPass, settings);
+    options.secondThread = laneThread != nullptr;
+    options.laneThread = laneThread;
+    const ReadStatus status = renderImage(reader, data, options, budget, picture);
     if (!isGood(status, picture)) picture = RgbImage{};
     return status == ReadStatus::Partial ? ReadStatus::Ok : status;
 }
@@ -32,7 +34,7 @@ ReadStatus renderPass(Reader& reader, const ImageData& data, const RenderSetting
 
 ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
                               const std::atomic<bool>* cancel, PreviewPicture& result,
-                              SteadyClock clock) {
+                              SteadyClock clock, LaneThread* laneThread) {
     result = PreviewPicture{};
     // The header's reads count against the first pass, whichever it turns out to be; no
     // pass allows more than the full one.
@@ -49,13 +51,14 @@ ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
     RgbImage quick;
     const bool quickPass = data.hasThumbnail && isUsable(data.thumbnail);
     if (quickPass) {
-        static_cast<void>(renderPass(reader, data, settings, true, cancel, clock, started, quick));
+        static_cast<void>(
+            renderPass(reader, data, settings, true, cancel, clock, started, laneThread, quick));
     }
     const bool cancelled = cancel != nullptr && cancel->load(std::memory_order_relaxed);
     RgbImage full;
     ReadStatus status = cancelled ? ReadStatus::Cancelled
                                   : renderPass(reader, data, settings, false, cancel, clock,
-                                               quickPass ? clock() : started, full);
+                                               quickPass ? clock() : started, laneThread, full);
     if (quick.empty() && full.empty())
         return status == ReadStatus::Ok ? ReadStatus::Malformed : status;
 

@@ -22,9 +22,11 @@ struct PreviewPicture {
 // is kept, and a full render that fails falls back to the thumbnail. After a
 // cancel only a quick picture already made is used. The header is read
 // within the first pass's budget. Ok with a picture, or the status that left
-// none. `clock` times the budgets (tests give their own).
+// none. `clock` times the budgets (tests give their own). With a
+// `laneThread`, both passes may add their later bands on it as well.
 [[nodiscard]] ReadStatus loadPreviewPicture(Reader& reader, const RenderSettings& settings,
                                             const std::atomic<bool>* cancel, PreviewPicture& result,
-                                            SteadyClock clock = steadyNowNs);
+                                            SteadyClock clock = steadyNowNs,
+                                            LaneThread* laneThread = nullptr);
 
 }  // namespace cv

@@ -27,7 +27,8 @@ HRESULT runGuardedOnOwnThread(GuardedWork work, void* context) noexcept;
 // Marks a call out of Corvane (the shell's stream, GDI, the registry) for as
 // long as it lives: a processor fault raised meanwhile on this thread belongs
 // to the code called, which may handle it itself, so the guard lets it pass
-// (on a thread of Corvane's own it does not: see runGuardedOnOwnThread).
+// (on a thread of Corvane's own it does not: see runGuardedOnOwnThread),
+// after running the guard's cleanups.
 class ForeignCall {
 public:
     ForeignCall() noexcept;
@@ -36,7 +37,37 @@ public:
     ForeignCall& operator=(const ForeignCall&) = delete;
 
 private:
-    void* suspended_;  // the guard of this thread, put back at the end
+    void* suspended_;  // the guard of this thread, whose faults are the host's meanwhile
+};
+
+class FaultCleanup;
+void runFaultCleanups(FaultCleanup* first) noexcept;  // the guard's landing, after a fault
+
+// Work that must be done before a faulting guarded call's frames are left,
+// while they are still intact: another thread still using them is stopped
+// and waited for. While enlisted, a processor fault on this thread runs
+// `cleanup(context)` on the faulting thread, once: before the guard's jump
+// back, or, for a fault in a foreign call, before the host's handlers see it
+// (whatever they then do, the call's frames may be left).
+class FaultCleanup {
+public:
+    using Cleanup = void (*)(void* context);
+    FaultCleanup(Cleanup cleanup, void* context) noexcept : cleanup_(cleanup), context_(context) {}
+    ~FaultCleanup() { withdraw(); }
+    FaultCleanup(const FaultCleanup&) = delete;
+    FaultCleanup& operator=(const FaultCleanup&) = delete;
+
+    // Joins the guarded call running on this thread, if there is one. The
+    // cleanup must be withdrawn on the same thread before that call returns.
+    void enlist() noexcept;
+    void withdraw() noexcept;
+
+private:
+    friend void runFaultCleanups(FaultCleanup* first) noexcept;
+    Cleanup cleanup_;
+    void* context_;
+    void* guard_ = nullptr;  // the guard enlisted with, or null
+    FaultCleanup* next_ = nullptr;
 };
 
 // Removes the handler and frees the thread slot; the library calls it when

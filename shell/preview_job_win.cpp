@@ -33,9 +33,18 @@ public:
         return false;
     }
     void dropAhead() override { inner_.dropAhead(); }
+    std::unique_ptr<cv::Reader> twin() override {
+        std::unique_ptr<cv::Reader> inner = inner_.twin();
+        if (!inner) return nullptr;
+        return std::unique_ptr<cv::Reader>(new CancellableReader(std::move(inner), cancel_));
+    }
 
 private:
+    CancellableReader(std::unique_ptr<cv::Reader> owned, const std::atomic<bool>& cancel)
+        : inner_(*owned), owned_(std::move(owned)), cancel_(cancel) {}
+
     cv::Reader& inner_;
+    std::unique_ptr<cv::Reader> owned_;  // a twin this one reads through, or null
     const std::atomic<bool>& cancel_;
 };
 
@@ -46,10 +55,16 @@ void showListing(PreviewContent& content, cv::PreviewListing&& listing) {
     content.listingChanged = true;
 }
 
+struct LoadCall {
+    PreviewJob* job;
+    ReadAheadLane* lane;
+};
+
 // Text kinds first, then the picture. The content is filled only at the
 // end, so a fault part-way leaves it untouched.
 HRESULT loadContent(void* context) {
-    auto& job = *static_cast<PreviewJob*>(context);
+    const auto& call = *static_cast<LoadCall*>(context);
+    auto& job = *call.job;
     CancellableReader source(job.source, *job.cancel);
     PreviewContent content;
     cv::ListingResult listing = cv::buildListing(source);
@@ -59,8 +74,8 @@ HRESULT loadContent(void* context) {
         content.statusText = kUnreadableText;
     } else {
         cv::PreviewPicture loaded;
-        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded) ==
-            cv::ReadStatus::Ok) {
+        if (cv::loadPreviewPicture(source, readRenderSettings(), job.cancel.get(), loaded,
+                                   cv::steadyNowNs, call.lane) == cv::ReadStatus::Ok) {
             setPicture(content, std::move(loaded.picture), loaded.metadata);
         } else if (!job.cancel->load()) {
             content.statusText = kUnreadableText;
@@ -88,7 +103,8 @@ void CALLBACK runJob(PTP_CALLBACK_INSTANCE instance, void* context) {
     // Outside the guarded call: its thread is waited for even after a fault.
     ReadAheadLane lane(nullptr, job->cancel.get());
     job->source.readAheadThrough(&lane);
-    const HRESULT loaded = runGuarded(loadContent, job);
+    LoadCall call{job, &lane};
+    const HRESULT loaded = runGuarded(loadContent, &call);
     job->source.readAheadThrough(nullptr);
     if (FAILED(loaded)) {
         job->content = PreviewContent{};

@@ -39,6 +39,9 @@ struct ReadAheadShare {
     ReadAheadLane::Read read = nullptr;
     void* reader = nullptr;
     const std::atomic<bool>* cancel = nullptr;  // asked between runs; null: never
+    cv::LaneWork* work = nullptr;               // a share of the bands asked for instead of a batch
+    void (*release)(void*) = nullptr;           // after a fault, on the faulting thread
+    void* releaseContext = nullptr;
     bool delivered = false;
     std::atomic<bool> faulted{false};  // the thread's reading raised a processor fault or threw
     std::atomic<bool> begun{false};    // the callback runs: the pool gave it a thread
@@ -103,6 +106,11 @@ HRESULT readBatch(void* context) {
     return delivered == share.requests.size() ? S_OK : S_FALSE;
 }
 
+HRESULT runShare(void* context) {
+    static_cast<ReadAheadShare*>(context)->work->run();
+    return S_OK;
+}
+
 void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WORK) {
     auto* share = static_cast<ReadAheadShare*>(context);
     share->begun.store(true, std::memory_order_release);
@@ -116,10 +124,16 @@ void CALLBACK serveBatches(PTP_CALLBACK_INSTANCE instance, void* context, PTP_WO
         if (!share->state.compare_exchange_strong(expected, LaneState::Reading,
                                                   std::memory_order_acq_rel))
             continue;
-        // The guard reports a fault (or an exception) as E_FAIL, which readBatch never returns.
-        const HRESULT result = runGuardedOnOwnThread(readBatch, share);
+        // The guard reports a fault (or an exception) as E_FAIL, which the work never returns.
+        cv::LaneWork* work = share->work;
+        const HRESULT result = runGuardedOnOwnThread(work != nullptr ? runShare : readBatch, share);
         share->delivered = result == S_OK;
         share->faulted.store(result == E_FAIL);
+        if (result == E_FAIL) {
+            if (share->release != nullptr) share->release(share->releaseContext);
+            // The caller's share stops too: the render has failed.
+            if (work != nullptr) work->stop();
+        }
         setState(*share, LaneState::Done);
         if (result == E_FAIL) break;
     }
@@ -162,8 +176,66 @@ bool ReadAheadLane::start(std::span<const cv::ReadRequest> requests, Read read, 
     share.read = read;
     share.reader = reader;
     share.cancel = cancel_;
+    share.work = nullptr;
+    share.release = release_;
+    share.releaseContext = releaseContext_;
     setState(share, LaneState::Asked);
     return true;
+}
+
+bool ReadAheadLane::mayStart() const {
+    return startedWork_ == nullptr && available() &&
+           (competing_ == nullptr || !competing_->running());
+}
+
+bool ReadAheadLane::start(cv::LaneWork& work) {
+    if (!mayStart() || !ensureWorker()) return false;
+    ReadAheadShare& share = *share_;
+    share.work = &work;
+    share.release = release_;
+    share.releaseContext = releaseContext_;
+    startedWork_ = &work;
+    cleanup_.enlist();
+    setState(share, LaneState::Asked);
+    return true;
+}
+
+bool ReadAheadLane::join() {
+    cv::LaneWork* work = startedWork_;
+    // None, or stopped and waited for at a fault on this thread that the host then handled.
+    if (work == nullptr) return !faulted();
+    ReadAheadShare& share = *share_;
+    if (takeBack()) {
+        startedWork_ = nullptr;
+        cleanup_.withdraw();
+        share.work = nullptr;
+        work->run();
+        return true;
+    }
+    // Enlisted until the share is done: a fault meanwhile must still wait for it.
+    if (observer_ != nullptr) observer_->beforeBlockingCall();
+    waitForBatch(share);
+    if (observer_ != nullptr) observer_->afterBlockingCall();
+    startedWork_ = nullptr;
+    cleanup_.withdraw();
+    share.work = nullptr;
+    if (share.faulted) return false;
+    setState(share, LaneState::Idle);
+    return true;
+}
+
+// At a fault on the caller's thread, whose frames the share still uses: it
+// is stopped and waited for before the guard jumps back past them.
+void ReadAheadLane::stopShareAfterFault(void* context) {
+    auto& lane = *static_cast<ReadAheadLane*>(context);
+    if (lane.release_ != nullptr) lane.release_(lane.releaseContext_);
+    cv::LaneWork* work = lane.startedWork_;
+    if (work == nullptr) return;
+    lane.startedWork_ = nullptr;
+    if (lane.takeBack()) return;
+    work->stop();
+    waitForBatch(*lane.share_);
+    lane.share_->work = nullptr;
 }
 
 // A batch is taken back while the pool has not yet given the callback a

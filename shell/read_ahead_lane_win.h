@@ -6,6 +6,9 @@
 #include <span>
 
 #include "core/reader.h"
+#include "render/lane_thread.h"
+#include "shell/blocking_call_observer_win.h"
+#include "shell/fault_guard_win.h"
 
 namespace cvwin {
 
@@ -28,15 +31,19 @@ protected:
 // render's thread rather than split between two. It reads only between
 // start() and collect(), so the stream is used by one thread at a time.
 //
+// It also lends its thread to the render's second lane (cv::LaneThread),
+// whose share of the bands then reads through a twin of the caller's stream
+// while the caller's thread adds the other share.
+//
 // The callback runs under its own fault guard: a fault on it, in the
-// stream's code too, fails the batch, and no batch starts after it (the
+// stream's code too, fails the batch or the share, and nothing starts after it (the
 // guard comes first, so it also takes a fault the stream would have handled
 // itself, and the stream's state is unknown from then on). It holds
 // its own reference to this library and its own share of the state, so a
 // host that jumps out past this object's destructor leaks a pool thread
 // rather than leaving it to run in freed memory or an unloaded library. The
 // destructor waits for the callback to return.
-class ReadAheadLane {
+class ReadAheadLane final : public cv::LaneThread {
 public:
     using Read = bool (*)(void* reader, std::uint64_t offset, void* destination,
                           std::uint64_t count);
@@ -49,7 +56,7 @@ public:
     explicit ReadAheadLane(Worthwhile worthwhile = nullptr,
                            const std::atomic<bool>* cancel = nullptr)
         : worthwhile_(worthwhile), cancel_(cancel) {}
-    ~ReadAheadLane();  // waits for a batch under way, then for the callback to return
+    ~ReadAheadLane();  // waits for a batch or share under way, then for the callback to return
     ReadAheadLane(const ReadAheadLane&) = delete;
     ReadAheadLane& operator=(const ReadAheadLane&) = delete;
 
@@ -57,6 +64,16 @@ public:
     // turns on one processor, and the render would wait for the lane's
     // turn. The worker must outlive the lane's use.
     void yieldTo(const CompetingWorker* worker) { competing_ = worker; }
+    // Called on the thread where a fault ended a batch or a share, right
+    // after it, and on the caller's thread when a fault there ends a share's
+    // wait: whatever the faulting thread held (a turn at the stream) is let
+    // go. Null: nothing.
+    void afterFault(void (*release)(void*), void* context) {
+        release_ = release;
+        releaseContext_ = context;
+    }
+    // Told of join()'s wait for a share (null: no one); it must outlive the lane's use.
+    void observeWaits(BlockingCallObserver* observer) { observer_ = observer; }
 
     // Whether start() may take batches (the render then keeps a second
     // destination to read ahead into).
@@ -75,15 +92,30 @@ public:
     // has not yet begun to run: the caller then reads it itself.
     Collected collect();
 
+    // A share of the bands, on the lane's thread, under the same conditions
+    // as a batch. A fault on the caller's thread while it runs stops and
+    // waits for it before the caller's frames are left.
+    bool mayStart() const override;
+    bool start(cv::LaneWork& work) override;
+    // Waits for the share, or runs it here when the lane's thread had not
+    // yet begun; false after a fault on the lane's thread.
+    bool join() override;
+
 private:
     bool takeBack();
     bool ensureWorker();
+    static void stopShareAfterFault(void* lane);
 
     Worthwhile worthwhile_;
     const std::atomic<bool>* cancel_;
     const CompetingWorker* competing_ = nullptr;
     ReadAheadShare* share_ = nullptr;  // the owner's share, or null before the first batch
     PTP_WORK work_ = nullptr;          // the serving callback, once submitted
+    void (*release_)(void*) = nullptr;
+    void* releaseContext_ = nullptr;
+    BlockingCallObserver* observer_ = nullptr;
+    cv::LaneWork* startedWork_ = nullptr;  // the share started and not yet joined
+    FaultCleanup cleanup_{&ReadAheadLane::stopShareAfterFault, this};
 };
 
 }  // namespace cvwin

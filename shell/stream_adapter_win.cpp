@@ -12,6 +12,23 @@ constexpr std::uint64_t kMaxBytesPerRead = 0x10000000;  // keeps each count with
 
 }  // namespace
 
+// Reads through the adapter's stream, in turns with it.
+class StreamAdapterTwin final : public cv::Reader {
+public:
+    explicit StreamAdapterTwin(StreamAdapter& adapter) : adapter_(adapter) { ++adapter_.twins_; }
+    ~StreamAdapterTwin() override { --adapter_.twins_; }
+    StreamAdapterTwin(const StreamAdapterTwin&) = delete;
+    StreamAdapterTwin& operator=(const StreamAdapterTwin&) = delete;
+
+    std::uint64_t size() const override { return adapter_.size(); }
+    bool read(std::uint64_t offset, void* destination, std::uint64_t count) override {
+        return adapter_.readChecked(offset, destination, count, true);
+    }
+
+private:
+    StreamAdapter& adapter_;
+};
+
 StreamAdapter::~StreamAdapter() {
     detach();
 }
@@ -48,20 +65,42 @@ void StreamAdapter::readAheadThrough(ReadAheadLane* lane) {
     if (lane == nullptr) dropAhead();
     readingAhead_ = false;
     lane_ = lane;
+    if (lane == nullptr) return;
+    lane->afterFault(&StreamAdapter::releaseTurnAfterFault, this);
+    lane->observeWaits(observer_);
+}
+
+std::unique_ptr<cv::Reader> StreamAdapter::twin() {
+    // Only beside a lane, whose thread is under a fault guard and holds the library.
+    if (stream_ == nullptr || lane_ == nullptr || proxy_ || poisoned_ || readingAhead_)
+        return nullptr;
+    return std::make_unique<StreamAdapterTwin>(*this);
+}
+
+// A thread that faulted during its turn never ends it: its fault handling lets
+// the turn go, and the stream, whose state is unknown, is not called again.
+void StreamAdapter::releaseTurnAfterFault(void* context) {
+    auto& adapter = *static_cast<StreamAdapter*>(context);
+    if (adapter.turnHolder_.load() != GetCurrentThreadId()) return;
+    adapter.poisoned_ = true;
+    adapter.turnHolder_.store(0);
+    ReleaseSRWLockExclusive(&adapter.turn_);
 }
 
 bool StreamAdapter::read(std::uint64_t offset, void* destination, std::uint64_t count) {
     // A batch read ahead and not asked for is waited for: the stream has one seek pointer.
     dropAhead();
-    if (observer_ == nullptr) return readChecked(offset, destination, count);
+    // Only while a twin lives does another thread read: a turn is taken then.
+    const bool inTurns = twins_ > 0;
+    if (observer_ == nullptr) return readChecked(offset, destination, count, inTurns);
     observer_->beforeBlockingCall();
-    const bool delivered = readChecked(offset, destination, count);
+    const bool delivered = readChecked(offset, destination, count, inTurns);
     observer_->afterBlockingCall();
     return delivered;
 }
 
 bool StreamAdapter::readsAhead() const {
-    return lane_ != nullptr && !proxy_ && lane_->available();
+    return lane_ != nullptr && !proxy_ && twins_ == 0 && lane_->available();
 }
 
 bool StreamAdapter::readAhead(std::span<const cv::ReadRequest> requests) {
@@ -102,14 +141,59 @@ void StreamAdapter::dropAhead() {
 
 bool StreamAdapter::readOnLane(void* adapter, std::uint64_t offset, void* destination,
                                std::uint64_t count) {
-    return static_cast<StreamAdapter*>(adapter)->readChecked(offset, destination, count);
+    return static_cast<StreamAdapter*>(adapter)->readChecked(offset, destination, count, false);
 }
 
-bool StreamAdapter::readChecked(std::uint64_t offset, void* destination, std::uint64_t count) {
+bool StreamAdapter::readChecked(std::uint64_t offset, void* destination, std::uint64_t count,
+                                bool inTurns) {
     if (stream_ == nullptr || destination == nullptr || poisoned_) return false;
     if (count == 0) return true;
     if (count > size_ || offset > size_ - count) return false;
-    return readStream(offset, static_cast<unsigned char*>(destination), count);
+    auto* out = static_cast<unsigned char*>(destination);
+    return inTurns ? readInTurn(offset, out, count) : readStream(offset, out, count);
+}
+
+namespace {
+
+// Ends a thread's turn at the stream when it leaves the read, unless a fault
+// in the stream let the turn go already; a turn left by an exception leaves
+// the stream's state unknown.
+class TurnEnd {
+public:
+    TurnEnd(std::atomic<DWORD>& holder, SRWLOCK& turn, std::atomic<bool>& poisoned)
+        : holder_(holder), turn_(turn), poisoned_(poisoned), self_(GetCurrentThreadId()) {
+        holder_.store(self_);
+    }
+    ~TurnEnd() {
+        if (holder_.load() != self_) return;
+        if (!completed_) poisoned_ = true;
+        holder_.store(0);
+        ReleaseSRWLockExclusive(&turn_);
+    }
+    TurnEnd(const TurnEnd&) = delete;
+    TurnEnd& operator=(const TurnEnd&) = delete;
+
+    bool stillHeld() const { return holder_.load() == self_; }
+    void complete() { completed_ = true; }
+
+private:
+    std::atomic<DWORD>& holder_;
+    SRWLOCK& turn_;
+    std::atomic<bool>& poisoned_;
+    DWORD self_;
+    bool completed_ = false;
+};
+
+}  // namespace
+
+bool StreamAdapter::readInTurn(std::uint64_t offset, unsigned char* out, std::uint64_t count) {
+    AcquireSRWLockExclusive(&turn_);
+    TurnEnd end(turnHolder_, turn_, poisoned_);
+    // The turn may have been let go by a thread that faulted in the stream meanwhile.
+    const bool delivered = !poisoned_ && readStream(offset, out, count);
+    end.complete();
+    // A fault in the stream, which its host then handled, let this turn go already.
+    return end.stillHeld() && delivered;
 }
 
 bool StreamAdapter::readStream(std::uint64_t offset, unsigned char* out, std::uint64_t count) {

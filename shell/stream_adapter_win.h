@@ -2,29 +2,22 @@
 
 #include <objidl.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "core/reader.h"
+#include "shell/blocking_call_observer_win.h"
 #include "shell/read_ahead_lane_win.h"
 
 namespace cvwin {
 
-// Told before and after each call to a stream that may block (Seek and the
-// Reads of one read), by the thread making it.
-class BlockingCallObserver {
-public:
-    virtual void beforeBlockingCall() = 0;
-    virtual void afterBlockingCall() = 0;
-
-protected:
-    ~BlockingCallObserver() = default;
-};
-
 // The byte source over the shell's IStream: seeks, then reads until the
-// request is filled, at most 256 MiB per Read call. It has no twin, so one
-// thread at a time reads through it; a read-ahead lane may take its batches
-// in turn with the caller's thread.
+// request is filled, at most 256 MiB per Read call. The stream has one seek
+// pointer, so each Seek and Read that follows it is one turn, taken by one
+// thread at a time: a read-ahead lane's batches, and a twin's reads on the
+// render's second lane, take their turns with the caller's thread.
 class StreamAdapter final : public cv::Reader {
 public:
     StreamAdapter() = default;
@@ -67,13 +60,21 @@ public:
     // fault on the lane the stream is never called again.
     bool collectAhead() override;
     void dropAhead() override;
+    // Null without a lane (the twin's reads belong on its thread), for a proxy
+    // (its calls belong to one thread), after a fault in the stream's code,
+    // and while a batch is read ahead. While a twin lives, nothing is read
+    // ahead.
+    std::unique_ptr<cv::Reader> twin() override;
 
 private:
+    friend class StreamAdapterTwin;
     ReadAheadLane::Collected waitForLane();
     static bool readOnLane(void* adapter, std::uint64_t offset, void* destination,
                            std::uint64_t count);
-    bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count);
+    bool readChecked(std::uint64_t offset, void* destination, std::uint64_t count, bool inTurns);
+    bool readInTurn(std::uint64_t offset, unsigned char* destination, std::uint64_t count);
     bool readStream(std::uint64_t offset, unsigned char* destination, std::uint64_t count);
+    static void releaseTurnAfterFault(void* adapter);
 
     IStream* stream_ = nullptr;
     std::uint64_t size_ = 0;
@@ -87,8 +88,11 @@ private:
     std::span<const cv::ReadRequest> aheadRequests_;  // that batch, which its caller keeps
     // A proxy's calls belong to one apartment: no other thread may make them.
     bool proxy_ = false;
-    // A fault in the stream's code on the read-ahead lane: no call goes to it again.
-    bool poisoned_ = false;
+    // A fault in the stream's code on another thread: no call goes to it again.
+    std::atomic<bool> poisoned_{false};
+    SRWLOCK turn_ = SRWLOCK_INIT;
+    std::atomic<DWORD> turnHolder_{0};  // the thread taking its turn, or 0
+    std::atomic<int> twins_{0};
 };
 
 }  // namespace cvwin

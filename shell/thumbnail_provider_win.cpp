@@ -23,6 +23,7 @@ struct PipelineCall {
     StreamAdapter* source;
     UINT cx;
     PreparedBitmap* prepared;
+    ReadAheadLane* lane;
     HBITMAP* bitmap;
 };
 
@@ -62,6 +63,9 @@ HRESULT ThumbnailProvider::runPipeline(void* context) {
     const cv::RenderSettings settings = readRenderSettings();
     cv::RenderOptions options = cv::thumbnailOptions(call.cx, settings);
     options.sizeListener = call.prepared;
+    // The lane's thread adds a share of the bands when a processor is free for it.
+    options.secondThread = true;
+    options.laneThread = call.lane;
     cv::RgbImage image;
     cv::RenderReport report;
     const cv::ReadStatus status =
@@ -88,7 +92,7 @@ IFACEMETHODIMP ThumbnailProvider::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALP
     ReadAheadLane lane(processorSpare);
     lane.yieldTo(&prepared);
     source_.readAheadThrough(&lane);
-    PipelineCall call{&source_, cx, &prepared, bitmap};
+    PipelineCall call{&source_, cx, &prepared, &lane, bitmap};
     const HRESULT result = runGuarded(&ThumbnailProvider::runPipeline, &call);
     source_.readAheadThrough(nullptr);
     source_.assumeSoleUse(false);

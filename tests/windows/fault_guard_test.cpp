@@ -46,4 +46,31 @@ TEST(FaultGuard, TurnsExceptionsAndProcessorFaultsIntoEFail) {
         << "the guard works again after a fault";
 }
 
+// Enlists a cleanup that counts its runs, and withdraws it before a fault
+// when asked.
+struct CleanupCall {
+    bool withdrawFirst;
+    int ran = 0;
+};
+
+void countCleanup(void* context) {
+    ++static_cast<CleanupCall*>(context)->ran;
+}
+
+HRESULT faultWithCleanup(void* context) {
+    auto& call = *static_cast<CleanupCall*>(context);
+    cvwin::FaultCleanup cleanup(countCleanup, &call);
+    cleanup.enlist();
+    if (call.withdrawFirst) cleanup.withdraw();
+    return writeThroughNull(nullptr);
+}
+
+TEST(FaultGuard, RunsTheCleanupsEnlistedBeforeJumpingBackAfterAFault) {
+    for (const bool withdrawFirst : {false, true}) {
+        CleanupCall call{withdrawFirst};
+        EXPECT_EQ(cvwin::runGuarded(faultWithCleanup, &call), E_FAIL);
+        EXPECT_EQ(call.ran, withdrawFirst ? 0 : 1);
+    }
+}
+
 }  // namespace
