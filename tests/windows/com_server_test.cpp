@@ -241,16 +241,18 @@ HRESULT thumbnailFrom(IThumbnailProvider* provider, UINT size = 64) {
 // thumbnail large enough for its bitmap to be made on a worker; no handle
 // that a thumbnail opens may stay either.
 TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
-    const std::string bytes = cvtest::generatedSample("starfield-1024x768.fits");
+    const std::string bytes = cvtest::generatedSample("starfield-1920x1280.fits");
     auto useAndUnload = [&](LoadedServer& server) {
         IStream* stream = cvtest::memoryStream(bytes);
         auto* provider =
             server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
         auto* store = server.initialised<IPropertyStore>(cvwin::kPropertyStoreClsid, stream);
         stream->Release();
-        // 1,024 px prepares its bitmap on a worker; 256 px reads its bands ahead on a pool thread.
+        // 1,024 px prepares its bitmap on a worker and adds bands on the lane's pool thread, as
+        // 256 px does; 16 px, whose bands each fill a fetch, reads them ahead there instead.
         EXPECT_EQ(thumbnailFrom(provider, 1024), S_OK);
         EXPECT_EQ(thumbnailFrom(provider, 256), S_OK);
+        EXPECT_EQ(thumbnailFrom(provider, 16), S_OK);
         DWORD count = 0;
         EXPECT_EQ(store->GetCount(&count), S_OK);
         EXPECT_GT(count, 0u) << "the store read the file through the guard too";
