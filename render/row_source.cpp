@@ -116,7 +116,7 @@ public:
     }
     std::unique_ptr<RowSource> sibling(std::size_t slots) const override {
         if (!samples_.readsAhead()) return nullptr;
-        return std::make_unique<ReadRows>(samples_, nullptr, layout_, slots);
+        return widened(slots);
     }
     std::unique_ptr<RowSource> widened(std::size_t slots) const override {
         if (owned_) return nullptr;  // the twin is this source's alone
