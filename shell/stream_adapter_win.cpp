@@ -1,6 +1,7 @@
 #include "shell/stream_adapter_win.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "shell/fault_guard_win.h"
 
@@ -9,6 +10,18 @@ namespace cvwin {
 namespace {
 
 constexpr std::uint64_t kMaxBytesPerRead = 0x10000000;  // keeps each count within a ULONG
+
+// From a seek to the end where the stream allows it: a file stream's Stat
+// asks for all of the file's information, which under Wine took a hundred
+// times as long (0.5 ms, against 5 microseconds). The first read seeks to
+// its own place.
+std::optional<std::uint64_t> streamSize(IStream* stream) {
+    ULARGE_INTEGER end{};
+    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end))) return end.QuadPart;
+    STATSTG stat{};
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return std::nullopt;
+    return stat.cbSize.QuadPart;
+}
 
 }  // namespace
 
@@ -36,16 +49,16 @@ StreamAdapter::~StreamAdapter() {
 bool StreamAdapter::attach(IStream* stream) {
     detach();
     if (stream == nullptr) return false;
-    STATSTG stat{};
     const ForeignCall call;
-    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
+    const std::optional<std::uint64_t> size = streamSize(stream);
+    if (!size) return false;
     IClientSecurity* security = nullptr;
     proxy_ =
         SUCCEEDED(stream->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
     if (security != nullptr) security->Release();
     stream->AddRef();
     stream_ = stream;
-    size_ = stat.cbSize.QuadPart;
+    size_ = *size;
     return true;
 }
 

@@ -10,13 +10,15 @@
 namespace {
 
 // An IStream over memory that delivers at most `chunk` bytes per Read, can
-// deliver nothing, can claim more than it delivered, and can fail Stat.
+// deliver nothing, can claim more than it delivered, can fail Stat, and
+// seeks from the start only unless told to seek to the end as well.
 class TestStream final : public cvtest::ReadOnlyStream {
 public:
     TestStream(std::size_t size, ULONG chunk) : bytes_(size), chunk_(chunk) {
         std::iota(bytes_.begin(), bytes_.end(), static_cast<unsigned char>(0));
     }
     bool failStat = false;
+    bool seeksToEnd = false;
     bool deliverNothing = false;
     ULONG overReport = 0;  // added to the count each Read reports
     LONG references = 1;
@@ -33,7 +35,12 @@ public:
         if (got != nullptr) *got = n + overReport;
         return S_OK;
     }
-    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER*) override {
+    IFACEMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        if (origin == STREAM_SEEK_END && seeksToEnd && move.QuadPart == 0) {
+            position_ = bytes_.size();
+            if (position != nullptr) position->QuadPart = position_;
+            return S_OK;
+        }
         if (origin != STREAM_SEEK_SET) return E_INVALIDARG;
         ++seeks;
         position_ = static_cast<std::size_t>(move.QuadPart);
@@ -133,6 +140,11 @@ TEST(StreamAdapter, HoldsOneReferenceAndReleasesItOnDetach) {
     EXPECT_EQ(broken.references, 1);
     unsigned char out[1];
     EXPECT_FALSE(adapter.read(0, out, 1));
+    broken.seeksToEnd = true;
+    ASSERT_TRUE(adapter.attach(&broken)) << "its size is where its end lies";
+    EXPECT_EQ(adapter.size(), 10u);
+    ASSERT_TRUE(adapter.read(3, out, 1));
+    EXPECT_EQ(out[0], 3) << "read from its own place, not the end";
 }
 
 }  // namespace
