@@ -12,31 +12,15 @@
 
 namespace cv {
 
-namespace {
-
-// A host's lane thread, when it is free, otherwise reads the next band ahead
-// while this thread adds the last. Where a band fills a fetch, that keeps both
-// processors about as busy as two lanes do, at less cost: two lanes read in
-// turns at a source that serves one at a time (under Wine, a 6000 x 4000
-// frame's 256-pixel thumbnail took 5-12 % longer on two lanes, its
-// 1,400-pixel one 8-24 % less). A mosaic's band is the exception: its two-row
-// cells make the adding outweigh the reading (that thumbnail took 20-27 % less
-// on two lanes).
-bool readsBetterOnTwoLanes(const SamplingState& s, std::uint64_t bandsInGroup) {
-    if (!s.options.laneThread->mayStart()) return false;
-    return s.main.source->resident() || bandsInGroup > 1 || s.reader.rowsPerCell() > 1;
-}
-
-}  // namespace
-
 bool prepareSecondLane(const BandReader& bands, RowLane& second, std::uint64_t& bandsPerFetch) {
     SamplingState& s = bands.state();
     bandsPerFetch = 1;
     if (!s.options.secondThread || s.out.height < 2) return false;
     if (bands.visits() * s.reader.rowsPerCell() * s.planes * s.rowBytes < kMinBytesForSecondThread)
         return false;
+    // A host's lane thread that is not free reads the next band ahead instead, if it can.
+    if (s.options.laneThread != nullptr && !s.options.laneThread->mayStart()) return false;
     std::uint64_t grouped = std::max<std::uint64_t>(bandsPerGroup(s), 1);
-    if (s.options.laneThread != nullptr && !readsBetterOnTwoLanes(s, grouped)) return false;
     try {
         std::unique_ptr<RowSource> wider =
             grouped > 1 ? s.main.source->widened(static_cast<std::size_t>(grouped * s.bandSlots))

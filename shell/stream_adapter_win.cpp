@@ -23,6 +23,29 @@ std::optional<std::uint64_t> streamSize(IStream* stream) {
     return stat.cbSize.QuadPart;
 }
 
+// A turn lasts about as long as a sleep and a wake-up take together (a read
+// of a few hundred kilobytes): the next thread spins that long before it
+// sleeps for the turn.
+constexpr LONGLONG kTurnSpinMicroseconds = 60;
+constexpr int kTurnSpinsPerClockLook = 64;
+
+void takeTurn(SRWLOCK& turn, const std::atomic<DWORD>& holder) {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kTurnSpinMicroseconds / 1000000;
+    for (int spin = 1;; ++spin) {
+        if (holder.load(std::memory_order_relaxed) == 0 && TryAcquireSRWLockExclusive(&turn))
+            return;
+        YieldProcessor();
+        if (spin % kTurnSpinsPerClockLook != 0) continue;
+        QueryPerformanceCounter(&now);
+        if (now.QuadPart >= spinEnd) break;
+    }
+    AcquireSRWLockExclusive(&turn);
+}
+
 }  // namespace
 
 // Reads through the adapter's stream, in turns with it.
@@ -200,7 +223,7 @@ private:
 }  // namespace
 
 bool StreamAdapter::readInTurn(std::uint64_t offset, unsigned char* out, std::uint64_t count) {
-    AcquireSRWLockExclusive(&turn_);
+    takeTurn(turn_, turnHolder_);
     TurnEnd end(turnHolder_, turn_, poisoned_);
     // The turn may have been let go by a thread that faulted in the stream meanwhile.
     const bool delivered = !poisoned_ && readStream(offset, out, count);

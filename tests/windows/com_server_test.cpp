@@ -248,8 +248,8 @@ TEST(ComServerUnload, LeavesNothingBehindThatTheHostsExceptionsCouldReach) {
             server.initialised<IThumbnailProvider>(cvwin::kThumbnailProviderClsid, stream);
         auto* store = server.initialised<IPropertyStore>(cvwin::kPropertyStoreClsid, stream);
         stream->Release();
-        // 1,024 px prepares its bitmap on a worker and adds bands on the lane's pool thread, as
-        // 256 px does; 16 px, whose bands each fill a fetch, reads them ahead there instead.
+        // 1,024 px prepares its bitmap on a worker; each size adds bands on the lane's pool
+        // thread or reads rows ahead there.
         EXPECT_EQ(thumbnailFrom(provider, 1024), S_OK);
         EXPECT_EQ(thumbnailFrom(provider, 256), S_OK);
         EXPECT_EQ(thumbnailFrom(provider, 16), S_OK);
