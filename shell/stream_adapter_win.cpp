@@ -17,7 +17,9 @@ constexpr std::uint64_t kMaxBytesPerRead = 0x10000000;  // keeps each count with
 // its own place.
 std::optional<std::uint64_t> streamSize(IStream* stream) {
     ULARGE_INTEGER end{};
-    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end))) return end.QuadPart;
+    // An end at 0 may be a stream that leaves the position unset: Stat tells.
+    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end)) && end.QuadPart != 0)
+        return end.QuadPart;
     STATSTG stat{};
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return std::nullopt;
     return stat.cbSize.QuadPart;
@@ -29,16 +31,20 @@ std::optional<std::uint64_t> streamSize(IStream* stream) {
 constexpr LONGLONG kTurnSpinMicroseconds = 60;
 constexpr int kTurnSpinsPerClockLook = 64;
 
+bool takeFreeTurn(SRWLOCK& turn, const std::atomic<DWORD>& holder) {
+    return holder.load(std::memory_order_relaxed) == 0 && TryAcquireSRWLockExclusive(&turn);
+}
+
 void takeTurn(SRWLOCK& turn, const std::atomic<DWORD>& holder) {
+    if (takeFreeTurn(turn, holder)) return;
     LARGE_INTEGER frequency;
     LARGE_INTEGER now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
     const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kTurnSpinMicroseconds / 1000000;
     for (int spin = 1;; ++spin) {
-        if (holder.load(std::memory_order_relaxed) == 0 && TryAcquireSRWLockExclusive(&turn))
-            return;
         YieldProcessor();
+        if (takeFreeTurn(turn, holder)) return;
         if (spin % kTurnSpinsPerClockLook != 0) continue;
         QueryPerformanceCounter(&now);
         if (now.QuadPart >= spinEnd) break;
