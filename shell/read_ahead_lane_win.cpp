@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "shell/brief_spin_win.h"
 #include "shell/fault_guard_win.h"
 #include "shell/own_module_win.h"
 #include "shell/srw_lock_win.h"
@@ -13,18 +14,6 @@ namespace cvwin {
 namespace {
 
 enum class LaneState { Idle, Asked, Reading, Done, Quitting };
-
-// Waking a sleeping thread costs tens of microseconds on a virtual
-// machine, about what a band takes to read or add: a waiter spins about
-// as long as a sleep and a wake-up take together before it sleeps, so the
-// two threads hand bands over without sleeping, and the one that sleeps
-// loses at most twice the least it could. Not longer: where the machine's
-// processors are shared with others, a spinning thread takes time from the
-// one it waits for (with 25 microseconds a Float32 frame's bands were
-// handed over asleep, 12 % slower; with 100 and more, a busy machine's
-// mosaics slowed).
-constexpr LONGLONG kSpinMicroseconds = 60;
-constexpr int kSpinsPerClockLook = 64;
 
 }  // namespace
 
@@ -57,19 +46,9 @@ void letGo(ReadAheadShare* share) {
 // Waits until `ready(state)`, spinning first, then asleep.
 template <typename Ready>
 LaneState waitUntil(ReadAheadShare& share, Ready ready) {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kSpinMicroseconds / 1000000;
-    for (int spin = 1;; ++spin) {
-        const LaneState state = share.state.load(std::memory_order_acquire);
-        if (ready(state)) return state;
-        YieldProcessor();
-        if (spin % kSpinsPerClockLook != 0) continue;
-        QueryPerformanceCounter(&now);
-        if (now.QuadPart >= spinEnd) break;
-    }
+    LaneState state = LaneState::Idle;
+    if (spinBriefly([&] { return ready(state = share.state.load(std::memory_order_acquire)); }))
+        return state;
     const ExclusiveLock locked(share.lock);
     ++share.sleepers;
     while (!ready(share.state.load(std::memory_order_acquire)))

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "shell/brief_spin_win.h"
 #include "shell/fault_guard_win.h"
 
 namespace cvwin {
@@ -25,31 +26,12 @@ std::optional<std::uint64_t> streamSize(IStream* stream) {
     return stat.cbSize.QuadPart;
 }
 
-// A turn lasts about as long as a sleep and a wake-up take together (a read
-// of a few hundred kilobytes): the next thread spins that long before it
-// sleeps for the turn.
-constexpr LONGLONG kTurnSpinMicroseconds = 60;
-constexpr int kTurnSpinsPerClockLook = 64;
-
 bool takeFreeTurn(SRWLOCK& turn, const std::atomic<DWORD>& holder) {
     return holder.load(std::memory_order_relaxed) == 0 && TryAcquireSRWLockExclusive(&turn);
 }
 
 void takeTurn(SRWLOCK& turn, const std::atomic<DWORD>& holder) {
-    if (takeFreeTurn(turn, holder)) return;
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    const LONGLONG spinEnd = now.QuadPart + frequency.QuadPart * kTurnSpinMicroseconds / 1000000;
-    for (int spin = 1;; ++spin) {
-        YieldProcessor();
-        if (takeFreeTurn(turn, holder)) return;
-        if (spin % kTurnSpinsPerClockLook != 0) continue;
-        QueryPerformanceCounter(&now);
-        if (now.QuadPart >= spinEnd) break;
-    }
-    AcquireSRWLockExclusive(&turn);
+    if (!spinBriefly([&] { return takeFreeTurn(turn, holder); })) AcquireSRWLockExclusive(&turn);
 }
 
 }  // namespace
