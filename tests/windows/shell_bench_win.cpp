@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "formats/image_header.h"
+#include "render/band_reader.h"
 #include "render/render_profiles.h"
 #include "samples/fits_samples.h"
 #include "shell/class_ids_win.h"
@@ -83,6 +84,26 @@ double wholeReadMs(const std::wstring& path, std::vector<unsigned char>& buffer)
     const double elapsed = nowMs() - start;
     stream->Release();
     return SUCCEEDED(read) && got == buffer.size() ? elapsed : -1.0;
+}
+
+// The same bytes in calls of a group's size into one buffer, as a render
+// reads them: one thread at the stream's one seek pointer, the floor of a
+// render that reads every byte through it.
+double groupedReadMs(const std::wstring& path, std::uint64_t size) {
+    IStream* stream = openStream(path);
+    if (stream == nullptr) return -1.0;
+    std::vector<unsigned char> group(cv::kBytesReadAhead, 1);
+    const double start = nowMs();
+    std::uint64_t left = size;
+    while (left > 0) {
+        const auto count = static_cast<ULONG>(std::min<std::uint64_t>(left, group.size()));
+        ULONG got = 0;
+        if (FAILED(stream->Read(group.data(), count, &got)) || got != count) break;
+        left -= got;
+    }
+    const double elapsed = nowMs() - start;
+    stream->Release();
+    return left == 0 ? elapsed : -1.0;
 }
 
 // One Corvane.dll, loaded as the shell loads it.
@@ -325,8 +346,14 @@ int main() {
         const std::wstring path = (folder / name).wstring();
         std::vector<unsigned char> buffer(std::filesystem::file_size(path), 1);
         std::vector<double> reads;
-        for (int i = 0; i < kRepeats; ++i) reads.push_back(wholeReadMs(path, buffer));
-        std::printf("%s: whole read through the stream %.1f ms\n", name, median(reads));
+        std::vector<double> groupedReads;
+        for (int i = 0; i < kRepeats; ++i) {
+            reads.push_back(wholeReadMs(path, buffer));
+            groupedReads.push_back(groupedReadMs(path, buffer.size()));
+        }
+        std::printf("%s: whole read through the stream %.1f ms, in %llu KiB reads %.1f ms\n", name,
+                    median(reads), static_cast<unsigned long long>(cv::kBytesReadAhead / 1024),
+                    median(groupedReads));
         printInProcess(path, buffer);
         std::vector<Server> timed = servers;
         timed.push_back(Server{});
