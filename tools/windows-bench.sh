@@ -23,3 +23,11 @@ for file in starfield-6000x4000-u16 starfield-6000x4000-f32 rggb-6000x4000-u16 r
     build/native/cli/corvane bench "$samples/$file.fits" --size "$size" --repeats 7
   done
 done
+# The Linux tool's thumbnails per second from one process and from four at
+# once (each process's own rate, summed), beside the DLL's threads above:
+# what this machine's processors allow.
+first=$samples/starfield-6000x4000-u16.fits
+perSecond() { awk 'match($0, /[0-9.]+ ms per thumbnail/) { sum += 1000 / substr($0, RSTART) } END { printf "%.1f", sum }'; }
+one=$(build/native/cli/corvane bench "$first" --size 256 --repeats 40 | perSecond)
+four=$(for _ in 1 2 3 4; do build/native/cli/corvane bench "$first" --size 256 --repeats 40 & done | perSecond)
+echo "corvane bench: starfield-6000x4000-u16.fits at 256 px, 1 process ${one}/s, 4 processes ${four}/s ($(awk -v a="$four" -v b="$one" 'BEGIN { printf "%.2f", a / b }') x)"
