@@ -75,30 +75,19 @@ IStream* openStream(const std::wstring& path) {
     return stream;
 }
 
-double wholeReadMs(const std::wstring& path, std::vector<unsigned char>& buffer) {
+// The file's `size` bytes through the stream in calls of `into`'s size, each
+// into `into`: the whole file in one call, or in a fetch's size into one
+// buffer, as a render reads (one thread at the stream's one seek pointer, the
+// floor of a render that reads every byte through it).
+double readMs(const std::wstring& path, std::uint64_t size, std::vector<unsigned char>& into) {
     IStream* stream = openStream(path);
     if (stream == nullptr) return -1.0;
-    const double start = nowMs();
-    ULONG got = 0;
-    const HRESULT read = stream->Read(buffer.data(), static_cast<ULONG>(buffer.size()), &got);
-    const double elapsed = nowMs() - start;
-    stream->Release();
-    return SUCCEEDED(read) && got == buffer.size() ? elapsed : -1.0;
-}
-
-// The same bytes in calls of a group's size into one buffer, as a render
-// reads them: one thread at the stream's one seek pointer, the floor of a
-// render that reads every byte through it.
-double groupedReadMs(const std::wstring& path, std::uint64_t size) {
-    IStream* stream = openStream(path);
-    if (stream == nullptr) return -1.0;
-    std::vector<unsigned char> group(cv::kBytesReadAhead, 1);
     const double start = nowMs();
     std::uint64_t left = size;
     while (left > 0) {
-        const auto count = static_cast<ULONG>(std::min<std::uint64_t>(left, group.size()));
+        const auto count = static_cast<ULONG>(std::min<std::uint64_t>(left, into.size()));
         ULONG got = 0;
-        if (FAILED(stream->Read(group.data(), count, &got)) || got != count) break;
+        if (FAILED(stream->Read(into.data(), count, &got)) || got != count) break;
         left -= got;
     }
     const double elapsed = nowMs() - start;
@@ -345,11 +334,12 @@ int main() {
     for (const char* name : kFiles) {
         const std::wstring path = (folder / name).wstring();
         std::vector<unsigned char> buffer(std::filesystem::file_size(path), 1);
+        std::vector<unsigned char> group(cv::kBytesReadAhead, 1);
         std::vector<double> reads;
         std::vector<double> groupedReads;
         for (int i = 0; i < kRepeats; ++i) {
-            reads.push_back(wholeReadMs(path, buffer));
-            groupedReads.push_back(groupedReadMs(path, buffer.size()));
+            reads.push_back(readMs(path, buffer.size(), buffer));
+            groupedReads.push_back(readMs(path, buffer.size(), group));
         }
         std::printf("%s: whole read through the stream %.1f ms, in %llu KiB reads %.1f ms\n", name,
                     median(reads), static_cast<unsigned long long>(cv::kBytesReadAhead / 1024),
